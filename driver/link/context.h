@@ -1,0 +1,69 @@
+// The library's per-process context and the process-wide link state.
+#pragma once
+
+#include "link/rx_ring.h"
+#include "qx4drv.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+namespace qx4 {
+
+using Uid = std::array<uint8_t, 8>;
+
+class ReaderContext {
+  public:
+    explicit ReaderContext(int port) : portNumber(port) {}
+    virtual ~ReaderContext(); // closes the port
+    ReaderContext(const ReaderContext&) = delete;
+    ReaderContext& operator=(const ReaderContext&) = delete;
+
+    uint8_t lastCommand = 0;
+    int32_t readIndex = 0;
+    int32_t writeSnapshot = 0;
+    int32_t inFrame = 0;
+    int32_t framePos = 0;
+    int32_t frameEnd = 7;
+    uint8_t responseReceived = 0;
+    uint32_t baudRate = 19200;
+    Uid currentUid{};
+    uint8_t sysInfoFlags = 0;
+    uint8_t blockCount = 0;
+    uint8_t blockSizeInfo = 0;
+    uint8_t dsfid = 0;
+    uint8_t afi = 0;
+    uint8_t afiSubstitute = 0;
+    int32_t portNumber;
+    uint8_t readerAddress = 0;
+    std::array<uint8_t, 16384> frame{};
+    int32_t tagBlockSize = 4;
+    int32_t tagMydBlockSize = 8;
+    uint32_t securityStatusExpected = 0;
+    int32_t idleCountdown = 0;
+    int32_t rxWaitTime = 100;
+    uint32_t cmdWaitTime = 2000;
+    uint32_t errorCode = 0;
+    uint32_t errorDetail = 0;
+    int32_t dispMessage = 0;
+
+    // Reply data length n of the frame in `frame`.
+    uint32_t FrameDataCount() const { return frame[3]; }
+};
+
+// Process-wide state shared by the context, the receive thread and the exports.
+struct LinkState {
+    std::unique_ptr<ReaderContext> context;
+    RxRing ring;
+    std::atomic<QX4Window*> window{nullptr};
+    bool scanBusy = false;
+    uint32_t waitStart = 0;
+    std::atomic<QX4TraceHook> traceHook{nullptr};
+    std::atomic<void*> traceUser{nullptr};
+};
+
+LinkState& Link();
+inline ReaderContext* Context() { return Link().context.get(); }
+
+} // namespace qx4

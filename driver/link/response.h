@@ -1,0 +1,46 @@
+// Sending a command frame, waiting for the reader's answer, scanning and dispatching frames.
+#pragma once
+
+#include "link/command_table.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace qx4 {
+
+class ReaderContext;
+
+// Writes the frame between two 1 ms guards; true when every byte went out.
+bool SendFrame(ReaderContext& context, const uint8_t* bytes, size_t count);
+
+// The one frame builder of every command: envelope around data, lastCommand
+// recorded (unless the command leaves it alone), responseReceived cleared,
+// frame sent. False, with nothing sent, when data exceeds 255 bytes.
+enum class Records { LastCommand, Nothing };
+bool SendCommand(ReaderContext& context, Command command, std::span<const uint8_t> data,
+                 Records records = Records::LastCommand);
+
+enum class WaitOutcome {
+    Accepted, // a frame of an accepted type arrived; it is in context.frame
+    Rejected, // another frame ended the wait
+    TimedOut,
+    Closed, // the context went away while messages were pumped: do not touch it
+};
+// Polls until the first complete frame or cmdWaitTime. By default only an ACK is accepted.
+WaitOutcome AwaitResponse(ReaderContext& context,
+                          bool (*accepts)(uint8_t responseType) = nullptr);
+// 1 for an ACK, else 0.
+int WaitForResponse(ReaderContext& context);
+
+void ScanReceived(ReaderContext& context);
+void DispatchFrame(ReaderContext& context);
+// Info flags, UID and the optional fields of the system-information reply in `frame`.
+void RecordSystemInfo(ReaderContext& context);
+void ShowDiagnostic(const ReaderContext& context, const char* textUtf8);
+
+// Changes whenever a context is created or destroyed.
+uint32_t ContextGeneration();
+void NextContextGeneration();
+
+} // namespace qx4

@@ -1,0 +1,128 @@
+#include "link/serial_link.h"
+
+#include "link/context.h"
+#include "platform/clock.h"
+#include "platform/hooks.h"
+#include "platform/port_names.h"
+#include "platform/serial_port.h"
+
+#include <cstdio>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <system_error>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace qx4 {
+namespace {
+
+constexpr size_t kReadChunk = 999;
+constexpr const char* kSetupCaption = "Info Error Info";
+constexpr const char* kThreadCaption = "Error Info1";
+
+// The port handle and its receive thread; touched only on the caller's thread.
+struct PortHandle {
+    int fd = -1;
+    int wakeFd = -1;
+    std::thread receiver;
+};
+PortHandle port;
+
+// Signalled by the receive thread after each publish, so a waiting command wakes at once.
+int ReceivedSignal() {
+    static const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    return fd;
+}
+
+void ReceiveThread(int fd, int wakeFd) {
+    uint8_t chunk[kReadChunk];
+    for (;;) {
+        const platform::PortEvent event = platform::WaitPortEvent(fd, wakeFd);
+        if (event == platform::PortEvent::Woken) return; // the port is being closed
+        if (event != platform::PortEvent::Received) {
+            platform::ShowMessageBox("WaitCommEvent.", kThreadCaption);
+            return;
+        }
+        const ssize_t count = platform::ReadSerial(fd, chunk, sizeof chunk);
+        if (count < 0) {
+            platform::ShowMessageBox("Reading comms port.", kThreadCaption);
+            return;
+        }
+        if (count == 0) return;
+        Link().ring.Append(chunk, static_cast<size_t>(count));
+        const uint64_t one = 1;
+        [[maybe_unused]] ssize_t ignored = ::write(ReceivedSignal(), &one, sizeof one);
+        platform::SleepMs(1);
+    }
+}
+
+int FailSetup(const char* text) {
+    platform::ShowMessageBox(text, kSetupCaption);
+    ClosePort();
+    return 0;
+}
+
+} // namespace
+
+void ClosePort() {
+    if (port.fd < 0) return;
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t ignored = ::write(port.wakeFd, &one, sizeof one);
+    if (port.receiver.joinable()) port.receiver.join();
+    platform::CloseSerialDevice(port.fd);
+    ::close(port.wakeFd);
+    port.fd = -1;
+    port.wakeFd = -1;
+}
+
+bool IsPortOpen() { return port.fd >= 0; }
+
+size_t WritePort(const uint8_t* bytes, size_t count) {
+    return port.fd < 0 ? 0 : platform::WriteSerial(port.fd, bytes, count);
+}
+
+int OpenPort(ReaderContext& context, int portNumber, int slowRate) {
+    context.portNumber = portNumber;
+    ClosePort();
+    Link().ring.Reset();
+    context.readIndex = 0;
+    context.writeSnapshot = 0;
+    context.idleCountdown = 0;
+    context.inFrame = 0;
+
+    char name[32];
+    std::snprintf(name, sizeof name, "COM%d:", portNumber);
+    port.fd = platform::OpenSerialDevice(platform::ResolvePortName(name));
+    if (port.fd < 0) {
+        platform::PlaySound("Windows\\Alarm2.wav");
+        return 0;
+    }
+    port.wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    platform::PlaySound("Windows\\Alarm1.wav");
+
+    if (port.wakeFd < 0 || !platform::SetImmediateReads(port.fd))
+        return FailSetup("Error: Setting comm. timeouts.");
+    termios settings{};
+    if (!platform::ReadLineSettings(port.fd, settings))
+        return FailSetup("Error: Getting Comms. State.");
+    context.baudRate = slowRate ? 9600 : 19200;
+    if (!platform::WriteLineSettings(port.fd, settings, context.baudRate))
+        return FailSetup("Error:  Setting Comms. State.");
+    try {
+        port.receiver = std::thread(ReceiveThread, port.fd, port.wakeFd);
+    } catch (const std::system_error&) {
+        return FailSetup("Error: Creating Thread.");
+    }
+    return 1;
+}
+
+void AwaitReceivedBytes(unsigned timeoutMs) {
+    pollfd signal{ReceivedSignal(), POLLIN, 0};
+    if (::poll(&signal, 1, static_cast<int>(timeoutMs)) > 0) {
+        uint64_t count;
+        [[maybe_unused]] ssize_t ignored = ::read(signal.fd, &count, sizeof count);
+    }
+}
+
+} // namespace qx4

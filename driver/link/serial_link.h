@@ -1,0 +1,19 @@
+// Opening and closing the reader's port and the receive thread that fills RxRing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace qx4 {
+
+class ReaderContext;
+
+int OpenPort(ReaderContext& context, int port, int slowRate);
+void ClosePort(); // ends the receive thread before it returns
+bool IsPortOpen();
+size_t WritePort(const uint8_t* bytes, size_t count);
+
+// Waits up to timeoutMs for the receive thread to publish new bytes.
+void AwaitReceivedBytes(unsigned timeoutMs);
+
+} // namespace qx4

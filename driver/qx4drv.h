@@ -1,0 +1,242 @@
+/*
+ * QX4DRV: driver for a serial ISO 15693 (and my-d) reader/writer.
+ *
+ * Principles of this interface
+ * - Flat C functions, C calling convention, usable from C, C++ and Python ctypes.
+ * - Buffers belong to the caller. The library never allocates for the caller;
+ *   each function states how many bytes it reads from or writes to a buffer.
+ * - One command at a time, on the caller's thread. A command blocks until the
+ *   reader's answer or until the response time-out (QX4SetCmdWaitTime, 2000 ms
+ *   by default). While it waits it keeps calling the pumpMessages hook, so a GUI
+ *   stays responsive.
+ * - Command results are 1 for success and 0 for failure (time-out, NACK, another
+ *   frame, no open context, or arguments that cannot form a valid frame). The
+ *   cause of a NACK is read with QX4GetErrorCode; codes are not cleared by a
+ *   success, and a time-out leaves them unchanged.
+ * - Outputs are written only on success.
+ * - Times are milliseconds. UIDs are 8 bytes in the order the reader delivers
+ *   them (least significant byte first); the library never reorders them.
+ * - Port n is opened as "COMn:", resolved to a device path by the environment
+ *   variable QX4_COM<n> (for example QX4_COM3=/dev/ttyUSB0), else COM1-32 ->
+ *   /dev/ttyS0-31, COM33-64 -> /dev/ttyUSB0-31, COM65-96 -> /dev/ttyACM0-31.
+ *
+ * Threads: the library runs one receive thread per open port. It calls no
+ * user code except the messageBox hook for a failed read or wait on the port;
+ * every other hook and window notification runs on the caller's thread.
+ */
+#ifndef QX4DRV_H
+#define QX4DRV_H
+
+#include <stdint.h>
+
+#if defined(QX4DRV_BUILDING)
+#define QX4_API __attribute__((visibility("default")))
+#else
+#define QX4_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Platform layer ------------------------------------------------------ */
+
+/* Unsolicited frame handed to the registered window. */
+typedef struct QX4CopyData {
+    uintptr_t kind;            /* 0 data notification, 1 UID data notification */
+    uint32_t count;            /* number of data bytes */
+    const unsigned char* data; /* valid only during the call */
+} QX4CopyData;
+
+typedef struct QX4Window QX4Window; /* what QX4SetHandle takes */
+struct QX4Window {
+    /* Called synchronously on the thread that runs a command wait or QX4ReadData. */
+    void (*copyData)(QX4Window* self, const QX4CopyData* record);
+};
+
+typedef struct QX4PlatformHooks {
+    /* Modal box. May be called from the receive thread (port read/wait failures). */
+    void (*messageBox)(const char* textUtf8, const char* captionUtf8);
+    /* Take and dispatch the caller's pending UI messages. */
+    void (*pumpMessages)(void);
+    /* "Windows\Alarm1.wav" after a port opened, "Windows\Alarm2.wav" when it did not. */
+    void (*playSound)(const char* name);
+} QX4PlatformHooks;
+
+/* NULL restores the defaults: a box is one line "caption: text" on standard
+ * error; pumping and sound do nothing. A NULL member keeps that member's default. */
+QX4_API void QX4SetPlatformHooks(const QX4PlatformHooks* hooks);
+
+/* Wire trace: called with every frame written (direction 0) and every complete
+ * frame received (direction 1). NULL switches it off (the default). */
+typedef void (*QX4TraceHook)(int direction, const unsigned char* bytes, unsigned count,
+                             void* user);
+QX4_API void QX4SetTraceHook(QX4TraceHook hook, void* user);
+
+/* UTF-8 text of a NACK code, or of the ISO 15693 error code when code is 5. */
+QX4_API const char* QX4ErrorText(int code, int detail);
+
+/* ---- Lifecycle and settings ---------------------------------------------- */
+
+/* Creates the context (a previous one is destroyed) and opens COM<port>: at
+ * 19200 baud, or 9600 when slowRate is non-zero. 1 when the port is open. The
+ * context stays when the port fails, so QX4ComReOpen can retry. */
+QX4_API unsigned char QX4DllOpen(int port, int slowRate);
+QX4_API void QX4DllClose(void); /* closes the port, ends the receive thread */
+QX4_API int QX4IsOK(void);      /* 1 when a context exists and its port is open */
+QX4_API void QX4SetHandle(QX4Window* window); /* NULL: no forwarding */
+QX4_API int QX4ComReOpen(int port, int slowRate);
+QX4_API int QX4GetPortNum(void);
+QX4_API void QX4SetCommParam(int value); /* accepted and ignored */
+/* Last NACK code and, for code 5, its ISO 15693 error code. Without a context
+ * the outputs are left untouched; so do the other accessors' setters. */
+QX4_API void QX4GetErrorCode(int* code, int* detail);
+QX4_API int QX4GetTagBlockSize(void);
+QX4_API void QX4SetTagBlockSize(int size);
+QX4_API int QX4GetTagMydBlockSize(void);
+QX4_API void QX4SetTagMydBlockSize(int size);
+QX4_API int QX4GetRxWaitTime(void); /* scans before a partial frame is dropped */
+QX4_API void QX4SetRxWaitTime(int scans);
+QX4_API int QX4GetCmdWaitTime(void); /* response time-out, ms */
+QX4_API void QX4SetCmdWaitTime(int milliseconds);
+QX4_API int QX4GetTimerInterval(void); /* always 0 */
+QX4_API void QX4SetTimerInterval(int value);
+QX4_API int QX4GetfDispMessage(void);
+QX4_API void QX4SetfDispMessage(int on); /* show diagnostic texts through messageBox */
+/* Scans what arrived meanwhile and forwards notification frames. */
+QX4_API void QX4ReadData(void);
+
+/* ---- Reader identity, control and I/O ------------------------------------ */
+
+/* text: 255 bytes; receives the reply text and a terminating 0. */
+QX4_API unsigned char QX4GetROMVersion(char* text);
+QX4_API unsigned char QX4GetModelNameComad(char* text);
+QX4_API unsigned char QX4ReStartComand(void); /* does not wait */
+QX4_API unsigned char QX4SetTxOnOff(int value);
+QX4_API unsigned char QX4SetPowerDown(void); /* does not wait */
+QX4_API unsigned char QX4GetPowerDown(unsigned char* state);
+QX4_API unsigned char QX4GetErrorStatus(unsigned char* status);
+QX4_API unsigned char QX4SetLEDCont(int first, int second, int third);
+/* Waits only when second is non-zero. */
+QX4_API unsigned char QX4BuzOn(int first, int second);
+QX4_API unsigned char QX4ReadIOPort(unsigned char* value);
+QX4_API unsigned char QX4WriteIOPort(int first, int second);
+/* 1 for any answer but a NACK (a data notification included). */
+QX4_API unsigned char QX4SimpleReadCmd(void);
+
+/* ---- Reader EEPROM and parameters ---------------------------------------- */
+
+/* count: 0 to 126 words; data: 2 x count bytes. */
+QX4_API unsigned char QX4GetEepromData2(int address, int count, unsigned char* data);
+QX4_API unsigned char QX4GetEepromData(int address, unsigned char* data); /* 2 bytes */
+QX4_API unsigned char QX4SetEepromData2(int address, int count, const unsigned char* data);
+/* value's low byte is stored first */
+QX4_API unsigned char QX4SetEepromData(int address, int value);
+QX4_API unsigned char QX4InitEEPROM(void);
+QX4_API unsigned char QX4GetParamData(int number, unsigned char* value);
+QX4_API unsigned char QX4SetParamData(int number, int value);
+
+/* ---- Operation mode and tag mode ----------------------------------------- */
+
+QX4_API unsigned char QX4GetRWMode(unsigned char* mode, unsigned char* second,
+                                   unsigned char* flags);
+QX4_API unsigned char QX4DllRxModeSetCmd(unsigned char* mode, unsigned char* second,
+                                         unsigned char* flags);
+/* option non-zero: also store in the reader's EEPROM. */
+QX4_API unsigned char QX4SetRWMode(int mode, int second, int flags, int value, int option);
+QX4_API unsigned char QX4GetTagMode(unsigned char* tagMode); /* 0 stored on failure */
+QX4_API unsigned char QX4SetTagMode(int tagMode, int option);
+
+/* ---- UID registers, AFI register, tag data ------------------------------- */
+
+QX4_API unsigned char QX4GetUidNumber(unsigned char* count);
+QX4_API unsigned char QX4GetUidData(int index, unsigned char* uid); /* 8 bytes */
+QX4_API unsigned char QX4GetUIDGetCmd(unsigned char* uid);          /* 8 bytes */
+QX4_API unsigned char QX4SetUIDSetCmd(const unsigned char* uid);    /* 8 bytes */
+QX4_API unsigned char QX4GetAFIData(unsigned char* afi);
+QX4_API unsigned char QX4SetAFIData(int afi);
+/* length 0 to 251, or 255 (sends 250 bytes). */
+QX4_API unsigned char QX4WriteTagData(int length, const unsigned char* data);
+
+/* ---- Tag commands ---------------------------------------------------------
+ * requestMode: bits 0-1 UID designation (1: the 8-byte UID goes into the
+ * request), bit 4 the ISO 15693 option flag (block reads: a block security
+ * status byte precedes each block), other bits passed through. The uid
+ * argument (8 bytes) is copied into the library's current UID first, whatever
+ * the designation, so it must always be valid. Requests whose data would
+ * exceed 255 bytes are refused (result 0, nothing sent). k below is the block
+ * size (QX4SetTagBlockSize, default 4; my-d: QX4SetTagMydBlockSize, default 8).
+ */
+QX4_API unsigned char QX4Inventory(int requestMode, unsigned char* dsfidOut,
+                                   unsigned char* uidOut);
+QX4_API unsigned char QX4InventoryB(int requestMode, unsigned char* dsfidOut,
+                                    unsigned char* uidOut);
+/* countOut is written only when inventoryParam is 0. */
+QX4_API unsigned char QX4Inventory2(int requestMode, int inventoryParam,
+                                    unsigned char* countOut);
+QX4_API unsigned char QX4StayQuiet(int requestMode, const unsigned char* uid);
+QX4_API unsigned char QX4SelectTag(int requestMode, const unsigned char* uid);
+QX4_API unsigned char QX4ResetToReady(int requestMode, const unsigned char* uid);
+
+/* out: k bytes, k + 1 with the option flag (status first). */
+QX4_API unsigned char QX4ReadSingleBlock(int requestMode, int blockNo, unsigned char* out,
+                                         const unsigned char* uid);
+QX4_API unsigned char QX4ReadSingleBlockB(int requestMode, int blockNo, unsigned char* out,
+                                          const unsigned char* uid);
+QX4_API unsigned char QX4WriteSingleBlock(int requestMode, int blockNo,
+                                          const unsigned char* data, const unsigned char* uid);
+QX4_API unsigned char QX4LockBlock(int requestMode, int blockNo, const unsigned char* uid);
+/* out: (blocksMinus1 + 1) x (k [+ 1 with the option flag]) bytes. */
+QX4_API unsigned char QX4ReadMultiBlock(int requestMode, int firstBlock, int blocksMinus1,
+                                        unsigned char* out, const unsigned char* uid);
+QX4_API unsigned char QX4WriteMultiBlock(int requestMode, int firstBlock, int blocksMinus1,
+                                         const unsigned char* data, const unsigned char* uid);
+/* out: blocksMinus1 + 1 status bytes. */
+QX4_API unsigned char QX4GetMBlockSecSt(int requestMode, int firstBlock, int blocksMinus1,
+                                        unsigned char* out, const unsigned char* uid);
+QX4_API unsigned char QX4Write2Blocks(int requestMode, int blockNo, const unsigned char* data,
+                                      const unsigned char* uid);
+QX4_API unsigned char QX4Lock2Blocks(int requestMode, int blockNo, const unsigned char* uid);
+/* out: byteCount + 1 bytes from the start of the block. */
+QX4_API unsigned char QX4ReadBytes(int requestMode, int blockNo, int byteCount,
+                                   unsigned char* out, const unsigned char* uid);
+QX4_API unsigned char QX4WriteBytes(int requestMode, int blockNo, int byteCount,
+                                    const unsigned char* data, const unsigned char* uid);
+
+QX4_API unsigned char QX4WriteAFI(int requestMode, int afiValue, const unsigned char* uid);
+QX4_API unsigned char QX4LockAFI(int requestMode, const unsigned char* uid);
+QX4_API unsigned char QX4WrietDSFID(int requestMode, int dsfidValue, const unsigned char* uid);
+QX4_API unsigned char QX4LockDSFID(int requestMode, const unsigned char* uid);
+/* out: up to 255 bytes: info flags, UID, the fields the flags announce, then the
+ * reply frame's ETX byte; *lenOut = that count. */
+QX4_API unsigned char QX4GetSystemInfo(int requestMode, unsigned char* out, int* lenOut,
+                                       const unsigned char* uid);
+
+/* my-d. out: k bytes, k + 1 with the option flag (status first). */
+QX4_API unsigned char QX4Myd_Read(int requestMode, int blockNo, unsigned char* out,
+                                  const unsigned char* uid);
+QX4_API unsigned char QX4MydWrite(int requestMode, int blockNo, const unsigned char* data,
+                                  const unsigned char* uid);
+QX4_API unsigned char QX4Myd_WriteByte(int requestMode, int blockNo, int byte1, int byte2,
+                                       const unsigned char* uid);
+/* buf: k bytes to write; on success it receives the block read back. Like a
+ * block read, the reply starts with the block security status byte when this
+ * request's option flag (bit 4) is set: buf then receives k + 1 bytes. */
+QX4_API unsigned char QX4MydWriteReread(int requestMode, int blockNo, unsigned char* buf,
+                                        const unsigned char* uid);
+
+/* ---- Placeholders kept for binary compatibility -------------------------- */
+QX4_API int fnQX4DRV(void); /* returns 42 */
+QX4_API extern int nQX4DRV;
+
+#ifdef __cplusplus
+} /* extern "C" */
+
+class QX4_API CQX4DRV {
+  public:
+    CQX4DRV();
+    CQX4DRV& operator=(const CQX4DRV&);
+};
+#endif
+
+#endif /* QX4DRV_H */

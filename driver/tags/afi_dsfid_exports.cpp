@@ -1,0 +1,54 @@
+// ISO 15693 AFI and DSFID write/lock, and system information.
+#include "tags/tag_request.h"
+
+#include <algorithm>
+
+using namespace qx4;
+
+namespace {
+
+unsigned char Simple(uint8_t code, int requestMode, Bytes parameters, const unsigned char* uid) {
+    ReaderContext* context = BeginTagExport(uid);
+    if (!context) return 0;
+    return SendTagRequest(*context,
+                          {.code = code, .parameters = parameters, .requestMode = requestMode})
+               ? 1
+               : 0;
+}
+
+} // namespace
+
+extern "C" {
+
+QX4_API unsigned char QX4WriteAFI(int requestMode, int afiValue, const unsigned char* uid) {
+    return Simple(iso::WriteAfi, requestMode, {Low(afiValue)}, uid);
+}
+
+QX4_API unsigned char QX4LockAFI(int requestMode, const unsigned char* uid) {
+    return Simple(iso::LockAfi, requestMode, {}, uid);
+}
+
+QX4_API unsigned char QX4WrietDSFID(int requestMode, int dsfidValue, const unsigned char* uid) {
+    return Simple(iso::WriteDsfid, requestMode, {Low(dsfidValue)}, uid);
+}
+
+QX4_API unsigned char QX4LockDSFID(int requestMode, const unsigned char* uid) {
+    return Simple(iso::LockDsfid, requestMode, {}, uid);
+}
+
+QX4_API unsigned char QX4GetSystemInfo(int requestMode, unsigned char* out, int* lenOut,
+                                       const unsigned char* uid) {
+    ReaderContext* context = BeginTagExport(uid);
+    if (!context) return 0;
+    context = SendTagRequest(
+        *context, {.code = iso::GetSystemInfo, .parameters = {}, .requestMode = requestMode});
+    // Info flags and UID at least; the copy ends with the reply's ETX byte.
+    if (!context || !ReplyCarries(*context, 9)) return 0;
+    RecordSystemInfo(*context);
+    const size_t n = context->FrameDataCount();
+    *lenOut = static_cast<int>(n);
+    std::copy_n(context->frame.begin() + 5, n, out);
+    return 1;
+}
+
+} // extern "C"

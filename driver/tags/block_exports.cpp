@@ -1,0 +1,109 @@
+// ISO 15693 block commands and the custom byte and two-block commands.
+#include "tags/tag_request.h"
+
+using namespace qx4;
+
+namespace {
+
+unsigned char ReadBlocks(uint8_t code, int requestMode, Bytes parameters, size_t blocks,
+                         unsigned char* out, const unsigned char* uid) {
+    ReaderContext* context = BeginTagExport(uid);
+    if (!context) return 0;
+    ExpectSecurityStatus(*context, requestMode);
+    context = SendTagRequest(
+        *context, {.code = code, .parameters = parameters, .requestMode = requestMode});
+    return context && CopyBlocks(*context, out, blocks, context->tagBlockSize,
+                                 context->securityStatusExpected != 0)
+               ? 1
+               : 0;
+}
+
+unsigned char Write(uint8_t code, int requestMode, Bytes parameters, const unsigned char* data,
+                    size_t dataBytes, const unsigned char* uid) {
+    ReaderContext* context = BeginTagExport(uid);
+    if (!context) return 0;
+    return SendTagRequest(*context, {.code = code,
+                                     .parameters = parameters,
+                                     .data = {data, dataBytes},
+                                     .requestMode = requestMode})
+               ? 1
+               : 0;
+}
+
+// Reads whose reply is copied byte for byte: count bytes from frame[5].
+unsigned char ReadRaw(uint8_t code, int requestMode, Bytes parameters, size_t count,
+                      unsigned char* out, const unsigned char* uid) {
+    ReaderContext* context = BeginTagExport(uid);
+    if (!context) return 0;
+    context = SendTagRequest(
+        *context, {.code = code, .parameters = parameters, .requestMode = requestMode});
+    return context && CopyBlocks(*context, out, 1, static_cast<int>(count), false) ? 1 : 0;
+}
+
+int BlockSize() { return Context() ? Context()->tagBlockSize : 0; }
+
+} // namespace
+
+extern "C" {
+
+QX4_API unsigned char QX4ReadSingleBlock(int requestMode, int blockNo, unsigned char* out,
+                                         const unsigned char* uid) {
+    return ReadBlocks(iso::ReadSingleBlock, requestMode, {Low(blockNo)}, 1, out, uid);
+}
+
+QX4_API unsigned char QX4ReadSingleBlockB(int requestMode, int blockNo, unsigned char* out,
+                                          const unsigned char* uid) {
+    return QX4ReadSingleBlock(requestMode, blockNo, out, uid);
+}
+
+QX4_API unsigned char QX4WriteSingleBlock(int requestMode, int blockNo,
+                                          const unsigned char* data, const unsigned char* uid) {
+    return Write(iso::WriteSingleBlock, requestMode, {Low(blockNo)}, data,
+                 BlockBytes(BlockSize(), 1), uid);
+}
+
+QX4_API unsigned char QX4LockBlock(int requestMode, int blockNo, const unsigned char* uid) {
+    return Write(iso::LockBlock, requestMode, {Low(blockNo)}, nullptr, 0, uid);
+}
+
+QX4_API unsigned char QX4ReadMultiBlock(int requestMode, int firstBlock, int blocksMinus1,
+                                        unsigned char* out, const unsigned char* uid) {
+    return ReadBlocks(iso::ReadMultiBlock, requestMode, {Low(firstBlock), Low(blocksMinus1)},
+                      size_t{Low(blocksMinus1)} + 1, out, uid);
+}
+
+QX4_API unsigned char QX4WriteMultiBlock(int requestMode, int firstBlock, int blocksMinus1,
+                                         const unsigned char* data, const unsigned char* uid) {
+    return Write(iso::WriteMultiBlock, requestMode, {Low(firstBlock), Low(blocksMinus1)}, data,
+                 BlockBytes(BlockSize(), size_t{Low(blocksMinus1)} + 1), uid);
+}
+
+QX4_API unsigned char QX4GetMBlockSecSt(int requestMode, int firstBlock, int blocksMinus1,
+                                        unsigned char* out, const unsigned char* uid) {
+    return ReadRaw(iso::GetMultiBlockSecurity, requestMode, {Low(firstBlock), Low(blocksMinus1)},
+                   size_t{Low(blocksMinus1)} + 1, out, uid);
+}
+
+QX4_API unsigned char QX4Write2Blocks(int requestMode, int blockNo, const unsigned char* data,
+                                      const unsigned char* uid) {
+    return Write(iso::Write2Blocks, requestMode, {Low(blockNo)}, data,
+                 BlockBytes(BlockSize(), 2), uid);
+}
+
+QX4_API unsigned char QX4Lock2Blocks(int requestMode, int blockNo, const unsigned char* uid) {
+    return Write(iso::Lock2Blocks, requestMode, {Low(blockNo)}, nullptr, 0, uid);
+}
+
+QX4_API unsigned char QX4ReadBytes(int requestMode, int blockNo, int byteCount,
+                                   unsigned char* out, const unsigned char* uid) {
+    return ReadRaw(iso::ReadBytes, requestMode, {Low(blockNo), Low(byteCount)},
+                   size_t{Low(byteCount)} + 1, out, uid);
+}
+
+QX4_API unsigned char QX4WriteBytes(int requestMode, int blockNo, int byteCount,
+                                    const unsigned char* data, const unsigned char* uid) {
+    return Write(iso::WriteBytes, requestMode, {Low(blockNo), Low(byteCount)}, data,
+                 Low(byteCount), uid);
+}
+
+} // extern "C"

@@ -1,0 +1,46 @@
+#include "tags/tag_request.h"
+
+#include <algorithm>
+#include <array>
+
+namespace qx4 {
+
+ReaderContext* BeginTagExport(const uint8_t* uid) {
+    ReaderContext* context = Context();
+    if (context) std::copy_n(uid, 8, context->currentUid.begin());
+    return context;
+}
+
+ReaderContext* SendTagRequest(ReaderContext& context, const TagRequest& request) {
+    const uint8_t mode = Low(request.requestMode);
+    const uint8_t* uid = nullptr;
+    if (request.uidField == UidField::Always)
+        uid = request.uid;
+    else if (request.uidField == UidField::ByDesignation &&
+             (mode & kUidDesignationMask) == kAddressed)
+        uid = context.currentUid.data();
+
+    const size_t length = 1 + request.parameters.size() + request.data.size() + 1 +
+                          request.afterMode.size() + (uid ? 8 : 0);
+    if (length > 255) return nullptr;
+    std::array<uint8_t, 255> data;
+    auto out = data.begin();
+    *out++ = request.code;
+    out = std::copy(request.parameters.begin(), request.parameters.end(), out);
+    out = std::copy(request.data.begin(), request.data.end(), out);
+    *out++ = mode;
+    out = std::copy(request.afterMode.begin(), request.afterMode.end(), out);
+    if (uid) std::copy_n(uid, 8, out);
+    if (!SendCommand(context, Command::Iso15693, std::span(data.data(), length))) return nullptr;
+    return AwaitResponse(context) == WaitOutcome::Accepted ? &context : nullptr;
+}
+
+bool CopyBlocks(const ReaderContext& context, unsigned char* out, size_t blocks, int k,
+                bool withStatus) {
+    const size_t blockBytes = (k > 0 ? size_t(k) : 0) + (withStatus ? 1 : 0);
+    if (!ReplyCarries(context, blocks * blockBytes)) return false;
+    std::copy_n(context.frame.begin() + 5, blocks * blockBytes, out);
+    return true;
+}
+
+} // namespace qx4
