@@ -1,0 +1,221 @@
+#include "pty_peer.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/eventfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace qx4sim {
+namespace {
+
+void SleepMs(unsigned ms) {
+    if (ms) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void LogFrame(std::FILE* log, const char* direction, const Bytes& bytes) {
+    if (!log) return;
+    std::fprintf(log, "%s", direction);
+    for (uint8_t b : bytes) std::fprintf(log, " %02X", b);
+    std::fprintf(log, "\n");
+    std::fflush(log);
+}
+
+} // namespace
+
+PtyPeer::PtyPeer() : random_(1) { Open(); }
+
+PtyPeer::~PtyPeer() { Close(); }
+
+void PtyPeer::Open() {
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)
+        throw std::runtime_error("cannot create a pseudo-terminal");
+    char name[128];
+    if (::ptsname_r(master_, name, sizeof name) != 0)
+        throw std::runtime_error("cannot name the pseudo-terminal");
+    path_ = name;
+    slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios raw{};
+    if (slave_ >= 0 && ::tcgetattr(slave_, &raw) == 0) {
+        ::cfmakeraw(&raw);
+        ::tcsetattr(slave_, TCSANOW, &raw);
+    }
+    wake_ = ::eventfd(0, EFD_CLOEXEC);
+    server_ = std::thread(&PtyPeer::Serve, this);
+}
+
+void PtyPeer::Close() {
+    if (master_ < 0) return;
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t ignored = ::write(wake_, &one, sizeof one);
+    server_.join();
+    ::close(wake_);
+    ::close(slave_);
+    ::close(master_);
+    master_ = slave_ = wake_ = -1;
+}
+
+void PtyPeer::Vanish() { Close(); }
+
+void PtyPeer::Reappear() {
+    if (master_ < 0) Open();
+}
+
+std::string PtyPeer::DevicePath() const { return path_; }
+
+void PtyPeer::SetResponder(Responder responder) {
+    std::lock_guard lock(mutex_);
+    responder_ = std::move(responder);
+}
+
+void PtyPeer::Script(Reply reply) {
+    std::lock_guard lock(mutex_);
+    script_.push_back(std::move(reply));
+}
+
+std::vector<Bytes> PtyPeer::Frames() const {
+    std::lock_guard lock(mutex_);
+    return frames_;
+}
+
+bool PtyPeer::WaitForFrames(size_t count, unsigned timeoutMs) const {
+    std::unique_lock lock(mutex_);
+    return framesChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                   [&] { return frames_.size() >= count; });
+}
+
+void PtyPeer::ClearFrames() {
+    std::lock_guard lock(mutex_);
+    frames_.clear();
+}
+
+void PtyPeer::InjectOnce(Fault fault, uint8_t nackCode) {
+    std::lock_guard lock(mutex_);
+    pendingFaults_.emplace_back(fault, nackCode);
+}
+
+void PtyPeer::SetFaultRate(unsigned percent, unsigned seed) {
+    std::lock_guard lock(mutex_);
+    faultPercent_ = percent;
+    random_.seed(seed);
+}
+
+unsigned PtyPeer::FaultCount(Fault fault) const {
+    std::lock_guard lock(mutex_);
+    return faultCounts_[static_cast<int>(fault)];
+}
+
+void PtyPeer::Serve() {
+    FrameSplitter splitter;
+    uint8_t buffer[512];
+    pollfd fds[2] = {{wake_, POLLIN, 0}, {master_, POLLIN, 0}};
+    for (;;) {
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (fds[0].revents) return;
+        if (fds[1].revents & POLLIN) {
+            const ssize_t n = ::read(master_, buffer, sizeof buffer);
+            if (n > 0) splitter.Feed(buffer, static_cast<size_t>(n));
+            while (auto frame = splitter.Next()) Answer(*frame);
+        } else if (fds[1].revents) {
+            SleepMs(5); // no slave open at the moment: nothing to read
+        }
+    }
+}
+
+void PtyPeer::Answer(const Bytes& request) {
+    LogFrame(log_, "<-", request);
+    Reply reply;
+    {
+        std::lock_guard lock(mutex_);
+        frames_.push_back(request);
+        framesChanged_.notify_all();
+        if (!script_.empty()) {
+            reply = std::move(script_.front());
+            script_.pop_front();
+        } else if (responder_) {
+            reply.pieces = responder_(request);
+        }
+        reply.delayMs += replyDelayMs_;
+        reply = ApplyFaults(std::move(reply));
+    }
+    if (const unsigned baud = baud_) // the request itself took this long to arrive
+        std::this_thread::sleep_for(std::chrono::microseconds(request.size() * 10'000'000ull / baud));
+    Write(reply);
+}
+
+Reply PtyPeer::ApplyFaults(Reply reply) {
+    if (reply.pieces.empty()) return reply;
+    Fault fault = Fault::Count;
+    uint8_t nackCode = kNackIllegal;
+    if (!pendingFaults_.empty()) {
+        std::tie(fault, nackCode) = pendingFaults_.front();
+        pendingFaults_.pop_front();
+    } else if (faultPercent_ && random_() % 100 < faultPercent_) {
+        fault = static_cast<Fault>(random_() % static_cast<unsigned>(Fault::Count));
+        nackCode = kNackNoTag;
+    }
+    if (fault == Fault::Count) return reply;
+    ++faultCounts_[static_cast<int>(fault)];
+    Bytes& first = reply.pieces.front();
+    switch (fault) {
+    case Fault::Drop:
+        reply.pieces.clear();
+        break;
+    case Fault::Split: {
+        Bytes whole = first;
+        const size_t cut = whole.size() / 2;
+        first.assign(whole.begin(), whole.begin() + static_cast<long>(cut));
+        reply.pieces.insert(reply.pieces.begin() + 1,
+                            Bytes(whole.begin() + static_cast<long>(cut), whole.end()));
+        reply.gapMs = std::max(reply.gapMs, 30u);
+        break;
+    }
+    case Fault::CorruptSum:
+        if (first.size() >= 7) first[first.size() - 2] ^= 0x5A;
+        break;
+    case Fault::Garbage:
+        first.insert(first.begin(), {0xFF, 0x00, 0x55, 0x0D, 0xAA});
+        break;
+    case Fault::Nack:
+        first = EncodeFrame(kNack, {nackCode});
+        break;
+    case Fault::Count:
+        break;
+    }
+    return reply;
+}
+
+void PtyPeer::Send(const Reply& reply) { Write(reply); }
+
+void PtyPeer::Write(const Reply& reply) {
+    std::lock_guard lock(writeMutex_);
+    SleepMs(reply.delayMs);
+    bool first = true;
+    for (const Bytes& piece : reply.pieces) {
+        if (!first) SleepMs(reply.gapMs);
+        first = false;
+        if (const unsigned baud = baud_) {
+            // b bytes take b x 10 / baud seconds on the wire; they arrive at its end.
+            std::this_thread::sleep_for(
+                std::chrono::microseconds(piece.size() * 10'000'000ull / baud));
+        }
+        LogFrame(log_, "->", piece);
+        size_t done = 0;
+        while (done < piece.size()) {
+            const ssize_t n = ::write(master_, piece.data() + done, piece.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return;
+            done += static_cast<size_t>(n);
+        }
+    }
+}
+
+} // namespace qx4sim

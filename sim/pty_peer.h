@@ -1,0 +1,97 @@
+// The far end of a pseudo-terminal: stands where the reader's serial line would be.
+// Records every frame the library writes, answers through a responder or a script,
+// paces its output like a serial line and injects faults on request.
+#pragma once
+
+#include "wire.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+
+namespace qx4sim {
+
+// An answer as it travels: pieces written one after another.
+struct Reply {
+    std::vector<Bytes> pieces;
+    unsigned delayMs = 0; // before the first piece
+    unsigned gapMs = 0;   // between pieces
+};
+
+enum class Fault { Drop, Split, CorruptSum, Garbage, Nack, Count };
+inline constexpr const char* kFaultNames[] = {"drop", "split", "corrupt-sum", "garbage", "nack"};
+
+class PtyPeer {
+  public:
+    using Responder = std::function<std::vector<Bytes>(const Bytes& request)>;
+
+    PtyPeer();
+    ~PtyPeer();
+    PtyPeer(const PtyPeer&) = delete;
+    PtyPeer& operator=(const PtyPeer&) = delete;
+
+    std::string DevicePath() const;
+    void SetResponder(Responder responder);
+    // The next request gets this answer instead of the responder's.
+    void Script(Reply reply);
+    void ScriptSilence() { Script(Reply{}); }
+
+    void SetBaud(unsigned baud) { baud_ = baud; } // 0: no pacing
+    void SetReplyDelay(unsigned ms) { replyDelayMs_ = ms; }
+    void SetLog(std::FILE* log) { log_ = log; }
+
+    // Unsolicited bytes, paced like replies.
+    void Send(const Reply& reply);
+    void Send(const Bytes& frame) { Send(Reply{{frame}}); }
+
+    // Frames received from the library, oldest first.
+    std::vector<Bytes> Frames() const;
+    bool WaitForFrames(size_t count, unsigned timeoutMs) const;
+    void ClearFrames();
+
+    // Faults: one-shot for the next reply, or at random with a fixed seed.
+    void InjectOnce(Fault fault, uint8_t nackCode = kNackIllegal);
+    void SetFaultRate(unsigned percent, unsigned seed);
+    unsigned FaultCount(Fault fault) const;
+
+    // The device disappears (the library sees a hang-up) and comes back under a new path.
+    void Vanish();
+    void Reappear();
+
+  private:
+    void Open();
+    void Close();
+    void Serve();
+    void Answer(const Bytes& request);
+    Reply ApplyFaults(Reply reply);
+    void Write(const Reply& reply);
+
+    std::atomic<int> master_{-1};
+    int slave_ = -1; // held open so the line stays up between the library's opens
+    int wake_ = -1;
+    std::string path_;
+    std::thread server_;
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable framesChanged_;
+    std::vector<Bytes> frames_;
+    std::deque<Reply> script_;
+    Responder responder_;
+    std::deque<std::pair<Fault, uint8_t>> pendingFaults_;
+    unsigned faultPercent_ = 0;
+    std::mt19937 random_;
+    unsigned faultCounts_[static_cast<int>(Fault::Count)] = {};
+
+    std::mutex writeMutex_;
+    std::atomic<unsigned> baud_{0};
+    std::atomic<unsigned> replyDelayMs_{0};
+    std::atomic<std::FILE*> log_{nullptr};
+};
+
+} // namespace qx4sim

@@ -1,0 +1,241 @@
+// Lifecycle, serial port and response wait, end to end over a pseudo-terminal.
+#include "link_fixture.h"
+#include "platform/port_names.h"
+#include "platform/serial_port.h"
+
+#include <chrono>
+#include <dirent.h>
+#include <thread>
+
+namespace qx4test {
+namespace {
+
+int ThreadCount() {
+    int count = 0;
+    if (DIR* dir = ::opendir("/proc/self/task")) {
+        while (const dirent* entry = ::readdir(dir))
+            if (entry->d_name[0] != '.') ++count;
+        ::closedir(dir);
+    }
+    return count;
+}
+
+// Threads end a moment after their last statement; give them that moment.
+int SettledThreadCount(int expected) {
+    for (int i = 0; i < 100 && ThreadCount() != expected; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return ThreadCount();
+}
+
+TEST(PortNames, EnvironmentFirstThenDefaultRanges) {
+    ::unsetenv("QX4_COM7");
+    EXPECT_EQ(qx4::platform::ResolvePortName("COM1:"), "/dev/ttyS0");
+    EXPECT_EQ(qx4::platform::ResolvePortName("COM33:"), "/dev/ttyUSB0");
+    EXPECT_EQ(qx4::platform::ResolvePortName("COM96:"), "/dev/ttyACM31");
+    EXPECT_EQ(qx4::platform::ResolvePortName("COM97:"), "");
+    EXPECT_EQ(qx4::platform::ResolvePortName("COM0:"), "");
+    ::setenv("QX4_COM7", "/dev/ttyUSB3", 1);
+    EXPECT_EQ(qx4::platform::ResolvePortName("COM7:"), "/dev/ttyUSB3");
+    ::unsetenv("QX4_COM7");
+}
+
+TEST(Lifecycle, WithoutContext) {
+    QX4DllClose();
+    EXPECT_EQ(QX4IsOK(), 0);
+    EXPECT_EQ(QX4GetPortNum(), 0);
+    EXPECT_EQ(QX4GetfDispMessage(), 0);
+    EXPECT_EQ(QX4ComReOpen(3, 0), 0);
+    QX4SetfDispMessage(1);
+    QX4SetCmdWaitTime(5);
+    int code = 77, detail = 78;
+    QX4GetErrorCode(&code, &detail); // left untouched
+    EXPECT_EQ(code, 77);
+    EXPECT_EQ(detail, 78);
+    char text[255] = "unchanged";
+    unsigned char uid[8] = {};
+    EXPECT_EQ(QX4GetROMVersion(text), 0);
+    EXPECT_STREQ(text, "unchanged");
+    EXPECT_EQ(QX4ReStartComand(), 0);
+    EXPECT_EQ(QX4GetEepromData(12, uid), 0);
+    EXPECT_EQ(QX4BuzOn(1, 0), 0);
+    EXPECT_EQ(QX4ReadSingleBlock(0, 0, uid, uid), 0);
+    EXPECT_EQ(fnQX4DRV(), 42);
+    EXPECT_EQ(nQX4DRV, 0);
+    EXPECT_EQ(QX4GetTimerInterval(), 0);
+}
+
+TEST(Lifecycle, MissingDeviceKeepsContextAndReopenRecovers) {
+    HookLog::Install();
+    ::setenv("QX4_COM5", "/nonexistent/reader", 1);
+    EXPECT_EQ(QX4DllOpen(5, 1), 0);
+    EXPECT_EQ(QX4IsOK(), 0);
+    EXPECT_EQ(QX4GetPortNum(), 5);
+    EXPECT_TRUE(HookLog::Get().boxes.empty());
+    EXPECT_EQ(HookLog::Get().sounds, std::vector<std::string>{"Windows\\Alarm2.wav"});
+    EXPECT_EQ(QX4GetfDispMessage(), 0);
+
+    qx4sim::SimulatedReader reader;
+    ::setenv("QX4_COM3", reader.DevicePath().c_str(), 1);
+    EXPECT_EQ(QX4ComReOpen(3, 0), 1);
+    EXPECT_EQ(QX4IsOK(), 1);
+    EXPECT_EQ(HookLog::Get().sounds.back(), "Windows\\Alarm1.wav");
+    char text[255];
+    EXPECT_EQ(QX4GetROMVersion(text), 1);
+    QX4DllClose();
+    QX4SetPlatformHooks(nullptr);
+}
+
+TEST(Lifecycle, DeviceThatIsNoSerialPortShowsSetupBox) {
+    HookLog::Install();
+    ::setenv("QX4_COM6", "/dev/null", 1);
+    EXPECT_EQ(QX4DllOpen(6, 0), 0);
+    EXPECT_EQ(HookLog::Get().boxes,
+              std::vector<std::string>{"Info Error Info: Error: Getting Comms. State."});
+    EXPECT_EQ(QX4IsOK(), 0);
+    QX4DllClose();
+    QX4SetPlatformHooks(nullptr);
+}
+
+TEST(Lifecycle, OpenIsExclusive) {
+    qx4sim::PtyPeer peer;
+    const int first = qx4::platform::OpenSerialDevice(peer.DevicePath());
+    ASSERT_GE(first, 0);
+    EXPECT_EQ(qx4::platform::OpenSerialDevice(peer.DevicePath()), -1);
+    qx4::platform::CloseSerialDevice(first);
+    const int again = qx4::platform::OpenSerialDevice(peer.DevicePath());
+    EXPECT_GE(again, 0);
+    qx4::platform::CloseSerialDevice(again);
+}
+
+TEST(Lifecycle, CloseAndReopenLeaveExactlyOneReceiveThread) {
+    qx4sim::SimulatedReader reader;
+    ::setenv("QX4_COM3", reader.DevicePath().c_str(), 1);
+    const int before = ThreadCount();
+    ASSERT_EQ(QX4DllOpen(3, 0), 1);
+    EXPECT_EQ(SettledThreadCount(before + 1), before + 1);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(QX4ComReOpen(3, i % 2), 1);
+    EXPECT_EQ(SettledThreadCount(before + 1), before + 1);
+    ASSERT_EQ(QX4DllOpen(3, 0), 1); // a second open replaces the first context
+    EXPECT_EQ(SettledThreadCount(before + 1), before + 1);
+    QX4DllClose();
+    EXPECT_EQ(ThreadCount(), before); // joined before QX4DllClose returned
+}
+
+class WaitTest : public LinkTest {};
+
+TEST_F(WaitTest, ReopenKeepsSettingsAndEmptiesTheRing) {
+    QX4SetCmdWaitTime(345);
+    QX4SetTagBlockSize(8);
+    QX4SetTagMydBlockSize(4);
+    QX4SetfDispMessage(1);
+    // An unsolicited frame arrives but is never scanned before the reopen.
+    struct Counter : QX4Window {
+        int count = 0;
+    } counter;
+    counter.copyData = [](QX4Window* self, const QX4CopyData*) { ++static_cast<Counter*>(self)->count; };
+    QX4SetHandle(&counter);
+    reader->Peer().Send(qx4sim::EncodeFrame(0x44, {'A'}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(QX4ComReOpen(3, 0), 1);
+    QX4ReadData();
+    EXPECT_EQ(counter.count, 0);
+    EXPECT_EQ(QX4GetCmdWaitTime(), 345);
+    EXPECT_EQ(QX4GetTagBlockSize(), 8);
+    EXPECT_EQ(QX4GetTagMydBlockSize(), 4);
+    EXPECT_EQ(QX4GetfDispMessage(), 1);
+}
+
+TEST_F(WaitTest, NackRecordsCodesAndTimeOutLeavesThem) {
+    AnswerNextWith(0x31, {0x05, 0x12});
+    EXPECT_EQ(QX4SetTxOnOff(1), 0);
+    EXPECT_EQ(ErrorCode(), std::make_pair(5, 0x12));
+    reader->Peer().ScriptSilence();
+    QX4SetCmdWaitTime(100);
+    EXPECT_EQ(QX4SetTxOnOff(1), 0);
+    EXPECT_EQ(ErrorCode(), std::make_pair(5, 0x12));
+    EXPECT_EQ(QX4SetTxOnOff(1), 1); // a success leaves them too
+    EXPECT_EQ(ErrorCode(), std::make_pair(5, 0x12));
+}
+
+TEST_F(WaitTest, DiagnosticsOfNackAndTimeOut) {
+    QX4SetfDispMessage(1);
+    AnswerNextWith(0x31, {0x44});
+    EXPECT_EQ(QX4SetTxOnOff(1), 0);
+    reader->Peer().ScriptSilence();
+    QX4SetCmdWaitTime(50);
+    EXPECT_EQ(QX4SetTxOnOff(1), 0);
+    EXPECT_EQ(HookLog::Get().boxes,
+              (std::vector<std::string>{"Info Message: 不正なコマンド", "Info Message: NACK 受信",
+                                        "Info Message: レスポンス待ち　タイムオーバー"}));
+}
+
+TEST_F(WaitTest, ReplySplitDelayedAndAfterGarbage) {
+    const Bytes ack = qx4sim::EncodeFrame(0x30, {0x9E});
+    reader->Peer().Script({{Bytes{0xFF, 0x31, 0x0D}, Bytes(ack.begin(), ack.begin() + 2),
+                            Bytes(ack.begin() + 2, ack.begin() + 5), Bytes(ack.begin() + 5, ack.end())},
+                           30,
+                           40});
+    EXPECT_EQ(QX4SetTxOnOff(1), 1);
+    EXPECT_GT(HookLog::Get().pumps, 3); // messages kept flowing while it waited
+}
+
+TEST_F(WaitTest, ZeroWaitTimeReturnsAfterOneScan) {
+    reader->Peer().Script({{qx4sim::EncodeFrame(0x30, {0x9E})}, 200, 0});
+    QX4SetCmdWaitTime(0);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(QX4SetTxOnOff(1), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
+}
+
+TEST_F(WaitTest, FirstFrameWinsEvenWhenItIsAnotherCommandsAnswer) {
+    // The restart is not awaited; its acknowledgement answers the next command.
+    reader->Peer().Script({{qx4sim::EncodeFrame(0x30, {0x9D})}});
+    reader->Peer().ScriptSilence();
+    EXPECT_EQ(QX4ReStartComand(), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(QX4SetLEDCont(1, 2, 3), 1);
+    EXPECT_EQ(LastSent(), qx4sim::EncodeFrame(0x4E, {0x55, 1, 2, 3})); // never answered itself
+
+    // A stale answer too short for the value a read expects is a failure, not stale bytes.
+    reader->Peer().Script({{qx4sim::EncodeFrame(0x30, {0x9D})}});
+    reader->Peer().ScriptSilence();
+    EXPECT_EQ(QX4ReStartComand(), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    unsigned char status = 0xEE;
+    EXPECT_EQ(QX4GetErrorStatus(&status), 0);
+    EXPECT_EQ(status, 0xEE);
+}
+
+TEST_F(WaitTest, NotificationDuringAWaitEndsItAndIsDelivered) {
+    struct Counter : QX4Window {
+        std::vector<uintptr_t> kinds;
+    } counter;
+    counter.copyData = [](QX4Window* self, const QX4CopyData* record) {
+        static_cast<Counter*>(self)->kinds.push_back(record->kind);
+    };
+    QX4SetHandle(&counter);
+    AnswerNextWith(0x64, {1, 2, 3, 4, 5, 6, 7, 8});
+    EXPECT_EQ(QX4SetTxOnOff(1), 0);
+    EXPECT_EQ(counter.kinds, std::vector<uintptr_t>{1});
+}
+
+TEST_F(WaitTest, DeviceVanishingEndsTheThreadAndReopenRecovers) {
+    QX4SetCmdWaitTime(100);
+    const int withReceiver = ThreadCount();
+    reader->Peer().Vanish();
+    EXPECT_EQ(SettledThreadCount(withReceiver - 2), withReceiver - 2); // receiver and peer
+    EXPECT_EQ(QX4SetTxOnOff(1), 0);
+    reader->Peer().Reappear();
+    ::setenv("QX4_COM3", reader->DevicePath().c_str(), 1);
+    EXPECT_EQ(QX4ComReOpen(3, 0), 1);
+    EXPECT_EQ(QX4SetTxOnOff(1), 1);
+}
+
+TEST_F(WaitTest, SlowRateOpensAt9600) {
+    ASSERT_EQ(QX4ComReOpen(3, 1), 1);
+    char text[255];
+    EXPECT_EQ(QX4GetROMVersion(text), 1);
+}
+
+} // namespace
+} // namespace qx4test

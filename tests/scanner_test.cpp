@@ -1,0 +1,162 @@
+// The frame scanner and dispatch, fed straight through the receive ring.
+#include "link/context.h"
+#include "link/response.h"
+#include "link_fixture.h"
+
+namespace qx4test {
+namespace {
+
+struct Notifications : QX4Window {
+    std::vector<std::pair<uintptr_t, Bytes>> received;
+    Notifications() {
+        copyData = [](QX4Window* self, const QX4CopyData* record) {
+            static_cast<Notifications*>(self)->received.emplace_back(
+                record->kind, Bytes(record->data, record->data + record->count));
+        };
+    }
+};
+
+// A context without a port: the ring is fed by hand.
+class ScannerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        HookLog::Install();
+        ::setenv("QX4_COM90", "/nonexistent/qx4", 1);
+        QX4DllOpen(90, 0);
+        context = qx4::Context();
+        ASSERT_NE(context, nullptr);
+        QX4SetHandle(&window);
+    }
+    void TearDown() override {
+        QX4SetHandle(nullptr);
+        QX4DllClose();
+        QX4SetPlatformHooks(nullptr);
+    }
+    void Feed(const Bytes& bytes) { qx4::Link().ring.Append(bytes.data(), bytes.size()); }
+    void Scan() { qx4::ScanReceived(*context); }
+
+    qx4::ReaderContext* context = nullptr;
+    Notifications window;
+};
+
+TEST_F(ScannerTest, AssemblesFramesSplitAcrossScansAndSkipsGarbage) {
+    const Bytes frame = qx4sim::EncodeFrame(0x44, {'A', 'B'});
+    Feed({0xFF, 0x0D, 0x41});
+    Feed(Bytes(frame.begin(), frame.begin() + 3));
+    Scan();
+    EXPECT_TRUE(window.received.empty());
+    EXPECT_EQ(context->inFrame, 1);
+    Feed(Bytes(frame.begin() + 3, frame.end()));
+    Scan();
+    ASSERT_EQ(window.received.size(), 1u);
+    EXPECT_EQ(window.received[0].first, 0u);
+    EXPECT_EQ(window.received[0].second, (Bytes{'A', 'B'}));
+}
+
+TEST_F(ScannerTest, OverrunDropsFrameAndTheNextByteIsNotAnStx) {
+    Bytes broken = qx4sim::EncodeFrame(0x44, {'X'});
+    broken.back() = 0x00; // no CR where it belongs
+    Feed(broken);
+    Feed({0x02}); // taken as the overrun byte, not as a new frame start
+    Feed(qx4sim::EncodeFrame(0x44, {'Y'}));
+    Scan();
+    ASSERT_EQ(window.received.size(), 1u);
+    EXPECT_EQ(window.received[0].second, Bytes{'Y'});
+}
+
+TEST_F(ScannerTest, PartialFrameDroppedAfterIdleScans) {
+    const Bytes frame = qx4sim::EncodeFrame(0x44, {'Z'});
+    Feed(Bytes(frame.begin(), frame.begin() + 4));
+    Scan();
+    for (int i = 0; i < 100; ++i) Scan();
+    EXPECT_EQ(context->inFrame, 1); // 100 empty scans only count down
+    Scan();
+    EXPECT_EQ(context->inFrame, 0); // the 101st drops it
+    Feed(Bytes(frame.begin() + 4, frame.end()));
+    Scan();
+    EXPECT_TRUE(window.received.empty());
+}
+
+TEST_F(ScannerTest, RingWrapsAroundItsEnd) {
+    // Leave the read and write positions 3 bytes before the end of the ring.
+    const Bytes filler(qx4::RxRing::kSize - 3, 0xEE);
+    Feed(filler);
+    Scan();
+    Feed(qx4sim::EncodeFrame(0x44, {1, 2, 3, 4}));
+    Scan();
+    ASSERT_EQ(window.received.size(), 1u);
+    EXPECT_EQ(window.received[0].second, (Bytes{1, 2, 3, 4}));
+    EXPECT_EQ(context->readIndex, 8); // 11 bytes, 3 before the end and 8 after
+}
+
+TEST_F(ScannerTest, NotificationsUidDataAndEmpty) {
+    Feed(qx4sim::EncodeFrame(0x64, {1, 2, 3, 4, 5, 6, 7, 8, 'A', 'B', 'C'}));
+    Feed(qx4sim::EncodeFrame(0x44, {}));
+    Feed(qx4sim::EncodeFrame(0x49, {0x00, 9, 9, 9, 9, 9, 9, 9, 9}));
+    Scan();
+    ASSERT_EQ(window.received.size(), 2u);
+    EXPECT_EQ(window.received[0].first, 1u);
+    EXPECT_EQ(window.received[0].second.size(), 11u);
+    EXPECT_EQ(window.received[1].first, 0u);
+    EXPECT_TRUE(window.received[1].second.empty());
+    EXPECT_EQ(context->currentUid, (qx4::Uid{9, 9, 9, 9, 9, 9, 9, 9}));
+}
+
+TEST_F(ScannerTest, NackCodesAndDetails) {
+    Feed(qx4sim::EncodeFrame(0x31, {0x05, 0x10}));
+    Scan();
+    int code, detail;
+    QX4GetErrorCode(&code, &detail);
+    EXPECT_EQ(code, 5);
+    EXPECT_EQ(detail, 0x10);
+    Feed(qx4sim::EncodeFrame(0x31, {0x01, 0x77}));
+    Scan();
+    QX4GetErrorCode(&code, &detail);
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(detail, 0);
+}
+
+TEST_F(ScannerTest, DiagnosticsOnlyWithDisplayFlag) {
+    Feed(qx4sim::EncodeFrame(0x31, {0x05, 0x12}));
+    Feed(qx4sim::EncodeFrame(0x7A, {}));
+    Scan();
+    EXPECT_TRUE(HookLog::Get().boxes.empty());
+    QX4SetfDispMessage(1);
+    Feed(qx4sim::EncodeFrame(0x31, {0x05, 0x12}));
+    Feed(qx4sim::EncodeFrame(0x7A, {}));
+    Scan();
+    EXPECT_EQ(HookLog::Get().boxes,
+              (std::vector<std::string>{
+                  "Info Message: The specified block is locked and its content cannot be changed.",
+                  "Info Message: レスポンスフォーマットエラー"}));
+}
+
+TEST_F(ScannerTest, BusyFlagKeepsScansFromNesting) {
+    // A window that calls QX4ReadData while a notification is dispatched.
+    struct Reentrant : QX4Window {
+        int calls = 0;
+    } reentrant;
+    reentrant.copyData = [](QX4Window* self, const QX4CopyData*) {
+        ++static_cast<Reentrant*>(self)->calls;
+        QX4ReadData();
+    };
+    QX4SetHandle(&reentrant);
+    Feed(qx4sim::EncodeFrame(0x44, {'1'}));
+    Feed(qx4sim::EncodeFrame(0x44, {'2'}));
+    QX4ReadData();
+    EXPECT_EQ(reentrant.calls, 2);
+}
+
+TEST_F(ScannerTest, HandlerClosingTheLibraryEndsTheScanSafely) {
+    struct Closer : QX4Window {} closer;
+    closer.copyData = [](QX4Window*, const QX4CopyData*) { QX4DllClose(); };
+    QX4SetHandle(&closer);
+    Feed(qx4sim::EncodeFrame(0x44, {'1'}));
+    Feed(qx4sim::EncodeFrame(0x44, {'2'}));
+    QX4ReadData();
+    EXPECT_EQ(QX4IsOK(), 0);
+    EXPECT_EQ(QX4GetPortNum(), 0);
+}
+
+} // namespace
+} // namespace qx4test
