@@ -1,0 +1,75 @@
+// The subcommands of qx4, declared once as data; usage and help come from this table.
+#pragma once
+
+#include "session.h"
+
+#include <span>
+
+namespace qx4cli {
+
+struct CommandInfo {
+    const char* name;
+    void (*run)(Session& session);
+    const char* arguments;
+    const char* help;
+    const char* example;
+};
+
+std::span<const CommandInfo> Commands();
+const CommandInfo* FindCommand(const std::string& name);
+
+// Handlers, by family.
+void RunVersion(Session&);
+void RunModel(Session&);
+void RunRestart(Session&);
+void RunCarrier(Session&);
+void RunPowerDown(Session&);
+void RunPowerState(Session&);
+void RunErrorStatus(Session&);
+void RunLed(Session&);
+void RunBuzzer(Session&);
+void RunIoRead(Session&);
+void RunIoWrite(Session&);
+void RunSimpleRead(Session&);
+void RunOpMode(Session&);
+void RunTagMode(Session&);
+void RunEepromRead(Session&);
+void RunEepromWrite(Session&);
+void RunEepromInit(Session&);
+void RunParamRead(Session&);
+void RunParamWrite(Session&);
+void RunUidRegister(Session&);
+void RunUidList(Session&);
+void RunAfiRegister(Session&);
+void RunTagData(Session&);
+
+void RunInventory(Session&);
+void RunScan(Session&);
+void RunQuiet(Session&);
+void RunSelect(Session&);
+void RunReset(Session&);
+void RunRead(Session&);
+void RunWrite(Session&);
+void RunLock(Session&);
+void RunWrite2(Session&);
+void RunLock2(Session&);
+void RunReadBytes(Session&);
+void RunWriteBytes(Session&);
+void RunSecurity(Session&);
+void RunWriteAfi(Session&);
+void RunLockAfi(Session&);
+void RunWriteDsfid(Session&);
+void RunLockDsfid(Session&);
+void RunInfo(Session&);
+void RunMydRead(Session&);
+void RunMydWrite(Session&);
+void RunMydWriteByte(Session&);
+void RunMydWriteReread(Session&);
+
+void RunDump(Session&);
+void RunRestore(Session&);
+void RunDiff(Session&);
+void RunWatch(Session&);
+void RunDemo(Session&);
+
+} // namespace qx4cli

@@ -1,0 +1,48 @@
+// qx4 demo: a short tour of the library against the reader (or the simulated one).
+#include "command_table.h"
+#include "system_info.h"
+
+#include <cstring>
+
+namespace qx4cli {
+
+void RunDemo(Session& s) {
+    s.Connect();
+    char text[256] = {};
+    s.Line("== reader");
+    if (!s.Check(QX4GetROMVersion(text), "QX4GetROMVersion")) return;
+    s.Field("version", text);
+    if (!s.Check(QX4GetModelNameComad(text), "QX4GetModelNameComad")) return;
+    s.Field("model", text);
+    if (!s.Check(QX4SetTxOnOff(1), "QX4SetTxOnOff")) return;
+    s.Field("carrier", "on");
+    unsigned char word[2];
+    if (!s.Check(QX4GetEepromData(12, word), "QX4GetEepromData")) return;
+    s.Field("eepromWord12", word[0] | word[1] << 8, Hex(word, 2));
+
+    s.Line("== tag");
+    unsigned char dsfid = 0;
+    Uid uid{};
+    if (!s.Check(QX4Inventory(0x40, &dsfid, uid.data()), "QX4Inventory")) return;
+    s.Field("uid", UidText(uid.data()));
+    SystemInfo info;
+    if (!s.Check(ReadSystemInfo(0x01, uid.data(), info), "QX4GetSystemInfo")) return;
+    s.Field("blockCount", info.blockCount.value_or(0));
+    s.Field("blockSize", info.blockSize.value_or(0));
+    QX4SetTagBlockSize(info.blockSize.value_or(4));
+
+    const int block = 2;
+    const char message[] = "QX4 demo block data";
+    unsigned char data[33] = {};
+    std::memcpy(data, message, std::min(sizeof message, size_t(QX4GetTagBlockSize())));
+    if (!s.Check(QX4WriteSingleBlock(0x01, block, data, uid.data()), "QX4WriteSingleBlock"))
+        return;
+    s.Field("written", Hex(data, size_t(QX4GetTagBlockSize())));
+    unsigned char back[33] = {};
+    if (!s.Check(QX4ReadSingleBlock(0x11, block, back, uid.data()), "QX4ReadSingleBlock")) return;
+    s.Field("readBack", Hex(back + 1, size_t(QX4GetTagBlockSize())));
+    s.Field("security", back[0]);
+    s.Field("matches", std::memcmp(back + 1, data, size_t(QX4GetTagBlockSize())) == 0);
+}
+
+} // namespace qx4cli
