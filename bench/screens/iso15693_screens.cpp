@@ -1,0 +1,261 @@
+// ISO15693 menu screens, Inventory_設定あり, ReadBytes and WriteBytes.
+#include "panel_view.h"
+
+#include "code_page.h"
+
+#include <algorithm>
+
+namespace qx4bench {
+namespace {
+
+// Large enough for the longest reply a frame carries (254 payload bytes).
+using ReplyBuffer = std::array<uint8_t, 256>;
+
+constexpr uint8_t kOptionBit = 0x10;
+constexpr uint8_t kPlainInventoryFlags = 0x40; // one slot, nothing else
+
+// Bytes per block the library copied: it may still hold another size when the
+// port did not open at start-up.
+int ReturnedBlockSize(int tagBlockSize) { return std::min(tagBlockSize, QX4GetTagBlockSize()); }
+
+const char* kBlockNoLabel = "ブロックNO（１０進）";
+const char* kBlockCountLabel = "ブロック数";
+const char* kDataLabel = "書き込むデータ（文字列）";
+
+} // namespace
+
+void CQX4PanelView::ShowInventoryResult(bool ok) {
+    ShowOutcome(ok, "QX4Inventory");
+    if (!ok) return;
+    ShowHexLine("DSFID: ", &tagDsfid, 1);
+    ShowHexLineReversed("UID: ", tagUid.data(), 8);
+}
+
+void CQX4PanelView::OnInventory() {
+    inventoryFlags = kPlainInventoryFlags;
+    ShowInventoryResult(QX4Inventory(inventoryFlags, &tagDsfid, tagUid.data()));
+}
+
+void CQX4PanelView::OnInventory2() {
+    unsigned char count = 0;
+    const bool ok = QX4Inventory2(0, 0, &count);
+    ShowOutcome(ok, "QX4Inventory2");
+    if (ok) AddResultLine(QString::asprintf("受信UID数 : %d ", count));
+}
+
+void CQX4PanelView::OnStayQuiet() {
+    inventoryFlags = ModeByte(0, UidFlag);
+    ShowOutcome(QX4StayQuiet(inventoryFlags, tagUid.data()), "QX4StayQuiet");
+}
+
+void CQX4PanelView::OnReadSingleBlock() {
+    CDataEntry1Dlg dialog(this);
+    dialog.heading = "１ブロックリード";
+    dialog.edit1 = QString::asprintf("%d", BlockNo);
+    dialog.label1 = kBlockNoLabel;
+    if (RunDialog(dialog) != QDialog::Accepted) return;
+    BlockNo = static_cast<uint8_t>(ParseDecimalText(dialog.edit1));
+    const uint8_t mode = ReadMode();
+    ReplyBuffer data{};
+    if (QX4ReadSingleBlock(mode, BlockNo, data.data(), tagUid.data())) {
+        AddResultLine("OK: QX4ReadSingleBlock");
+        const int n = ReturnedBlockSize(TagBlockSize) + ((mode & kOptionBit) ? 1 : 0);
+        ShowHexLine("data: ", data.data(), std::clamp(n, 0, int(data.size())));
+    } else {
+        AddResultLine("Error: QX4ReadSingleBlock");
+        ShowLastError();
+    }
+}
+
+void CQX4PanelView::OnWriteSingleBlock() {
+    CDataEntry2Dlg dialog(this);
+    dialog.heading = "１ブロックライト";
+    dialog.edit1 = QString::asprintf("%d", BlockNo);
+    dialog.label1 = kBlockNoLabel;
+    dialog.edit2 = WrStr1;
+    dialog.label2 = kDataLabel;
+    if (RunDialog(dialog) != QDialog::Accepted) return;
+    BlockNo = static_cast<uint8_t>(ParseDecimalText(dialog.edit1));
+    WrStr1 = dialog.edit2;
+    const auto data = DataBuffer(WrStr1);
+    ShowOutcome(QX4WriteSingleBlock(WriteMode(), BlockNo, data.data(), tagUid.data()),
+                "QX4WriteSingleBlock");
+}
+
+void CQX4PanelView::OnReadMultiBlock() {
+    CDataEntry2Dlg dialog(this);
+    dialog.heading = "ReadMultiBlock";
+    dialog.edit1 = QString::asprintf("%d", BlockNo);
+    dialog.label1 = kBlockNoLabel;
+    dialog.edit2 = QString::asprintf("%d", BlockNum);
+    dialog.label2 = kBlockCountLabel;
+    if (RunDialog(dialog) != QDialog::Accepted) return;
+    BlockNo = static_cast<uint8_t>(ParseDecimalText(dialog.edit1));
+    BlockNum = static_cast<uint8_t>(ParseDecimalText(dialog.edit2));
+    const uint8_t mode = ModeByte(ReadOptionFlag, UidFlag);
+    ReplyBuffer data{};
+    const bool ok = QX4ReadMultiBlock(mode, BlockNo, BlockNum, data.data(), tagUid.data());
+    ShowOutcome(ok, "QX4ReadMultiBlock");
+    if (ok && !(inventoryFlags & kOptionBit)) {
+        // The library refuses replies longer than a frame, so this is within the buffer.
+        const int n = (BlockNum + 1) * ReturnedBlockSize(TagBlockSize);
+        ShowHexLine("data: ", data.data(), std::clamp(n, 0, int(data.size())));
+    }
+}
+
+void CQX4PanelView::OnWriteMultiBlock() {
+    CDataEntry3Dlg dialog(this);
+    dialog.heading = "WriteMultiBlock";
+    dialog.edit1 = QString::asprintf("%d", BlockNo);
+    dialog.label1 = kBlockNoLabel;
+    dialog.edit2 = QString::asprintf("%d", BlockNum);
+    dialog.label2 = kBlockCountLabel;
+    dialog.edit3 = WrStr1;
+    dialog.label3 = kDataLabel;
+    if (RunDialog(dialog) != QDialog::Accepted) return;
+    BlockNo = static_cast<uint8_t>(ParseDecimalText(dialog.edit1));
+    BlockNum = static_cast<uint8_t>(ParseDecimalText(dialog.edit2));
+    WrStr1 = dialog.edit3;
+    const auto data = DataBuffer(WrStr1);
+    // A request of more than 255 bytes is refused by the library, so the library
+    // never reads past this 256-byte buffer.
+    ShowOutcome(QX4WriteMultiBlock(WriteMode(), BlockNo, BlockNum, data.data(), tagUid.data()),
+                "QX4WriteMultiBlock");
+}
+
+void CQX4PanelView::OnSelectTag() {
+    inventoryFlags = ModeByte(0, UidFlag);
+    ShowOutcome(QX4SelectTag(inventoryFlags, tagUid.data()), "QX4SelectTag");
+}
+
+void CQX4PanelView::OnWrite2Blocks() {
+    CDataEntry2Dlg dialog(this);
+    dialog.heading = "２ブロックライト";
+    dialog.edit1 = QString::asprintf("%d", BlockNo);
+    dialog.label1 = kBlockNoLabel;
+    dialog.edit2 = WrStr1;
+    dialog.label2 = kDataLabel;
+    if (RunDialog(dialog) != QDialog::Accepted) return;
+    BlockNo = static_cast<uint8_t>(ParseDecimalText(dialog.edit1));
+    WrStr1 = dialog.edit2;
+    const auto data = DataBuffer(WrStr1);
+    ShowOutcome(QX4Write2Blocks(WriteMode(), BlockNo, data.data(), tagUid.data()),
+                "QX4Write2Blocks");
+}
+
+void CQX4PanelView::OnResetToReady() {
+    ShowOutcome(QX4ResetToReady(ModeByte(0, UidFlag), tagUid.data()), "QX4ResetToReady");
+}
+
+void CQX4PanelView::OnWriteAfi() {
+    CDataEntry1Dlg dialog(this);
+    dialog.heading = "AFI値の書き込み";
+    dialog.label1 = "AFI値（１０進）";
+    if (RunDialog(dialog) != QDialog::Accepted) return;
+    const uint8_t value = static_cast<uint8_t>(ParseDecimalText(dialog.edit1));
+    ShowOutcome(QX4WriteAFI(WriteMode(), value, tagUid.data()), "QX4WriteAFI");
+    AddResultLine(QString::asprintf("bdata: %d", value));
+}
+
+void CQX4PanelView::OnWriteDsfid() {
+    CDataEntry1Dlg dialog(this);
+    dialog.heading = "DSFID値の書き込み";
+    dialog.label1 = "DSFID値（１０進）";
+    if (RunDialog(dialog) != QDialog::Accepted) return;
+    const uint8_t value = static_cast<uint8_t>(ParseDecimalText(dialog.edit1));
+    ShowOutcome(QX4WrietDSFID(WriteMode(), value, tagUid.data()), "QX4WrietDSFID");
+    AddResultLine(QString::asprintf("bdata: %d", value));
+}
+
+void CQX4PanelView::OnGetSystemInfo() {
+    ReplyBuffer data{};
+    int length = 0;
+    if (!QX4GetSystemInfo(ModeByte(0, UidFlag), data.data(), &length, tagUid.data())) {
+        AddResultLine("Error: QX4GetSystemInfo");
+        return;
+    }
+    AddResultLine("OK: QX4GetSystemInfo");
+    std::copy_n(data.begin() + 1, 8, tagUid.begin());
+    const int n = std::clamp(length - 1, 1, int(data.size()));
+    ShowHexLine("", data.data(), n);
+    // DSFID and AFI stand where the info flags put them; a field the flags do not
+    // announce is not there, and the frame's ETX is never shown as a value.
+    const uint8_t flags = data[0];
+    const int payloadEnd = length - 1; // the copy ends with the ETX byte
+    int p = 9;
+    const bool hasDsfid = (flags & 0x01) && p < payloadEnd;
+    if (hasDsfid) tagDsfid = data[size_t(p++)];
+    const bool hasAfi = (flags & 0x02) && p < payloadEnd;
+    const uint8_t afi = hasAfi ? data[size_t(p)] : 0;
+    ShowHexLine("DSFID: ", &tagDsfid, hasDsfid ? 1 : 0);
+    ShowHexLineReversed("UID: ", tagUid.data(), 8);
+    ShowHexLine("AFI値: ", &afi, hasAfi ? 1 : 0);
+}
+
+void CQX4PanelView::OnGetMBlockSecSt() {
+    CDataEntry2Dlg dialog(this);
+    dialog.heading = "ブロック";
+    dialog.edit1 = QString::asprintf("%d", BlockNo);
+    dialog.label1 = kBlockNoLabel;
+    dialog.edit2 = QString::asprintf("%d", BlockNum);
+    dialog.label2 = kBlockCountLabel;
+    if (RunDialog(dialog) != QDialog::Accepted) return;
+    BlockNo = static_cast<uint8_t>(ParseDecimalText(dialog.edit1));
+    BlockNum = static_cast<uint8_t>(ParseDecimalText(dialog.edit2));
+    ReplyBuffer data{};
+    const bool ok =
+        QX4GetMBlockSecSt(ModeByte(0, UidFlag), BlockNo, BlockNum, data.data(), tagUid.data());
+    ShowOutcome(ok, "QX4GetMBlockSecSt");
+    if (ok) ShowHexLine("data: ", data.data(), BlockNum + 1);
+}
+
+void CQX4PanelView::OnReadBytes() {
+    CDataEntry2Dlg dialog(this);
+    dialog.heading = "ReadBytes";
+    dialog.edit1 = QString::asprintf("%d", BlockNo);
+    dialog.label1 = kBlockNoLabel;
+    dialog.edit2 = QString::asprintf("%d", BlockNum);
+    dialog.label2 = "データ数[1-255]";
+    if (RunDialog(dialog) != QDialog::Accepted) return;
+    BlockNo = static_cast<uint8_t>(ParseDecimalText(dialog.edit1));
+    BlockNum = static_cast<uint8_t>(ParseDecimalText(dialog.edit2));
+    ReplyBuffer data{};
+    const bool ok = QX4ReadBytes(ModeByte(ReadOptionFlag, UidFlag), BlockNo, BlockNum, data.data(),
+                                 tagUid.data());
+    ShowOutcome(ok, "QX4ReadBytes");
+    if (ok) ShowHexLine("data: ", data.data(), BlockNum);
+}
+
+void CQX4PanelView::OnWriteBytes() {
+    CDataEntry2Dlg dialog(this);
+    dialog.heading = "Writebytes";
+    dialog.edit1 = QString::asprintf("%d", BlockNo);
+    dialog.label1 = kBlockNoLabel;
+    dialog.edit2 = WrStr1;
+    dialog.label2 = kDataLabel;
+    if (RunDialog(dialog) != QDialog::Accepted) return;
+    BlockNo = static_cast<uint8_t>(ParseDecimalText(dialog.edit1));
+    WrStr1 = dialog.edit2;
+    const auto data = DataBuffer(WrStr1);
+    const int count = static_cast<int>(std::find(data.begin(), data.end(), 0) - data.begin());
+    BlockNum = static_cast<uint8_t>(count);
+    ShowOutcome(QX4WriteBytes(WriteMode(), BlockNo, count, data.data(), tagUid.data()),
+                "QX4WriteBytes");
+}
+
+void CQX4PanelView::OnInventoryWithSettings() {
+    inventoryFlags = 0;
+    CInventorySettingsDlg dialog(this);
+    dialog.uidModeIndex = 0;
+    dialog.selectIndex = 0;
+    dialog.optionIndex = 0;
+    dialog.afiIndex = 0;
+    dialog.slotsIndex = 0;
+    if (RunDialog(dialog) != QDialog::Accepted) return;
+    inventoryFlags = static_cast<uint8_t>((dialog.uidModeIndex & 3) | (dialog.selectIndex == 1) << 2 |
+                                          (dialog.optionIndex == 1) << 4 |
+                                          (dialog.afiIndex == 1) << 5 | (dialog.slotsIndex == 1) << 6);
+    ShowInventoryResult(QX4Inventory(inventoryFlags, &tagDsfid, tagUid.data()));
+}
+
+} // namespace qx4bench

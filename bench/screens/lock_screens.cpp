@@ -1,0 +1,37 @@
+// ISO15693 > Lockコマンド screens.
+#include "panel_view.h"
+
+namespace qx4bench {
+
+// Shows the block number dialog; -1 when it is not confirmed.
+int CQX4PanelView::AskBlockNumber(const QString& heading) {
+    CDataEntry1Dlg dialog(this);
+    dialog.heading = heading;
+    dialog.label1 = "ブロックNO（１０進）";
+    dialog.edit1 = QString::asprintf("%d", BlockNo);
+    if (RunDialog(dialog) != QDialog::Accepted) return -1;
+    BlockNo = static_cast<uint8_t>(ParseDecimalText(dialog.edit1));
+    return BlockNo;
+}
+
+void CQX4PanelView::OnLockBlock() {
+    if (AskBlockNumber("ロックブロック") < 0) return;
+    ShowOutcome(QX4LockBlock(WriteMode(), BlockNo, tagUid.data()), "QX4LockBlock");
+}
+
+void CQX4PanelView::OnLockAfi() {
+    ShowOutcome(QX4LockAFI(WriteMode(), tagUid.data()), "QX4LockAFI");
+}
+
+void CQX4PanelView::OnLockDsfid() {
+    ShowOutcome(QX4LockDSFID(WriteMode(), tagUid.data()), "QX4LockDSFID");
+}
+
+void CQX4PanelView::OnLock2Blocks() {
+    if (AskBlockNumber("Lock2Blocks") < 0) return;
+    // The two-block lock always carries the option flag.
+    ShowOutcome(QX4Lock2Blocks(ModeByte(1, WriteUidFlag), BlockNo, tagUid.data()),
+                "QX4Lock2Blocks");
+}
+
+} // namespace qx4bench

@@ -1,0 +1,102 @@
+// ツール > 設定 presets and ツール > COMPortCheck.
+#include "panel_view.h"
+
+#include "settings_store.h"
+
+#include <bit>
+
+namespace qx4bench {
+namespace {
+
+struct Preset {
+    uint8_t tagModeBits; // bits 0-6
+    uint8_t word12Low;
+    uint8_t word19Low;
+    bool word16Bit14;
+    int blockSize;
+};
+constexpr Preset kDefaultPreset{0x54, 5, 4, false, 4};
+constexpr Preset kFujitsuPreset{0x64, 10, 8, true, 8};
+
+constexpr uint16_t kWord16Bit14 = 0x4000;
+
+bool ReadWord(int address, uint16_t& word) {
+    unsigned char bytes[2];
+    if (!QX4GetEepromData(address, bytes)) return false;
+    word = static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
+    return true;
+}
+
+} // namespace
+
+uint8_t EvenParity7(uint8_t value) {
+    const uint8_t low = value & 0x7F;
+    return static_cast<uint8_t>(std::popcount(low) % 2 ? low | 0x80 : low);
+}
+
+void CQX4PanelView::ApplyPreset(uint8_t modeBits, uint8_t word12, uint8_t word19,
+                                bool word16Bit14, int blockSize, bool stopOnTagModeFailure,
+                                bool reportTagModeSuccess) {
+    unsigned char current = 0;
+    if (!QX4GetTagMode(&current)) {
+        AddResultLine("Error: QX4GetTagMode");
+        return;
+    }
+    const uint8_t mode =
+        EvenParity7(static_cast<uint8_t>((current & (modeBits | 0x80)) | modeBits));
+    tagModeByte = mode;
+    if (QX4SetTagMode(mode, 1)) {
+        if (reportTagModeSuccess) AddResultLine("OK: QX4SetTagMode");
+    } else {
+        AddResultLine("Error: QX4SetTagMode");
+        if (stopOnTagModeFailure) return;
+    }
+    uint16_t word = 0;
+    if (ReadWord(12, word)) QX4SetEepromData(12, (word & 0xFF00) | word12);
+    if (ReadWord(19, word)) QX4SetEepromData(19, (word & 0xFF00) | word19);
+    const bool word16Done =
+        ReadWord(16, word) &&
+        QX4SetEepromData(16, word16Bit14 ? (word | kWord16Bit14) : (word & ~kWord16Bit14 & 0xFFFF));
+    if (!word16Done) {
+        AddResultLine("Error: QX4SetTagMode");
+        return;
+    }
+    AddResultLine("OK: QX4SetTagMode");
+    TagBlockSize = blockSize;
+    WriteSettingInt("TagBlockSize", TagBlockSize);
+    QX4SetTagBlockSize(blockSize);
+}
+
+void CQX4PanelView::OnPresetDefault() {
+    const Preset& p = kDefaultPreset;
+    ApplyPreset(p.tagModeBits, p.word12Low, p.word19Low, p.word16Bit14, p.blockSize, false, true);
+}
+
+void CQX4PanelView::OnPresetFujitsu() {
+    const Preset& p = kFujitsuPreset;
+    ApplyPreset(p.tagModeBits, p.word12Low, p.word19Low, p.word16Bit14, p.blockSize, true, false);
+}
+
+void CQX4PanelView::OnComPortCheck() {
+    AddResultLine("COM1～COM10までチェックします。");
+    AddResultLine("--- しばらくお待ちください ---");
+    PumpMessages();
+    for (int n = 1; n <= 10; ++n) {
+        int found = QX4ComReOpen(n, spped);
+        PumpMessages();
+        if (QX4IsOK()) {
+            char text[256];
+            found = QX4GetROMVersion(text);
+        }
+        const QString label = QString::asprintf("COM%d : ", n);
+        if (found) {
+            ComPort = n;
+            AddResultLine("Find " + label);
+            return;
+        }
+        AddResultLine("Not Find " + label);
+        PumpMessages();
+    }
+}
+
+} // namespace qx4bench
