@@ -11,7 +11,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+// Resources of a static library are registered by hand, outside any namespace.
+static void InitResources() { Q_INIT_RESOURCE(qx4bench); }
+
 namespace qx4bench {
+
+void LoadResources() { InitResources(); }
 
 CQX4PanelApp::CQX4PanelApp(int& argc, char** argv) : QApplication(argc, argv) {}
 
@@ -23,7 +28,8 @@ CQX4PanelApp::~CQX4PanelApp() {
 bool CQX4PanelApp::InitInstance() {
     setOrganizationName("Kessaro Corp");
     setApplicationName("QX4Bench");
-    setWindowIcon(QIcon(":/qx4bench.svg"));
+    LoadResources();
+    setWindowIcon(QIcon(":/qx4bench.png"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription("QX4Bench: checker for the QX4 RFID reader/writer");

@@ -12,6 +12,8 @@ namespace qx4bench {
 
 class CMainFrame;
 
+void LoadResources(); // the icon, from the program's resources
+
 // Holds no data and has no file format.
 class CQX4PanelDoc {};
 

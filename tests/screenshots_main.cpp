@@ -1,0 +1,119 @@
+// Screenshots of the checker as an operator sees it, against the simulated reader:
+// the main window after a short session with auto-scan, and every dialog.
+// Run under Xvfb by scripts/screenshots.sh.
+#include "code_page.h"
+#include "control_ids.h"
+#include "dialogs.h"
+#include "main_frame.h"
+#include "panel_app.h"
+#include "panel_view.h"
+#include "platform_hooks.h"
+#include "qx4drv.h"
+#include "simulated_reader.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QSettings>
+#include <QTest>
+#include <cstdio>
+
+using namespace qx4bench;
+
+namespace {
+
+QString outDir;
+
+void Save(QWidget* widget, const QString& name) {
+    widget->grab().save(outDir + "/" + name + ".png");
+    std::printf("%s/%s.png\n", qPrintable(outDir), qPrintable(name));
+}
+
+void SetEdit(ExchangeDialog& dialog, int id, const QString& text) {
+    if (auto* edit = qobject_cast<QLineEdit*>(dialog.Control(id))) edit->setText(text);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    outDir = argc > 1 ? argv[1] : "screenshots";
+    QDir().mkpath(outDir);
+    app.setOrganizationName("Kessaro Corp");
+    app.setApplicationName("QX4Bench");
+    LoadResources();
+    app.setWindowIcon(QIcon(":/qx4bench.png"));
+
+    qx4sim::SimulatedReader reader;
+    reader.SetAutoScanPeriod(100);
+    ::setenv("QX4_COM4", reader.DevicePath().c_str(), 1);
+    InstallPlatformHooks();
+
+    auto frame = std::make_unique<CMainFrame>();
+    CQX4PanelView* view = frame->view();
+    frame->show();
+    QTest::qWait(200);
+
+    // Every dialog, as it opens: shown, captured, then answered.
+    QString nextName;
+    std::function<void(ExchangeDialog&)> fill;
+    view->dialogRunner = [&](ExchangeDialog& dialog) {
+        if (fill) fill(dialog);
+        dialog.show();
+        QTest::qWait(100);
+        Save(&dialog, nextName);
+        dialog.accept();
+        return int(QDialog::Accepted);
+    };
+    auto step = [&](const QString& name, int command, std::function<void(ExchangeDialog&)> f = {}) {
+        nextName = name;
+        fill = std::move(f);
+        view->OnCommand(command);
+    };
+
+    view->OnCommand(idm::Inventory);
+    step("dialog_environment", idm::EnvSettings);
+    step("dialog_read_single_block", idm::ReadSingleBlock,
+         [](ExchangeDialog& d) { SetEdit(d, 1002, "0"); });
+    step("dialog_write_multi_block", idm::WriteMultiBlock, [](ExchangeDialog& d) {
+        SetEdit(d, 1002, "4");
+        SetEdit(d, 1003, "1");
+        SetEdit(d, 1004, "ＱＸ４データ");
+    });
+    step("dialog_read_multi_block", idm::ReadMultiBlock, [](ExchangeDialog& d) {
+        SetEdit(d, 1002, "4");
+        SetEdit(d, 1003, "1");
+    });
+    view->OnCommand(idm::GetSystemInfo);
+    step("dialog_inventory_settings", idm::InventoryWithSettings);
+    nextName = "dialog_rf_mode";
+    fill = {};
+    view->OnRfMode();
+    nextName = "dialog_operation_mode";
+    view->OnOperationMode();
+    nextName = "dialog_com_port";
+    view->OnComReset();
+    nextName = "dialog_write_tag_data";
+    fill = [](ExchangeDialog& d) { SetEdit(d, 1002, "タグ"); };
+    view->OnWrite();
+
+    // Auto-scan with a tag entering the field.
+    view->autoScanBox()->click();
+    QTest::qWait(600);
+    qx4sim::Tag visitor = qx4sim::Tag::Make({0x99, 0x88, 0x77, 0x66, 0x55, 0x01, 0x04, 0xE0},
+                                            qx4sim::TagType::Iso15693, 4, 8);
+    const QByteArray text = ToDeviceText("来訪者"); // tag data is Shift-JIS
+    std::copy(text.begin(), text.end(), visitor.memory.begin());
+    reader.AddTag(visitor);
+    QTest::qWait(600);
+    view->autoScanBox()->click();
+    QTest::qWait(100);
+    Save(frame.get(), "main_window");
+
+    CAboutDlg about(frame.get());
+    about.show();
+    QTest::qWait(100);
+    Save(&about, "dialog_about");
+    return 0;
+}
