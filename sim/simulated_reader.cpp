@@ -221,7 +221,7 @@ Bytes SimulatedReader::TagCommand(const Bytes& data) {
 
 void SimulatedReader::AutoScan() {
     std::unique_lock stop(stopMutex_);
-    while (!stopSignal_.wait_for(stop, std::chrono::milliseconds(autoScanPeriodMs_.load()),
+    while (!stopSignal_.wait_for(stop, std::chrono::milliseconds(std::max(1u, autoScanPeriodMs_.load())),
                                  [this] { return stopping_; })) {
         std::vector<Bytes> frames;
         {

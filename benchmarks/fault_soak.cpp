@@ -1,0 +1,157 @@
+// A scripted session in a loop while the simulated reader injects faults at random
+// (fixed seed): dropped, split, corrupted and garbage-prefixed replies, NACKs,
+// unsolicited frames in the middle of a wait, and the device vanishing and coming
+// back. Checks: no crash, no call beyond cmdWaitTime plus a margin, every call
+// without a fault right, every block ending with a value that was written.
+#include "machine.h"
+#include "qx4drv.h"
+#include "simulated_reader.h"
+
+#include <array>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <random>
+#include <set>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kWaitMs = 150;
+constexpr int kBlocks = 8;
+
+struct Outcomes {
+    long calls = 0, ok = 0, failedWithFault = 0, failedWithoutFault = 0, wrongData = 0;
+    double slowestMs = 0;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
+    const unsigned seed = argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 15693;
+    // As a test under sanitizers the slowest call is reported, not judged.
+    const bool judgeTiming = !(argc > 3 && std::strcmp(argv[3], "--report-timing") == 0);
+    qx4bench_figures::PrintMachine("fault_soak");
+    qx4sim::SimulatedReader reader;
+    ::setenv("QX4_COM3", reader.DevicePath().c_str(), 1);
+    if (!QX4DllOpen(3, 0)) return 1;
+    QX4SetCmdWaitTime(kWaitMs);
+    QX4Window sink{[](QX4Window*, const QX4CopyData*) {}};
+    QX4SetHandle(&sink);
+    reader.Peer().SetFaultRate(10, seed);
+    std::mt19937 random(seed);
+
+    const auto tag = reader.Field()[0];
+    const unsigned char* uid = tag.uid.data();
+    std::map<int, std::set<uint32_t>> candidates; // values a block may hold
+    for (int b = 0; b < kBlocks; ++b) {
+        uint32_t value;
+        std::memcpy(&value, tag.memory.data() + 4 * b, 4);
+        candidates[b] = {value};
+    }
+    Outcomes outcomes;
+    long vanishes = 0, unsolicited = 0;
+    auto faultsSoFar = [&] {
+        unsigned total = 0;
+        for (int f = 0; f < static_cast<int>(qx4sim::Fault::Count); ++f)
+            total += reader.Peer().FaultCount(static_cast<qx4sim::Fault>(f));
+        return total;
+    };
+    // Runs one call; `check` says whether its data is right.
+    auto call = [&](auto&& run, auto&& check) {
+        const unsigned before = faultsSoFar();
+        bool interfered = false;
+        std::thread noise;
+        if (random() % 50 == 0) { // an unsolicited frame lands in the middle of the wait
+            interfered = true;
+            ++unsolicited;
+            noise = std::thread([&] {
+                reader.Peer().Send(qx4sim::EncodeFrame(0x44, {'N', 'O', 'I', 'S', 'E'}));
+            });
+        }
+        const auto start = Clock::now();
+        const bool ok = run();
+        outcomes.slowestMs = std::max(
+            outcomes.slowestMs, std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        if (noise.joinable()) noise.join();
+        const bool faulted = interfered || faultsSoFar() != before;
+        ++outcomes.calls;
+        if (ok) {
+            ++outcomes.ok;
+            if (!check()) ++outcomes.wrongData;
+        } else if (faulted) {
+            ++outcomes.failedWithFault;
+        } else {
+            ++outcomes.failedWithoutFault;
+        }
+        if (faulted) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kWaitMs)); // let late bytes land
+            QX4ReadData();
+        }
+        return ok;
+    };
+
+    const auto end = Clock::now() + std::chrono::seconds(seconds);
+    while (Clock::now() < end) {
+        unsigned char dsfid, found[8];
+        call([&] { return QX4Inventory(0x40, &dsfid, found); },
+             [&] { return std::memcmp(found, uid, 8) == 0; });
+        unsigned char info[256];
+        int length = 0;
+        call([&] { return QX4GetSystemInfo(0x01, info, &length, uid); },
+             [&] { return length == 15 && std::memcmp(info + 1, uid, 8) == 0; });
+        const int block = static_cast<int>(random() % kBlocks);
+        const uint32_t value = random();
+        unsigned char data[4];
+        std::memcpy(data, &value, 4);
+        // A write whose answer was lost may still have reached the tag.
+        candidates[block].insert(value);
+        if (call([&] { return QX4WriteSingleBlock(0x01, block, data, uid); }, [] { return true; }))
+            candidates[block] = {value};
+        unsigned char back[4];
+        call([&] { return QX4ReadSingleBlock(0x01, block, back, uid); },
+             [&] { uint32_t v; std::memcpy(&v, back, 4); return candidates[block].count(v) > 0; });
+        char text[256];
+        call([&] { return QX4GetROMVersion(text); },
+             [&] { return std::strcmp(text, "QX4SIM Ver1.00") == 0; });
+        if (random() % 200 == 0) { // the device vanishes and comes back
+            ++vanishes;
+            reader.Peer().Vanish();
+            call([&] { return QX4SetTxOnOff(1); }, [] { return true; }); // times out
+            reader.Peer().Reappear();
+            ::setenv("QX4_COM3", reader.DevicePath().c_str(), 1);
+            if (!QX4ComReOpen(3, 0)) std::printf("reopen failed\n");
+        }
+    }
+
+    // Every block ends with a value that was written (or its first value).
+    reader.Peer().SetFaultRate(0, seed);
+    int blocksLost = 0;
+    const auto final = reader.Field()[0];
+    for (int b = 0; b < kBlocks; ++b) {
+        uint32_t value;
+        std::memcpy(&value, final.memory.data() + 4 * b, 4);
+        if (!candidates[b].count(value)) ++blocksLost;
+    }
+    std::printf("\n%d s, seed %u, cmdWaitTime %d ms\n", seconds, seed, kWaitMs);
+    std::printf("  faults injected:");
+    for (int f = 0; f < static_cast<int>(qx4sim::Fault::Count); ++f)
+        std::printf(" %s %u,", qx4sim::kFaultNames[f],
+                    reader.Peer().FaultCount(static_cast<qx4sim::Fault>(f)));
+    std::printf(" unsolicited %ld, vanished %ld\n", unsolicited, vanishes);
+    std::printf("  calls %ld: ok %ld, failed after a fault %ld, failed without a fault %ld\n",
+                outcomes.calls, outcomes.ok, outcomes.failedWithFault, outcomes.failedWithoutFault);
+    std::printf("  ok but wrong data %ld; blocks not holding a written value %d\n",
+                outcomes.wrongData, blocksLost);
+    std::printf("  slowest call %.1f ms (limit %d ms + margin)\n", outcomes.slowestMs, kWaitMs);
+    QX4SetHandle(nullptr);
+    QX4DllClose();
+    const bool good = outcomes.wrongData == 0 && blocksLost == 0 &&
+                      outcomes.failedWithoutFault <= vanishes &&
+                      (!judgeTiming || outcomes.slowestMs < kWaitMs + 100);
+    std::printf("  %s\n", good ? "PASS" : "FAIL");
+    return good ? 0 : 1;
+}

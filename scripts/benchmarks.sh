@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Speed and endurance figures. Full durations by default; QX4_QUICK=1 for a short run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+scripts/build.sh
+b=${QX4_BUILD_DIR:-build}/benchmarks
+quick=${QX4_QUICK:-0}
+soak=600; idle=30; faults=120
+[ "$quick" = 1 ] && { soak=20; idle=5; faults=20; }
+
+"$b/qx4_latency" 50
+echo; "$b/qx4_scanner_throughput" --benchmark_min_time=1
+echo; "$b/qx4_notification_soak" "$soak"
+echo; "$b/qx4_idle_cost" "$idle"
+echo; "$b/qx4_fault_soak" "$faults"
+if [ -x "$b/qx4_checker_figures" ]; then
+  echo; QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$b/qx4_checker_figures" "$idle"
+fi
