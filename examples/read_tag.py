@@ -19,7 +19,13 @@ if "QX4_COM3" not in os.environ:
     variable, device = sim.stdout.readline().split()[1].split("=")
     os.environ[variable] = device
 
-qx4 = ctypes.CDLL(lib_path)
+try:
+    qx4 = ctypes.CDLL(lib_path)
+except OSError:
+    if sim:
+        sim.terminate()
+    raise
+
 u8p = ctypes.POINTER(ctypes.c_ubyte)
 qx4.QX4DllOpen.restype = ctypes.c_ubyte
 qx4.QX4ErrorText.restype = ctypes.c_char_p
