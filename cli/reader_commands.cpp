@@ -181,14 +181,7 @@ void RunUidList(Session& s) {
     unsigned char count = 0;
     if (!s.Check(QX4GetUidNumber(&count), "QX4GetUidNumber")) return;
     s.Field("count", count);
-    nlohmann::json uids = nlohmann::json::array();
-    for (int index = 1; index <= count; ++index) {
-        Uid uid{};
-        if (!s.Check(QX4GetUidData(index, uid.data()), "QX4GetUidData")) return;
-        uids.push_back(UidText(uid.data()));
-        s.Line("uid " + std::to_string(index) + ": " + UidText(uid.data()));
-    }
-    s.result()["uids"] = uids;
+    ShowUidList(s, count);
 }
 
 void RunAfiRegister(Session& s) {

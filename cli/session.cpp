@@ -40,6 +40,17 @@ std::string UidText(const uint8_t* uid) {
     return text;
 }
 
+void ShowUidList(Session& s, int count) {
+    nlohmann::json uids = nlohmann::json::array();
+    for (int index = 1; index <= count; ++index) {
+        Uid uid{};
+        if (!s.Check(QX4GetUidData(index, uid.data()), "QX4GetUidData")) return;
+        uids.push_back(UidText(uid.data()));
+        s.Line("uid " + std::to_string(index) + ": " + UidText(uid.data()));
+    }
+    s.result()["uids"] = uids;
+}
+
 Session::Session(Options options, std::vector<std::string> arguments)
     : options_(std::move(options)), args_(std::move(arguments)) {
     current = this;

@@ -91,4 +91,7 @@ inline std::string Hex(const Bytes& bytes, const char* separator = " ") {
 }
 std::string UidText(const uint8_t* uid); // most significant byte first
 
+// The reader's collected UIDs 1 to count, as lines and as the JSON list "uids".
+void ShowUidList(Session& s, int count);
+
 } // namespace qx4cli

@@ -48,14 +48,7 @@ void RunScan(Session& s) {
     unsigned char count = 0;
     if (!s.Check(QX4Inventory2(0, 0, &count), "QX4Inventory2")) return;
     s.Field("count", count);
-    nlohmann::json uids = nlohmann::json::array();
-    for (int index = 1; index <= count; ++index) {
-        Uid uid{};
-        if (!s.Check(QX4GetUidData(index, uid.data()), "QX4GetUidData")) return;
-        uids.push_back(UidText(uid.data()));
-        s.Line("uid " + std::to_string(index) + ": " + UidText(uid.data()));
-    }
-    s.result()["uids"] = uids;
+    ShowUidList(s, count);
 }
 
 void RunQuiet(Session& s) {

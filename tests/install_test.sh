@@ -6,7 +6,7 @@ build=$1
 source_dir=$2
 prefix=$(mktemp -d)
 SIM_PID=
-trap '[ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null; rm -rf "$prefix"' EXIT
+trap 'if [ -n "${SIM_PID:-}" ]; then kill "$SIM_PID" 2>/dev/null || true; fi; rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 export PKG_CONFIG_PATH="$prefix/lib/pkgconfig:$prefix/lib/x86_64-linux-gnu/pkgconfig"
 cc -o "$prefix/read_tag" "$source_dir/examples/read_tag.c" $(pkg-config --cflags --libs qx4drv)

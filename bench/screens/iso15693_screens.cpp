@@ -24,6 +24,32 @@ const char* kDataLabel = "書き込むデータ（文字列）";
 
 } // namespace
 
+bool CQX4PanelView::AskBlockAndCount(const QString& heading, const QString& countLabel) {
+    CDataEntry2Dlg dialog(this);
+    dialog.heading = heading;
+    dialog.edit1 = QString::asprintf("%d", BlockNo);
+    dialog.label1 = kBlockNoLabel;
+    dialog.edit2 = QString::asprintf("%d", BlockNum);
+    dialog.label2 = countLabel;
+    if (RunDialog(dialog) != QDialog::Accepted) return false;
+    BlockNo = static_cast<uint8_t>(ParseDecimalText(dialog.edit1));
+    BlockNum = static_cast<uint8_t>(ParseDecimalText(dialog.edit2));
+    return true;
+}
+
+bool CQX4PanelView::AskBlockAndData(const QString& heading) {
+    CDataEntry2Dlg dialog(this);
+    dialog.heading = heading;
+    dialog.edit1 = QString::asprintf("%d", BlockNo);
+    dialog.label1 = kBlockNoLabel;
+    dialog.edit2 = WrStr1;
+    dialog.label2 = kDataLabel;
+    if (RunDialog(dialog) != QDialog::Accepted) return false;
+    BlockNo = static_cast<uint8_t>(ParseDecimalText(dialog.edit1));
+    WrStr1 = dialog.edit2;
+    return true;
+}
+
 void CQX4PanelView::ShowInventoryResult(bool ok) {
     ShowOutcome(ok, "QX4Inventory");
     if (!ok) return;
@@ -49,12 +75,7 @@ void CQX4PanelView::OnStayQuiet() {
 }
 
 void CQX4PanelView::OnReadSingleBlock() {
-    CDataEntry1Dlg dialog(this);
-    dialog.heading = "１ブロックリード";
-    dialog.edit1 = QString::asprintf("%d", BlockNo);
-    dialog.label1 = kBlockNoLabel;
-    if (RunDialog(dialog) != QDialog::Accepted) return;
-    BlockNo = static_cast<uint8_t>(ParseDecimalText(dialog.edit1));
+    if (AskBlockNumber("１ブロックリード") < 0) return;
     const uint8_t mode = ReadMode();
     ReplyBuffer data{};
     if (QX4ReadSingleBlock(mode, BlockNo, data.data(), tagUid.data())) {
@@ -68,30 +89,14 @@ void CQX4PanelView::OnReadSingleBlock() {
 }
 
 void CQX4PanelView::OnWriteSingleBlock() {
-    CDataEntry2Dlg dialog(this);
-    dialog.heading = "１ブロックライト";
-    dialog.edit1 = QString::asprintf("%d", BlockNo);
-    dialog.label1 = kBlockNoLabel;
-    dialog.edit2 = WrStr1;
-    dialog.label2 = kDataLabel;
-    if (RunDialog(dialog) != QDialog::Accepted) return;
-    BlockNo = static_cast<uint8_t>(ParseDecimalText(dialog.edit1));
-    WrStr1 = dialog.edit2;
+    if (!AskBlockAndData("１ブロックライト")) return;
     const auto data = DataBuffer(WrStr1);
     ShowOutcome(QX4WriteSingleBlock(WriteMode(), BlockNo, data.data(), tagUid.data()),
                 "QX4WriteSingleBlock");
 }
 
 void CQX4PanelView::OnReadMultiBlock() {
-    CDataEntry2Dlg dialog(this);
-    dialog.heading = "ReadMultiBlock";
-    dialog.edit1 = QString::asprintf("%d", BlockNo);
-    dialog.label1 = kBlockNoLabel;
-    dialog.edit2 = QString::asprintf("%d", BlockNum);
-    dialog.label2 = kBlockCountLabel;
-    if (RunDialog(dialog) != QDialog::Accepted) return;
-    BlockNo = static_cast<uint8_t>(ParseDecimalText(dialog.edit1));
-    BlockNum = static_cast<uint8_t>(ParseDecimalText(dialog.edit2));
+    if (!AskBlockAndCount("ReadMultiBlock", kBlockCountLabel)) return;
     const uint8_t mode = ModeByte(ReadOptionFlag, UidFlag);
     ReplyBuffer data{};
     const bool ok = QX4ReadMultiBlock(mode, BlockNo, BlockNum, data.data(), tagUid.data());
@@ -129,15 +134,7 @@ void CQX4PanelView::OnSelectTag() {
 }
 
 void CQX4PanelView::OnWrite2Blocks() {
-    CDataEntry2Dlg dialog(this);
-    dialog.heading = "２ブロックライト";
-    dialog.edit1 = QString::asprintf("%d", BlockNo);
-    dialog.label1 = kBlockNoLabel;
-    dialog.edit2 = WrStr1;
-    dialog.label2 = kDataLabel;
-    if (RunDialog(dialog) != QDialog::Accepted) return;
-    BlockNo = static_cast<uint8_t>(ParseDecimalText(dialog.edit1));
-    WrStr1 = dialog.edit2;
+    if (!AskBlockAndData("２ブロックライト")) return;
     const auto data = DataBuffer(WrStr1);
     ShowOutcome(QX4Write2Blocks(WriteMode(), BlockNo, data.data(), tagUid.data()),
                 "QX4Write2Blocks");
@@ -193,15 +190,7 @@ void CQX4PanelView::OnGetSystemInfo() {
 }
 
 void CQX4PanelView::OnGetMBlockSecSt() {
-    CDataEntry2Dlg dialog(this);
-    dialog.heading = "ブロック";
-    dialog.edit1 = QString::asprintf("%d", BlockNo);
-    dialog.label1 = kBlockNoLabel;
-    dialog.edit2 = QString::asprintf("%d", BlockNum);
-    dialog.label2 = kBlockCountLabel;
-    if (RunDialog(dialog) != QDialog::Accepted) return;
-    BlockNo = static_cast<uint8_t>(ParseDecimalText(dialog.edit1));
-    BlockNum = static_cast<uint8_t>(ParseDecimalText(dialog.edit2));
+    if (!AskBlockAndCount("ブロック", kBlockCountLabel)) return;
     ReplyBuffer data{};
     const bool ok =
         QX4GetMBlockSecSt(ModeByte(0, UidFlag), BlockNo, BlockNum, data.data(), tagUid.data());
@@ -210,15 +199,7 @@ void CQX4PanelView::OnGetMBlockSecSt() {
 }
 
 void CQX4PanelView::OnReadBytes() {
-    CDataEntry2Dlg dialog(this);
-    dialog.heading = "ReadBytes";
-    dialog.edit1 = QString::asprintf("%d", BlockNo);
-    dialog.label1 = kBlockNoLabel;
-    dialog.edit2 = QString::asprintf("%d", BlockNum);
-    dialog.label2 = "データ数[1-255]";
-    if (RunDialog(dialog) != QDialog::Accepted) return;
-    BlockNo = static_cast<uint8_t>(ParseDecimalText(dialog.edit1));
-    BlockNum = static_cast<uint8_t>(ParseDecimalText(dialog.edit2));
+    if (!AskBlockAndCount("ReadBytes", "データ数[1-255]")) return;
     ReplyBuffer data{};
     const bool ok = QX4ReadBytes(ModeByte(ReadOptionFlag, UidFlag), BlockNo, BlockNum, data.data(),
                                  tagUid.data());
@@ -227,15 +208,7 @@ void CQX4PanelView::OnReadBytes() {
 }
 
 void CQX4PanelView::OnWriteBytes() {
-    CDataEntry2Dlg dialog(this);
-    dialog.heading = "Writebytes";
-    dialog.edit1 = QString::asprintf("%d", BlockNo);
-    dialog.label1 = kBlockNoLabel;
-    dialog.edit2 = WrStr1;
-    dialog.label2 = kDataLabel;
-    if (RunDialog(dialog) != QDialog::Accepted) return;
-    BlockNo = static_cast<uint8_t>(ParseDecimalText(dialog.edit1));
-    WrStr1 = dialog.edit2;
+    if (!AskBlockAndData("Writebytes")) return;
     const auto data = DataBuffer(WrStr1);
     const int count = static_cast<int>(std::find(data.begin(), data.end(), 0) - data.begin());
     BlockNum = static_cast<uint8_t>(count);

@@ -93,12 +93,7 @@ void CQX4PanelView::OnGetAfi() {
 }
 
 void CQX4PanelView::OnMydRead() {
-    CDataEntry1Dlg dialog(this);
-    dialog.heading = "My-d １ブロックリード";
-    dialog.label1 = "ブロックNO（１０進）";
-    dialog.edit1 = QString::asprintf("%d", BlockNo);
-    if (RunDialog(dialog) != QDialog::Accepted) return;
-    BlockNo = static_cast<uint8_t>(ParseDecimalText(dialog.edit1));
+    if (AskBlockNumber("My-d １ブロックリード") < 0) return;
     const uint8_t mode = ReadMode();
     // Sized for the largest block the library may copy, whatever its my-d block size.
     std::array<uint8_t, 256> data{};
@@ -113,15 +108,7 @@ void CQX4PanelView::OnMydRead() {
 }
 
 void CQX4PanelView::OnMydWrite() {
-    CDataEntry2Dlg dialog(this);
-    dialog.heading = "My-d １ブロックライト";
-    dialog.label1 = "ブロックNO（１０進）";
-    dialog.edit1 = QString::asprintf("%d", BlockNo);
-    dialog.label2 = "書き込むデータ（文字列）";
-    dialog.edit2 = WrStr1;
-    if (RunDialog(dialog) != QDialog::Accepted) return;
-    BlockNo = static_cast<uint8_t>(ParseDecimalText(dialog.edit1));
-    WrStr1 = dialog.edit2;
+    if (!AskBlockAndData("My-d １ブロックライト")) return;
     const auto data = DataBuffer(WrStr1);
     ShowOutcome(QX4MydWrite(WriteMode(), BlockNo, data.data(), tagUid.data()), "QX4MydWrite");
 }

@@ -165,14 +165,16 @@ int CQX4PanelView::ParseDecimalText(const QString& text) {
     return static_cast<int>(negative ? -value : value);
 }
 
+void CQX4PanelView::CountAgain(int row) {
+    ++uidTable[size_t(row)].count;
+    delete ui->countList->takeItem(row);
+    ui->countList->insertItem(row, QString::number(uidTable[size_t(row)].count));
+    ui->countList->update();
+}
+
 void CQX4PanelView::AddUidEntry(const QString& text) {
     for (int i = 0; i < uidCount; ++i) {
-        if (uidTable[i].text != text) continue;
-        ++uidTable[i].count;
-        delete ui->countList->takeItem(i);
-        ui->countList->insertItem(i, QString::number(uidTable[i].count));
-        ui->countList->update();
-        return;
+        if (uidTable[i].text == text) return CountAgain(i);
     }
     if (uidCount >= kUidRows) return;
     uidTable[uidCount] = {text, QString(), 1};
@@ -183,12 +185,7 @@ void CQX4PanelView::AddUidEntry(const QString& text) {
 
 void CQX4PanelView::AddUidDataEntry(const QString& uidText, const QString& dataText) {
     for (int i = 0; i < uidCount; ++i) {
-        if (uidTable[i].dataText != dataText || uidTable[i].text != uidText) continue;
-        ++uidTable[i].count;
-        delete ui->countList->takeItem(i);
-        ui->countList->insertItem(i, QString::number(uidTable[i].count));
-        ui->countList->update();
-        return;
+        if (uidTable[i].dataText == dataText && uidTable[i].text == uidText) return CountAgain(i);
     }
     if (uidCount >= kUidRows) return;
     uidTable[uidCount] = {uidText, dataText, 1};

@@ -99,6 +99,7 @@ class CQX4PanelView : public QWidget, public QX4Window {
     static const CommandHandler kHandlers[];
 
     void OnFirstActivation();
+    void CountAgain(int row); // one more sighting of a tag already in the table
     void OnEnvSettings();
     // Mode bytes of the tag commands.
     static uint8_t ModeByte(int optionFlag, int uidFlag) {
@@ -134,7 +135,10 @@ class CQX4PanelView : public QWidget, public QX4Window {
     void OnLockAfi();
     void OnLockDsfid();
     void OnLock2Blocks();
+    // Block dialogs of the tag screens: BlockNo, with BlockNum or WrStr1; false when cancelled.
     int AskBlockNumber(const QString& heading);
+    bool AskBlockAndCount(const QString& heading, const QString& countLabel);
+    bool AskBlockAndData(const QString& heading);
     // Screens: reader and my-d.
     void OnRestart();
     void OnRomVersion();
