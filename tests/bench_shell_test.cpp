@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QRadioButton>
 #include <QThread>
+#include <QTimer>
 
 namespace qx4test {
 namespace {
@@ -296,6 +297,22 @@ TEST_F(BenchTest, EnvironmentDialogParsesAndStores) {
     view()->OnCommand(qx4bench::idm::EnvSettings);
     EXPECT_EQ(Stored("TagBlockSize").toInt(), 0); // cancelled
     EXPECT_EQ(LineCount(), 1);
+}
+
+TEST_F(BenchTest, StaysResponsiveWhileACommandTimesOut) {
+    Start();
+    reader->Peer().ScriptSilence();
+    QX4SetCmdWaitTime(300);
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        ++ticks;
+        view()->resultList()->viewport()->repaint();
+    });
+    timer.start(20);
+    Command(qx4bench::idm::Inventory);
+    EXPECT_EQ(Lines().last(), "Error: QX4Inventory");
+    EXPECT_GE(ticks, 5); // the window kept handling its events during the wait
 }
 
 TEST_F(BenchTest, MenuCarriesEveryCommandIdentifier) {
