@@ -14,7 +14,9 @@
 #include <map>
 #include <random>
 #include <set>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -53,6 +55,15 @@ int main(int argc, char** argv) {
         candidates[b] = {value};
     }
     Outcomes outcomes;
+    static std::vector<std::string> wire; // the last frames both ways, shown with wrong data
+    QX4SetTraceHook(
+        [](int direction, const unsigned char* bytes, unsigned count, void*) {
+            std::string line = direction ? "<-" : "->";
+            for (unsigned i = 0; i < count; ++i) line += " " + std::to_string(bytes[i]);
+            wire.push_back(line);
+            if (wire.size() > 12) wire.erase(wire.begin());
+        },
+        nullptr);
     long vanishes = 0, unsolicited = 0;
     auto faultsSoFar = [&] {
         unsigned total = 0;
@@ -61,7 +72,7 @@ int main(int argc, char** argv) {
         return total;
     };
     // Runs one call; `check` says whether its data is right.
-    auto call = [&](auto&& run, auto&& check) {
+    auto call = [&](const char* name, auto&& run, auto&& check) {
         const unsigned before = faultsSoFar();
         bool interfered = false;
         std::thread noise;
@@ -81,7 +92,11 @@ int main(int argc, char** argv) {
         ++outcomes.calls;
         if (ok) {
             ++outcomes.ok;
-            if (!check()) ++outcomes.wrongData;
+            if (!check() && ++outcomes.wrongData <= 5)
+            {
+                std::printf("  wrong data from %s (%s)\n", name, faulted ? "after a fault" : "no fault");
+                for (const auto& line : wire) std::printf("    %s\n", line.c_str());
+            }
         } else if (faulted) {
             ++outcomes.failedWithFault;
         } else {
@@ -97,11 +112,11 @@ int main(int argc, char** argv) {
     const auto end = Clock::now() + std::chrono::seconds(seconds);
     while (Clock::now() < end) {
         unsigned char dsfid, found[8];
-        call([&] { return QX4Inventory(0x40, &dsfid, found); },
+        call("QX4Inventory", [&] { return QX4Inventory(0x40, &dsfid, found); },
              [&] { return std::memcmp(found, uid, 8) == 0; });
         unsigned char info[256];
         int length = 0;
-        call([&] { return QX4GetSystemInfo(0x01, info, &length, uid); },
+        call("QX4GetSystemInfo", [&] { return QX4GetSystemInfo(0x01, info, &length, uid); },
              [&] { return length == 15 && std::memcmp(info + 1, uid, 8) == 0; });
         const int block = static_cast<int>(random() % kBlocks);
         const uint32_t value = random();
@@ -109,18 +124,27 @@ int main(int argc, char** argv) {
         std::memcpy(data, &value, 4);
         // A write whose answer was lost may still have reached the tag.
         candidates[block].insert(value);
-        if (call([&] { return QX4WriteSingleBlock(0x01, block, data, uid); }, [] { return true; }))
+        if (call("QX4WriteSingleBlock", [&] { return QX4WriteSingleBlock(0x01, block, data, uid); }, [] { return true; }))
             candidates[block] = {value};
         unsigned char back[4];
-        call([&] { return QX4ReadSingleBlock(0x01, block, back, uid); },
-             [&] { uint32_t v; std::memcpy(&v, back, 4); return candidates[block].count(v) > 0; });
+        call("QX4ReadSingleBlock", [&] { return QX4ReadSingleBlock(0x01, block, back, uid); },
+             [&] {
+                 uint32_t v;
+                 std::memcpy(&v, back, 4);
+                 if (!candidates[block].count(v)) {
+                     std::printf("  block %d read %08X, expected one of", block, v);
+                     for (uint32_t c : candidates[block]) std::printf(" %08X", c);
+                     std::printf("\n");
+                 }
+                 return candidates[block].count(v) > 0;
+             });
         char text[256];
-        call([&] { return QX4GetROMVersion(text); },
+        call("QX4GetROMVersion", [&] { return QX4GetROMVersion(text); },
              [&] { return std::strcmp(text, "QX4SIM Ver1.00") == 0; });
         if (random() % 200 == 0) { // the device vanishes and comes back
             ++vanishes;
             reader.Peer().Vanish();
-            call([&] { return QX4SetTxOnOff(1); }, [] { return true; }); // times out
+            call("QX4SetTxOnOff", [&] { return QX4SetTxOnOff(1); }, [] { return true; }); // times out
             reader.Peer().Reappear();
             ::setenv("QX4_COM3", reader.DevicePath().c_str(), 1);
             if (!QX4ComReOpen(3, 0)) std::printf("reopen failed\n");

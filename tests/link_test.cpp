@@ -206,6 +206,25 @@ TEST_F(WaitTest, FirstFrameWinsEvenWhenItIsAnotherCommandsAnswer) {
     EXPECT_EQ(status, 0xEE);
 }
 
+TEST_F(WaitTest, AnswerFollowedByThePartOfAnotherFrameStaysIntact) {
+    struct Counter : QX4Window {
+        int count = 0;
+    } counter;
+    counter.copyData = [](QX4Window* self, const QX4CopyData*) { ++static_cast<Counter*>(self)->count; };
+    QX4SetHandle(&counter);
+    Bytes bytes = qx4sim::EncodeFrame(0x30, {0x90, 'V', '1'});
+    const Bytes next = qx4sim::EncodeFrame(0x44, {'N', 'O', 'I', 'S', 'E'});
+    bytes.insert(bytes.end(), next.begin(), next.begin() + 6); // arrives in the same read
+    AnswerNextWith(bytes);
+    char text[255] = {};
+    ASSERT_EQ(QX4GetROMVersion(text), 1);
+    EXPECT_STREQ(text, "V1");
+    reader->Peer().Send(Bytes(next.begin() + 6, next.end()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    QX4ReadData();
+    EXPECT_EQ(counter.count, 1); // the other frame is delivered, not lost
+}
+
 TEST_F(WaitTest, NotificationDuringAWaitEndsItAndIsDelivered) {
     struct Counter : QX4Window {
         std::vector<uintptr_t> kinds;

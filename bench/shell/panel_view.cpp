@@ -212,7 +212,7 @@ void CQX4PanelView::OnCopyData(const QX4CopyData& record) {
     QApplication::beep();
     const int count = static_cast<int>(std::min<uint32_t>(record.count, kNotificationBytes));
     std::array<char, kNotificationBytes + 1> buffer{};
-    std::memcpy(buffer.data(), record.data, static_cast<size_t>(count));
+    if (count > 0) std::memcpy(buffer.data(), record.data, static_cast<size_t>(count));
     const int textLength = static_cast<int>(std::strlen(buffer.data()));
     if (record.kind == 1) {
         QString uidText;

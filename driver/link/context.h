@@ -59,6 +59,7 @@ struct LinkState {
     std::atomic<QX4Window*> window{nullptr};
     bool scanBusy = false;
     uint32_t waitStart = 0;
+    bool responseWait = false; // a command is waiting for its answer
     std::atomic<QX4TraceHook> traceHook{nullptr};
     std::atomic<void*> traceUser{nullptr};
 };

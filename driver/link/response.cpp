@@ -56,6 +56,11 @@ WaitOutcome AwaitResponse(ReaderContext& context, bool (*accepts)(uint8_t)) {
     const uint32_t owner = generation;
     const uint32_t start = platform::TickMs();
     Link().waitStart = start;
+    struct WaitFlag { // set while this wait runs, whichever way it ends
+        bool& flag;
+        explicit WaitFlag(bool& f) : flag(f) { flag = true; }
+        ~WaitFlag() { flag = false; }
+    } waiting(Link().responseWait);
     for (;;) {
         // Wake as soon as the receive thread publishes; never later than one poll period.
         if (Link().ring.WriteIndex() == static_cast<uint32_t>(context.readIndex))
@@ -111,10 +116,15 @@ void ScanReceived(ReaderContext& context) {
             } else if (context.framePos == context.frameEnd && b == kCr) {
                 context.frame[context.framePos] = b;
                 context.inFrame = 0;
-                context.readIndex = static_cast<int32_t>((read + 1) % RxRing::kSize);
                 Trace(1, context.frame.data(), static_cast<size_t>(context.frameEnd) + 1);
                 DispatchFrame(context);
                 if (generation != owner) break; // a handler closed the library
+                // The waiting command reads its answer from `frame`: assembling the next
+                // frame there in the same pass would overwrite it. The rest waits in the ring.
+                if (link.responseWait) {
+                    read = (read + 1) % RxRing::kSize;
+                    break;
+                }
             } else if (context.framePos > context.frameEnd) {
                 context.inFrame = 0; // overrun: this byte is not examined as an STX
             } else {
