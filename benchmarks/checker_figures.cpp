@@ -49,7 +49,8 @@ int main(int argc, char** argv) {
     auto frame = std::make_unique<qx4bench::CMainFrame>();
     frame->view()->installEventFilter(&paint);
     frame->show();
-    while (paint.elapsedMs < 0 && clock.elapsed() < 10000) app.processEvents();
+    while (paint.elapsedMs < 0 && clock.elapsed() < 10000)
+        app.processEvents();
     std::printf("start-up to first painted window (port opened, carrier on): %lld ms\n",
                 static_cast<long long>(paint.elapsedMs));
 

@@ -59,7 +59,8 @@ int main(int argc, char** argv) {
     QX4SetTraceHook(
         [](int direction, const unsigned char* bytes, unsigned count, void*) {
             std::string line = direction ? "<-" : "->";
-            for (unsigned i = 0; i < count; ++i) line += " " + std::to_string(bytes[i]);
+            for (unsigned i = 0; i < count; ++i)
+                line += " " + std::to_string(bytes[i]);
             wire.push_back(line);
             if (wire.size() > 12) wire.erase(wire.begin());
         },
@@ -85,17 +86,19 @@ int main(int argc, char** argv) {
         }
         const auto start = Clock::now();
         const bool ok = run();
-        outcomes.slowestMs = std::max(
-            outcomes.slowestMs, std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        outcomes.slowestMs =
+            std::max(outcomes.slowestMs,
+                     std::chrono::duration<double, std::milli>(Clock::now() - start).count());
         if (noise.joinable()) noise.join();
         const bool faulted = interfered || faultsSoFar() != before;
         ++outcomes.calls;
         if (ok) {
             ++outcomes.ok;
-            if (!check() && ++outcomes.wrongData <= 5)
-            {
-                std::printf("  wrong data from %s (%s)\n", name, faulted ? "after a fault" : "no fault");
-                for (const auto& line : wire) std::printf("    %s\n", line.c_str());
+            if (!check() && ++outcomes.wrongData <= 5) {
+                std::printf("  wrong data from %s (%s)\n", name,
+                            faulted ? "after a fault" : "no fault");
+                for (const auto& line : wire)
+                    std::printf("    %s\n", line.c_str());
             }
         } else if (faulted) {
             ++outcomes.failedWithFault;
@@ -112,39 +115,48 @@ int main(int argc, char** argv) {
     const auto end = Clock::now() + std::chrono::seconds(seconds);
     while (Clock::now() < end) {
         unsigned char dsfid, found[8];
-        call("QX4Inventory", [&] { return QX4Inventory(0x40, &dsfid, found); },
-             [&] { return std::memcmp(found, uid, 8) == 0; });
+        call(
+            "QX4Inventory", [&] { return QX4Inventory(0x40, &dsfid, found); },
+            [&] { return std::memcmp(found, uid, 8) == 0; });
         unsigned char info[256];
         int length = 0;
-        call("QX4GetSystemInfo", [&] { return QX4GetSystemInfo(0x01, info, &length, uid); },
-             [&] { return length == 15 && std::memcmp(info + 1, uid, 8) == 0; });
+        call(
+            "QX4GetSystemInfo", [&] { return QX4GetSystemInfo(0x01, info, &length, uid); },
+            [&] { return length == 15 && std::memcmp(info + 1, uid, 8) == 0; });
         const int block = static_cast<int>(random() % kBlocks);
         const uint32_t value = random();
         unsigned char data[4];
         std::memcpy(data, &value, 4);
         // A write whose answer was lost may still have reached the tag.
         candidates[block].insert(value);
-        if (call("QX4WriteSingleBlock", [&] { return QX4WriteSingleBlock(0x01, block, data, uid); }, [] { return true; }))
+        if (call(
+                "QX4WriteSingleBlock", [&] { return QX4WriteSingleBlock(0x01, block, data, uid); },
+                [] { return true; }))
             candidates[block] = {value};
         unsigned char back[4];
-        call("QX4ReadSingleBlock", [&] { return QX4ReadSingleBlock(0x01, block, back, uid); },
-             [&] {
-                 uint32_t v;
-                 std::memcpy(&v, back, 4);
-                 if (!candidates[block].count(v)) {
-                     std::printf("  block %d read %08X, expected one of", block, v);
-                     for (uint32_t c : candidates[block]) std::printf(" %08X", c);
-                     std::printf("\n");
-                 }
-                 return candidates[block].count(v) > 0;
-             });
+        call(
+            "QX4ReadSingleBlock", [&] { return QX4ReadSingleBlock(0x01, block, back, uid); },
+            [&] {
+                uint32_t v;
+                std::memcpy(&v, back, 4);
+                if (!candidates[block].count(v)) {
+                    std::printf("  block %d read %08X, expected one of", block, v);
+                    for (uint32_t c : candidates[block])
+                        std::printf(" %08X", c);
+                    std::printf("\n");
+                }
+                return candidates[block].count(v) > 0;
+            });
         char text[256];
-        call("QX4GetROMVersion", [&] { return QX4GetROMVersion(text); },
-             [&] { return std::strcmp(text, "QX4SIM Ver1.00") == 0; });
+        call(
+            "QX4GetROMVersion", [&] { return QX4GetROMVersion(text); },
+            [&] { return std::strcmp(text, "QX4SIM Ver1.00") == 0; });
         if (random() % 200 == 0) { // the device vanishes and comes back
             ++vanishes;
             reader.Peer().Vanish();
-            call("QX4SetTxOnOff", [&] { return QX4SetTxOnOff(1); }, [] { return true; }); // times out
+            call(
+                "QX4SetTxOnOff", [&] { return QX4SetTxOnOff(1); },
+                [] { return true; }); // times out
             reader.Peer().Reappear();
             ::setenv("QX4_COM3", reader.DevicePath().c_str(), 1);
             if (!QX4ComReOpen(3, 0)) std::printf("reopen failed\n");

@@ -15,8 +15,8 @@ constexpr std::array kCommands{
     CommandInfo{"error-status", RunErrorStatus, "", "read the reader's error status",
                 "qx4 error-status"},
     CommandInfo{"led", RunLed, "FIRST SECOND THIRD", "LED control bytes", "qx4 led 1 0 0"},
-    CommandInfo{"buzzer", RunBuzzer, "FIRST SECOND", "sound the buzzer (SECOND 0: no answer awaited)",
-                "qx4 buzzer 5 1"},
+    CommandInfo{"buzzer", RunBuzzer, "FIRST SECOND",
+                "sound the buzzer (SECOND 0: no answer awaited)", "qx4 buzzer 5 1"},
     CommandInfo{"io-read", RunIoRead, "", "read the I/O port", "qx4 io-read"},
     CommandInfo{"io-write", RunIoWrite, "FIRST SECOND", "write the I/O port", "qx4 io-write 1 0"},
     CommandInfo{"simple-read", RunSimpleRead, "", "simple read (a data notification answers)",
@@ -41,8 +41,7 @@ constexpr std::array kCommands{
                 "qx4 afi-register 0x42"},
     CommandInfo{"tag-data", RunTagData, "TEXT", "send tag data to the reader (command 0x4A)",
                 "qx4 tag-data hello"},
-    CommandInfo{"inventory", RunInventory, "", "one answering tag: DSFID and UID",
-                "qx4 inventory"},
+    CommandInfo{"inventory", RunInventory, "", "one answering tag: DSFID and UID", "qx4 inventory"},
     CommandInfo{"scan", RunScan, "", "reader-side inventory, then every UID it collected",
                 "qx4 scan"},
     CommandInfo{"quiet", RunQuiet, "UID", "stay quiet", "qx4 quiet E004010012345678"},
@@ -88,7 +87,9 @@ constexpr std::array kCommands{
 
 } // namespace
 
-std::span<const CommandInfo> Commands() { return kCommands; }
+std::span<const CommandInfo> Commands() {
+    return kCommands;
+}
 
 const CommandInfo* FindCommand(const std::string& name) {
     for (const CommandInfo& command : kCommands)

@@ -35,8 +35,7 @@ void RunDemo(Session& s) {
     const char message[] = "QX4 demo block data";
     unsigned char data[33] = {};
     std::memcpy(data, message, std::min(sizeof message, size_t(QX4GetTagBlockSize())));
-    if (!s.Check(QX4WriteSingleBlock(0x01, block, data, uid.data()), "QX4WriteSingleBlock"))
-        return;
+    if (!s.Check(QX4WriteSingleBlock(0x01, block, data, uid.data()), "QX4WriteSingleBlock")) return;
     s.Field("written", Hex(data, size_t(QX4GetTagBlockSize())));
     unsigned char back[33] = {};
     if (!s.Check(QX4ReadSingleBlock(0x11, block, back, uid.data()), "QX4ReadSingleBlock")) return;

@@ -39,7 +39,8 @@ struct Layout {
 // Block count and size from the system information, --block-size overriding the size.
 Layout TagLayout(Session& s, SystemInfo& info) {
     if (!s.Check(ReadSystemInfo(s.RequestMode() & 0x03, s.TargetUid(), info), "QX4GetSystemInfo"))
-        throw std::runtime_error(s.result().value("errorText", std::string("no system information")));
+        throw std::runtime_error(
+            s.result().value("errorText", std::string("no system information")));
     Layout layout{info.blockCount.value_or(0), info.blockSize.value_or(4)};
     if (s.options().blockSize) layout.blockSize = s.options().blockSize;
     if (!layout.blockCount)
@@ -51,9 +52,9 @@ Layout TagLayout(Session& s, SystemInfo& info) {
 // One block with its security status byte first.
 bool ReadBlock(Session& s, int block, int blockSize, Bytes& out) {
     out.assign(size_t(blockSize) + 1, 0);
-    return s.Check(QX4ReadSingleBlock(0x10 | (s.RequestMode() & 0x03), block, out.data(),
-                                      s.TargetUid()),
-                   "QX4ReadSingleBlock");
+    return s.Check(
+        QX4ReadSingleBlock(0x10 | (s.RequestMode() & 0x03), block, out.data(), s.TargetUid()),
+        "QX4ReadSingleBlock");
 }
 
 qx4sim::Tag LoadDump(Session& s, size_t argument) {

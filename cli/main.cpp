@@ -64,25 +64,36 @@ int main(int argc, char** argv) {
                                              " to " + std::to_string(high));
                 return static_cast<int>(n);
             };
-            if (arg == "--port") options.port = number(1, 255);
-            else if (arg == "--device") options.device = value();
-            else if (arg == "--slow") options.slow = true;
-            else if (arg == "--timeout") options.timeoutMs = number(0, 600000);
+            if (arg == "--port")
+                options.port = number(1, 255);
+            else if (arg == "--device")
+                options.device = value();
+            else if (arg == "--slow")
+                options.slow = true;
+            else if (arg == "--timeout")
+                options.timeoutMs = number(0, 600000);
             else if (arg == "--simulate") {
                 options.simulate = true;
                 if (i + 1 < argc && std::string(argv[i + 1]).ends_with(".json"))
                     options.fieldFile = argv[++i];
-            } else if (arg == "--addressed") options.addressed = true;
+            } else if (arg == "--addressed")
+                options.addressed = true;
             else if (arg == "--uid") {
                 const auto uid = qx4sim::ParseUidText(value());
                 if (!uid) throw qx4cli::UsageError("--uid takes 16 hexadecimal digits");
                 options.uid = *uid;
-            } else if (arg == "--option") options.option = true;
-            else if (arg == "--block-size") options.blockSize = number(1, 32);
-            else if (arg == "--trace") options.trace = true;
-            else if (arg == "--json") options.json = true;
-            else if (arg == "--help" || arg == "-h") words.insert(words.begin(), "help");
-            else words.push_back(arg);
+            } else if (arg == "--option")
+                options.option = true;
+            else if (arg == "--block-size")
+                options.blockSize = number(1, 32);
+            else if (arg == "--trace")
+                options.trace = true;
+            else if (arg == "--json")
+                options.json = true;
+            else if (arg == "--help" || arg == "-h")
+                words.insert(words.begin(), "help");
+            else
+                words.push_back(arg);
         }
         if (words.empty() || words[0] == "help") {
             if (words.size() > 1) return PrintHelp(words[1]);
@@ -90,7 +101,8 @@ int main(int argc, char** argv) {
             return words.empty() ? 2 : 0;
         }
         const qx4cli::CommandInfo* command = qx4cli::FindCommand(words[0]);
-        if (!command) throw qx4cli::UsageError("no command " + words[0] + "; 'qx4 help' lists them");
+        if (!command)
+            throw qx4cli::UsageError("no command " + words[0] + "; 'qx4 help' lists them");
         qx4cli::Session session(options, {words.begin() + 1, words.end()});
         try {
             command->run(session);

@@ -27,8 +27,12 @@ void OneByte(Session& s, unsigned char (*read)(unsigned char*), const char* func
 
 } // namespace
 
-void RunVersion(Session& s) { Text(s, QX4GetROMVersion, "QX4GetROMVersion", "version"); }
-void RunModel(Session& s) { Text(s, QX4GetModelNameComad, "QX4GetModelNameComad", "model"); }
+void RunVersion(Session& s) {
+    Text(s, QX4GetROMVersion, "QX4GetROMVersion", "version");
+}
+void RunModel(Session& s) {
+    Text(s, QX4GetModelNameComad, "QX4GetModelNameComad", "model");
+}
 
 void RunRestart(Session& s) {
     s.Connect();
@@ -47,11 +51,15 @@ void RunPowerDown(Session& s) {
     if (s.Check(QX4SetPowerDown(), "QX4SetPowerDown")) s.Line("power-down sent");
 }
 
-void RunPowerState(Session& s) { OneByte(s, QX4GetPowerDown, "QX4GetPowerDown", "powerState"); }
+void RunPowerState(Session& s) {
+    OneByte(s, QX4GetPowerDown, "QX4GetPowerDown", "powerState");
+}
 void RunErrorStatus(Session& s) {
     OneByte(s, QX4GetErrorStatus, "QX4GetErrorStatus", "errorStatus");
 }
-void RunIoRead(Session& s) { OneByte(s, QX4ReadIOPort, "QX4ReadIOPort", "ioPort"); }
+void RunIoRead(Session& s) {
+    OneByte(s, QX4ReadIOPort, "QX4ReadIOPort", "ioPort");
+}
 
 void RunLed(Session& s) {
     const int a = s.IntArg(0, "FIRST", 0, 255), b = s.IntArg(1, "SECOND", 0, 255),
@@ -173,7 +181,8 @@ void RunUidRegister(Session& s) {
     }
     s.Connect();
     Uid uid{};
-    if (s.Check(QX4GetUIDGetCmd(uid.data()), "QX4GetUIDGetCmd")) s.Field("uid", UidText(uid.data()));
+    if (s.Check(QX4GetUIDGetCmd(uid.data()), "QX4GetUIDGetCmd"))
+        s.Field("uid", UidText(uid.data()));
 }
 
 void RunUidList(Session& s) {

@@ -104,11 +104,11 @@ void Session::Connect() {
         ::setenv(("QX4_COM" + std::to_string(options_.port)).c_str(), options_.device.c_str(), 1);
     QX4SetTraceHook(Trace, nullptr);
     if (!QX4DllOpen(options_.port, options_.slow ? 1 : 0))
-        throw std::runtime_error(
-            "cannot open COM" + std::to_string(options_.port) + " (" +
-            (options_.device.empty() ? "set --device or QX4_COM" + std::to_string(options_.port)
-                                     : options_.device) +
-            "): it does not exist, is in use, or is not a serial port");
+        throw std::runtime_error("cannot open COM" + std::to_string(options_.port) + " (" +
+                                 (options_.device.empty()
+                                      ? "set --device or QX4_COM" + std::to_string(options_.port)
+                                      : options_.device) +
+                                 "): it does not exist, is in use, or is not a serial port");
     QX4SetCmdWaitTime(options_.timeoutMs);
     if (options_.blockSize) QX4SetTagBlockSize(options_.blockSize);
 }
@@ -143,12 +143,14 @@ void Session::OnFrame(int direction, const unsigned char* bytes, unsigned count)
 
 void Session::Field(const std::string& name, const nlohmann::json& value, const std::string& text) {
     result_[name] = value;
-    lines_.push_back(name + ": " + (text.empty() ? (value.is_string() ? value.get<std::string>()
-                                                                      : value.dump())
-                                                 : text));
+    lines_.push_back(
+        name + ": " +
+        (text.empty() ? (value.is_string() ? value.get<std::string>() : value.dump()) : text));
 }
 
-void Session::Line(const std::string& text) { lines_.push_back(text); }
+void Session::Line(const std::string& text) {
+    lines_.push_back(text);
+}
 
 bool Session::Check(unsigned char result, const char* function) {
     const bool seen = received_;
@@ -162,7 +164,8 @@ bool Session::Check(unsigned char result, const char* function) {
         QX4GetErrorCode(&code, &detail);
         char codes[24];
         std::snprintf(codes, sizeof codes, code == 5 ? "%d/0x%02X" : "%d", code, detail);
-        cause = std::string("the reader answered NACK ") + codes + ": " + QX4ErrorText(code, detail);
+        cause =
+            std::string("the reader answered NACK ") + codes + ": " + QX4ErrorText(code, detail);
         result_["errorCode"] = code;
         result_["errorDetail"] = detail;
         result_["errorText"] = QX4ErrorText(code, detail);
@@ -181,7 +184,8 @@ int Session::Finish(const std::string& command) {
         if (failure_) out["error"] = *failure_;
         std::cout << out.dump() << "\n";
     } else {
-        for (const auto& line : lines_) std::cout << line << "\n";
+        for (const auto& line : lines_)
+            std::cout << line << "\n";
         if (failure_) std::cerr << "qx4: " << *failure_ << "\n";
     }
     return failure_ ? 1 : 0;

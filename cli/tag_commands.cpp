@@ -7,7 +7,9 @@
 namespace qx4cli {
 namespace {
 
-int BlockSize() { return QX4GetTagBlockSize(); }
+int BlockSize() {
+    return QX4GetTagBlockSize();
+}
 
 void Done(Session& s, unsigned char result, const char* function, const char* line) {
     if (s.Check(result, function)) s.Line(line);
@@ -19,9 +21,10 @@ void ShowBlocks(Session& s, int first, const Bytes& out, int count, bool withSta
     nlohmann::json blocks = nlohmann::json::array();
     for (int i = 0; i < count; ++i) {
         const uint8_t* block = out.data() + i * stride;
-        nlohmann::json entry{{"block", first + i}, {"data", Hex(block + (withStatus ? 1 : 0), k, "")}};
-        std::string line = "block " + std::to_string(first + i) + ": " +
-                           Hex(block + (withStatus ? 1 : 0), k);
+        nlohmann::json entry{{"block", first + i},
+                             {"data", Hex(block + (withStatus ? 1 : 0), k, "")}};
+        std::string line =
+            "block " + std::to_string(first + i) + ": " + Hex(block + (withStatus ? 1 : 0), k);
         if (withStatus) {
             entry["security"] = block[0];
             line += block[0] & 1 ? "  (locked)" : "";
@@ -90,9 +93,9 @@ void RunWrite(Session& s) {
         throw UsageError("HEXBYTES must be whole blocks of " + std::to_string(k) + " bytes");
     const int blocks = static_cast<int>(data.size() / k);
     const unsigned char result =
-        blocks == 1 ? QX4WriteSingleBlock(s.RequestMode(), first, data.data(), s.TargetUid())
-                    : QX4WriteMultiBlock(s.RequestMode(), first, blocks - 1, data.data(),
-                                         s.TargetUid());
+        blocks == 1
+            ? QX4WriteSingleBlock(s.RequestMode(), first, data.data(), s.TargetUid())
+            : QX4WriteMultiBlock(s.RequestMode(), first, blocks - 1, data.data(), s.TargetUid());
     if (s.Check(result, blocks == 1 ? "QX4WriteSingleBlock" : "QX4WriteMultiBlock"))
         s.Field("written", blocks, std::to_string(blocks) + " block(s)");
 }
@@ -110,8 +113,8 @@ void RunWrite2(Session& s) {
     if (data.size() != 2 * size_t(BlockSize()))
         throw UsageError("HEXBYTES must be two blocks: " + std::to_string(2 * BlockSize()) +
                          " bytes");
-    Done(s, QX4Write2Blocks(s.RequestMode(), block, data.data(), s.TargetUid()),
-         "QX4Write2Blocks", "two blocks written");
+    Done(s, QX4Write2Blocks(s.RequestMode(), block, data.data(), s.TargetUid()), "QX4Write2Blocks",
+         "two blocks written");
 }
 
 void RunLock2(Session& s) {
@@ -135,8 +138,9 @@ void RunWriteBytes(Session& s) {
     const Bytes data = s.HexArg(1, "HEXBYTES");
     if (data.size() > 243) throw UsageError("HEXBYTES holds at most 243 bytes");
     s.Connect();
-    Done(s, QX4WriteBytes(s.RequestMode(), block, static_cast<int>(data.size()), data.data(),
-                          s.TargetUid()),
+    Done(s,
+         QX4WriteBytes(s.RequestMode(), block, static_cast<int>(data.size()), data.data(),
+                       s.TargetUid()),
          "QX4WriteBytes", "bytes written");
 }
 
@@ -163,8 +167,7 @@ void RunLockAfi(Session& s) {
 void RunWriteDsfid(Session& s) {
     const int value = s.IntArg(0, "VALUE", 0, 255);
     s.Connect();
-    Done(s, QX4WrietDSFID(s.RequestMode(), value, s.TargetUid()), "QX4WrietDSFID",
-         "DSFID written");
+    Done(s, QX4WrietDSFID(s.RequestMode(), value, s.TargetUid()), "QX4WrietDSFID", "DSFID written");
 }
 
 void RunLockDsfid(Session& s) {

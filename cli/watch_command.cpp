@@ -12,7 +12,9 @@ namespace qx4cli {
 namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
-void Interrupt(int) { interrupted = 1; }
+void Interrupt(int) {
+    interrupted = 1;
+}
 
 struct Watcher : QX4Window {
     Session* session;
@@ -38,8 +40,11 @@ struct Watcher : QX4Window {
         char stamp[16];
         std::strftime(stamp, sizeof stamp, "%H:%M:%S", std::localtime(&now));
         if (session->options().json) {
-            std::cout << nlohmann::json{{"time", stamp}, {"kind", record.kind}, {"uid", uid},
-                                        {"data", data}, {"count", counts[uid]}}
+            std::cout << nlohmann::json{{"time", stamp},
+                                        {"kind", record.kind},
+                                        {"uid", uid},
+                                        {"data", data},
+                                        {"count", counts[uid]}}
                              .dump()
                       << std::endl;
         } else {

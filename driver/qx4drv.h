@@ -69,8 +69,7 @@ QX4_API void QX4SetPlatformHooks(const QX4PlatformHooks* hooks);
 
 /* Wire trace: called with every frame written (direction 0) and every complete
  * frame received (direction 1). NULL switches it off (the default). */
-typedef void (*QX4TraceHook)(int direction, const unsigned char* bytes, unsigned count,
-                             void* user);
+typedef void (*QX4TraceHook)(int direction, const unsigned char* bytes, unsigned count, void* user);
 QX4_API void QX4SetTraceHook(QX4TraceHook hook, void* user);
 
 /* UTF-8 text of a NACK code, or of the ISO 15693 error code when code is 5. */
@@ -82,8 +81,8 @@ QX4_API const char* QX4ErrorText(int code, int detail);
  * 19200 baud, or 9600 when slowRate is non-zero. 1 when the port is open. The
  * context stays when the port fails, so QX4ComReOpen can retry. */
 QX4_API unsigned char QX4DllOpen(int port, int slowRate);
-QX4_API void QX4DllClose(void); /* closes the port, ends the receive thread */
-QX4_API int QX4IsOK(void);      /* 1 when a context exists and its port is open */
+QX4_API void QX4DllClose(void);               /* closes the port, ends the receive thread */
+QX4_API int QX4IsOK(void);                    /* 1 when a context exists and its port is open */
 QX4_API void QX4SetHandle(QX4Window* window); /* NULL: no forwarding */
 QX4_API int QX4ComReOpen(int port, int slowRate);
 QX4_API int QX4GetPortNum(void);
@@ -167,13 +166,11 @@ QX4_API unsigned char QX4WriteTagData(int length, const unsigned char* data);
  * exceed 255 bytes are refused (result 0, nothing sent). k below is the block
  * size (QX4SetTagBlockSize, default 4; my-d: QX4SetTagMydBlockSize, default 8).
  */
-QX4_API unsigned char QX4Inventory(int requestMode, unsigned char* dsfidOut,
-                                   unsigned char* uidOut);
+QX4_API unsigned char QX4Inventory(int requestMode, unsigned char* dsfidOut, unsigned char* uidOut);
 QX4_API unsigned char QX4InventoryB(int requestMode, unsigned char* dsfidOut,
                                     unsigned char* uidOut);
 /* countOut is written only when inventoryParam is 0. */
-QX4_API unsigned char QX4Inventory2(int requestMode, int inventoryParam,
-                                    unsigned char* countOut);
+QX4_API unsigned char QX4Inventory2(int requestMode, int inventoryParam, unsigned char* countOut);
 QX4_API unsigned char QX4StayQuiet(int requestMode, const unsigned char* uid);
 QX4_API unsigned char QX4SelectTag(int requestMode, const unsigned char* uid);
 QX4_API unsigned char QX4ResetToReady(int requestMode, const unsigned char* uid);
@@ -183,8 +180,8 @@ QX4_API unsigned char QX4ReadSingleBlock(int requestMode, int blockNo, unsigned 
                                          const unsigned char* uid);
 QX4_API unsigned char QX4ReadSingleBlockB(int requestMode, int blockNo, unsigned char* out,
                                           const unsigned char* uid);
-QX4_API unsigned char QX4WriteSingleBlock(int requestMode, int blockNo,
-                                          const unsigned char* data, const unsigned char* uid);
+QX4_API unsigned char QX4WriteSingleBlock(int requestMode, int blockNo, const unsigned char* data,
+                                          const unsigned char* uid);
 QX4_API unsigned char QX4LockBlock(int requestMode, int blockNo, const unsigned char* uid);
 /* out: (blocksMinus1 + 1) x (k [+ 1 with the option flag]) bytes. */
 QX4_API unsigned char QX4ReadMultiBlock(int requestMode, int firstBlock, int blocksMinus1,
@@ -198,8 +195,8 @@ QX4_API unsigned char QX4Write2Blocks(int requestMode, int blockNo, const unsign
                                       const unsigned char* uid);
 QX4_API unsigned char QX4Lock2Blocks(int requestMode, int blockNo, const unsigned char* uid);
 /* out: byteCount + 1 bytes from the start of the block. */
-QX4_API unsigned char QX4ReadBytes(int requestMode, int blockNo, int byteCount,
-                                   unsigned char* out, const unsigned char* uid);
+QX4_API unsigned char QX4ReadBytes(int requestMode, int blockNo, int byteCount, unsigned char* out,
+                                   const unsigned char* uid);
 QX4_API unsigned char QX4WriteBytes(int requestMode, int blockNo, int byteCount,
                                     const unsigned char* data, const unsigned char* uid);
 

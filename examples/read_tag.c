@@ -15,7 +15,8 @@ int main(int argc, char** argv) {
     int status = 1;
     if (QX4Inventory(0x40, &dsfid, uid) && QX4ReadSingleBlock(0x01, 0, block, uid)) {
         printf("UID ");
-        for (int i = 7; i >= 0; --i) printf("%02X", uid[i]);
+        for (int i = 7; i >= 0; --i)
+            printf("%02X", uid[i]);
         printf("  block 0: %02X %02X %02X %02X\n", block[0], block[1], block[2], block[3]);
         status = 0;
     } else {

@@ -16,7 +16,8 @@ struct Sink : QX4Window {
         copyData = [](QX4Window*, const QX4CopyData* record) {
             // Touch every byte handed over: ASan catches a count beyond the buffer.
             unsigned sum = 0;
-            for (uint32_t i = 0; i < record->count; ++i) sum += record->data[i];
+            for (uint32_t i = 0; i < record->count; ++i)
+                sum += record->data[i];
             if (record->count > 255 || sum > 255u * 255u) std::abort();
         };
     }
@@ -30,18 +31,42 @@ void RunExport(uint8_t which) {
     int length;
     const unsigned char uid[8] = {};
     switch (which % 12) {
-    case 0: QX4GetROMVersion(text); break;
-    case 1: QX4GetEepromData2(0, which % 127, out); break;
-    case 2: QX4GetRWMode(out, out + 1, out + 2); break;
-    case 3: QX4GetUidData(1, out); break;
-    case 4: QX4Inventory(0, out, out + 1); break;
-    case 5: QX4ReadMultiBlock(0x10, 0, which, out, uid); break;
-    case 6: QX4GetSystemInfo(0, out, &length, uid); break;
-    case 7: QX4ReadBytes(0, 0, which, out, uid); break;
-    case 8: QX4Myd_Read(0x10, 0, out, uid); break;
-    case 9: QX4SimpleReadCmd(); break;
-    case 10: QX4GetMBlockSecSt(0, 0, which, out, uid); break;
-    default: QX4ReadData(); break;
+    case 0:
+        QX4GetROMVersion(text);
+        break;
+    case 1:
+        QX4GetEepromData2(0, which % 127, out);
+        break;
+    case 2:
+        QX4GetRWMode(out, out + 1, out + 2);
+        break;
+    case 3:
+        QX4GetUidData(1, out);
+        break;
+    case 4:
+        QX4Inventory(0, out, out + 1);
+        break;
+    case 5:
+        QX4ReadMultiBlock(0x10, 0, which, out, uid);
+        break;
+    case 6:
+        QX4GetSystemInfo(0, out, &length, uid);
+        break;
+    case 7:
+        QX4ReadBytes(0, 0, which, out, uid);
+        break;
+    case 8:
+        QX4Myd_Read(0x10, 0, out, uid);
+        break;
+    case 9:
+        QX4SimpleReadCmd();
+        break;
+    case 10:
+        QX4GetMBlockSecSt(0, 0, which, out, uid);
+        break;
+    default:
+        QX4ReadData();
+        break;
     }
 }
 

@@ -39,13 +39,13 @@ std::vector<Tag> ParseField(const std::string& text) {
             const std::string uidText = entry.at("uid").get<std::string>();
             const auto uid = ParseUidText(uidText);
             if (!uid) throw std::runtime_error("UID \"" + uidText + "\" is not 16 hex digits");
-            const TagType type =
-                entry.value("type", std::string("iso15693")) == "my-d" ? TagType::Myd
-                                                                         : TagType::Iso15693;
+            const TagType type = entry.value("type", std::string("iso15693")) == "my-d"
+                                     ? TagType::Myd
+                                     : TagType::Iso15693;
             const unsigned blockSize = entry.value("blockSize", 4u);
             if (blockSize == 0 || blockSize > 32)
-                throw std::runtime_error("block size " + std::to_string(blockSize) +
-                                         " of tag " + uidText + " is outside 1 to 32");
+                throw std::runtime_error("block size " + std::to_string(blockSize) + " of tag " +
+                                         uidText + " is outside 1 to 32");
             const json& blocks = entry.at("blocks");
             if (blocks.empty() || blocks.size() > 256)
                 throw std::runtime_error("tag " + uidText + " needs 1 to 256 blocks");

@@ -20,16 +20,21 @@ void SleepMs(unsigned ms) {
 void LogFrame(std::FILE* log, const char* direction, const Bytes& bytes) {
     if (!log) return;
     std::fprintf(log, "%s", direction);
-    for (uint8_t b : bytes) std::fprintf(log, " %02X", b);
+    for (uint8_t b : bytes)
+        std::fprintf(log, " %02X", b);
     std::fprintf(log, "\n");
     std::fflush(log);
 }
 
 } // namespace
 
-PtyPeer::PtyPeer() : random_(1) { Open(); }
+PtyPeer::PtyPeer() : random_(1) {
+    Open();
+}
 
-PtyPeer::~PtyPeer() { Close(); }
+PtyPeer::~PtyPeer() {
+    Close();
+}
 
 void PtyPeer::Open() {
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -60,13 +65,17 @@ void PtyPeer::Close() {
     master_ = slave_ = wake_ = -1;
 }
 
-void PtyPeer::Vanish() { Close(); }
+void PtyPeer::Vanish() {
+    Close();
+}
 
 void PtyPeer::Reappear() {
     if (master_ < 0) Open();
 }
 
-std::string PtyPeer::DevicePath() const { return path_; }
+std::string PtyPeer::DevicePath() const {
+    return path_;
+}
 
 void PtyPeer::SetResponder(Responder responder) {
     std::lock_guard lock(mutex_);
@@ -123,7 +132,8 @@ void PtyPeer::Serve() {
         if (fds[1].revents & POLLIN) {
             const ssize_t n = ::read(master_, buffer, sizeof buffer);
             if (n > 0) splitter.Feed(buffer, static_cast<size_t>(n));
-            while (auto frame = splitter.Next()) Answer(*frame);
+            while (auto frame = splitter.Next())
+                Answer(*frame);
         } else if (fds[1].revents) {
             SleepMs(5); // no slave open at the moment: nothing to read
         }
@@ -147,7 +157,8 @@ void PtyPeer::Answer(const Bytes& request) {
         reply = ApplyFaults(std::move(reply));
     }
     if (const unsigned baud = baud_) // the request itself took this long to arrive
-        std::this_thread::sleep_for(std::chrono::microseconds(request.size() * 10'000'000ull / baud));
+        std::this_thread::sleep_for(
+            std::chrono::microseconds(request.size() * 10'000'000ull / baud));
     Write(reply);
 }
 
@@ -193,7 +204,9 @@ Reply PtyPeer::ApplyFaults(Reply reply) {
     return reply;
 }
 
-void PtyPeer::Send(const Reply& reply) { Write(reply); }
+void PtyPeer::Send(const Reply& reply) {
+    Write(reply);
+}
 
 void PtyPeer::Write(const Reply& reply) {
     std::lock_guard lock(writeMutex_);

@@ -15,7 +15,9 @@
 namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
-void RequestStop(int) { stopRequested = 1; }
+void RequestStop(int) {
+    stopRequested = 1;
+}
 
 constexpr const char* kUsage = R"(usage: qx4sim [options]
   --port N           COM number for the export line (default 3)
@@ -84,18 +86,29 @@ int main(int argc, char** argv) {
             return argv[++i];
         };
         try {
-            if (arg == "--port") port = std::stoi(value());
-            else if (arg == "--baud") options.baud = static_cast<unsigned>(std::stoul(value()));
-            else if (arg == "--delay") options.replyDelayMs = static_cast<unsigned>(std::stoul(value()));
-            else if (arg == "--log") options.log = stdout;
-            else if (arg == "--eeprom") options.eepromFile = value();
-            else if (arg == "--field") fieldFile = value();
-            else if (arg == "--scan-period") options.autoScanPeriodMs = static_cast<unsigned>(std::stoul(value()));
-            else if (arg == "--help" || arg == "-h") { std::cout << kUsage; return 0; }
-            else return Fail("unknown option " + arg);
+            if (arg == "--port")
+                port = std::stoi(value());
+            else if (arg == "--baud")
+                options.baud = static_cast<unsigned>(std::stoul(value()));
+            else if (arg == "--delay")
+                options.replyDelayMs = static_cast<unsigned>(std::stoul(value()));
+            else if (arg == "--log")
+                options.log = stdout;
+            else if (arg == "--eeprom")
+                options.eepromFile = value();
+            else if (arg == "--field")
+                fieldFile = value();
+            else if (arg == "--scan-period")
+                options.autoScanPeriodMs = static_cast<unsigned>(std::stoul(value()));
+            else if (arg == "--help" || arg == "-h") {
+                std::cout << kUsage;
+                return 0;
+            } else
+                return Fail("unknown option " + arg);
         } catch (const std::invalid_argument& error) {
             return Fail(std::string(error.what()).find("needs") != std::string::npos
-                            ? error.what() : arg + " needs a number");
+                            ? error.what()
+                            : arg + " needs a number");
         }
     }
     if (options.baud != 0 && options.baud != 9600 && options.baud != 19200)

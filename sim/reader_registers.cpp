@@ -7,8 +7,8 @@ namespace qx4sim {
 namespace {
 
 // Where the modes live in the EEPROM, in bytes.
-constexpr size_t kModeBytes = 0;    // mode, second, flags, 0, value high, value low
-constexpr size_t kTagModeByte = 6;  // word 3, low byte
+constexpr size_t kModeBytes = 0;   // mode, second, flags, 0, value high, value low
+constexpr size_t kTagModeByte = 6; // word 3, low byte
 constexpr uint8_t kFirstParameter = 0x01;
 constexpr uint8_t kLastParameter = 0x3F;
 
@@ -16,7 +16,9 @@ ReaderAnswer Ack(uint8_t echo, Bytes values = {}) {
     values.insert(values.begin(), echo);
     return {kAck, std::move(values)};
 }
-ReaderAnswer Nack(uint8_t code) { return {kNack, {code}}; }
+ReaderAnswer Nack(uint8_t code) {
+    return {kNack, {code}};
+}
 
 struct Shape {
     uint8_t command;
@@ -32,7 +34,9 @@ constexpr Shape kShapes[] = {
     {0x4E, 0x71, 1}, {0x4E, 0x9D, 1}, {0x4E, 0x9E, 2}, {0x4E, 0x9F, 3},
 };
 
-bool IsParameter(uint8_t number) { return number >= kFirstParameter && number <= kLastParameter; }
+bool IsParameter(uint8_t number) {
+    return number >= kFirstParameter && number <= kLastParameter;
+}
 
 ReaderAnswer Read(ReaderRegisters& r, const Bytes& d) {
     switch (d[0]) {

@@ -37,8 +37,8 @@ struct ReaderRegisters {
     std::string eepromFile; // empty: EEPROM lives only as long as the simulator
 
     ReaderRegisters();
-    void InitEeprom();   // factory contents
-    void LoadEeprom();   // from eepromFile when it exists
+    void InitEeprom(); // factory contents
+    void LoadEeprom(); // from eepromFile when it exists
     void SaveEeprom() const;
     void LoadModesFromEeprom(); // what a restart does
     void StoreModesInEeprom();

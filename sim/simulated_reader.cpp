@@ -38,8 +38,7 @@ Uid UidAt(const Bytes& data, size_t offset) {
 
 } // namespace
 
-SimulatedReader::SimulatedReader(SimOptions options)
-    : autoScanPeriodMs_(options.autoScanPeriodMs) {
+SimulatedReader::SimulatedReader(SimOptions options) : autoScanPeriodMs_(options.autoScanPeriodMs) {
     reader_.eepromFile = options.eepromFile;
     reader_.LoadEeprom();
     field_ = DefaultField();
@@ -61,11 +60,13 @@ SimulatedReader::~SimulatedReader() {
 }
 
 std::vector<Tag> SimulatedReader::DefaultField() {
-    Tag first = Tag::Make({0x78, 0x56, 0x34, 0x12, 0x00, 0x01, 0x04, 0xE0}, TagType::Iso15693, 4, 28);
+    Tag first =
+        Tag::Make({0x78, 0x56, 0x34, 0x12, 0x00, 0x01, 0x04, 0xE0}, TagType::Iso15693, 4, 28);
     first.icReference = 0x01;
     const std::string text = "QX4 tag one";
     std::copy(text.begin(), text.end(), first.memory.begin());
-    Tag second = Tag::Make({0x21, 0x43, 0x65, 0x87, 0x01, 0x00, 0x07, 0xE0}, TagType::Iso15693, 8, 32);
+    Tag second =
+        Tag::Make({0x21, 0x43, 0x65, 0x87, 0x01, 0x00, 0x07, 0xE0}, TagType::Iso15693, 8, 32);
     second.dsfid = 0x01;
     second.afi = 0x02;
     second.icReference = 0x02;
@@ -221,7 +222,8 @@ Bytes SimulatedReader::TagCommand(const Bytes& data) {
 
 void SimulatedReader::AutoScan() {
     std::unique_lock stop(stopMutex_);
-    while (!stopSignal_.wait_for(stop, std::chrono::milliseconds(std::max(1u, autoScanPeriodMs_.load())),
+    while (!stopSignal_.wait_for(stop,
+                                 std::chrono::milliseconds(std::max(1u, autoScanPeriodMs_.load())),
                                  [this] { return stopping_; })) {
         std::vector<Bytes> frames;
         {

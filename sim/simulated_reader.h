@@ -15,8 +15,8 @@ namespace qx4sim {
 struct SimOptions {
     unsigned baud = 0; // pace replies like a serial line at this rate; 0: at once
     unsigned replyDelayMs = 0;
-    std::FILE* log = nullptr;  // every frame in hexadecimal
-    std::string eepromFile;    // keeps the EEPROM across runs
+    std::FILE* log = nullptr; // every frame in hexadecimal
+    std::string eepromFile;   // keeps the EEPROM across runs
     unsigned autoScanPeriodMs = 200;
 };
 
@@ -35,8 +35,7 @@ class SimulatedReader {
     bool RemoveTag(const Uid& uid);
     std::vector<Tag> Field() const;
     ReaderRegisters Registers() const;
-    template <typename Change>
-    void Modify(Change change) {
+    template <typename Change> void Modify(Change change) {
         std::lock_guard lock(mutex_);
         change(reader_, field_);
     }

@@ -9,7 +9,9 @@ namespace {
 constexpr unsigned kMydBlockSize = 8;
 constexpr size_t kMaxPayload = 254;
 
-uint8_t Status(const Tag& tag, size_t block) { return tag.locked[block] ? 0x01 : 0x00; }
+uint8_t Status(const Tag& tag, size_t block) {
+    return tag.locked[block] ? 0x01 : 0x00;
+}
 
 bool BlocksExist(const Tag& tag, size_t first, size_t count) {
     return first + count <= tag.BlockCount();
@@ -40,12 +42,15 @@ TagAnswer LockBlocks(Tag& tag, size_t first, size_t count) {
     if (!BlocksExist(tag, first, count)) return TagAnswer::Error(kIsoNoBlock);
     for (size_t b = first; b < first + count; ++b)
         if (tag.locked[b]) return TagAnswer::Error(kIsoAlreadyLocked);
-    for (size_t b = first; b < first + count; ++b) tag.locked[b] = true;
+    for (size_t b = first; b < first + count; ++b)
+        tag.locked[b] = true;
     return TagAnswer::Ack();
 }
 
 // Data carried between the parameters and the mode byte must be exactly `expected` bytes.
-bool BodyIs(const TagRequest& request, size_t expected) { return request.body.size() == expected; }
+bool BodyIs(const TagRequest& request, size_t expected) {
+    return request.body.size() == expected;
+}
 
 TagAnswer SystemInfo(const Tag& tag, const TagRequest& request) {
     if (request.option()) return TagAnswer::Error(kIsoOptionNotSupported);
@@ -154,7 +159,8 @@ TagAnswer Execute(Tag& tag, const TagRequest& request) {
         if (!BodyIs(request, 2)) break;
         if (!BlocksExist(tag, param(0), param(1) + 1)) return TagAnswer::Error(kIsoNoBlock);
         Bytes payload;
-        for (size_t b = param(0); b <= param(0) + param(1); ++b) payload.push_back(Status(tag, b));
+        for (size_t b = param(0); b <= param(0) + param(1); ++b)
+            payload.push_back(Status(tag, b));
         return TagAnswer::Ack(std::move(payload));
     }
     case 0xA0: { // byteCount + 1 bytes from the start of the block

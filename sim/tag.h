@@ -41,9 +41,9 @@ std::optional<Uid> ParseUidText(const std::string& text);
 // The outcome of a tag command: ACK payload (after the echoed code) or a NACK.
 struct TagAnswer {
     bool ok = true;
-    Bytes payload;          // ACK: bytes after the echoed code
-    uint8_t nackCode = 0;   // NACK code
-    uint8_t isoError = 0;   // with NACK 5
+    Bytes payload;        // ACK: bytes after the echoed code
+    uint8_t nackCode = 0; // NACK code
+    uint8_t isoError = 0; // with NACK 5
     static TagAnswer Ack(Bytes payload = {}) { return {true, std::move(payload), 0, 0}; }
     static TagAnswer Error(uint8_t iso) { return {false, {}, kNackTagError, iso}; }
     static TagAnswer Nack(uint8_t code) { return {false, {}, code, 0}; }

@@ -6,7 +6,8 @@ namespace qx4sim {
 
 uint8_t Sum(const uint8_t* frame, size_t dataCount) {
     unsigned sum = 0;
-    for (size_t i = 0; i < dataCount + 5; ++i) sum += frame[i];
+    for (size_t i = 0; i < dataCount + 5; ++i)
+        sum += frame[i];
     return static_cast<uint8_t>(sum);
 }
 
@@ -31,7 +32,8 @@ void FrameSplitter::Feed(const uint8_t* bytes, size_t count) {
 std::optional<Bytes> FrameSplitter::Next() {
     for (;;) {
         size_t start = 0;
-        while (start < pending_.size() && pending_[start] != 0x02) ++start;
+        while (start < pending_.size() && pending_[start] != 0x02)
+            ++start;
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(start));
         if (pending_.size() < 4) return std::nullopt;
         const size_t length = pending_[3] + 7u;

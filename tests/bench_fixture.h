@@ -61,8 +61,9 @@ class BenchTest : public ::testing::Test {
         reader = std::make_unique<qx4sim::SimulatedReader>();
         ::setenv("QX4_COM4", reader->DevicePath().c_str(), 1);
         qx4bench::InstallPlatformHooks();
-        qx4bench::SetMessageBoxHandler(
-            [this](const QString& text, const QString& caption) { boxes << caption + ": " + text; });
+        qx4bench::SetMessageBoxHandler([this](const QString& text, const QString& caption) {
+            boxes << caption + ": " + text;
+        });
     }
     void TearDown() override {
         frame.reset();
@@ -131,7 +132,9 @@ class BenchTest : public ::testing::Test {
 
 // gtest prints QStrings readably.
 QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString& text, std::ostream* out) { *out << text.toStdString(); }
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << text.toStdString();
+}
 inline void PrintTo(const QStringList& list, std::ostream* out) {
     *out << "[" << list.join(" | ").toStdString() << "]";
 }

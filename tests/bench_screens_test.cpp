@@ -11,7 +11,8 @@ namespace idm = qx4bench::idm;
 DialogAnswer Fields(std::vector<QString> texts) {
     return [texts](ExchangeDialog& dialog) {
         const int edits[] = {1002, 1003, 1004};
-        for (size_t i = 0; i < texts.size(); ++i) SetText(dialog, edits[i], texts[i]);
+        for (size_t i = 0; i < texts.size(); ++i)
+            SetText(dialog, edits[i], texts[i]);
         return true;
     };
 }
@@ -36,8 +37,8 @@ class ScreenTest : public BenchTest {
 
 TEST_F(ScreenTest, InventoryShowsTheUidMostSignificantFirst) {
     Command(idm::Inventory);
-    EXPECT_EQ(Lines(), (QStringList{"OK: QX4Inventory", "DSFID: 00 ",
-                                    "UID: E0 04 01 00 12 34 56 78 "}));
+    EXPECT_EQ(Lines(),
+              (QStringList{"OK: QX4Inventory", "DSFID: 00 ", "UID: E0 04 01 00 12 34 56 78 "}));
     EXPECT_EQ(view()->inventoryFlags, 0x40);
     Command(idm::Inventory2);
     EXPECT_EQ(Lines().mid(3), (QStringList{"OK: QX4Inventory2", "受信UID数 : 3 "}));
@@ -104,8 +105,8 @@ TEST_F(ScreenTest, WritesPadTheStringAndStoreTheFields) {
 TEST_F(ScreenTest, ReadMultiBlockAndSecurityStatus) {
     Answer(Fields({"0", "2"}));
     Command(idm::ReadMultiBlock);
-    EXPECT_EQ(Lines(), (QStringList{"OK: QX4ReadMultiBlock",
-                                    "data: 51 58 34 20 74 61 67 20 6F 6E 65 00 "}));
+    EXPECT_EQ(Lines(),
+              (QStringList{"OK: QX4ReadMultiBlock", "data: 51 58 34 20 74 61 67 20 6F 6E 65 00 "}));
     Answer(Fields({"0", "7"}));
     Command(idm::GetMBlockSecSt);
     EXPECT_EQ(Lines().last(), "data: 00 00 00 00 00 00 00 00 ");
@@ -150,11 +151,13 @@ TEST_F(ScreenTest, StateCommandsAndSystemInformation) {
     EXPECT_EQ(LastSent().size(), 17u);
     Command(idm::StayQuiet);
     Command(idm::ResetToReady);
-    EXPECT_EQ(Lines(), (QStringList{"OK: QX4SelectTag", "OK: QX4StayQuiet", "OK: QX4ResetToReady"}));
+    EXPECT_EQ(Lines(),
+              (QStringList{"OK: QX4SelectTag", "OK: QX4StayQuiet", "OK: QX4ResetToReady"}));
     view()->OnClear();
     Command(idm::GetSystemInfo);
-    EXPECT_EQ(Lines(), (QStringList{"OK: QX4GetSystemInfo", "0F 78 56 34 12 00 01 04 E0 00 00 1B 03 01 ",
-                                    "DSFID: 00 ", "UID: E0 04 01 00 12 34 56 78 ", "AFI値: 00 "}));
+    EXPECT_EQ(Lines(),
+              (QStringList{"OK: QX4GetSystemInfo", "0F 78 56 34 12 00 01 04 E0 00 00 1B 03 01 ",
+                           "DSFID: 00 ", "UID: E0 04 01 00 12 34 56 78 ", "AFI値: 00 "}));
     // Flags announcing nothing: no ETX byte shown as a DSFID.
     reader->Modify([](auto&, std::vector<qx4sim::Tag>& field) { field[0].infoFlags = 0; });
     view()->OnClear();
@@ -243,7 +246,8 @@ TEST_F(ScreenTest, UidRegisterAndListScreens) {
     view()->OnClear();
     reader->Peer().ScriptSilence();
     Command(idm::SetCurrentUid);
-    EXPECT_EQ(Lines(), (QStringList{"SET UID: E0 07 00 01 87 65 43 21 ", "Error: QX4SetUIDSetCmd"}));
+    EXPECT_EQ(Lines(),
+              (QStringList{"SET UID: E0 07 00 01 87 65 43 21 ", "Error: QX4SetUIDSetCmd"}));
     Command(idm::SetCurrentUid);
     Command(idm::GetCurrentUid);
     EXPECT_EQ(Lines().last(), "UID: E0 07 00 01 87 65 43 21 ");
@@ -266,9 +270,10 @@ TEST_F(ScreenTest, MydScreens) {
     view()->tagUid = {0x78, 0x56, 0x34, 0x12, 0x00, 0x01, 0x04, 0xE0}; // not a my-d tag
     Answer(Fields({"2"}));
     Command(idm::MydRead);
-    EXPECT_EQ(Lines().mid(Lines().size() - 2),
-              (QStringList{"Error: QX4Myd_Read",
-                           "The command is not supported, i.e. the request code is not recognised."}));
+    EXPECT_EQ(
+        Lines().mid(Lines().size() - 2),
+        (QStringList{"Error: QX4Myd_Read",
+                     "The command is not supported, i.e. the request code is not recognised."}));
 }
 
 TEST_F(ScreenTest, Presets) {
@@ -316,11 +321,13 @@ TEST_F(ScreenTest, ComPortCheckFindsTheReader) {
     ::setenv("QX4_COM3", reader->DevicePath().c_str(), 1);
     QX4SetCmdWaitTime(300);
     Command(idm::ComPortCheck);
-    EXPECT_EQ(Lines(), (QStringList{"COM1～COM10までチェックします。", "--- しばらくお待ちください ---",
-                                    "Not Find COM1 : ", "Not Find COM2 : ", "Find COM3 : "}));
+    EXPECT_EQ(Lines(),
+              (QStringList{"COM1～COM10までチェックします。", "--- しばらくお待ちください ---",
+                           "Not Find COM1 : ", "Not Find COM2 : ", "Find COM3 : "}));
     EXPECT_EQ(view()->ComPort, 3);
     EXPECT_EQ(QX4GetPortNum(), 3);
-    for (const char* name : {"QX4_COM1", "QX4_COM2", "QX4_COM3"}) ::unsetenv(name);
+    for (const char* name : {"QX4_COM1", "QX4_COM2", "QX4_COM3"})
+        ::unsetenv(name);
 }
 
 } // namespace

@@ -126,7 +126,7 @@ TEST_F(BenchTest, OperationModeBitMapping) {
 
     Answer([](ExchangeDialog& dialog) {
         Combo(dialog, 1011)->setCurrentIndex(3); // ポーリングモード
-        Click(dialog, 1012);                      // buzzer off
+        Click(dialog, 1012);                     // buzzer off
         return true;
     });
     view()->OnOperationMode();
@@ -142,7 +142,8 @@ TEST_F(BenchTest, AutoScanCountsNotificationsInTheUidTable) {
     EXPECT_EQ(reader->Registers().mode, 1);
     EXPECT_EQ(reader->Registers().valueLow, 0);
     // The frame's 200 ms timer feeds the table.
-    for (int i = 0; i < 40 && view()->uidCount < 3; ++i) QTest::qWait(50);
+    for (int i = 0; i < 40 && view()->uidCount < 3; ++i)
+        QTest::qWait(50);
     QTest::qWait(400);
     ASSERT_EQ(view()->uidCount, 3);
     EXPECT_EQ(view()->uidList()->item(0)->text(), "E004010012345678[QX4 tag one]");
@@ -168,7 +169,8 @@ TEST_F(BenchTest, WriteButtonSendsTagData) {
 TEST_F(BenchTest, ResultListHoldsAHundredLines) {
     Start();
     view()->OnClear();
-    for (int i = 1; i <= 100; ++i) view()->AddResultLine(QString::number(i));
+    for (int i = 1; i <= 100; ++i)
+        view()->AddResultLine(QString::number(i));
     EXPECT_EQ(LineCount(), 100);
     view()->AddResultLine("101");
     EXPECT_EQ(Lines(), QStringList{"101"});
@@ -268,7 +270,8 @@ TEST_F(BenchTest, SettingsReadAtStartAndWrittenAtExit) {
 TEST_F(BenchTest, EnvironmentDialogParsesAndStores) {
     Start();
     Answer([](ExchangeDialog& dialog) {
-        for (int combo : {1023, 1024, 1025}) EXPECT_EQ(Combo(dialog, combo)->currentText(), "指定しない");
+        for (int combo : {1023, 1024, 1025})
+            EXPECT_EQ(Combo(dialog, combo)->currentText(), "指定しない");
         EXPECT_TRUE(Checked(dialog, 1030));
         EXPECT_TRUE(Checked(dialog, 1033));
         EXPECT_EQ(Text(dialog, 1002), "4");
@@ -329,11 +332,11 @@ TEST_F(BenchTest, MenuCarriesEveryCommandIdentifier) {
 TEST_F(BenchTest, LostPortBoxFromTheReceiveThreadReachesTheGuiThread) {
     Start();
     QThread* shownOn = nullptr;
-    qx4bench::SetMessageBoxHandler([&](const QString&, const QString&) {
-        shownOn = QThread::currentThread();
-    });
+    qx4bench::SetMessageBoxHandler(
+        [&](const QString&, const QString&) { shownOn = QThread::currentThread(); });
     reader->Peer().Vanish();
-    for (int i = 0; i < 20 && !shownOn; ++i) QTest::qWait(50);
+    for (int i = 0; i < 20 && !shownOn; ++i)
+        QTest::qWait(50);
     if (shownOn) {
         EXPECT_EQ(shownOn, qApp->thread());
     }

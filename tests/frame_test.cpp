@@ -35,7 +35,8 @@ TEST(Codes, TextsOfNackAndIsoCodes) {
     EXPECT_STREQ(qx4::ErrorText(0x43, 0), "コマンドのＩＤ値のエラー");
     EXPECT_STREQ(qx4::ErrorText(0x05, 0x12),
                  "The specified block is locked and its content cannot be changed.");
-    EXPECT_STREQ(qx4::ErrorText(0x05, 0x10), "The specified block is not available (doesn’t exist).");
+    EXPECT_STREQ(qx4::ErrorText(0x05, 0x10),
+                 "The specified block is not available (doesn’t exist).");
     EXPECT_STREQ(qx4::ErrorText(0x05, 0xA5), "? 'DF' Custom command error codes");
     EXPECT_STREQ(qx4::ErrorText(0x00, 0), "??? NACK受信");
     EXPECT_STREQ(qx4::ErrorText(0x06, 0), "??? NACK受信");

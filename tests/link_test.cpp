@@ -113,7 +113,8 @@ TEST(Lifecycle, CloseAndReopenLeaveExactlyOneReceiveThread) {
     const int before = ThreadCount();
     ASSERT_EQ(QX4DllOpen(3, 0), 1);
     EXPECT_EQ(SettledThreadCount(before + 1), before + 1);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(QX4ComReOpen(3, i % 2), 1);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(QX4ComReOpen(3, i % 2), 1);
     EXPECT_EQ(SettledThreadCount(before + 1), before + 1);
     ASSERT_EQ(QX4DllOpen(3, 0), 1); // a second open replaces the first context
     EXPECT_EQ(SettledThreadCount(before + 1), before + 1);
@@ -132,7 +133,9 @@ TEST_F(WaitTest, ReopenKeepsSettingsAndEmptiesTheRing) {
     struct Counter : QX4Window {
         int count = 0;
     } counter;
-    counter.copyData = [](QX4Window* self, const QX4CopyData*) { ++static_cast<Counter*>(self)->count; };
+    counter.copyData = [](QX4Window* self, const QX4CopyData*) {
+        ++static_cast<Counter*>(self)->count;
+    };
     QX4SetHandle(&counter);
     reader->Peer().Send(qx4sim::EncodeFrame(0x44, {'A'}));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -171,10 +174,11 @@ TEST_F(WaitTest, DiagnosticsOfNackAndTimeOut) {
 
 TEST_F(WaitTest, ReplySplitDelayedAndAfterGarbage) {
     const Bytes ack = qx4sim::EncodeFrame(0x30, {0x9E});
-    reader->Peer().Script({{Bytes{0xFF, 0x31, 0x0D}, Bytes(ack.begin(), ack.begin() + 2),
-                            Bytes(ack.begin() + 2, ack.begin() + 5), Bytes(ack.begin() + 5, ack.end())},
-                           30,
-                           40});
+    reader->Peer().Script(
+        {{Bytes{0xFF, 0x31, 0x0D}, Bytes(ack.begin(), ack.begin() + 2),
+          Bytes(ack.begin() + 2, ack.begin() + 5), Bytes(ack.begin() + 5, ack.end())},
+         30,
+         40});
     EXPECT_EQ(QX4SetTxOnOff(1), 1);
     EXPECT_GT(HookLog::Get().pumps, 3); // messages kept flowing while it waited
 }
@@ -210,7 +214,9 @@ TEST_F(WaitTest, AnswerFollowedByThePartOfAnotherFrameStaysIntact) {
     struct Counter : QX4Window {
         int count = 0;
     } counter;
-    counter.copyData = [](QX4Window* self, const QX4CopyData*) { ++static_cast<Counter*>(self)->count; };
+    counter.copyData = [](QX4Window* self, const QX4CopyData*) {
+        ++static_cast<Counter*>(self)->count;
+    };
     QX4SetHandle(&counter);
     Bytes bytes = qx4sim::EncodeFrame(0x30, {0x90, 'V', '1'});
     const Bytes next = qx4sim::EncodeFrame(0x44, {'N', 'O', 'I', 'S', 'E'});

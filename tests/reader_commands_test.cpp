@@ -168,8 +168,8 @@ TEST_F(ReaderCommands, EepromBackedModesSurviveARestart) {
 TEST_F(ReaderCommands, UidRegisterListAndAfi) {
     const unsigned char uid[8] = {0xE0, 0x04, 0x01, 0x00, 0x12, 0x34, 0x56, 0x78};
     EXPECT_EQ(QX4SetUIDSetCmd(uid), 1);
-    EXPECT_EQ(LastSent(), qx4sim::EncodeFrame(0x4E, {0x50, 0xE0, 0x04, 0x01, 0x00, 0x12, 0x34,
-                                                     0x56, 0x78}));
+    EXPECT_EQ(LastSent(),
+              qx4sim::EncodeFrame(0x4E, {0x50, 0xE0, 0x04, 0x01, 0x00, 0x12, 0x34, 0x56, 0x78}));
     unsigned char back[8] = {};
     ASSERT_EQ(QX4GetUIDGetCmd(back), 1);
     EXPECT_EQ(0, std::memcmp(back, uid, 8));

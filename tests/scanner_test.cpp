@@ -68,7 +68,8 @@ TEST_F(ScannerTest, PartialFrameDroppedAfterIdleScans) {
     const Bytes frame = qx4sim::EncodeFrame(0x44, {'Z'});
     Feed(Bytes(frame.begin(), frame.begin() + 4));
     Scan();
-    for (int i = 0; i < 100; ++i) Scan();
+    for (int i = 0; i < 100; ++i)
+        Scan();
     EXPECT_EQ(context->inFrame, 1); // 100 empty scans only count down
     Scan();
     EXPECT_EQ(context->inFrame, 0); // the 101st drops it
@@ -148,7 +149,8 @@ TEST_F(ScannerTest, BusyFlagKeepsScansFromNesting) {
 }
 
 TEST_F(ScannerTest, HandlerClosingTheLibraryEndsTheScanSafely) {
-    struct Closer : QX4Window {} closer;
+    struct Closer : QX4Window {
+    } closer;
     closer.copyData = [](QX4Window*, const QX4CopyData*) { QX4DllClose(); };
     QX4SetHandle(&closer);
     Feed(qx4sim::EncodeFrame(0x44, {'1'}));

@@ -68,8 +68,9 @@ TEST(SimulatedReader, AutoScanSendsUidOrDataNotifications) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     QX4ReadData();
     ASSERT_FALSE(sink.frames.empty());
-    EXPECT_EQ(sink.frames[0], std::make_pair(uintptr_t{0}, Bytes{'E', '0', '0', '4', '0', '1', '0', '0',
-                                                                   '1', '2', '3', '4', '5', '6', '7', '8'}));
+    EXPECT_EQ(sink.frames[0],
+              std::make_pair(uintptr_t{0}, Bytes{'E', '0', '0', '4', '0', '1', '0', '0', '1', '2',
+                                                 '3', '4', '5', '6', '7', '8'}));
     reader.Modify([](qx4sim::ReaderRegisters& r, auto&) { r.carrier = false; });
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
     QX4ReadData();
@@ -100,7 +101,8 @@ TEST(FieldFile, RoundTripAndClearErrors) {
         R"({"tags": [{"uid": "E004010012345678", "blockSize": 0, "blocks": []}]})",
         R"({"tags": )",
     };
-    for (const char* text : broken) EXPECT_THROW(qx4sim::ParseField(text), std::runtime_error) << text;
+    for (const char* text : broken)
+        EXPECT_THROW(qx4sim::ParseField(text), std::runtime_error) << text;
 }
 
 } // namespace

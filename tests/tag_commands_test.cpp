@@ -15,8 +15,7 @@ const unsigned char kMyd[8] = {0x10, 0x32, 0x54, 0x76, 0x98, 0x10, 0x05, 0xE0};
 class TagCommands : public LinkTest {
   protected:
     // Sends a command against a silent reader and returns its frame.
-    template <typename Call>
-    Bytes FrameOf(Call call) {
+    template <typename Call> Bytes FrameOf(Call call) {
         reader->Peer().Script({{qx4sim::EncodeFrame(0x30, {0x00})}});
         call();
         return LastSent();
@@ -71,7 +70,8 @@ TEST_F(TagCommands, WorkedExampleFrames) {
     EXPECT_EQ(FrameOf([&] { QX4LockDSFID(0, kUid18); }), Hex("02 00 78 02 2A 00 03 A9 0D"));
     EXPECT_EQ(FrameOf([&] { QX4WrietDSFID(1, 0x34, kUid18); }),
               Hex("02 00 78 0B 29 34 01 01 02 03 04 05 06 07 08 03 0A 0D"));
-    EXPECT_EQ(FrameOf([&] { QX4Myd_Read(0, 2, out, kUid18); }), Hex("02 00 78 04 B0 02 00 00 03 33 0D"));
+    EXPECT_EQ(FrameOf([&] { QX4Myd_Read(0, 2, out, kUid18); }),
+              Hex("02 00 78 04 B0 02 00 00 03 33 0D"));
     EXPECT_EQ(FrameOf([&] { QX4Myd_Read(0x11, 2, out, kUid18); }),
               Hex("02 00 78 0C B0 02 00 11 01 02 03 04 05 06 07 08 03 70 0D"));
     const unsigned char eight[8] = {0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17};
@@ -104,8 +104,8 @@ TEST_F(TagCommands, DataFieldsOver255BytesSendNothing) {
     static unsigned char huge[4096] = {};
     const size_t before = reader->Peer().Frames().size();
     QX4SetTagBlockSize(4);
-    EXPECT_EQ(QX4WriteMultiBlock(0, 0, 62, huge, kUid18), 0);  // 63 blocks: 256 bytes
-    EXPECT_EQ(QX4WriteMultiBlock(1, 0, 60, huge, kUid18), 0);  // addressed, 61 blocks
+    EXPECT_EQ(QX4WriteMultiBlock(0, 0, 62, huge, kUid18), 0); // 63 blocks: 256 bytes
+    EXPECT_EQ(QX4WriteMultiBlock(1, 0, 60, huge, kUid18), 0); // addressed, 61 blocks
     EXPECT_EQ(QX4WriteBytes(1, 0, 244, huge, kUid18), 0);
     QX4SetTagBlockSize(300);
     EXPECT_EQ(QX4WriteSingleBlock(0, 0, huge, kUid18), 0);
@@ -241,9 +241,8 @@ TEST_F(TagCommands, AfiDsfidAndSystemInformation) {
     ASSERT_EQ(QX4GetSystemInfo(0x01, info, &length, kTagOne), 1);
     // flags, UID, DSFID, AFI, blocks - 1, size - 1, IC reference, ETX
     EXPECT_EQ(length, 15);
-    EXPECT_EQ(Bytes(info, info + 15),
-              (Bytes{0x0F, 0x78, 0x56, 0x34, 0x12, 0x00, 0x01, 0x04, 0xE0, 0x44, 0x33, 27, 3,
-                     0x01, 0x03}));
+    EXPECT_EQ(Bytes(info, info + 15), (Bytes{0x0F, 0x78, 0x56, 0x34, 0x12, 0x00, 0x01, 0x04, 0xE0,
+                                             0x44, 0x33, 27, 3, 0x01, 0x03}));
     ASSERT_EQ(QX4LockAFI(0x01, kTagOne), 1);
     EXPECT_EQ(QX4LockAFI(0x01, kTagOne), 0);
     EXPECT_EQ(ErrorCode(), std::make_pair(5, 0x11));

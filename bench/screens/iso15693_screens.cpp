@@ -16,7 +16,9 @@ constexpr uint8_t kPlainInventoryFlags = 0x40; // one slot, nothing else
 
 // Bytes per block the library copied: it may still hold another size when the
 // port did not open at start-up.
-int ReturnedBlockSize(int tagBlockSize) { return std::min(tagBlockSize, QX4GetTagBlockSize()); }
+int ReturnedBlockSize(int tagBlockSize) {
+    return std::min(tagBlockSize, QX4GetTagBlockSize());
+}
 
 const char* kBlockNoLabel = "ブロックNO（１０進）";
 const char* kBlockCountLabel = "ブロック数";
@@ -225,9 +227,10 @@ void CQX4PanelView::OnInventoryWithSettings() {
     dialog.afiIndex = 0;
     dialog.slotsIndex = 0;
     if (RunDialog(dialog) != QDialog::Accepted) return;
-    inventoryFlags = static_cast<uint8_t>((dialog.uidModeIndex & 3) | (dialog.selectIndex == 1) << 2 |
-                                          (dialog.optionIndex == 1) << 4 |
-                                          (dialog.afiIndex == 1) << 5 | (dialog.slotsIndex == 1) << 6);
+    inventoryFlags =
+        static_cast<uint8_t>((dialog.uidModeIndex & 3) | (dialog.selectIndex == 1) << 2 |
+                             (dialog.optionIndex == 1) << 4 | (dialog.afiIndex == 1) << 5 |
+                             (dialog.slotsIndex == 1) << 6);
     ShowInventoryResult(QX4Inventory(inventoryFlags, &tagDsfid, tagUid.data()));
 }
 

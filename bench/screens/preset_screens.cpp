@@ -34,8 +34,8 @@ uint8_t EvenParity7(uint8_t value) {
     return static_cast<uint8_t>(std::popcount(low) % 2 ? low | 0x80 : low);
 }
 
-void CQX4PanelView::ApplyPreset(uint8_t modeBits, uint8_t word12, uint8_t word19,
-                                bool word16Bit14, int blockSize, bool stopOnTagModeFailure,
+void CQX4PanelView::ApplyPreset(uint8_t modeBits, uint8_t word12, uint8_t word19, bool word16Bit14,
+                                int blockSize, bool stopOnTagModeFailure,
                                 bool reportTagModeSuccess) {
     unsigned char current = 0;
     if (!QX4GetTagMode(&current)) {

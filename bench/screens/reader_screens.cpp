@@ -19,9 +19,13 @@ void CQX4PanelView::OnRomVersion() {
     if (ok) AddResultLine(FromDeviceText(text, static_cast<int>(std::strlen(text))));
 }
 
-void CQX4PanelView::OnInitEeprom() { ShowOutcome(QX4InitEEPROM(), "QX4InitEEPROM"); }
+void CQX4PanelView::OnInitEeprom() {
+    ShowOutcome(QX4InitEEPROM(), "QX4InitEEPROM");
+}
 
-void CQX4PanelView::OnPowerDown() { ShowOutcome(QX4SetPowerDown(), "QX4SetPowerDown"); }
+void CQX4PanelView::OnPowerDown() {
+    ShowOutcome(QX4SetPowerDown(), "QX4SetPowerDown");
+}
 
 void CQX4PanelView::OnPowerState() {
     unsigned char state = 0;

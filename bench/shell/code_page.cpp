@@ -36,7 +36,9 @@ QByteArray Convert(const QString& text, int maxBytes) {
 
 } // namespace
 
-QByteArray ToDeviceText(const QString& text, int maxBytes) { return Convert(text, maxBytes); }
+QByteArray ToDeviceText(const QString& text, int maxBytes) {
+    return Convert(text, maxBytes);
+}
 
 QString FromDeviceText(const char* bytes, int count) {
     iconv_t cd = iconv_open("UTF-8//IGNORE", kDeviceCodePage);

@@ -52,7 +52,9 @@ void ExchangeDialog::WireButtons(int cancelId) {
         connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-int SelectedIndex(const QComboBox* combo) { return combo->findText(combo->currentText()); }
+int SelectedIndex(const QComboBox* combo) {
+    return combo->findText(combo->currentText());
+}
 
 void Select(QComboBox* combo, int index) {
     combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1);
@@ -85,7 +87,8 @@ CComPortDlg::~CComPortDlg() = default;
 
 void CComPortDlg::ToControls() {
     QStringList ports;
-    for (int n = 1; n <= 10; ++n) ports << QString("COM%1").arg(n);
+    for (int n = 1; n <= 10; ++n)
+        ports << QString("COM%1").arg(n);
     Fill(ui->portCombo, ports);
     Select(ui->portCombo, portNumber - 1);
     Check(ui->baud9600, ui->baud19200, baudIndex);
@@ -211,7 +214,9 @@ void CDataEntry1Dlg::ToControls() {
     ui->edit1->setText(edit1);
 }
 
-void CDataEntry1Dlg::FromControls() { edit1 = ui->edit1->text(); }
+void CDataEntry1Dlg::FromControls() {
+    edit1 = ui->edit1->text();
+}
 
 CDataEntry2Dlg::CDataEntry2Dlg(QWidget* parent)
     : ExchangeDialog(parent), ui(new Ui::DataEntry2Dialog) {

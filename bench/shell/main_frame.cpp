@@ -98,6 +98,8 @@ void CMainFrame::timerEvent(QTimerEvent* event) {
     if (event->timerId() == timerId_) QX4ReadData();
 }
 
-void CMainFrame::closeEvent(QCloseEvent* event) { event->accept(); }
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    event->accept();
+}
 
 } // namespace qx4bench

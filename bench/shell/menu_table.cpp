@@ -67,15 +67,19 @@ constexpr std::array kMenu{
 };
 
 constexpr std::array kAccelerators{
-    Accelerator{"Ctrl+N", idm::FileNew},   Accelerator{"Ctrl+O", idm::FileOpen},
-    Accelerator{"Ctrl+S", idm::FileSave},  Accelerator{"Ctrl+Q", idm::AppExit},
-    Accelerator{"Ctrl+Z", idm::EditUndo},  Accelerator{"Ctrl+X", idm::EditCut},
-    Accelerator{"Ctrl+C", idm::EditCopy},  Accelerator{"Ctrl+V", idm::EditPaste},
+    Accelerator{"Ctrl+N", idm::FileNew},  Accelerator{"Ctrl+O", idm::FileOpen},
+    Accelerator{"Ctrl+S", idm::FileSave}, Accelerator{"Ctrl+Q", idm::AppExit},
+    Accelerator{"Ctrl+Z", idm::EditUndo}, Accelerator{"Ctrl+X", idm::EditCut},
+    Accelerator{"Ctrl+C", idm::EditCopy}, Accelerator{"Ctrl+V", idm::EditPaste},
 };
 
 } // namespace
 
-std::span<const MenuItem> MenuItems() { return kMenu; }
-std::span<const Accelerator> Accelerators() { return kAccelerators; }
+std::span<const MenuItem> MenuItems() {
+    return kMenu;
+}
+std::span<const Accelerator> Accelerators() {
+    return kAccelerators;
+}
 
 } // namespace qx4bench

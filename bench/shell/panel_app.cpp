@@ -1,9 +1,9 @@
 #include "panel_app.h"
 
+#include "field_file.h"
 #include "main_frame.h"
 #include "platform_hooks.h"
 #include "settings_store.h"
-#include "field_file.h"
 #include "simulated_reader.h"
 
 #include <QCommandLineParser>
@@ -12,11 +12,15 @@
 #include <cstdlib>
 
 // Resources of a static library are registered by hand, outside any namespace.
-static void InitResources() { Q_INIT_RESOURCE(qx4bench); }
+static void InitResources() {
+    Q_INIT_RESOURCE(qx4bench);
+}
 
 namespace qx4bench {
 
-void LoadResources() { InitResources(); }
+void LoadResources() {
+    InitResources();
+}
 
 CQX4PanelApp::CQX4PanelApp(int& argc, char** argv) : QApplication(argc, argv) {}
 

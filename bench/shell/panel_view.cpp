@@ -93,10 +93,18 @@ CQX4PanelView::~CQX4PanelView() {
     WriteSettingText("WrString", WrString);
 }
 
-QListWidget* CQX4PanelView::resultList() const { return ui->resultList; }
-QListWidget* CQX4PanelView::uidList() const { return ui->uidList; }
-QListWidget* CQX4PanelView::countList() const { return ui->countList; }
-QCheckBox* CQX4PanelView::autoScanBox() const { return ui->autoScanBox; }
+QListWidget* CQX4PanelView::resultList() const {
+    return ui->resultList;
+}
+QListWidget* CQX4PanelView::uidList() const {
+    return ui->uidList;
+}
+QListWidget* CQX4PanelView::countList() const {
+    return ui->countList;
+}
+QCheckBox* CQX4PanelView::autoScanBox() const {
+    return ui->autoScanBox;
+}
 
 QWidget* CQX4PanelView::Control(int controlId) const {
     for (QWidget* child : findChildren<QWidget*>())
@@ -130,13 +138,15 @@ void CQX4PanelView::AddResultLine(const QString& text) {
 
 void CQX4PanelView::ShowHexLine(const QString& prefix, const uint8_t* bytes, int count) {
     QString line = prefix;
-    for (int i = 0; i < count; ++i) line += QString::asprintf("%02X ", bytes[i]);
+    for (int i = 0; i < count; ++i)
+        line += QString::asprintf("%02X ", bytes[i]);
     AddResultLine(line);
 }
 
 void CQX4PanelView::ShowHexLineReversed(const QString& prefix, const uint8_t* bytes, int count) {
     QString line = prefix;
-    for (int i = count - 1; i >= 0; --i) line += QString::asprintf("%02X ", bytes[i]);
+    for (int i = count - 1; i >= 0; --i)
+        line += QString::asprintf("%02X ", bytes[i]);
     AddResultLine(line);
 }
 
@@ -156,7 +166,8 @@ void CQX4PanelView::ShowLastError() {
 int CQX4PanelView::ParseDecimalText(const QString& text) {
     const QByteArray bytes = ToDeviceText(text) + '\0';
     const char* p = bytes.constData();
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+        ++p;
     bool negative = false;
     if (*p == '+' || *p == '-') negative = *p++ == '-';
     long long value = 0;
@@ -225,7 +236,9 @@ void CQX4PanelView::OnCopyData(const QX4CopyData& record) {
     }
 }
 
-void CQX4PanelView::PumpMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void CQX4PanelView::PumpMessages() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 void CQX4PanelView::ShowOutcome(bool ok, const char* function) {
     AddResultLine(QString(ok ? "OK: " : "Error: ") + function);
@@ -285,8 +298,9 @@ void CQX4PanelView::OnRfMode() {
     dialog.codingIndex = (tagModeByte & 0x0E) == 0x04 ? 0 : 1;
     dialog.eepromFlag = 0;
     if (RunDialog(dialog) != QDialog::Accepted) return;
-    uint8_t t = static_cast<uint8_t>((tagModeByte & 0x8F) | (dialog.depthIndex & 1) << 4 |
-                                     (dialog.subcarrierIndex & 1) << 5 | (dialog.rateIndex & 1) << 6);
+    uint8_t t =
+        static_cast<uint8_t>((tagModeByte & 0x8F) | (dialog.depthIndex & 1) << 4 |
+                             (dialog.subcarrierIndex & 1) << 5 | (dialog.rateIndex & 1) << 6);
     t = dialog.codingIndex == 0 ? static_cast<uint8_t>((t & 0xF5) | 0x04)
                                 : static_cast<uint8_t>((t & 0xFD) | 0x0C);
     tagModeByte = t;

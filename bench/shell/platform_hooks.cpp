@@ -23,14 +23,19 @@ void MessageBoxHook(const char* text, const char* caption) {
     const QString t = QString::fromUtf8(text), c = QString::fromUtf8(caption);
     // The receive thread reports a lost port; widgets belong to the GUI thread.
     if (QThread::currentThread() != qApp->thread())
-        QMetaObject::invokeMethod(qApp, [t, c] { ShowBox(t, c); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            qApp, [t, c] { ShowBox(t, c); }, Qt::QueuedConnection);
     else
         ShowBox(t, c);
 }
 
-void PumpHook() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void PumpHook() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
-void SoundHook(const char*) { QApplication::beep(); }
+void SoundHook(const char*) {
+    QApplication::beep();
+}
 
 } // namespace
 

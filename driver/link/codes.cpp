@@ -50,7 +50,9 @@ const char* NackText(uint32_t code) {
     return Find(kNackTexts, code, kUnknownNack);
 }
 
-const char* IsoErrorText(uint32_t isoCode) { return Find(kIsoTexts, isoCode, kCustomIsoError); }
+const char* IsoErrorText(uint32_t isoCode) {
+    return Find(kIsoTexts, isoCode, kCustomIsoError);
+}
 
 const char* ErrorText(uint32_t code, uint32_t detail) {
     return code == kNackTagError ? IsoErrorText(detail) : NackText(code);

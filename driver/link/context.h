@@ -65,6 +65,8 @@ struct LinkState {
 };
 
 LinkState& Link();
-inline ReaderContext* Context() { return Link().context.get(); }
+inline ReaderContext* Context() {
+    return Link().context.get();
+}
 
 } // namespace qx4

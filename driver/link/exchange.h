@@ -14,9 +14,13 @@ namespace qx4 {
 using Bytes = std::initializer_list<uint8_t>;
 
 // Integer arguments travel as their low byte.
-inline uint8_t Low(int value) { return static_cast<uint8_t>(value); }
+inline uint8_t Low(int value) {
+    return static_cast<uint8_t>(value);
+}
 
-inline std::span<const uint8_t> AsSpan(Bytes bytes) { return {bytes.begin(), bytes.size()}; }
+inline std::span<const uint8_t> AsSpan(Bytes bytes) {
+    return {bytes.begin(), bytes.size()};
+}
 
 // Sends the request and waits. The context whose `frame` holds the accepted
 // answer, or null (no context, frame too long, another answer, time-out).

@@ -6,7 +6,8 @@ namespace qx4 {
 
 uint8_t FrameSum(const uint8_t* frame, size_t dataCount) {
     unsigned sum = 0;
-    for (size_t i = 0; i < dataCount + 5; ++i) sum += frame[i];
+    for (size_t i = 0; i < dataCount + 5; ++i)
+        sum += frame[i];
     return static_cast<uint8_t>(sum);
 }
 

@@ -13,7 +13,9 @@ LinkState& Link() {
     return state;
 }
 
-ReaderContext::~ReaderContext() { ClosePort(); }
+ReaderContext::~ReaderContext() {
+    ClosePort();
+}
 
 namespace {
 
@@ -24,13 +26,11 @@ void DestroyContext() {
 }
 
 // Read accessors give `otherwise` without a context; setters do nothing.
-template <typename Read>
-int ReadSetting(Read read, int otherwise = 0) {
+template <typename Read> int ReadSetting(Read read, int otherwise = 0) {
     ReaderContext* context = Context();
     return context ? read(*context) : otherwise;
 }
-template <typename Write>
-void WriteSetting(Write write) {
+template <typename Write> void WriteSetting(Write write) {
     if (ReaderContext* context = Context()) write(*context);
 }
 
@@ -49,11 +49,17 @@ QX4_API unsigned char QX4DllOpen(int port, int slowRate) {
     return context ? static_cast<unsigned char>(OpenPort(*context, port, slowRate)) : 0;
 }
 
-QX4_API void QX4DllClose(void) { DestroyContext(); }
+QX4_API void QX4DllClose(void) {
+    DestroyContext();
+}
 
-QX4_API int QX4IsOK(void) { return Context() && IsPortOpen() ? 1 : 0; }
+QX4_API int QX4IsOK(void) {
+    return Context() && IsPortOpen() ? 1 : 0;
+}
 
-QX4_API void QX4SetHandle(QX4Window* window) { Link().window.store(window); }
+QX4_API void QX4SetHandle(QX4Window* window) {
+    Link().window.store(window);
+}
 
 QX4_API int QX4ComReOpen(int port, int slowRate) {
     ReaderContext* context = Context();
@@ -97,7 +103,9 @@ QX4_API int QX4GetCmdWaitTime(void) {
 QX4_API void QX4SetCmdWaitTime(int milliseconds) {
     WriteSetting([=](ReaderContext& c) { c.cmdWaitTime = static_cast<uint32_t>(milliseconds); });
 }
-QX4_API int QX4GetTimerInterval(void) { return 0; }
+QX4_API int QX4GetTimerInterval(void) {
+    return 0;
+}
 QX4_API void QX4SetTimerInterval(int) {}
 QX4_API int QX4GetfDispMessage(void) {
     return ReadSetting([](ReaderContext& c) { return c.dispMessage; });
@@ -119,7 +127,9 @@ QX4_API const char* QX4ErrorText(int code, int detail) {
     return ErrorText(static_cast<uint32_t>(code), static_cast<uint32_t>(detail));
 }
 
-QX4_API int fnQX4DRV(void) { return 42; }
+QX4_API int fnQX4DRV(void) {
+    return 42;
+}
 QX4_API int nQX4DRV = 0;
 
 } // extern "C"

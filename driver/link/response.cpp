@@ -15,7 +15,9 @@ constexpr const char* kTimedOut = "レスポンス待ち　タイムオーバー
 
 uint32_t generation = 0;
 
-bool IsAck(uint8_t type) { return type == static_cast<uint8_t>(ResponseType::Ack); }
+bool IsAck(uint8_t type) {
+    return type == static_cast<uint8_t>(ResponseType::Ack);
+}
 
 void Trace(int direction, const uint8_t* bytes, size_t count) {
     if (auto hook = Link().traceHook.load(std::memory_order_relaxed))
@@ -24,8 +26,12 @@ void Trace(int direction, const uint8_t* bytes, size_t count) {
 
 } // namespace
 
-uint32_t ContextGeneration() { return generation; }
-void NextContextGeneration() { ++generation; }
+uint32_t ContextGeneration() {
+    return generation;
+}
+void NextContextGeneration() {
+    ++generation;
+}
 
 void ShowDiagnostic(const ReaderContext& context, const char* text) {
     if (context.dispMessage) platform::ShowMessageBox(text, "Info Message");

@@ -28,8 +28,7 @@ enum class WaitOutcome {
     Closed, // the context went away while messages were pumped: do not touch it
 };
 // Polls until the first complete frame or cmdWaitTime. By default only an ACK is accepted.
-WaitOutcome AwaitResponse(ReaderContext& context,
-                          bool (*accepts)(uint8_t responseType) = nullptr);
+WaitOutcome AwaitResponse(ReaderContext& context, bool (*accepts)(uint8_t responseType) = nullptr);
 // 1 for an ACK, else 0.
 int WaitForResponse(ReaderContext& context);
 

@@ -76,7 +76,9 @@ void ClosePort() {
     port.wakeFd = -1;
 }
 
-bool IsPortOpen() { return port.fd >= 0; }
+bool IsPortOpen() {
+    return port.fd >= 0;
+}
 
 size_t WritePort(const uint8_t* bytes, size_t count) {
     return port.fd < 0 ? 0 : platform::WriteSerial(port.fd, bytes, count);

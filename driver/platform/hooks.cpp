@@ -21,9 +21,15 @@ std::atomic<decltype(&DefaultSound)> soundHook{&DefaultSound};
 
 } // namespace
 
-void ShowMessageBox(const char* text, const char* caption) { messageBoxHook.load()(text, caption); }
-void PumpMessages() { pumpHook.load()(); }
-void PlaySound(const char* name) { soundHook.load()(name); }
+void ShowMessageBox(const char* text, const char* caption) {
+    messageBoxHook.load()(text, caption);
+}
+void PumpMessages() {
+    pumpHook.load()();
+}
+void PlaySound(const char* name) {
+    soundHook.load()(name);
+}
 
 } // namespace qx4::platform
 

@@ -39,7 +39,9 @@ bool SetImmediateReads(int fd) {
     return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-bool ReadLineSettings(int fd, termios& settings) { return ::tcgetattr(fd, &settings) == 0; }
+bool ReadLineSettings(int fd, termios& settings) {
+    return ::tcgetattr(fd, &settings) == 0;
+}
 
 bool WriteLineSettings(int fd, termios settings, uint32_t baud) {
     ::cfmakeraw(&settings);
@@ -49,8 +51,7 @@ bool WriteLineSettings(int fd, termios settings, uint32_t baud) {
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
     const speed_t speed = baud == 9600 ? B9600 : B19200;
-    if (::cfsetispeed(&settings, speed) != 0 || ::cfsetospeed(&settings, speed) != 0)
-        return false;
+    if (::cfsetispeed(&settings, speed) != 0 || ::cfsetospeed(&settings, speed) != 0) return false;
     if (::tcsetattr(fd, TCSANOW, &settings) != 0) return false;
     int rts = TIOCM_RTS;
     ::ioctl(fd, TIOCMBIC, &rts); // a pseudo-terminal has no modem lines

@@ -11,7 +11,9 @@ namespace {
 // 2 x count + 3 must fit the one-byte length.
 constexpr int kMaxWords = 126;
 
-bool ValidWordCount(int count) { return count >= 0 && count <= kMaxWords; }
+bool ValidWordCount(int count) {
+    return count >= 0 && count <= kMaxWords;
+}
 
 } // namespace
 
@@ -19,7 +21,8 @@ extern "C" {
 
 QX4_API unsigned char QX4GetEepromData2(int address, int count, unsigned char* data) {
     if (!ValidWordCount(count)) return 0;
-    ReaderContext* context = Exchange(Command::ReadSetting, {sub::Eeprom, Low(address), Low(count)});
+    ReaderContext* context =
+        Exchange(Command::ReadSetting, {sub::Eeprom, Low(address), Low(count)});
     if (!context) return 0;
     const auto& f = context->frame;
     const size_t bytes = 2 * static_cast<size_t>(count);

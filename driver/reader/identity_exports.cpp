@@ -26,9 +26,13 @@ unsigned char ReadByte(uint8_t subCommand, unsigned char* value) {
     return 1;
 }
 
-unsigned char WriteSetting(Bytes data) { return Exchange(Command::WriteSetting, data) ? 1 : 0; }
+unsigned char WriteSetting(Bytes data) {
+    return Exchange(Command::WriteSetting, data) ? 1 : 0;
+}
 
-bool IsNotNack(uint8_t type) { return type != static_cast<uint8_t>(ResponseType::Nack); }
+bool IsNotNack(uint8_t type) {
+    return type != static_cast<uint8_t>(ResponseType::Nack);
+}
 
 } // namespace
 
@@ -38,13 +42,17 @@ QX4_API unsigned char QX4GetROMVersion(char* text) {
     return ReadText({sub::RomVersion, 0x00}, text);
 }
 
-QX4_API unsigned char QX4GetModelNameComad(char* text) { return ReadText({sub::ModelName}, text); }
+QX4_API unsigned char QX4GetModelNameComad(char* text) {
+    return ReadText({sub::ModelName}, text);
+}
 
 QX4_API unsigned char QX4ReStartComand(void) {
     return SendOnly(Command::WriteSetting, {sub::Restart}) ? 1 : 0;
 }
 
-QX4_API unsigned char QX4SetTxOnOff(int value) { return WriteSetting({sub::Carrier, Low(value)}); }
+QX4_API unsigned char QX4SetTxOnOff(int value) {
+    return WriteSetting({sub::Carrier, Low(value)});
+}
 
 QX4_API unsigned char QX4SetPowerDown(void) {
     return SendOnly(Command::WriteSetting, {sub::PowerDown}) ? 1 : 0;

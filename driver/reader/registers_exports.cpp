@@ -46,8 +46,7 @@ QX4_API unsigned char QX4SetUIDSetCmd(const unsigned char* uid) {
 
 QX4_API unsigned char QX4GetAFIData(unsigned char* afi) {
     ReaderContext* context = Exchange(Command::ReadSetting, {sub::AfiRegister});
-    if (!context || context->frame[4] != sub::AfiRegister || !ReplyCarries(*context, 1))
-        return 0;
+    if (!context || context->frame[4] != sub::AfiRegister || !ReplyCarries(*context, 1)) return 0;
     *afi = context->frame[5];
     return 1;
 }
@@ -62,9 +61,8 @@ QX4_API unsigned char QX4WriteTagData(int length, const unsigned char* data) {
     if (count + kTagDataPrefix > 255) return 0; // 252 to 254 cannot be framed
     std::array<uint8_t, 255> request{};
     std::copy_n(data, count, request.begin() + kTagDataPrefix);
-    return Exchange(Command::WriteTagData, std::span(request.data(), count + kTagDataPrefix))
-               ? 1
-               : 0;
+    return Exchange(Command::WriteTagData, std::span(request.data(), count + kTagDataPrefix)) ? 1
+                                                                                              : 0;
 }
 
 } // extern "C"

@@ -49,8 +49,7 @@ QX4_API unsigned char QX4InventoryB(int requestMode, unsigned char* dsfidOut,
     return Inventory(requestMode, dsfidOut, uidOut);
 }
 
-QX4_API unsigned char QX4Inventory2(int requestMode, int inventoryParam,
-                                    unsigned char* countOut) {
+QX4_API unsigned char QX4Inventory2(int requestMode, int inventoryParam, unsigned char* countOut) {
     ReaderContext* context = Context();
     if (!context) return 0;
     context = SendTagRequest(*context, {.code = iso::ReaderInventory,

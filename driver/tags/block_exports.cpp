@@ -10,8 +10,8 @@ unsigned char ReadBlocks(uint8_t code, int requestMode, Bytes parameters, size_t
     ReaderContext* context = BeginTagExport(uid);
     if (!context) return 0;
     ExpectSecurityStatus(*context, requestMode);
-    context = SendTagRequest(
-        *context, {.code = code, .parameters = parameters, .requestMode = requestMode});
+    context = SendTagRequest(*context,
+                             {.code = code, .parameters = parameters, .requestMode = requestMode});
     return context && CopyBlocks(*context, out, blocks, context->tagBlockSize,
                                  context->securityStatusExpected != 0)
                ? 1
@@ -35,12 +35,14 @@ unsigned char ReadRaw(uint8_t code, int requestMode, Bytes parameters, size_t co
                       unsigned char* out, const unsigned char* uid) {
     ReaderContext* context = BeginTagExport(uid);
     if (!context) return 0;
-    context = SendTagRequest(
-        *context, {.code = code, .parameters = parameters, .requestMode = requestMode});
+    context = SendTagRequest(*context,
+                             {.code = code, .parameters = parameters, .requestMode = requestMode});
     return context && CopyBlocks(*context, out, 1, static_cast<int>(count), false) ? 1 : 0;
 }
 
-int BlockSize() { return Context() ? Context()->tagBlockSize : 0; }
+int BlockSize() {
+    return Context() ? Context()->tagBlockSize : 0;
+}
 
 } // namespace
 
@@ -56,8 +58,8 @@ QX4_API unsigned char QX4ReadSingleBlockB(int requestMode, int blockNo, unsigned
     return QX4ReadSingleBlock(requestMode, blockNo, out, uid);
 }
 
-QX4_API unsigned char QX4WriteSingleBlock(int requestMode, int blockNo,
-                                          const unsigned char* data, const unsigned char* uid) {
+QX4_API unsigned char QX4WriteSingleBlock(int requestMode, int blockNo, const unsigned char* data,
+                                          const unsigned char* uid) {
     return Write(iso::WriteSingleBlock, requestMode, {Low(blockNo)}, data,
                  BlockBytes(BlockSize(), 1), uid);
 }
@@ -86,24 +88,24 @@ QX4_API unsigned char QX4GetMBlockSecSt(int requestMode, int firstBlock, int blo
 
 QX4_API unsigned char QX4Write2Blocks(int requestMode, int blockNo, const unsigned char* data,
                                       const unsigned char* uid) {
-    return Write(iso::Write2Blocks, requestMode, {Low(blockNo)}, data,
-                 BlockBytes(BlockSize(), 2), uid);
+    return Write(iso::Write2Blocks, requestMode, {Low(blockNo)}, data, BlockBytes(BlockSize(), 2),
+                 uid);
 }
 
 QX4_API unsigned char QX4Lock2Blocks(int requestMode, int blockNo, const unsigned char* uid) {
     return Write(iso::Lock2Blocks, requestMode, {Low(blockNo)}, nullptr, 0, uid);
 }
 
-QX4_API unsigned char QX4ReadBytes(int requestMode, int blockNo, int byteCount,
-                                   unsigned char* out, const unsigned char* uid) {
+QX4_API unsigned char QX4ReadBytes(int requestMode, int blockNo, int byteCount, unsigned char* out,
+                                   const unsigned char* uid) {
     return ReadRaw(iso::ReadBytes, requestMode, {Low(blockNo), Low(byteCount)},
                    size_t{Low(byteCount)} + 1, out, uid);
 }
 
 QX4_API unsigned char QX4WriteBytes(int requestMode, int blockNo, int byteCount,
                                     const unsigned char* data, const unsigned char* uid) {
-    return Write(iso::WriteBytes, requestMode, {Low(blockNo), Low(byteCount)}, data,
-                 Low(byteCount), uid);
+    return Write(iso::WriteBytes, requestMode, {Low(blockNo), Low(byteCount)}, data, Low(byteCount),
+                 uid);
 }
 
 } // extern "C"

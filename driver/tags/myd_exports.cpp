@@ -20,9 +20,9 @@ QX4_API unsigned char QX4Myd_Read(int requestMode, int blockNo, unsigned char* o
     ReaderContext* context = BeginTagExport(uid);
     if (!context) return 0;
     ExpectSecurityStatus(*context, requestMode);
-    context = SendTagRequest(*context, {.code = iso::MydRead,
-                                        .parameters = {Low(blockNo), kMydPad},
-                                        .requestMode = requestMode});
+    context = SendTagRequest(
+        *context,
+        {.code = iso::MydRead, .parameters = {Low(blockNo), kMydPad}, .requestMode = requestMode});
     return context && CopyBlocks(*context, out, 1, context->tagMydBlockSize,
                                  context->securityStatusExpected != 0)
                ? 1

@@ -42,6 +42,8 @@ bool CopyBlocks(const ReaderContext& context, unsigned char* out, size_t blocks,
                 bool withStatus);
 
 // A data field sized by the block size k (negative counts as 0).
-inline size_t BlockBytes(int k, size_t blocks) { return k > 0 ? blocks * size_t(k) : 0; }
+inline size_t BlockBytes(int k, size_t blocks) {
+    return k > 0 ? blocks * size_t(k) : 0;
+}
 
 } // namespace qx4
