@@ -36,6 +36,17 @@ struct HookLog {
     }
 };
 
+// A window that keeps every notification handed to it.
+struct RecordingWindow : QX4Window {
+    std::vector<std::pair<uintptr_t, Bytes>> received;
+    RecordingWindow() {
+        copyData = [](QX4Window* self, const QX4CopyData* record) {
+            static_cast<RecordingWindow*>(self)->received.emplace_back(
+                record->kind, Bytes(record->data, record->data + record->count));
+        };
+    }
+};
+
 // Bytes from a hex string with blanks: "02 00 4F".
 inline Bytes Hex(const std::string& text) {
     Bytes bytes;

@@ -130,18 +130,13 @@ TEST_F(WaitTest, ReopenKeepsSettingsAndEmptiesTheRing) {
     QX4SetTagMydBlockSize(4);
     QX4SetfDispMessage(1);
     // An unsolicited frame arrives but is never scanned before the reopen.
-    struct Counter : QX4Window {
-        int count = 0;
-    } counter;
-    counter.copyData = [](QX4Window* self, const QX4CopyData*) {
-        ++static_cast<Counter*>(self)->count;
-    };
+    RecordingWindow counter;
     QX4SetHandle(&counter);
     reader->Peer().Send(qx4sim::EncodeFrame(0x44, {'A'}));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_EQ(QX4ComReOpen(3, 0), 1);
     QX4ReadData();
-    EXPECT_EQ(counter.count, 0);
+    EXPECT_TRUE(counter.received.empty());
     EXPECT_EQ(QX4GetCmdWaitTime(), 345);
     EXPECT_EQ(QX4GetTagBlockSize(), 8);
     EXPECT_EQ(QX4GetTagMydBlockSize(), 4);
@@ -211,12 +206,7 @@ TEST_F(WaitTest, FirstFrameWinsEvenWhenItIsAnotherCommandsAnswer) {
 }
 
 TEST_F(WaitTest, AnswerFollowedByThePartOfAnotherFrameStaysIntact) {
-    struct Counter : QX4Window {
-        int count = 0;
-    } counter;
-    counter.copyData = [](QX4Window* self, const QX4CopyData*) {
-        ++static_cast<Counter*>(self)->count;
-    };
+    RecordingWindow counter;
     QX4SetHandle(&counter);
     Bytes bytes = qx4sim::EncodeFrame(0x30, {0x90, 'V', '1'});
     const Bytes next = qx4sim::EncodeFrame(0x44, {'N', 'O', 'I', 'S', 'E'});
@@ -228,20 +218,16 @@ TEST_F(WaitTest, AnswerFollowedByThePartOfAnotherFrameStaysIntact) {
     reader->Peer().Send(Bytes(next.begin() + 6, next.end()));
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     QX4ReadData();
-    EXPECT_EQ(counter.count, 1); // the other frame is delivered, not lost
+    EXPECT_EQ(counter.received.size(), 1u); // the other frame is delivered, not lost
 }
 
 TEST_F(WaitTest, NotificationDuringAWaitEndsItAndIsDelivered) {
-    struct Counter : QX4Window {
-        std::vector<uintptr_t> kinds;
-    } counter;
-    counter.copyData = [](QX4Window* self, const QX4CopyData* record) {
-        static_cast<Counter*>(self)->kinds.push_back(record->kind);
-    };
+    RecordingWindow counter;
     QX4SetHandle(&counter);
     AnswerNextWith(0x64, {1, 2, 3, 4, 5, 6, 7, 8});
     EXPECT_EQ(QX4SetTxOnOff(1), 0);
-    EXPECT_EQ(counter.kinds, std::vector<uintptr_t>{1});
+    ASSERT_EQ(counter.received.size(), 1u);
+    EXPECT_EQ(counter.received[0].first, 1u);
 }
 
 TEST_F(WaitTest, DeviceVanishingEndsTheThreadAndReopenRecovers) {

@@ -6,16 +6,6 @@
 namespace qx4test {
 namespace {
 
-struct Notifications : QX4Window {
-    std::vector<std::pair<uintptr_t, Bytes>> received;
-    Notifications() {
-        copyData = [](QX4Window* self, const QX4CopyData* record) {
-            static_cast<Notifications*>(self)->received.emplace_back(
-                record->kind, Bytes(record->data, record->data + record->count));
-        };
-    }
-};
-
 // A context without a port: the ring is fed by hand.
 class ScannerTest : public ::testing::Test {
   protected:
@@ -36,7 +26,7 @@ class ScannerTest : public ::testing::Test {
     void Scan() { qx4::ScanReceived(*context); }
 
     qx4::ReaderContext* context = nullptr;
-    Notifications window;
+    RecordingWindow window;
 };
 
 TEST_F(ScannerTest, AssemblesFramesSplitAcrossScansAndSkipsGarbage) {

@@ -55,29 +55,23 @@ TEST(SimulatedReader, AutoScanSendsUidOrDataNotifications) {
         field.resize(1);
     });
     reader.Peer().SetLog(nullptr);
-    // Read what the peer writes through a library context.
-    struct Sink : QX4Window {
-        std::vector<std::pair<uintptr_t, Bytes>> frames;
-    } sink;
-    sink.copyData = [](QX4Window* self, const QX4CopyData* r) {
-        static_cast<Sink*>(self)->frames.emplace_back(r->kind, Bytes(r->data, r->data + r->count));
-    };
+    RecordingWindow sink; // what the peer writes, read through a library context
     ::setenv("QX4_COM3", reader.DevicePath().c_str(), 1);
     ASSERT_EQ(QX4DllOpen(3, 0), 1);
     QX4SetHandle(&sink);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     QX4ReadData();
-    ASSERT_FALSE(sink.frames.empty());
-    EXPECT_EQ(sink.frames[0],
+    ASSERT_FALSE(sink.received.empty());
+    EXPECT_EQ(sink.received[0],
               std::make_pair(uintptr_t{0}, Bytes{'E', '0', '0', '4', '0', '1', '0', '0', '1', '2',
                                                  '3', '4', '5', '6', '7', '8'}));
     reader.Modify([](qx4sim::ReaderRegisters& r, auto&) { r.carrier = false; });
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
     QX4ReadData();
-    sink.frames.clear();
+    sink.received.clear();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     QX4ReadData();
-    EXPECT_TRUE(sink.frames.empty()); // no carrier, no notifications
+    EXPECT_TRUE(sink.received.empty()); // no carrier, no notifications
     QX4SetHandle(nullptr);
     QX4DllClose();
 }
