@@ -1,6 +1,6 @@
 // Arbitrary byte streams from the serial line through the scanner, dispatch and the
-// exports' reply copies. Byte 0 picks the command whose answer the stream is taken
-// for; the rest arrives in chunks whose sizes byte 1 sets.
+// exports' reply copies. Byte 0 picks the block size and the command whose answer the
+// stream's end is taken for; the rest arrives in chunks whose sizes byte 1 sets.
 #include "link/context.h"
 #include "link/response.h"
 #include "qx4drv.h"
@@ -88,13 +88,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qx4::ReaderContext* context = qx4::Context();
     const size_t chunk = data[1] % 64 + 1;
     context->tagBlockSize = data[0] % 9;
-    for (size_t at = 2; at < size; at += chunk) {
-        const size_t count = size - at < chunk ? size - at : chunk;
-        qx4::Link().ring.Append(data + at, count);
-        if (data[0] & 0x80)
-            RunExport(static_cast<uint8_t>(data[0] + at));
-        else
-            qx4::ScanReceived(*context);
+    // Every chunk but the last through the scanner; the last one answers an export
+    // (each export costs the 2 ms of its send guards, so one per input).
+    size_t at = 2;
+    for (; size - at > chunk; at += chunk) {
+        qx4::Link().ring.Append(data + at, chunk);
+        qx4::ScanReceived(*context);
     }
+    qx4::Link().ring.Append(data + at, size - at);
+    if (data[0] & 0x80)
+        RunExport(data[0]);
+    else
+        qx4::ScanReceived(*context);
     return 0;
 }
