@@ -44,7 +44,6 @@ extern "C" {
 QX4_API unsigned char QX4DllOpen(int port, int slowRate) {
     DestroyContext(); // its port is process-wide anyway
     Link().context.reset(new (std::nothrow) ReaderContext(port));
-    NextContextGeneration();
     ReaderContext* context = Context();
     return context ? static_cast<unsigned char>(OpenPort(*context, port, slowRate)) : 0;
 }

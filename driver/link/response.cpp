@@ -26,9 +26,6 @@ void Trace(int direction, const uint8_t* bytes, size_t count) {
 
 } // namespace
 
-uint32_t ContextGeneration() {
-    return generation;
-}
 void NextContextGeneration() {
     ++generation;
 }

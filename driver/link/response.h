@@ -38,8 +38,7 @@ void DispatchFrame(ReaderContext& context);
 void RecordSystemInfo(ReaderContext& context);
 void ShowDiagnostic(const ReaderContext& context, const char* textUtf8);
 
-// Changes whenever a context is created or destroyed.
-uint32_t ContextGeneration();
+// Called when the context is destroyed: waits and scans of it stop touching it.
 void NextContextGeneration();
 
 } // namespace qx4
