@@ -80,14 +80,11 @@ void CQX4PanelView::OnReadSingleBlock() {
     if (AskBlockNumber("１ブロックリード") < 0) return;
     const uint8_t mode = ReadMode();
     ReplyBuffer data{};
-    if (QX4ReadSingleBlock(mode, BlockNo, data.data(), tagUid.data())) {
-        AddResultLine("OK: QX4ReadSingleBlock");
-        const int n = ReturnedBlockSize(TagBlockSize) + ((mode & kOptionBit) ? 1 : 0);
-        ShowHexLine("data: ", data.data(), std::clamp(n, 0, int(data.size())));
-    } else {
-        AddResultLine("Error: QX4ReadSingleBlock");
-        ShowLastError();
-    }
+    const bool ok = QX4ReadSingleBlock(mode, BlockNo, data.data(), tagUid.data());
+    ShowOutcome(ok, "QX4ReadSingleBlock");
+    if (!ok) return ShowLastError();
+    const int n = ReturnedBlockSize(TagBlockSize) + ((mode & kOptionBit) ? 1 : 0);
+    ShowHexLine("data: ", data.data(), std::clamp(n, 0, int(data.size())));
 }
 
 void CQX4PanelView::OnWriteSingleBlock() {
@@ -169,11 +166,9 @@ void CQX4PanelView::OnWriteDsfid() {
 void CQX4PanelView::OnGetSystemInfo() {
     ReplyBuffer data{};
     int length = 0;
-    if (!QX4GetSystemInfo(ModeByte(0, UidFlag), data.data(), &length, tagUid.data())) {
-        AddResultLine("Error: QX4GetSystemInfo");
-        return;
-    }
-    AddResultLine("OK: QX4GetSystemInfo");
+    const bool ok = QX4GetSystemInfo(ModeByte(0, UidFlag), data.data(), &length, tagUid.data());
+    ShowOutcome(ok, "QX4GetSystemInfo");
+    if (!ok) return;
     std::copy_n(data.begin() + 1, 8, tagUid.begin());
     const int n = std::clamp(length - 1, 1, int(data.size()));
     ShowHexLine("", data.data(), n);

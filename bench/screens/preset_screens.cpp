@@ -8,16 +8,6 @@
 namespace qx4bench {
 namespace {
 
-struct Preset {
-    uint8_t tagModeBits; // bits 0-6
-    uint8_t word12Low;
-    uint8_t word19Low;
-    bool word16Bit14;
-    int blockSize;
-};
-constexpr Preset kDefaultPreset{0x54, 5, 4, false, 4};
-constexpr Preset kFujitsuPreset{0x64, 10, 8, true, 8};
-
 constexpr uint16_t kWord16Bit14 = 0x4000;
 
 bool ReadWord(int address, uint16_t& word) {
@@ -29,14 +19,17 @@ bool ReadWord(int address, uint16_t& word) {
 
 } // namespace
 
+const CQX4PanelView::Preset CQX4PanelView::kDefaultPreset{0x54, 5, 4, false, 4, false, true};
+// Fujitsu stops at a failed tag-mode write and reports only the final outcome.
+const CQX4PanelView::Preset CQX4PanelView::kFujitsuPreset{0x64, 10, 8, true, 8, true, false};
+
 uint8_t EvenParity7(uint8_t value) {
     const uint8_t low = value & 0x7F;
     return static_cast<uint8_t>(std::popcount(low) % 2 ? low | 0x80 : low);
 }
 
-void CQX4PanelView::ApplyPreset(uint8_t modeBits, uint8_t word12, uint8_t word19, bool word16Bit14,
-                                int blockSize, bool stopOnTagModeFailure,
-                                bool reportTagModeSuccess) {
+void CQX4PanelView::ApplyPreset(const Preset& preset) {
+    const uint8_t modeBits = preset.tagModeBits;
     unsigned char current = 0;
     if (!QX4GetTagMode(&current)) {
         AddResultLine("Error: QX4GetTagMode");
@@ -46,35 +39,34 @@ void CQX4PanelView::ApplyPreset(uint8_t modeBits, uint8_t word12, uint8_t word19
         EvenParity7(static_cast<uint8_t>((current & (modeBits | 0x80)) | modeBits));
     tagModeByte = mode;
     if (QX4SetTagMode(mode, 1)) {
-        if (reportTagModeSuccess) AddResultLine("OK: QX4SetTagMode");
+        if (preset.reportTagModeSuccess) AddResultLine("OK: QX4SetTagMode");
     } else {
         AddResultLine("Error: QX4SetTagMode");
-        if (stopOnTagModeFailure) return;
+        if (preset.stopOnTagModeFailure) return;
     }
     uint16_t word = 0;
-    if (ReadWord(12, word)) QX4SetEepromData(12, (word & 0xFF00) | word12);
-    if (ReadWord(19, word)) QX4SetEepromData(19, (word & 0xFF00) | word19);
+    if (ReadWord(12, word)) QX4SetEepromData(12, (word & 0xFF00) | preset.word12Low);
+    if (ReadWord(19, word)) QX4SetEepromData(19, (word & 0xFF00) | preset.word19Low);
     const bool word16Done =
         ReadWord(16, word) &&
-        QX4SetEepromData(16, word16Bit14 ? (word | kWord16Bit14) : (word & ~kWord16Bit14 & 0xFFFF));
+        QX4SetEepromData(16, preset.word16Bit14 ? (word | kWord16Bit14)
+                                                : (word & ~kWord16Bit14 & 0xFFFF));
     if (!word16Done) {
         AddResultLine("Error: QX4SetTagMode");
         return;
     }
     AddResultLine("OK: QX4SetTagMode");
-    TagBlockSize = blockSize;
+    TagBlockSize = preset.blockSize;
     WriteSettingInt("TagBlockSize", TagBlockSize);
-    QX4SetTagBlockSize(blockSize);
+    QX4SetTagBlockSize(TagBlockSize);
 }
 
 void CQX4PanelView::OnPresetDefault() {
-    const Preset& p = kDefaultPreset;
-    ApplyPreset(p.tagModeBits, p.word12Low, p.word19Low, p.word16Bit14, p.blockSize, false, true);
+    ApplyPreset(kDefaultPreset);
 }
 
 void CQX4PanelView::OnPresetFujitsu() {
-    const Preset& p = kFujitsuPreset;
-    ApplyPreset(p.tagModeBits, p.word12Low, p.word19Low, p.word16Bit14, p.blockSize, true, false);
+    ApplyPreset(kFujitsuPreset);
 }
 
 void CQX4PanelView::OnComPortCheck() {

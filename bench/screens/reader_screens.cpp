@@ -101,14 +101,11 @@ void CQX4PanelView::OnMydRead() {
     const uint8_t mode = ReadMode();
     // Sized for the largest block the library may copy, whatever its my-d block size.
     std::array<uint8_t, 256> data{};
-    if (QX4Myd_Read(mode, BlockNo, data.data(), tagUid.data())) {
-        AddResultLine("OK: QX4Myd_Read");
-        const int n = std::min(mydBlockSize, QX4GetTagMydBlockSize()) + ((mode & 0x10) ? 1 : 0);
-        ShowHexLine("data: ", data.data(), n);
-    } else {
-        AddResultLine("Error: QX4Myd_Read");
-        ShowLastError();
-    }
+    const bool ok = QX4Myd_Read(mode, BlockNo, data.data(), tagUid.data());
+    ShowOutcome(ok, "QX4Myd_Read");
+    if (!ok) return ShowLastError();
+    const int n = std::min(mydBlockSize, QX4GetTagMydBlockSize()) + ((mode & 0x10) ? 1 : 0);
+    ShowHexLine("data: ", data.data(), n);
 }
 
 void CQX4PanelView::OnMydWrite() {

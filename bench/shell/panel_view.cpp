@@ -309,12 +309,9 @@ void CQX4PanelView::OnRfMode() {
 
 void CQX4PanelView::OnOperationMode() {
     unsigned char mode = 1, second = 0, flags = rwModeFlags;
-    if (QX4GetRWMode(&mode, &second, &flags)) {
-        rwModeFlags = flags;
-        AddResultLine("OK: QX4GetRWMode");
-    } else {
-        AddResultLine("Error: QX4GetRWMode");
-    }
+    const bool read = QX4GetRWMode(&mode, &second, &flags);
+    if (read) rwModeFlags = flags;
+    ShowOutcome(read, "QX4GetRWMode");
     COperationModeDlg dialog(this);
     dialog.buzzer = rwModeFlags >> 4 & 1;
     dialog.dataUid = rwModeFlags >> 5 & 1;

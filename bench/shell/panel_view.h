@@ -159,8 +159,17 @@ class CQX4PanelView : public QWidget, public QX4Window {
     // Screens: presets and the port scan.
     void OnPresetDefault();
     void OnPresetFujitsu();
-    void ApplyPreset(uint8_t modeBits, uint8_t word12, uint8_t word19, bool word16Bit14,
-                     int blockSize, bool stopOnTagModeFailure, bool reportTagModeSuccess);
+    struct Preset {
+        uint8_t tagModeBits; // bits 0-6 of the tag mode
+        uint8_t word12Low;
+        uint8_t word19Low;
+        bool word16Bit14;
+        int blockSize;
+        bool stopOnTagModeFailure;
+        bool reportTagModeSuccess;
+    };
+    static const Preset kDefaultPreset, kFujitsuPreset;
+    void ApplyPreset(const Preset& preset);
     void OnComPortCheck();
 
     std::unique_ptr<Ui::MainForm> ui;
