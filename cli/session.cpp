@@ -129,7 +129,11 @@ const unsigned char* Session::TargetUid() {
 }
 
 void Session::OnFrame(int direction, const unsigned char* bytes, unsigned count) {
-    if (direction == 1) {
+    if (direction == QX4_TRACE_LOST) {
+        std::fprintf(stderr, "qx4: %u received bytes lost: the receive ring was full\n", count);
+        return;
+    }
+    if (direction == QX4_TRACE_RECEIVED) {
         lastReceived_.assign(bytes, bytes + count);
         received_ = true;
     }
@@ -137,7 +141,7 @@ void Session::OnFrame(int direction, const unsigned char* bytes, unsigned count)
     using namespace std::chrono;
     const auto now = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
     std::fprintf(stderr, "%lld.%06lld %s %s\n", static_cast<long long>(now / 1000000),
-                 static_cast<long long>(now % 1000000), direction == 0 ? "->" : "<-",
+                 static_cast<long long>(now % 1000000), direction == QX4_TRACE_SENT ? "->" : "<-",
                  Hex(bytes, count).c_str());
 }
 

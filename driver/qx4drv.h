@@ -7,22 +7,52 @@
  *   each function states how many bytes it reads from or writes to a buffer.
  * - One command at a time, on the caller's thread. A command blocks until the
  *   reader's answer or until the response time-out (QX4SetCmdWaitTime, 2000 ms
- *   by default). While it waits it keeps calling the pumpMessages hook, so a GUI
- *   stays responsive.
+ *   by default, clamped to 0..60000). While it waits it keeps calling the
+ *   pumpMessages hook, so a GUI stays responsive.
  * - Command results are 1 for success and 0 for failure (time-out, NACK, another
- *   frame, no open context, or arguments that cannot form a valid frame). The
- *   cause of a NACK is read with QX4GetErrorCode; codes are not cleared by a
- *   success, and a time-out leaves them unchanged.
- * - Outputs are written only on success.
+ *   frame, no open context, a lost port, another command running, or arguments
+ *   that cannot form a valid frame). The cause of a NACK is read with
+ *   QX4GetErrorCode; codes are not cleared by a success, and a time-out leaves
+ *   them unchanged.
+ * - Outputs are written only on success. An ACK too short for the value a
+ *   command reads is a failure and leaves the outputs untouched.
  * - Times are milliseconds. UIDs are 8 bytes in the order the reader delivers
  *   them (least significant byte first); the library never reorders them.
  * - Port n is opened as "COMn:", resolved to a device path by the environment
  *   variable QX4_COM<n> (for example QX4_COM3=/dev/ttyUSB0), else COM1-32 ->
  *   /dev/ttyS0-31, COM33-64 -> /dev/ttyUSB0-31, COM65-96 -> /dev/ttyACM0-31.
+ *   What the device received before the open is discarded.
  *
- * Threads: the library runs one receive thread per open port. It calls no
- * user code except the messageBox hook for a failed read or wait on the port;
- * every other hook and window notification runs on the caller's thread.
+ * Which answer belongs to which command
+ * - Frames received before a command is sent (and a frame still arriving then)
+ *   are dispatched first, as QX4ReadData would: notifications reach the window,
+ *   NACK codes are recorded, acknowledgements nobody waits for are dropped.
+ * - Tag commands (0x78) and reader reads and writes (0x4F, 0x4E) take only an
+ *   ACK that echoes the ISO 15693 code or sub-command they sent; other ACKs are
+ *   dispatched and the wait goes on. The buzzer (0x42), the simple read (0x52)
+ *   and the tag data write take the first ACK. A NACK ends any wait.
+ * - Notifications (data 0x44, UID data 0x64, UID report 0x49) arriving during a
+ *   wait are dispatched and do not end it; QX4SimpleReadCmd, whose answer is
+ *   such a frame, takes the first frame that is not a NACK.
+ * - A reply later than the time-out can still answer the next command of the
+ *   same kind (same command byte and echo): nothing in the reply tells them apart.
+ *
+ * Threads and re-entry
+ * - Command exports and QX4ReadData may be called from any thread. While one
+ *   of them runs, another (from the pumpMessages hook, a window notification,
+ *   a timer or another thread) returns 0 at once and sends nothing; the running
+ *   command still gets its own answer. QX4ReadData is then a no-op.
+ * - QX4DllOpen, QX4DllClose, QX4ComReOpen and the setters belong to one thread
+ *   (the one that runs the commands), or to any thread while no command runs.
+ * - The library runs one receive thread per open port. It calls no user code
+ *   except the messageBox hook when the port hangs up or fails ("WaitCommEvent."
+ *   or "Reading comms port.", caption "Error Info1"). From then on QX4IsOK is 0,
+ *   a waiting command returns 0 at once and later commands return 0 without
+ *   sending, until QX4ComReOpen (or QX4DllOpen) opens a port again. Every other
+ *   hook and window notification runs on the thread of the command or QX4ReadData.
+ * - The receive ring holds 16384 bytes. Bytes arriving while it is full of
+ *   unscanned ones are dropped (never overwriting those) and reported to the
+ *   trace hook as QX4_TRACE_LOST.
  */
 #ifndef QX4DRV_H
 #define QX4DRV_H
@@ -67,8 +97,13 @@ typedef struct QX4PlatformHooks {
  * error; pumping and sound do nothing. A NULL member keeps that member's default. */
 QX4_API void QX4SetPlatformHooks(const QX4PlatformHooks* hooks);
 
-/* Wire trace: called with every frame written (direction 0) and every complete
- * frame received (direction 1). NULL switches it off (the default). */
+/* Wire trace: called with every frame written (QX4_TRACE_SENT) and every complete
+ * frame received (QX4_TRACE_RECEIVED), on the thread of the command or scan. With
+ * QX4_TRACE_LOST, bytes is NULL and count the number of received bytes dropped
+ * because the receive ring was full. NULL switches it off (the default). */
+#define QX4_TRACE_SENT 0
+#define QX4_TRACE_RECEIVED 1
+#define QX4_TRACE_LOST 2
 typedef void (*QX4TraceHook)(int direction, const unsigned char* bytes, unsigned count, void* user);
 QX4_API void QX4SetTraceHook(QX4TraceHook hook, void* user);
 
@@ -82,7 +117,7 @@ QX4_API const char* QX4ErrorText(int code, int detail);
  * context stays when the port fails, so QX4ComReOpen can retry. */
 QX4_API unsigned char QX4DllOpen(int port, int slowRate);
 QX4_API void QX4DllClose(void);               /* closes the port, ends the receive thread */
-QX4_API int QX4IsOK(void);                    /* 1 when a context exists and its port is open */
+QX4_API int QX4IsOK(void); /* 1 when a context exists and its port is open and alive */
 QX4_API void QX4SetHandle(QX4Window* window); /* NULL: no forwarding */
 QX4_API int QX4ComReOpen(int port, int slowRate);
 QX4_API int QX4GetPortNum(void);
@@ -102,7 +137,8 @@ QX4_API int QX4GetTimerInterval(void); /* always 0 */
 QX4_API void QX4SetTimerInterval(int value);
 QX4_API int QX4GetfDispMessage(void);
 QX4_API void QX4SetfDispMessage(int on); /* show diagnostic texts through messageBox */
-/* Scans what arrived meanwhile and forwards notification frames. */
+/* Scans what arrived meanwhile and forwards notification frames; a no-op while
+ * a command runs. */
 QX4_API void QX4ReadData(void);
 
 /* ---- Reader identity, control and I/O ------------------------------------ */

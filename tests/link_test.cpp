@@ -3,6 +3,8 @@
 #include "platform/port_names.h"
 #include "platform/serial_port.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <dirent.h>
 #include <thread>
@@ -186,23 +188,59 @@ TEST_F(WaitTest, ZeroWaitTimeReturnsAfterOneScan) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
 }
 
-TEST_F(WaitTest, FirstFrameWinsEvenWhenItIsAnotherCommandsAnswer) {
-    // The restart is not awaited; its acknowledgement answers the next command.
+TEST_F(WaitTest, EarlierAnswersAreDroppedBeforeTheCommandIsSent) {
+    // The restart is not awaited; its acknowledgement arrives before the next command.
     reader->Peer().Script({{qx4sim::EncodeFrame(0x30, {0x9D})}});
-    reader->Peer().ScriptSilence();
     EXPECT_EQ(QX4ReStartComand(), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(reader->Peer().WaitForFrames(1, 500));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_EQ(QX4SetLEDCont(1, 2, 3), 1);
-    EXPECT_EQ(LastSent(), qx4sim::EncodeFrame(0x4E, {0x55, 1, 2, 3})); // never answered itself
-
-    // A stale answer too short for the value a read expects is a failure, not stale bytes.
+    EXPECT_EQ(reader->Registers().led, (std::array<uint8_t, 3>{1, 2, 3})); // answered itself
+    unsigned char status = 0xEE;
     reader->Peer().Script({{qx4sim::EncodeFrame(0x30, {0x9D})}});
-    reader->Peer().ScriptSilence();
     EXPECT_EQ(QX4ReStartComand(), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(QX4GetErrorStatus(&status), 1);
+    EXPECT_EQ(status, 0x00);
+}
+
+TEST_F(WaitTest, LateReplyDoesNotAnswerADifferentCommand) {
+    QX4SetCmdWaitTime(60);
+    reader->Peer().SetReplyDelay(150);
+    char text[255] = "unchanged";
+    EXPECT_EQ(QX4GetROMVersion(text), 0);
+    EXPECT_STREQ(text, "unchanged");
+    reader->Peer().SetReplyDelay(0);
+    QX4SetCmdWaitTime(1000);
+    unsigned char dsfid = 0xEE, uid[8] = {};
+    ASSERT_EQ(QX4Inventory(0x40, &dsfid, uid), 1); // the version text arrives meanwhile
+    EXPECT_EQ(uid[7], 0xE0);
+    EXPECT_EQ(uid[0], 0x78);
+    ASSERT_EQ(QX4GetROMVersion(text), 1);
+    EXPECT_STREQ(text, "QX4SIM Ver1.00");
+}
+
+TEST_F(WaitTest, ShortAckForAValueIsAFailureWithOutputsUntouched) {
+    AnswerNextWith(0x30, {0x80}); // the echo, but no status byte
     unsigned char status = 0xEE;
     EXPECT_EQ(QX4GetErrorStatus(&status), 0);
     EXPECT_EQ(status, 0xEE);
+}
+
+TEST_F(WaitTest, BytesQueuedBeforeTheOpenAreDiscarded) {
+    QX4DllClose();
+    reader->Peer().Send(qx4sim::EncodeFrame(0x44, {'O', 'L', 'D'}));
+    reader->Peer().Send(qx4sim::EncodeFrame(0x30, {0x9E}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ASSERT_EQ(QX4DllOpen(3, 0), 1);
+    RecordingWindow counter;
+    QX4SetHandle(&counter);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    QX4ReadData();
+    EXPECT_TRUE(counter.received.empty());
+    reader->Peer().ScriptSilence();
+    QX4SetCmdWaitTime(100);
+    EXPECT_EQ(QX4SetTxOnOff(1), 0); // the stale ACK does not answer it
 }
 
 TEST_F(WaitTest, AnswerFollowedByThePartOfAnotherFrameStaysIntact) {
@@ -221,13 +259,129 @@ TEST_F(WaitTest, AnswerFollowedByThePartOfAnotherFrameStaysIntact) {
     EXPECT_EQ(counter.received.size(), 1u); // the other frame is delivered, not lost
 }
 
-TEST_F(WaitTest, NotificationDuringAWaitEndsItAndIsDelivered) {
+TEST_F(WaitTest, NotificationsDuringAWaitAreDeliveredAndDoNotEndIt) {
     RecordingWindow counter;
     QX4SetHandle(&counter);
-    AnswerNextWith(0x64, {1, 2, 3, 4, 5, 6, 7, 8});
-    EXPECT_EQ(QX4SetTxOnOff(1), 0);
-    ASSERT_EQ(counter.received.size(), 1u);
+    Bytes bytes = qx4sim::EncodeFrame(0x64, {1, 2, 3, 4, 5, 6, 7, 8, 'T'});
+    for (const Bytes& frame : {qx4sim::EncodeFrame(0x44, {'N'}),
+                               qx4sim::EncodeFrame(0x49, {0, 9, 9, 9, 9, 9, 9, 9, 9}),
+                               qx4sim::EncodeFrame(0x30, {0x9E})})
+        bytes.insert(bytes.end(), frame.begin(), frame.end());
+    AnswerNextWith(bytes);
+    EXPECT_EQ(QX4SetTxOnOff(1), 1);
+    ASSERT_EQ(counter.received.size(), 2u);
     EXPECT_EQ(counter.received[0].first, 1u);
+    EXPECT_EQ(counter.received[1].first, 0u);
+    // A simple read takes the notification as its answer.
+    AnswerNextWith(0x44, {'S'});
+    EXPECT_EQ(QX4SimpleReadCmd(), 1);
+    EXPECT_EQ(counter.received.size(), 3u);
+}
+
+TEST_F(WaitTest, BlockReadsDuringAutoScanEachGetTheirOwnBlock) {
+    const qx4sim::Tag tag = reader->Field()[1]; // 32 blocks of 8 bytes
+    reader->Modify([](qx4sim::ReaderRegisters& registers, std::vector<qx4sim::Tag>& field) {
+        registers.mode = 0x01; // auto-scan
+        for (qx4sim::Tag& t : field)
+            for (size_t i = 0; i < t.memory.size(); ++i)
+                t.memory[i] = static_cast<uint8_t>(i * 7 + t.uid[0]);
+    });
+    reader->SetAutoScanPeriod(1);
+    const qx4sim::Tag filled = reader->Field()[1];
+    RecordingWindow counter;
+    QX4SetHandle(&counter);
+    QX4SetTagBlockSize(8);
+    int wrong = 0, failed = 0;
+    for (int i = 0; i < 300; ++i) {
+        const int block = i % 32;
+        unsigned char out[8] = {};
+        if (!QX4ReadSingleBlock(0x01, block, out, tag.uid.data())) {
+            ++failed;
+            continue;
+        }
+        if (!std::equal(out, out + 8, filled.memory.begin() + block * 8)) ++wrong;
+    }
+    reader->SetAutoScanPeriod(200);
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(failed, 0);
+    EXPECT_GT(counter.received.size(), 100u); // the notifications kept flowing meanwhile
+}
+
+TEST_F(WaitTest, CommandDuringAWaitFailsAtOnceAndTheWaitGetsItsAnswer) {
+    // From the pump hook, as a GUI timer or button would.
+    static int nested = -1;
+    static std::chrono::milliseconds nestedTook{};
+    static const QX4PlatformHooks pumping{nullptr,
+                                          [] {
+                                              if (nested != -1) return;
+                                              const auto start = std::chrono::steady_clock::now();
+                                              char text[255];
+                                              nested = QX4GetROMVersion(text);
+                                              nestedTook = std::chrono::duration_cast<
+                                                  std::chrono::milliseconds>(
+                                                  std::chrono::steady_clock::now() - start);
+                                          },
+                                          nullptr};
+    QX4SetPlatformHooks(&pumping);
+    reader->Peer().Script({{qx4sim::EncodeFrame(0x30, {0x90, 'O', 'W', 'N'})}, 50});
+    char text[255] = {};
+    ASSERT_EQ(QX4GetROMVersion(text), 1);
+    EXPECT_STREQ(text, "OWN");
+    EXPECT_EQ(nested, 0);
+    EXPECT_LT(nestedTook, std::chrono::milliseconds(100)); // not a time-out of 500 ms
+    EXPECT_EQ(reader->Peer().Frames().size(), 1u);         // the nested one sent nothing
+    HookLog::Install();
+}
+
+TEST_F(WaitTest, TwoThreadsNeverGetEachOthersAnswers) {
+    const qx4sim::Tag one = reader->Field()[0], two = reader->Field()[1];
+    QX4SetTagBlockSize(4);
+    std::atomic<int> wrong{0}, done{0};
+    auto reads = [&](const qx4sim::Tag& tag) {
+        for (int i = 0; i < 150; ++i) {
+            unsigned char out[4] = {};
+            const int block = i % 8;
+            if (QX4ReadSingleBlock(0x01, block, out, tag.uid.data()) &&
+                !std::equal(out, out + 4, tag.memory.begin() + block * tag.blockSize))
+                ++wrong;
+            else
+                ++done;
+        }
+    };
+    std::thread other(reads, std::cref(two));
+    reads(one);
+    other.join();
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(done, 300);
+}
+
+TEST_F(WaitTest, HangUpDuringAWaitFailsItAtOnceUntilReopened) {
+    QX4SetCmdWaitTime(5000);
+    reader->Peer().ScriptSilence();
+    std::thread unplug([&] {
+        reader->Peer().WaitForFrames(1, 1000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        reader->Peer().Vanish();
+    });
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(QX4SetTxOnOff(1), 0);
+    unplug.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+    EXPECT_EQ(QX4IsOK(), 0);
+    ASSERT_EQ(HookLog::Get().boxes.size(), 1u);
+    EXPECT_TRUE(HookLog::Get().boxes[0] == "Error Info1: WaitCommEvent." ||
+                HookLog::Get().boxes[0] == "Error Info1: Reading comms port.")
+        << HookLog::Get().boxes[0];
+    start = std::chrono::steady_clock::now();
+    char text[255];
+    EXPECT_EQ(QX4GetROMVersion(text), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+
+    reader->Peer().Reappear();
+    ::setenv("QX4_COM3", reader->DevicePath().c_str(), 1);
+    ASSERT_EQ(QX4ComReOpen(3, 0), 1);
+    EXPECT_EQ(QX4IsOK(), 1);
+    EXPECT_EQ(QX4GetROMVersion(text), 1);
 }
 
 TEST_F(WaitTest, DeviceVanishingEndsTheThreadAndReopenRecovers) {

@@ -80,6 +80,27 @@ TEST_F(ScannerTest, RingWrapsAroundItsEnd) {
     EXPECT_EQ(context->readIndex, 8); // 11 bytes, 3 before the end and 8 after
 }
 
+TEST_F(ScannerTest, FullRingDropsNewBytesAndTellsTheTrace) {
+    static std::vector<std::pair<int, unsigned>> traced;
+    traced.clear();
+    QX4SetTraceHook([](int direction, const unsigned char*, unsigned count,
+                       void*) { traced.emplace_back(direction, count); },
+                    nullptr);
+    Feed(qx4sim::EncodeFrame(0x44, {'K', 'E', 'P', 'T'}));
+    const Bytes filler(qx4::RxRing::kSize, 0xEE); // room for 16383 bytes, 11 taken
+    Feed(filler);
+    Scan();
+    QX4SetTraceHook(nullptr, nullptr);
+    ASSERT_EQ(window.received.size(), 1u);
+    EXPECT_EQ(window.received[0].second, (Bytes{'K', 'E', 'P', 'T'}));
+    ASSERT_FALSE(traced.empty());
+    EXPECT_EQ(traced[0], std::make_pair(QX4_TRACE_LOST, 12u));
+    // With the ring read, there is room again.
+    Feed(qx4sim::EncodeFrame(0x44, {'N'}));
+    Scan();
+    EXPECT_EQ(window.received.size(), 2u);
+}
+
 TEST_F(ScannerTest, NotificationsUidDataAndEmpty) {
     Feed(qx4sim::EncodeFrame(0x64, {1, 2, 3, 4, 5, 6, 7, 8, 'A', 'B', 'C'}));
     Feed(qx4sim::EncodeFrame(0x44, {}));

@@ -14,9 +14,9 @@ const unsigned char kMyd[8] = {0x10, 0x32, 0x54, 0x76, 0x98, 0x10, 0x05, 0xE0};
 
 class TagCommands : public LinkTest {
   protected:
-    // Sends a command against a silent reader and returns its frame.
+    // Sends a command, which a NACK ends at once, and returns its frame.
     template <typename Call> Bytes FrameOf(Call call) {
-        reader->Peer().Script({{qx4sim::EncodeFrame(0x30, {0x00})}});
+        reader->Peer().Script({{qx4sim::EncodeFrame(0x31, {0x44})}});
         call();
         return LastSent();
     }

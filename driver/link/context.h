@@ -47,6 +47,8 @@ class ReaderContext {
     uint32_t errorCode = 0;
     uint32_t errorDetail = 0;
     int32_t dispMessage = 0;
+    // What the awaited ACK echoes at frame[4] (the ISO code or sub-command sent); -1: no echo.
+    int32_t expectedEcho = -1;
 
     // Reply data length n of the frame in `frame`.
     uint32_t FrameDataCount() const { return frame[3]; }
@@ -60,6 +62,10 @@ struct LinkState {
     bool scanBusy = false;
     uint32_t waitStart = 0;
     bool responseWait = false; // a command is waiting for its answer
+    // Held by one command export (or QX4ReadData) from its start to its return.
+    std::atomic<bool> commandActive{false};
+    // Set by the receive thread when the port hung up or failed; cleared by a reopen.
+    std::atomic<bool> portLost{false};
     std::atomic<QX4TraceHook> traceHook{nullptr};
     std::atomic<void*> traceUser{nullptr};
 };

@@ -22,16 +22,53 @@ inline std::span<const uint8_t> AsSpan(Bytes bytes) {
     return {bytes.begin(), bytes.size()};
 }
 
-// Sends the request and waits. The context whose `frame` holds the accepted
-// answer, or null (no context, frame too long, another answer, time-out).
-ReaderContext* Exchange(Command command, std::span<const uint8_t> data,
-                        Records records = Records::LastCommand,
-                        bool (*accepts)(uint8_t responseType) = nullptr);
-inline ReaderContext* Exchange(Command command, Bytes data) {
+// A command export's hold on the link, from its start until it returns. Only one
+// command runs at a time: another one started meanwhile (from the pump hook, a
+// window notification or another thread) gets no claim and fails at once without
+// touching the context. No claim either without a context or on a lost port.
+class CommandClaim {
+  public:
+    CommandClaim();
+    ~CommandClaim();
+    CommandClaim(CommandClaim&& other) noexcept : context_(other.context_) {
+        other.context_ = nullptr;
+    }
+    CommandClaim(const CommandClaim&) = delete;
+    CommandClaim& operator=(const CommandClaim&) = delete;
+    CommandClaim& operator=(CommandClaim&&) = delete;
+
+    explicit operator bool() const { return context_ != nullptr; }
+    ReaderContext& operator*() const { return *context_; }
+    ReaderContext* operator->() const { return context_; }
+
+  private:
+    ReaderContext* context_ = nullptr;
+};
+
+// The claim and, when accepted, the answer in the context's `frame`.
+class Reply {
+  public:
+    Reply(CommandClaim claim, bool accepted)
+        : claim_(std::move(claim)), accepted_(accepted && claim_) {}
+    explicit operator bool() const { return accepted_; }
+    ReaderContext& operator*() const { return *claim_; }
+    ReaderContext* operator->() const { return &*claim_; }
+
+  private:
+    CommandClaim claim_;
+    bool accepted_;
+};
+
+// Sends the request and waits. Accepted: an ACK that is this command's answer
+// (or, with `accepts`, a frame of a type it takes).
+Reply Exchange(Command command, std::span<const uint8_t> data,
+               Records records = Records::LastCommand,
+               bool (*accepts)(uint8_t responseType) = nullptr);
+inline Reply Exchange(Command command, Bytes data) {
     return Exchange(command, AsSpan(data));
 }
 
-// Sends without waiting; false without a context.
+// Sends without waiting; false without a claim.
 bool SendOnly(Command command, Bytes data, Records records = Records::LastCommand);
 
 // The accepted reply carries at least payloadBytes after its echo byte.

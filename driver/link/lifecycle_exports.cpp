@@ -1,9 +1,11 @@
 // Exports that create, open and configure the library's one context.
 #include "link/codes.h"
 #include "link/context.h"
+#include "link/exchange.h"
 #include "link/response.h"
 #include "link/serial_link.h"
 
+#include <algorithm>
 #include <new>
 
 namespace qx4 {
@@ -18,6 +20,8 @@ ReaderContext::~ReaderContext() {
 }
 
 namespace {
+
+constexpr int kLongestCmdWaitMs = 60000;
 
 void DestroyContext() {
     if (!Link().context) return;
@@ -53,7 +57,7 @@ QX4_API void QX4DllClose(void) {
 }
 
 QX4_API int QX4IsOK(void) {
-    return Context() && IsPortOpen() ? 1 : 0;
+    return Context() && IsPortOpen() && !Link().portLost.load(std::memory_order_acquire) ? 1 : 0;
 }
 
 QX4_API void QX4SetHandle(QX4Window* window) {
@@ -100,7 +104,8 @@ QX4_API int QX4GetCmdWaitTime(void) {
     return ReadSetting([](ReaderContext& c) { return static_cast<int>(c.cmdWaitTime); });
 }
 QX4_API void QX4SetCmdWaitTime(int milliseconds) {
-    WriteSetting([=](ReaderContext& c) { c.cmdWaitTime = static_cast<uint32_t>(milliseconds); });
+    const int clamped = std::clamp(milliseconds, 0, kLongestCmdWaitMs);
+    WriteSetting([=](ReaderContext& c) { c.cmdWaitTime = static_cast<uint32_t>(clamped); });
 }
 QX4_API int QX4GetTimerInterval(void) {
     return 0;
@@ -114,7 +119,7 @@ QX4_API void QX4SetfDispMessage(int on) {
 }
 
 QX4_API void QX4ReadData(void) {
-    if (ReaderContext* context = Context()) ScanReceived(*context);
+    if (const CommandClaim claim; claim) ScanReceived(*claim); // a no-op while a command runs
 }
 
 QX4_API void QX4SetTraceHook(QX4TraceHook hook, void* user) {

@@ -13,15 +13,46 @@ constexpr unsigned kPollPeriodMs = 10;
 constexpr const char* kNackReceived = "NACK 受信";
 constexpr const char* kTimedOut = "レスポンス待ち　タイムオーバー";
 
+constexpr uint32_t kSettleMarginMs = 10;
+constexpr uint32_t kLongestFrame = 255 + 7;
+
 uint32_t generation = 0;
 
-bool IsAck(uint8_t type) {
-    return type == static_cast<uint8_t>(ResponseType::Ack);
+// Commands whose ACK echoes data[0] (the ISO 15693 code or the sub-command) at frame[4].
+bool EchoesFirstByte(Command command) {
+    return command == Command::Iso15693 || command == Command::ReadSetting ||
+           command == Command::WriteSetting;
 }
 
 void Trace(int direction, const uint8_t* bytes, size_t count) {
     if (auto hook = Link().traceHook.load(std::memory_order_relaxed))
         hook(direction, bytes, static_cast<unsigned>(count), Link().traceUser.load());
+}
+
+// Frames already received (or still arriving) when a command starts are not its
+// answer: they are dispatched now, as a scan at any other time would. A frame
+// half-way in may finish while its bytes keep coming, within the time the
+// longest frame takes on the line. False when a handler closed the library.
+bool DispatchEarlierFrames(ReaderContext& context) {
+    const uint32_t owner = generation;
+    ScanReceived(context);
+    if (generation != owner) return false;
+    const uint32_t byteMs = context.baudRate == 9600 ? 2 : 1; // 10 bits a byte, rounded up
+    const uint32_t limit = kSettleMarginMs + byteMs * kLongestFrame;
+    const uint32_t start = platform::TickMs();
+    uint32_t lastByte = start;
+    while (context.inFrame) {
+        const uint32_t now = platform::TickMs();
+        if (now - start >= limit || now - lastByte >= kSettleMarginMs) break;
+        if (Link().ring.WriteIndex() == static_cast<uint32_t>(context.readIndex)) {
+            AwaitReceivedBytes(1);
+            continue;
+        }
+        ScanReceived(context);
+        if (generation != owner) return false;
+        lastByte = platform::TickMs();
+    }
+    return true;
 }
 
 } // namespace
@@ -36,7 +67,7 @@ void ShowDiagnostic(const ReaderContext& context, const char* text) {
 
 bool SendFrame(ReaderContext&, const uint8_t* bytes, size_t count) {
     platform::SleepMs(1);
-    Trace(0, bytes, count);
+    Trace(QX4_TRACE_SENT, bytes, count);
     const size_t written = WritePort(bytes, count);
     platform::SleepMs(1);
     return written == count;
@@ -48,14 +79,41 @@ bool SendCommand(ReaderContext& context, Command command, std::span<const uint8_
     const size_t length =
         BuildFrame(frame, context.readerAddress, static_cast<uint8_t>(command), data);
     if (length == 0) return false;
+    if (!DispatchEarlierFrames(context)) return false;
     if (records == Records::LastCommand) context.lastCommand = static_cast<uint8_t>(command);
+    context.expectedEcho = EchoesFirstByte(command) && !data.empty() ? data[0] : -1;
     context.responseReceived = 0;
     SendFrame(context, frame.data(), length); // a failed write shows up as a time-out
     return true;
 }
 
+namespace {
+
+enum class Verdict { Answer, Reject, PassOn };
+
+// Whether the frame just dispatched ends the wait. ACKs of commands whose reply
+// echoes what was sent must echo it; notifications pass through the wait.
+Verdict Judge(const ReaderContext& context, bool (*accepts)(uint8_t)) {
+    const uint8_t type = context.frame[2];
+    if (accepts) return accepts(type) ? Verdict::Answer : Verdict::Reject;
+    switch (static_cast<ResponseType>(type)) {
+    case ResponseType::Ack:
+        if (context.expectedEcho < 0) return Verdict::Answer;
+        return context.frame[3] >= 1 && context.frame[4] == context.expectedEcho
+                   ? Verdict::Answer
+                   : Verdict::PassOn;
+    case ResponseType::DataNotification:
+    case ResponseType::UidDataNotification:
+    case ResponseType::UidReport:
+        return Verdict::PassOn;
+    default:
+        return Verdict::Reject;
+    }
+}
+
+} // namespace
+
 WaitOutcome AwaitResponse(ReaderContext& context, bool (*accepts)(uint8_t)) {
-    if (!accepts) accepts = IsAck;
     const uint32_t owner = generation;
     const uint32_t start = platform::TickMs();
     Link().waitStart = start;
@@ -73,10 +131,18 @@ WaitOutcome AwaitResponse(ReaderContext& context, bool (*accepts)(uint8_t)) {
         ScanReceived(context);
         if (generation != owner) return WaitOutcome::Closed;
         if (context.responseReceived) {
-            if (accepts(context.frame[2])) return WaitOutcome::Accepted;
-            ShowDiagnostic(context, kNackReceived);
-            return WaitOutcome::Rejected;
+            switch (Judge(context, accepts)) {
+            case Verdict::Answer:
+                return WaitOutcome::Accepted;
+            case Verdict::Reject:
+                ShowDiagnostic(context, kNackReceived);
+                return WaitOutcome::Rejected;
+            case Verdict::PassOn:
+                context.responseReceived = 0;
+                continue; // more frames may already wait in the ring
+            }
         }
+        if (Link().portLost.load(std::memory_order_acquire)) return WaitOutcome::PortLost;
         if (platform::TickMs() - start >= context.cmdWaitTime) {
             ShowDiagnostic(context, kTimedOut);
             return WaitOutcome::TimedOut;
@@ -93,6 +159,8 @@ void ScanReceived(ReaderContext& context) {
     if (link.scanBusy) return;
     link.scanBusy = true;
     const uint32_t owner = generation;
+    if (const uint64_t lost = link.ring.TakeDropped())
+        Trace(QX4_TRACE_LOST, nullptr, static_cast<size_t>(lost));
     const uint32_t write = link.ring.WriteIndex();
     context.writeSnapshot = static_cast<int32_t>(write);
     uint32_t read = static_cast<uint32_t>(context.readIndex) % RxRing::kSize;
@@ -119,7 +187,7 @@ void ScanReceived(ReaderContext& context) {
             } else if (context.framePos == context.frameEnd && b == kCr) {
                 context.frame[context.framePos] = b;
                 context.inFrame = 0;
-                Trace(1, context.frame.data(), static_cast<size_t>(context.frameEnd) + 1);
+                Trace(QX4_TRACE_RECEIVED, context.frame.data(), static_cast<size_t>(context.frameEnd) + 1);
                 DispatchFrame(context);
                 if (generation != owner) break; // a handler closed the library
                 // The waiting command reads its answer from `frame`: assembling the next
@@ -135,7 +203,10 @@ void ScanReceived(ReaderContext& context) {
             }
         }
     }
-    if (generation == owner) context.readIndex = static_cast<int32_t>(read);
+    if (generation == owner) {
+        context.readIndex = static_cast<int32_t>(read);
+        link.ring.Consumed(read);
+    }
     link.scanBusy = false;
 }
 

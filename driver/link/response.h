@@ -14,9 +14,10 @@ class ReaderContext;
 // Writes the frame between two 1 ms guards; true when every byte went out.
 bool SendFrame(ReaderContext& context, const uint8_t* bytes, size_t count);
 
-// The one frame builder of every command: envelope around data, lastCommand
-// recorded (unless the command leaves it alone), responseReceived cleared,
-// frame sent. False, with nothing sent, when data exceeds 255 bytes.
+// The one frame builder of every command: frames received earlier dispatched,
+// lastCommand recorded (unless the command leaves it alone), the echo to expect
+// noted, responseReceived cleared, frame sent. False, with nothing sent, when
+// data exceeds 255 bytes or a handler closed the library meanwhile.
 enum class Records { LastCommand, Nothing };
 bool SendCommand(ReaderContext& context, Command command, std::span<const uint8_t> data,
                  Records records = Records::LastCommand);
@@ -25,9 +26,13 @@ enum class WaitOutcome {
     Accepted, // a frame of an accepted type arrived; it is in context.frame
     Rejected, // another frame ended the wait
     TimedOut,
-    Closed, // the context went away while messages were pumped: do not touch it
+    Closed,   // the context went away while messages were pumped: do not touch it
+    PortLost, // the port hung up or failed
 };
-// Polls until the first complete frame or cmdWaitTime. By default only an ACK is accepted.
+// Polls until this command's answer or cmdWaitTime. By default the answer is an ACK
+// (echoing what was sent, for commands whose replies echo) and a NACK or a frame of
+// an unknown type ends the wait; notifications and other commands' ACKs pass through.
+// With `accepts`, the first frame decides: a type it accepts answers, any other rejects.
 WaitOutcome AwaitResponse(ReaderContext& context, bool (*accepts)(uint8_t responseType) = nullptr);
 // 1 for an ACK, else 0.
 int WaitForResponse(ReaderContext& context);

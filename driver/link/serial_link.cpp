@@ -35,24 +35,30 @@ int ReceivedSignal() {
     return fd;
 }
 
+void SignalReceived() {
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t ignored = ::write(ReceivedSignal(), &one, sizeof one);
+}
+
+// The port is gone (hang-up, unplugged device, read error): waiting and later
+// commands fail at once instead of running into their time-outs.
+void LosePort(const char* text) {
+    Link().portLost.store(true, std::memory_order_release);
+    SignalReceived();
+    platform::ShowMessageBox(text, kThreadCaption);
+}
+
 void ReceiveThread(int fd, int wakeFd) {
     uint8_t chunk[kReadChunk];
     for (;;) {
         const platform::PortEvent event = platform::WaitPortEvent(fd, wakeFd);
         if (event == platform::PortEvent::Woken) return; // the port is being closed
-        if (event != platform::PortEvent::Received) {
-            platform::ShowMessageBox("WaitCommEvent.", kThreadCaption);
-            return;
-        }
+        if (event != platform::PortEvent::Received) return LosePort("WaitCommEvent.");
         const ssize_t count = platform::ReadSerial(fd, chunk, sizeof chunk);
-        if (count < 0) {
-            platform::ShowMessageBox("Reading comms port.", kThreadCaption);
-            return;
-        }
-        if (count == 0) return;
+        if (count < 0) return LosePort("Reading comms port.");
+        if (count == 0) continue; // the readiness was spurious
         Link().ring.Append(chunk, static_cast<size_t>(count));
-        const uint64_t one = 1;
-        [[maybe_unused]] ssize_t ignored = ::write(ReceivedSignal(), &one, sizeof one);
+        SignalReceived();
         platform::SleepMs(1);
     }
 }
@@ -92,6 +98,7 @@ int OpenPort(ReaderContext& context, int portNumber, int slowRate) {
     context.writeSnapshot = 0;
     context.idleCountdown = 0;
     context.inFrame = 0;
+    Link().portLost.store(false, std::memory_order_release);
 
     char name[32];
     std::snprintf(name, sizeof name, "COM%d:", portNumber);
@@ -103,6 +110,7 @@ int OpenPort(ReaderContext& context, int portNumber, int slowRate) {
     port.wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     platform::PlaySound("Windows\\Alarm1.wav");
 
+    platform::DiscardQueuedInput(port.fd); // what the device held from before is stale
     if (port.wakeFd < 0 || !platform::SetImmediateReads(port.fd))
         return FailSetup("Error: Setting comm. timeouts.");
     termios settings{};
@@ -117,6 +125,10 @@ int OpenPort(ReaderContext& context, int portNumber, int slowRate) {
         return FailSetup("Error: Creating Thread.");
     }
     return 1;
+}
+
+void NotifyReceived() {
+    SignalReceived();
 }
 
 void AwaitReceivedBytes(unsigned timeoutMs) {

@@ -13,6 +13,8 @@ void ClosePort(); // ends the receive thread before it returns
 bool IsPortOpen();
 size_t WritePort(const uint8_t* bytes, size_t count);
 
+// Wakes a waiting command as if the receive thread had published bytes.
+void NotifyReceived();
 // Waits up to timeoutMs for the receive thread to publish new bytes.
 void AwaitReceivedBytes(unsigned timeoutMs);
 

@@ -34,6 +34,10 @@ void CloseSerialDevice(int fd) {
     ::close(fd);
 }
 
+void DiscardQueuedInput(int fd) {
+    ::tcflush(fd, TCIFLUSH);
+}
+
 bool SetImmediateReads(int fd) {
     const int flags = ::fcntl(fd, F_GETFL);
     return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
@@ -82,7 +86,8 @@ size_t WriteSerial(int fd, const uint8_t* bytes, size_t count) {
 ssize_t ReadSerial(int fd, uint8_t* buffer, size_t capacity) {
     for (;;) {
         const ssize_t n = ::read(fd, buffer, capacity);
-        if (n >= 0) return n;
+        if (n > 0) return n;
+        if (n == 0) return -1; // non-blocking: 0 is the end of the line, not an empty queue
         if (errno == EINTR) continue;
         if (errno == EAGAIN) return 0;
         return -1;

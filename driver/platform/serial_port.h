@@ -15,6 +15,8 @@ namespace qx4::platform {
 int OpenSerialDevice(const std::string& path);
 void CloseSerialDevice(int fd);
 
+// Drops what the device received before we opened it.
+void DiscardQueuedInput(int fd);
 // Reads return at once with what is queued.
 bool SetImmediateReads(int fd);
 bool ReadLineSettings(int fd, termios& settings);
@@ -24,7 +26,7 @@ bool WriteLineSettings(int fd, termios settings, uint32_t baud);
 // Writes everything, waiting for room up to 10 ms per byte plus 100 ms.
 // Returns the number of bytes written.
 size_t WriteSerial(int fd, const uint8_t* bytes, size_t count);
-// What is queued, up to capacity: >0 bytes, 0 nothing queued, -1 failure.
+// What is queued, up to capacity: >0 bytes, 0 nothing queued, -1 failure or end of file.
 ssize_t ReadSerial(int fd, uint8_t* buffer, size_t capacity);
 
 enum class PortEvent { Received, Woken, HungUp, Failed };

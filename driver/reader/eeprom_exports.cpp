@@ -21,7 +21,7 @@ extern "C" {
 
 QX4_API unsigned char QX4GetEepromData2(int address, int count, unsigned char* data) {
     if (!ValidWordCount(count)) return 0;
-    ReaderContext* context =
+    const Reply context =
         Exchange(Command::ReadSetting, {sub::Eeprom, Low(address), Low(count)});
     if (!context) return 0;
     const auto& f = context->frame;
@@ -57,7 +57,7 @@ QX4_API unsigned char QX4InitEEPROM(void) {
 }
 
 QX4_API unsigned char QX4GetParamData(int number, unsigned char* value) {
-    ReaderContext* context = Exchange(Command::ReadSetting, {Low(number)});
+    const Reply context = Exchange(Command::ReadSetting, {Low(number)});
     if (!context || context->frame[4] != Low(number) || !ReplyCarries(*context, 1)) return 0;
     *value = context->frame[5];
     return 1;

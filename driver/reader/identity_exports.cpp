@@ -9,7 +9,7 @@ namespace {
 
 // The reply text after the echoed sub-command, zero-terminated.
 unsigned char ReadText(Bytes request, char* text) {
-    ReaderContext* context = Exchange(Command::ReadSetting, request);
+    const Reply context = Exchange(Command::ReadSetting, request);
     if (!context) return 0;
     const size_t n = context->FrameDataCount();
     const size_t length = n < 2 ? 0 : n - 1;
@@ -20,7 +20,7 @@ unsigned char ReadText(Bytes request, char* text) {
 
 // One reply byte at frame[5].
 unsigned char ReadByte(uint8_t subCommand, unsigned char* value) {
-    ReaderContext* context = Exchange(Command::ReadSetting, {subCommand});
+    const Reply context = Exchange(Command::ReadSetting, {subCommand});
     if (!context || !ReplyCarries(*context, 1)) return 0;
     *value = context->frame[5];
     return 1;
@@ -78,7 +78,7 @@ QX4_API unsigned char QX4BuzOn(int first, int second) {
 }
 
 QX4_API unsigned char QX4ReadIOPort(unsigned char* value) {
-    ReaderContext* context = Exchange(Command::ReadSetting, {sub::IoPort});
+    const Reply context = Exchange(Command::ReadSetting, {sub::IoPort});
     if (!context || context->frame[4] != sub::IoPort || !ReplyCarries(*context, 1)) return 0;
     *value = context->frame[5];
     return 1;

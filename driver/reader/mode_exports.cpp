@@ -13,7 +13,7 @@ extern "C" {
 
 QX4_API unsigned char QX4GetRWMode(unsigned char* mode, unsigned char* second,
                                    unsigned char* flags) {
-    ReaderContext* context = Exchange(Command::ReadSetting, {sub::OperationMode});
+    const Reply context = Exchange(Command::ReadSetting, {sub::OperationMode});
     if (!context || !ReplyCarries(*context, 3)) return 0;
     *mode = context->frame[5];
     *second = context->frame[6];
@@ -45,7 +45,7 @@ QX4_API unsigned char QX4SetRWMode(int mode, int second, int flags, int value, i
 QX4_API unsigned char QX4GetTagMode(unsigned char* tagMode) {
     if (!Context()) return 0;
     *tagMode = 0; // callers read 0 after a failure
-    ReaderContext* context = Exchange(Command::ReadSetting, {sub::TagMode});
+    const Reply context = Exchange(Command::ReadSetting, {sub::TagMode});
     if (!context || !ReplyCarries(*context, 1)) return 0;
     *tagMode = context->frame[5];
     return 1;

@@ -12,7 +12,7 @@ constexpr int kTagDataPrefix = 4; // four zero bytes precede the caller's data
 constexpr int kWholeLength = 255; // sent as 250 bytes
 
 unsigned char CopyUidFromReply(Bytes request, size_t offset, unsigned char* uid) {
-    ReaderContext* context = Exchange(Command::ReadSetting, request);
+    const Reply context = Exchange(Command::ReadSetting, request);
     if (!context || !ReplyCarries(*context, offset - 5 + 8)) return 0;
     std::copy_n(context->frame.begin() + offset, 8, uid);
     return 1;
@@ -23,7 +23,7 @@ unsigned char CopyUidFromReply(Bytes request, size_t offset, unsigned char* uid)
 extern "C" {
 
 QX4_API unsigned char QX4GetUidNumber(unsigned char* count) {
-    ReaderContext* context = Exchange(Command::ReadSetting, {sub::UidNumber});
+    const Reply context = Exchange(Command::ReadSetting, {sub::UidNumber});
     if (!context || !ReplyCarries(*context, 1)) return 0;
     *count = context->frame[5];
     return 1;
@@ -45,7 +45,7 @@ QX4_API unsigned char QX4SetUIDSetCmd(const unsigned char* uid) {
 }
 
 QX4_API unsigned char QX4GetAFIData(unsigned char* afi) {
-    ReaderContext* context = Exchange(Command::ReadSetting, {sub::AfiRegister});
+    const Reply context = Exchange(Command::ReadSetting, {sub::AfiRegister});
     if (!context || context->frame[4] != sub::AfiRegister || !ReplyCarries(*context, 1)) return 0;
     *afi = context->frame[5];
     return 1;

@@ -8,9 +8,9 @@ using namespace qx4;
 namespace {
 
 unsigned char Simple(uint8_t code, int requestMode, Bytes parameters, const unsigned char* uid) {
-    ReaderContext* context = BeginTagExport(uid);
-    if (!context) return 0;
-    return SendTagRequest(*context,
+    const CommandClaim claim = BeginTagExport(uid);
+    if (!claim) return 0;
+    return SendTagRequest(*claim,
                           {.code = code, .parameters = parameters, .requestMode = requestMode})
                ? 1
                : 0;
@@ -38,16 +38,18 @@ QX4_API unsigned char QX4LockDSFID(int requestMode, const unsigned char* uid) {
 
 QX4_API unsigned char QX4GetSystemInfo(int requestMode, unsigned char* out, int* lenOut,
                                        const unsigned char* uid) {
-    ReaderContext* context = BeginTagExport(uid);
-    if (!context) return 0;
-    context = SendTagRequest(
-        *context, {.code = iso::GetSystemInfo, .parameters = {}, .requestMode = requestMode});
+    const CommandClaim claim = BeginTagExport(uid);
+    if (!claim) return 0;
     // Info flags and UID at least; the copy ends with the reply's ETX byte.
-    if (!context || !ReplyCarries(*context, 9)) return 0;
-    RecordSystemInfo(*context);
-    const size_t n = context->FrameDataCount();
+    if (!SendTagRequest(*claim, {.code = iso::GetSystemInfo,
+                                 .parameters = {},
+                                 .requestMode = requestMode}) ||
+        !ReplyCarries(*claim, 9))
+        return 0;
+    RecordSystemInfo(*claim);
+    const size_t n = claim->FrameDataCount();
     *lenOut = static_cast<int>(n);
-    std::copy_n(context->frame.begin() + 5, n, out);
+    std::copy_n(claim->frame.begin() + 5, n, out);
     return 1;
 }
 

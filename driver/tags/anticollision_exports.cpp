@@ -10,23 +10,23 @@ namespace {
 constexpr int kInventoryModeMask = 0xFC; // inventories never carry a UID
 
 unsigned char Inventory(int requestMode, unsigned char* dsfidOut, unsigned char* uidOut) {
-    ReaderContext* context = Context();
-    if (!context) return 0;
-    context = SendTagRequest(*context, {.code = iso::Inventory,
-                                        .parameters = {},
-                                        .requestMode = requestMode & kInventoryModeMask,
-                                        .uidField = UidField::Never});
-    if (!context || !ReplyCarries(*context, 9)) return 0;
-    dsfidOut[0] = context->frame[5];
-    std::copy_n(context->frame.begin() + 6, 8, uidOut);
+    const CommandClaim claim;
+    if (!claim || !SendTagRequest(*claim, {.code = iso::Inventory,
+                                           .parameters = {},
+                                           .requestMode = requestMode & kInventoryModeMask,
+                                           .uidField = UidField::Never}))
+        return 0;
+    if (!ReplyCarries(*claim, 9)) return 0;
+    dsfidOut[0] = claim->frame[5];
+    std::copy_n(claim->frame.begin() + 6, 8, uidOut);
     return 1;
 }
 
 unsigned char StateCommand(uint8_t code, int requestMode, const unsigned char* uid,
                            UidField uidField) {
-    ReaderContext* context = code == iso::StayQuiet ? Context() : BeginTagExport(uid);
-    if (!context) return 0;
-    return SendTagRequest(*context, {.code = code,
+    const CommandClaim claim = code == iso::StayQuiet ? CommandClaim() : BeginTagExport(uid);
+    if (!claim) return 0;
+    return SendTagRequest(*claim, {.code = code,
                                      .parameters = {},
                                      .requestMode = requestMode,
                                      .uidField = uidField,
@@ -50,17 +50,16 @@ QX4_API unsigned char QX4InventoryB(int requestMode, unsigned char* dsfidOut,
 }
 
 QX4_API unsigned char QX4Inventory2(int requestMode, int inventoryParam, unsigned char* countOut) {
-    ReaderContext* context = Context();
-    if (!context) return 0;
-    context = SendTagRequest(*context, {.code = iso::ReaderInventory,
-                                        .parameters = {},
-                                        .requestMode = requestMode & kInventoryModeMask,
-                                        .uidField = UidField::Never,
-                                        .afterMode = {Low(inventoryParam)}});
-    if (!context) return 0;
+    const CommandClaim claim;
+    if (!claim || !SendTagRequest(*claim, {.code = iso::ReaderInventory,
+                                           .parameters = {},
+                                           .requestMode = requestMode & kInventoryModeMask,
+                                           .uidField = UidField::Never,
+                                           .afterMode = {Low(inventoryParam)}}))
+        return 0;
     if (inventoryParam == 0) {
-        if (!ReplyCarries(*context, 1)) return 0;
-        countOut[0] = context->frame[5];
+        if (!ReplyCarries(*claim, 1)) return 0;
+        countOut[0] = claim->frame[5];
     }
     return 1;
 }

@@ -7,22 +7,22 @@ namespace {
 
 unsigned char ReadBlocks(uint8_t code, int requestMode, Bytes parameters, size_t blocks,
                          unsigned char* out, const unsigned char* uid) {
-    ReaderContext* context = BeginTagExport(uid);
-    if (!context) return 0;
-    ExpectSecurityStatus(*context, requestMode);
-    context = SendTagRequest(*context,
-                             {.code = code, .parameters = parameters, .requestMode = requestMode});
-    return context && CopyBlocks(*context, out, blocks, context->tagBlockSize,
-                                 context->securityStatusExpected != 0)
+    const CommandClaim claim = BeginTagExport(uid);
+    if (!claim) return 0;
+    ExpectSecurityStatus(*claim, requestMode);
+    return SendTagRequest(*claim,
+                          {.code = code, .parameters = parameters, .requestMode = requestMode}) &&
+                   CopyBlocks(*claim, out, blocks, claim->tagBlockSize,
+                              claim->securityStatusExpected != 0)
                ? 1
                : 0;
 }
 
 unsigned char Write(uint8_t code, int requestMode, Bytes parameters, const unsigned char* data,
                     size_t dataBytes, const unsigned char* uid) {
-    ReaderContext* context = BeginTagExport(uid);
-    if (!context) return 0;
-    return SendTagRequest(*context, {.code = code,
+    const CommandClaim claim = BeginTagExport(uid);
+    if (!claim) return 0;
+    return SendTagRequest(*claim, {.code = code,
                                      .parameters = parameters,
                                      .data = {data, dataBytes},
                                      .requestMode = requestMode})
@@ -33,11 +33,13 @@ unsigned char Write(uint8_t code, int requestMode, Bytes parameters, const unsig
 // Reads whose reply is copied byte for byte: count bytes from frame[5].
 unsigned char ReadRaw(uint8_t code, int requestMode, Bytes parameters, size_t count,
                       unsigned char* out, const unsigned char* uid) {
-    ReaderContext* context = BeginTagExport(uid);
-    if (!context) return 0;
-    context = SendTagRequest(*context,
-                             {.code = code, .parameters = parameters, .requestMode = requestMode});
-    return context && CopyBlocks(*context, out, 1, static_cast<int>(count), false) ? 1 : 0;
+    const CommandClaim claim = BeginTagExport(uid);
+    if (!claim) return 0;
+    return SendTagRequest(*claim,
+                          {.code = code, .parameters = parameters, .requestMode = requestMode}) &&
+                   CopyBlocks(*claim, out, 1, static_cast<int>(count), false)
+               ? 1
+               : 0;
 }
 
 int BlockSize() {

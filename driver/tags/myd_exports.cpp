@@ -17,25 +17,25 @@ extern "C" {
 
 QX4_API unsigned char QX4Myd_Read(int requestMode, int blockNo, unsigned char* out,
                                   const unsigned char* uid) {
-    ReaderContext* context = BeginTagExport(uid);
-    if (!context) return 0;
-    ExpectSecurityStatus(*context, requestMode);
-    context = SendTagRequest(
-        *context,
-        {.code = iso::MydRead, .parameters = {Low(blockNo), kMydPad}, .requestMode = requestMode});
-    return context && CopyBlocks(*context, out, 1, context->tagMydBlockSize,
-                                 context->securityStatusExpected != 0)
+    const CommandClaim claim = BeginTagExport(uid);
+    if (!claim) return 0;
+    ExpectSecurityStatus(*claim, requestMode);
+    return SendTagRequest(*claim, {.code = iso::MydRead,
+                                   .parameters = {Low(blockNo), kMydPad},
+                                   .requestMode = requestMode}) &&
+                   CopyBlocks(*claim, out, 1, claim->tagMydBlockSize,
+                              claim->securityStatusExpected != 0)
                ? 1
                : 0;
 }
 
 QX4_API unsigned char QX4MydWrite(int requestMode, int blockNo, const unsigned char* data,
                                   const unsigned char* uid) {
-    ReaderContext* context = BeginTagExport(uid);
-    if (!context) return 0;
-    return SendTagRequest(*context, {.code = iso::MydWrite,
+    const CommandClaim claim = BeginTagExport(uid);
+    if (!claim) return 0;
+    return SendTagRequest(*claim, {.code = iso::MydWrite,
                                      .parameters = {Low(blockNo), kMydPad},
-                                     .data = {data, MydBlockBytes(*context)},
+                                     .data = {data, MydBlockBytes(*claim)},
                                      .requestMode = requestMode})
                ? 1
                : 0;
@@ -43,9 +43,9 @@ QX4_API unsigned char QX4MydWrite(int requestMode, int blockNo, const unsigned c
 
 QX4_API unsigned char QX4Myd_WriteByte(int requestMode, int blockNo, int byte1, int byte2,
                                        const unsigned char* uid) {
-    ReaderContext* context = BeginTagExport(uid);
-    if (!context) return 0;
-    return SendTagRequest(*context, {.code = iso::MydWriteByte,
+    const CommandClaim claim = BeginTagExport(uid);
+    if (!claim) return 0;
+    return SendTagRequest(*claim, {.code = iso::MydWriteByte,
                                      .parameters = {Low(blockNo), kMydPad, Low(byte1), Low(byte2)},
                                      .requestMode = requestMode})
                ? 1
@@ -55,14 +55,14 @@ QX4_API unsigned char QX4Myd_WriteByte(int requestMode, int blockNo, int byte1, 
 // The read-back block carries a status byte exactly when this request's option flag is set.
 QX4_API unsigned char QX4MydWriteReread(int requestMode, int blockNo, unsigned char* buf,
                                         const unsigned char* uid) {
-    ReaderContext* context = BeginTagExport(uid);
-    if (!context) return 0;
-    context = SendTagRequest(*context, {.code = iso::MydWriteReread,
-                                        .parameters = {Low(blockNo), kMydPad},
-                                        .data = {buf, MydBlockBytes(*context)},
-                                        .requestMode = requestMode});
-    return context && CopyBlocks(*context, buf, 1, context->tagMydBlockSize,
-                                 (requestMode & kOptionFlag) != 0)
+    const CommandClaim claim = BeginTagExport(uid);
+    if (!claim) return 0;
+    return SendTagRequest(*claim, {.code = iso::MydWriteReread,
+                                   .parameters = {Low(blockNo), kMydPad},
+                                   .data = {buf, MydBlockBytes(*claim)},
+                                   .requestMode = requestMode}) &&
+                   CopyBlocks(*claim, buf, 1, claim->tagMydBlockSize,
+                              (requestMode & kOptionFlag) != 0)
                ? 1
                : 0;
 }

@@ -5,13 +5,13 @@
 
 namespace qx4 {
 
-ReaderContext* BeginTagExport(const uint8_t* uid) {
-    ReaderContext* context = Context();
-    if (context) std::copy_n(uid, 8, context->currentUid.begin());
-    return context;
+CommandClaim BeginTagExport(const uint8_t* uid) {
+    CommandClaim claim;
+    if (claim) std::copy_n(uid, 8, claim->currentUid.begin());
+    return claim;
 }
 
-ReaderContext* SendTagRequest(ReaderContext& context, const TagRequest& request) {
+bool SendTagRequest(ReaderContext& context, const TagRequest& request) {
     const uint8_t mode = Low(request.requestMode);
     const uint8_t* uid = nullptr;
     if (request.uidField == UidField::Always)
@@ -22,7 +22,7 @@ ReaderContext* SendTagRequest(ReaderContext& context, const TagRequest& request)
 
     const size_t length = 1 + request.parameters.size() + request.data.size() + 1 +
                           request.afterMode.size() + (uid ? 8 : 0);
-    if (length > 255) return nullptr;
+    if (length > 255) return false;
     std::array<uint8_t, 255> data;
     auto out = data.begin();
     *out++ = request.code;
@@ -31,8 +31,8 @@ ReaderContext* SendTagRequest(ReaderContext& context, const TagRequest& request)
     *out++ = mode;
     out = std::copy(request.afterMode.begin(), request.afterMode.end(), out);
     if (uid) std::copy_n(uid, 8, out);
-    if (!SendCommand(context, Command::Iso15693, std::span(data.data(), length))) return nullptr;
-    return AwaitResponse(context) == WaitOutcome::Accepted ? &context : nullptr;
+    return SendCommand(context, Command::Iso15693, std::span(data.data(), length)) &&
+           AwaitResponse(context) == WaitOutcome::Accepted;
 }
 
 bool CopyBlocks(const ReaderContext& context, unsigned char* out, size_t blocks, int k,

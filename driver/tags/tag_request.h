@@ -24,12 +24,12 @@ struct TagRequest {
     Bytes afterMode = {};         // the reader-side inventory's parameter
 };
 
-// Context of an export that takes a UID: the caller's 8 bytes become currentUid.
-ReaderContext* BeginTagExport(const uint8_t* uid);
+// The claim of an export that takes a UID: the caller's 8 bytes become currentUid.
+CommandClaim BeginTagExport(const uint8_t* uid);
 
-// Builds, sends and waits. The context holding the accepted ACK, or null.
+// Builds, sends and waits. True when the context's `frame` holds this request's ACK.
 // A data field over 255 bytes is refused before anything is sent.
-ReaderContext* SendTagRequest(ReaderContext& context, const TagRequest& request);
+bool SendTagRequest(ReaderContext& context, const TagRequest& request);
 
 // Block read data: the builders of block reads record whether replies carry status bytes.
 inline void ExpectSecurityStatus(ReaderContext& context, int requestMode) {
