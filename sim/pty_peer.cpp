@@ -209,8 +209,8 @@ void PtyPeer::Send(const Reply& reply) {
 }
 
 void PtyPeer::Write(const Reply& reply) {
+    SleepMs(reply.delayMs); // a late reply holds nothing back: auto-scan frames go out meanwhile
     std::lock_guard lock(writeMutex_);
-    SleepMs(reply.delayMs);
     bool first = true;
     for (const Bytes& piece : reply.pieces) {
         if (!first) SleepMs(reply.gapMs);

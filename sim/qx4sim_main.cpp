@@ -2,11 +2,13 @@
 #include "field_file.h"
 #include "simulated_reader.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <poll.h>
 #include <sstream>
 #include <string>
@@ -34,12 +36,20 @@ commands on standard input while it runs:
   save FILE          write the field as a JSON tag dump
 )";
 
+// A count of milliseconds or a rate: decimal digits only, so "-5" is no huge number.
+unsigned ParseCount(const std::string& option, const std::string& text) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        throw std::invalid_argument(option + " takes a whole number of 0 or more, not \"" + text +
+                                    "\"");
+    return static_cast<unsigned>(std::stoul(text));
+}
+
 int Fail(const std::string& message) {
     std::cerr << "qx4sim: " << message << "\n" << kUsage;
     return 2;
 }
 
-void HandleCommand(qx4sim::SimulatedReader& reader, std::map<std::string, qx4sim::Tag>& away,
+void HandleCommand(qx4sim::SimulatedReader& reader, std::map<qx4sim::Uid, qx4sim::Tag>& away,
                    const std::string& line) {
     std::istringstream words(line);
     std::string verb, argument;
@@ -48,22 +58,27 @@ void HandleCommand(qx4sim::SimulatedReader& reader, std::map<std::string, qx4sim
         for (const auto& tag : reader.Field())
             std::cout << tag.UidText() << (tag.type == qx4sim::TagType::Myd ? " my-d" : " iso15693")
                       << " " << tag.BlockCount() << "x" << tag.blockSize << "\n";
-    } else if (verb == "leave") {
-        for (const auto& tag : reader.Field())
-            if (tag.UidText() == argument) away[argument] = tag;
-        if (auto uid = qx4sim::ParseUidText(argument); uid && reader.RemoveTag(*uid))
-            std::cout << argument << " left the field\n";
-        else
-            std::cout << "no tag " << argument << " in the field\n";
-    } else if (verb == "enter") {
-        auto it = away.find(argument);
-        if (it == away.end()) {
+    } else if (verb == "leave" || verb == "enter") {
+        const auto uid = qx4sim::ParseUidText(argument);
+        if (!uid) {
+            std::cout << "\"" << argument << "\" is not a UID (16 hex digits)\n";
+        } else if (verb == "leave") {
+            std::optional<qx4sim::Tag> leaving;
+            for (const auto& tag : reader.Field())
+                if (tag.uid == *uid) leaving = tag;
+            if (leaving && reader.RemoveTag(*uid)) {
+                away[*uid] = *leaving;
+                std::cout << leaving->UidText() << " left the field\n";
+            } else {
+                std::cout << "no tag " << argument << " in the field\n";
+            }
+        } else if (auto it = away.find(*uid); it == away.end()) {
             std::cout << "no tag " << argument << " has left the field\n";
-            return;
+        } else {
+            std::cout << it->second.UidText() << " entered the field\n";
+            reader.AddTag(it->second);
+            away.erase(it);
         }
-        reader.AddTag(it->second);
-        away.erase(it);
-        std::cout << argument << " entered the field\n";
     } else if (verb == "save") {
         qx4sim::SaveField(argument, reader.Field());
         std::cout << "field saved to " << argument << "\n";
@@ -87,11 +102,11 @@ int main(int argc, char** argv) {
         };
         try {
             if (arg == "--port")
-                port = std::stoi(value());
+                port = static_cast<int>(ParseCount(arg, value()));
             else if (arg == "--baud")
-                options.baud = static_cast<unsigned>(std::stoul(value()));
+                options.baud = ParseCount(arg, value());
             else if (arg == "--delay")
-                options.replyDelayMs = static_cast<unsigned>(std::stoul(value()));
+                options.replyDelayMs = ParseCount(arg, value());
             else if (arg == "--log")
                 options.log = stdout;
             else if (arg == "--eeprom")
@@ -99,43 +114,48 @@ int main(int argc, char** argv) {
             else if (arg == "--field")
                 fieldFile = value();
             else if (arg == "--scan-period")
-                options.autoScanPeriodMs = static_cast<unsigned>(std::stoul(value()));
+                options.autoScanPeriodMs = ParseCount(arg, value());
             else if (arg == "--help" || arg == "-h") {
                 std::cout << kUsage;
                 return 0;
             } else
                 return Fail("unknown option " + arg);
         } catch (const std::invalid_argument& error) {
-            return Fail(std::string(error.what()).find("needs") != std::string::npos
-                            ? error.what()
-                            : arg + " needs a number");
+            return Fail(error.what());
         }
     }
     if (options.baud != 0 && options.baud != 9600 && options.baud != 19200)
         return Fail("--baud takes 9600 or 19200");
 
+    // Without SA_RESTART, so a signal also ends a read of standard input that waits.
+    struct sigaction stop {};
+    stop.sa_handler = RequestStop;
+    ::sigemptyset(&stop.sa_mask);
+    ::sigaction(SIGINT, &stop, nullptr);
+    ::sigaction(SIGTERM, &stop, nullptr);
     try {
         qx4sim::SimulatedReader reader(options);
         if (!fieldFile.empty()) reader.SetField(qx4sim::LoadField(fieldFile));
-        std::signal(SIGINT, RequestStop);
-        std::signal(SIGTERM, RequestStop);
         std::cout << "simulated reader on " << reader.DevicePath() << "\n"
                   << "export QX4_COM" << port << "=" << reader.DevicePath() << "\n";
         std::cout.flush();
-        std::map<std::string, qx4sim::Tag> away;
-        std::string line;
+        std::map<qx4sim::Uid, qx4sim::Tag> away;
+        std::string pending;
         bool input = true;
         while (!stopRequested) {
             pollfd in{STDIN_FILENO, POLLIN, 0};
-            if (!input || ::poll(&in, 1, 200) <= 0) {
-                if (!input) ::poll(nullptr, 0, 200);
+            if (::poll(input ? &in : nullptr, input ? 1 : 0, 200) <= 0) continue;
+            char chunk[512];
+            const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+            if (n <= 0) {
+                if (n == 0 || errno != EINTR) input = false; // closed: keep serving
                 continue;
             }
-            if (!std::getline(std::cin, line)) {
-                input = false; // standard input closed: keep serving
-                continue;
+            pending.append(chunk, static_cast<size_t>(n));
+            for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+                HandleCommand(reader, away, pending.substr(0, end));
+                pending.erase(0, end + 1);
             }
-            HandleCommand(reader, away, line);
         }
     } catch (const std::exception& error) {
         std::cerr << "qx4sim: " << error.what() << "\n";

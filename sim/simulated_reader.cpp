@@ -9,6 +9,7 @@ namespace {
 constexpr uint8_t kAutoScanMode = 0x01;
 constexpr uint8_t kDataWithUidFlag = 0x20;
 constexpr size_t kMaxNotificationText = 247; // 8 UID bytes + text within 255
+constexpr uint8_t kIsoUidPrefix = 0xE0;
 
 Bytes Ack(uint8_t code, const Bytes& payload = {}) {
     Bytes data{code};
@@ -184,8 +185,11 @@ Bytes SimulatedReader::TagCommand(const Bytes& data) {
     // Everything else: code, body, mode, and the UID when the designation is 1.
     TagRequest request{code, {}, data.back(), std::nullopt};
     const size_t n = data.size();
+    // The mode byte is last, or followed by a UID. A UID of no tag in the field still
+    // counts as one when it has the form of an ISO 15693 UID (E0 most significant).
     if (n >= 10 && (data[n - 9] & 0x03) == 0x01 &&
-        (FindTag(field_, UidAt(data, n - 8)) || (data.back() & 0x03) == 0x01)) {
+        (FindTag(field_, UidAt(data, n - 8)) || (data.back() & 0x03) == 0x01 ||
+         data.back() == kIsoUidPrefix)) {
         request.mode = data[n - 9];
         request.uid = UidAt(data, n - 8);
         request.body.assign(data.begin() + 1, data.end() - 9);

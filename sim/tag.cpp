@@ -6,7 +6,6 @@
 namespace qx4sim {
 namespace {
 
-constexpr unsigned kMydBlockSize = 8;
 constexpr size_t kMaxPayload = 254;
 
 uint8_t Status(const Tag& tag, size_t block) {
@@ -76,7 +75,7 @@ TagAnswer Myd(Tag& tag, const TagRequest& request) {
         if (!BodyIs(request, 2)) return TagAnswer::Nack(kNackDataCount);
         return ReadBlocks(tag, block, 1, request.option());
     case 0xB1:
-        if (!BodyIs(request, 2 + kMydBlockSize)) return TagAnswer::Nack(kNackDataCount);
+        if (!BodyIs(request, 2 + tag.blockSize)) return TagAnswer::Nack(kNackDataCount);
         return WriteBlocks(tag, block, 1, body.data() + 2);
     case 0xB2: { // byte1: offset in the block, byte2: the value
         if (!BodyIs(request, 4)) return TagAnswer::Nack(kNackDataCount);
@@ -87,7 +86,7 @@ TagAnswer Myd(Tag& tag, const TagRequest& request) {
         return TagAnswer::Ack();
     }
     default: { // 0xB3: write, then answer with the block read back
-        if (!BodyIs(request, 2 + kMydBlockSize)) return TagAnswer::Nack(kNackDataCount);
+        if (!BodyIs(request, 2 + tag.blockSize)) return TagAnswer::Nack(kNackDataCount);
         TagAnswer written = WriteBlocks(tag, block, 1, body.data() + 2);
         if (!written.ok) return written;
         return ReadBlocks(tag, block, 1, request.option());
@@ -125,13 +124,25 @@ Bytes Tag::TextData(size_t limit) const {
 }
 
 std::optional<Uid> ParseUidText(const std::string& text) {
-    if (text.size() != 16) return std::nullopt;
+    auto digit = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+    };
+    // 16 hex digits, most significant byte first; one ':', '-' or blank may stand between bytes.
     Uid uid;
+    size_t at = 0;
     for (size_t i = 0; i < 8; ++i) {
-        unsigned value;
-        if (std::sscanf(text.substr(2 * i, 2).c_str(), "%2x", &value) != 1) return std::nullopt;
-        uid[7 - i] = static_cast<uint8_t>(value);
+        if (i > 0 && at < text.size() && (text[at] == ':' || text[at] == '-' || text[at] == ' '))
+            ++at;
+        if (at + 2 > text.size()) return std::nullopt;
+        const int high = digit(text[at]), low = digit(text[at + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        uid[7 - i] = static_cast<uint8_t>(high << 4 | low);
+        at += 2;
     }
+    if (at != text.size()) return std::nullopt;
     return uid;
 }
 

@@ -142,6 +142,41 @@ class DumpRestoreDiff(unittest.TestCase):
                     target.close()
 
 
+class Simulator(unittest.TestCase):
+    def test_options_and_uids_are_checked(self):
+        out = subprocess.run([QX4SIM, "--delay", "-5"], capture_output=True, text=True,
+                             timeout=10)
+        self.assertEqual(out.returncode, 2)
+        self.assertIn("--delay takes a whole number", out.stderr)
+        sim = SimProcess()
+        try:
+            self.assertIn("left the field", sim.command("leave e004010012345678"))
+            self.assertIn("E004010012345678 entered the field",
+                          sim.command("enter E0:04:01:00:12:34:56:78"))
+            self.assertIn("not a UID", sim.command("leave E00401001234567Z"))
+        finally:
+            sim.close()
+
+    def test_sigterm_stops_it_with_a_line_half_typed(self):
+        sim = SimProcess()
+        sim.process.stdin.write("lea")  # no end of line yet
+        sim.process.stdin.flush()
+        sim.process.terminate()
+        self.assertEqual(sim.process.wait(timeout=5), 0)
+
+    def test_a_late_reply_does_not_answer_the_next_run(self):
+        sim = SimProcess("--delay", "300")
+        try:
+            out = qx4("--device", sim.device, "--timeout", "50", "version")
+            self.assertEqual(out.returncode, 1)
+            for _ in range(2):  # the version text arrives during the first of them
+                out = qx4("--device", sim.device, "--json", "inventory")
+                self.assertEqual(out.returncode, 0, out.stderr)
+                self.assertEqual(json.loads(out.stdout)["uid"], "E004010012345678")
+        finally:
+            sim.close()
+
+
 class Watch(unittest.TestCase):
     def test_watch_prints_notifications_and_restores_the_mode(self):
         sim = SimProcess("--scan-period", "100")

@@ -26,6 +26,46 @@ TEST(SimulatedReader, ChecksFramesAsAReaderWould) {
               qx4sim::EncodeFrame(0x31, {0x41})); // one byte too many for a block read
 }
 
+TEST(SimulatedReader, UidTextIsExactly16HexDigits) {
+    const qx4sim::Uid uid{0x78, 0x56, 0x34, 0x12, 0x00, 0x01, 0x04, 0xE0};
+    EXPECT_EQ(qx4sim::ParseUidText("E004010012345678"), uid);
+    EXPECT_EQ(qx4sim::ParseUidText("e004010012345678"), uid);
+    EXPECT_EQ(qx4sim::ParseUidText("E0:04:01:00:12:34:56:78"), uid);
+    EXPECT_EQ(qx4sim::ParseUidText("E0 04 01 00 12 34 56 78"), uid);
+    for (const char* bad : {"-1 2+3-4 5 6 7 8", "E00401001234567Z", "E0040100123456", "",
+                            "E00401001234567800", ":E004010012345678", "E0::04010012345678",
+                            "E004010012345678 "})
+        EXPECT_FALSE(qx4sim::ParseUidText(bad)) << bad;
+}
+
+TEST(SimulatedReader, AddressedRequestToAnAbsentTagIsNoTagAnswered) {
+    qx4sim::SimulatedReader reader;
+    const Bytes read{0x20, 0x00, 0x01, 1, 2, 3, 4, 5, 6, 7, 0xE0}; // block 0 of an absent UID
+    EXPECT_EQ(reader.Respond(qx4sim::EncodeFrame(0x78, read)).at(0),
+              qx4sim::EncodeFrame(0x31, {0x04}));
+}
+
+TEST(SimulatedReader, MydTagWithLargeBlocksTakesWritesOfItsOwnSize) {
+    qx4sim::SimulatedReader reader;
+    qx4sim::Tag myd = qx4sim::Tag::Make({1, 2, 3, 4, 5, 6, 7, 0xE0}, qx4sim::TagType::Myd, 16, 4);
+    reader.SetField({myd});
+    Bytes eight{0xB1, 0x01, 0x00, 1, 2, 3, 4, 5, 6, 7, 8, 0x00}; // 8 bytes for a 16-byte block
+    EXPECT_EQ(reader.Respond(qx4sim::EncodeFrame(0x78, eight)).at(0),
+              qx4sim::EncodeFrame(0x31, {0x41}));
+    Bytes sixteen{0xB3, 0x01, 0x00};
+    for (uint8_t i = 0; i < 16; ++i)
+        sixteen.push_back(i);
+    sixteen.push_back(0x00);
+    const Bytes answer = reader.Respond(qx4sim::EncodeFrame(0x78, sixteen)).at(0);
+    EXPECT_EQ(answer[2], 0x30);
+    EXPECT_EQ(answer[3], 1 + 16);
+}
+
+TEST(FieldFile, RefusesMalformedUids) {
+    EXPECT_THROW(qx4sim::ParseField(R"({"tags":[{"uid":"-1 2+3-4 5 6 7 8","blocks":[{"data":"00"}]}]})"),
+                 std::runtime_error);
+}
+
 TEST(SimulatedReader, EepromSurvivesARestartOfTheSimulator) {
     const std::string file = ::testing::TempDir() + "qx4sim_eeprom.bin";
     std::remove(file.c_str());
