@@ -1,13 +1,16 @@
 // A scripted session in a loop while the simulated reader injects faults at random
-// (fixed seed): dropped, split, corrupted and garbage-prefixed replies, NACKs,
-// unsolicited frames in the middle of a wait, and the device vanishing and coming
-// back. Checks: no crash, no call beyond cmdWaitTime plus a margin, every call
-// without a fault right, every block ending with a value that was written.
+// (fixed seed): dropped, split, corrupted and garbage-prefixed replies, NACKs, replies
+// later than the library waits, and the device vanishing and coming back, with the
+// reader in auto-scan all along so notifications land in the middle of every wait.
+// Nothing is drained between calls. Checks: no crash, no call beyond cmdWaitTime plus
+// a margin, no call that succeeds with data that is not its own, every call without a
+// fault right, every block ending with a value that was written.
 #include "machine.h"
 #include "qx4drv.h"
 #include "simulated_reader.h"
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -24,8 +27,14 @@ using Clock = std::chrono::steady_clock;
 constexpr int kWaitMs = 150;
 constexpr int kBlocks = 8;
 
+// A late reply must not outlast the waits of the other kinds of command that follow
+// it: a reply later than that could answer a command of its own kind, which nothing
+// in the reply tells apart.
+constexpr int kLateMs = kWaitMs * 3 / 2;
+
 struct Outcomes {
     long calls = 0, ok = 0, failedWithFault = 0, failedWithoutFault = 0, wrongData = 0;
+    long byNack = 0, byTimeOut = 0, byLostPort = 0;
     double slowestMs = 0;
 };
 
@@ -41,9 +50,17 @@ int main(int argc, char** argv) {
     ::setenv("QX4_COM3", reader.DevicePath().c_str(), 1);
     if (!QX4DllOpen(3, 0)) return 1;
     QX4SetCmdWaitTime(kWaitMs);
-    QX4Window sink{[](QX4Window*, const QX4CopyData*) {}};
+    static std::atomic<long> boxes{0}; // the lost-port box, one a vanish
+    static const QX4PlatformHooks hooks{[](const char*, const char*) { ++boxes; }, nullptr,
+                                        nullptr};
+    QX4SetPlatformHooks(&hooks);
+    static long notifications = 0;
+    QX4Window sink{[](QX4Window*, const QX4CopyData*) { ++notifications; }};
     QX4SetHandle(&sink);
+    reader.Peer().SetLateDelay(kLateMs);
     reader.Peer().SetFaultRate(10, seed);
+    reader.SetAutoScanPeriod(25);
+    reader.Modify([](qx4sim::ReaderRegisters& registers, auto&) { registers.mode = 0x01; });
     std::mt19937 random(seed);
 
     const auto tag = reader.Field()[0];
@@ -56,8 +73,14 @@ int main(int argc, char** argv) {
     }
     Outcomes outcomes;
     static std::vector<std::string> wire; // the last frames both ways, shown with wrong data
+    static bool nackSeen = false;         // during the current call
     QX4SetTraceHook(
         [](int direction, const unsigned char* bytes, unsigned count, void*) {
+            if (direction == QX4_TRACE_LOST) {
+                std::printf("  %u received bytes lost\n", count);
+                return;
+            }
+            if (direction == QX4_TRACE_RECEIVED && count > 2 && bytes[2] == 0x31) nackSeen = true;
             std::string line = direction ? "<-" : "->";
             for (unsigned i = 0; i < count; ++i)
                 line += " " + std::to_string(bytes[i]);
@@ -84,6 +107,7 @@ int main(int argc, char** argv) {
                 reader.Peer().Send(qx4sim::EncodeFrame(0x44, {'N', 'O', 'I', 'S', 'E'}));
             });
         }
+        nackSeen = false;
         const auto start = Clock::now();
         const bool ok = run();
         outcomes.slowestMs =
@@ -100,14 +124,9 @@ int main(int argc, char** argv) {
                 for (const auto& line : wire)
                     std::printf("    %s\n", line.c_str());
             }
-        } else if (faulted) {
-            ++outcomes.failedWithFault;
         } else {
-            ++outcomes.failedWithoutFault;
-        }
-        if (faulted) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(kWaitMs)); // let late bytes land
-            QX4ReadData();
+            ++(faulted ? outcomes.failedWithFault : outcomes.failedWithoutFault);
+            ++(nackSeen ? outcomes.byNack : !QX4IsOK() ? outcomes.byLostPort : outcomes.byTimeOut);
         }
         return ok;
     };
@@ -156,7 +175,7 @@ int main(int argc, char** argv) {
             reader.Peer().Vanish();
             call(
                 "QX4SetTxOnOff", [&] { return QX4SetTxOnOff(1); },
-                [] { return true; }); // times out
+                [] { return true; }); // fails at once: the port is gone
             reader.Peer().Reappear();
             ::setenv("QX4_COM3", reader.DevicePath().c_str(), 1);
             if (!QX4ComReOpen(3, 0)) std::printf("reopen failed\n");
@@ -172,14 +191,18 @@ int main(int argc, char** argv) {
         std::memcpy(&value, final.memory.data() + 4 * b, 4);
         if (!candidates[b].count(value)) ++blocksLost;
     }
-    std::printf("\n%d s, seed %u, cmdWaitTime %d ms\n", seconds, seed, kWaitMs);
+    std::printf("\n%d s, seed %u, cmdWaitTime %d ms, late replies after %d ms\n", seconds, seed,
+                kWaitMs, kLateMs);
     std::printf("  faults injected:");
     for (int f = 0; f < static_cast<int>(qx4sim::Fault::Count); ++f)
         std::printf(" %s %u,", qx4sim::kFaultNames[f],
                     reader.Peer().FaultCount(static_cast<qx4sim::Fault>(f)));
-    std::printf(" unsolicited %ld, vanished %ld\n", unsolicited, vanishes);
+    std::printf(" unsolicited %ld, vanished %ld (boxes %ld); auto-scan notifications %ld\n",
+                unsolicited, vanishes, boxes.load(), notifications);
     std::printf("  calls %ld: ok %ld, failed after a fault %ld, failed without a fault %ld\n",
                 outcomes.calls, outcomes.ok, outcomes.failedWithFault, outcomes.failedWithoutFault);
+    std::printf("  failures by cause: NACK %ld, time-out %ld, port lost %ld\n", outcomes.byNack,
+                outcomes.byTimeOut, outcomes.byLostPort);
     std::printf("  ok but wrong data %ld; blocks not holding a written value %d\n",
                 outcomes.wrongData, blocksLost);
     std::printf("  slowest call %.1f ms (limit %d ms + margin)\n", outcomes.slowestMs, kWaitMs);

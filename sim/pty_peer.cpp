@@ -198,6 +198,9 @@ Reply PtyPeer::ApplyFaults(Reply reply) {
     case Fault::Nack:
         first = EncodeFrame(kNack, {nackCode});
         break;
+    case Fault::Late:
+        reply.delayMs += lateDelayMs_;
+        break;
     case Fault::Count:
         break;
     }

@@ -24,8 +24,10 @@ struct Reply {
     unsigned gapMs = 0;   // between pieces
 };
 
-enum class Fault { Drop, Split, CorruptSum, Garbage, Nack, Count };
-inline constexpr const char* kFaultNames[] = {"drop", "split", "corrupt-sum", "garbage", "nack"};
+// Late: the reply comes after the late delay, beyond what the library waits.
+enum class Fault { Drop, Split, CorruptSum, Garbage, Nack, Late, Count };
+inline constexpr const char* kFaultNames[] = {"drop",    "split", "corrupt-sum",
+                                              "garbage", "nack",  "late"};
 
 class PtyPeer {
   public:
@@ -58,6 +60,7 @@ class PtyPeer {
     // Faults: one-shot for the next reply, or at random with a fixed seed.
     void InjectOnce(Fault fault, uint8_t nackCode = kNackIllegal);
     void SetFaultRate(unsigned percent, unsigned seed);
+    void SetLateDelay(unsigned ms) { lateDelayMs_ = ms; }
     unsigned FaultCount(Fault fault) const;
 
     // The device disappears (the library sees a hang-up) and comes back under a new path.
@@ -91,6 +94,7 @@ class PtyPeer {
     std::mutex writeMutex_;
     std::atomic<unsigned> baud_{0};
     std::atomic<unsigned> replyDelayMs_{0};
+    std::atomic<unsigned> lateDelayMs_{300};
     std::atomic<std::FILE*> log_{nullptr};
 };
 
