@@ -1,0 +1,148 @@
+// Arbitrary byte streams from the serial line arriving while a command waits, for
+// each kind of wait: tag commands (0x78, echo matched), reader reads (0x4F, echo
+// matched) and the simple read (first frame that is not a NACK). Output buffers are
+// allocated at exactly their documented size, so ASan catches a copy beyond them.
+// Byte 0 picks the command, byte 1 the chunk size, byte 2 the block size and counts;
+// the rest arrives in chunks, one per message pump of the wait.
+#include "link/context.h"
+#include "link/serial_link.h"
+#include "qx4drv.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+struct Stream {
+    const uint8_t* at = nullptr;
+    const uint8_t* end = nullptr;
+    size_t chunk = 1;
+} stream;
+
+// Stands in for the receive thread: each pump of the wait delivers the next chunk.
+void Deliver() {
+    if (stream.at == stream.end) {
+        QX4SetCmdWaitTime(0); // nothing more will come: let the wait end now
+    } else {
+        const size_t count = std::min(stream.chunk, size_t(stream.end - stream.at));
+        qx4::Link().ring.Append(stream.at, count);
+        stream.at += count;
+    }
+    qx4::NotifyReceived();
+}
+
+void Quiet(const char*, const char*) {}
+
+struct Sink : QX4Window {
+    Sink() {
+        copyData = [](QX4Window*, const QX4CopyData* record) {
+            unsigned sum = 0; // every byte handed over is read: ASan sees a count too large
+            for (uint32_t i = 0; i < record->count; ++i)
+                sum += record->data[i];
+            if (record->count > 255 || sum > 255u * 255u) std::abort();
+        };
+    }
+} sink;
+
+std::unique_ptr<unsigned char[]> Exact(size_t bytes) {
+    return std::unique_ptr<unsigned char[]>(new unsigned char[bytes ? bytes : 1]);
+}
+
+void RunCommand(uint8_t which, uint8_t shape) {
+    const unsigned char uid[8] = {1, 2, 3, 4, 5, 6, 7, 0xE0};
+    const int k = QX4GetTagBlockSize();
+    const int kMyd = QX4GetTagMydBlockSize();
+    const bool option = shape & 0x80;
+    const int mode = option ? 0x11 : 0x01;
+    const int count = shape & 0x1F; // blocks minus 1, bytes minus 1, words
+    switch (which % 12) {
+    case 0: {
+        auto out = Exact(size_t(k) + option);
+        QX4ReadSingleBlock(mode, 0, out.get(), uid);
+        break;
+    }
+    case 1: {
+        auto out = Exact(size_t(count + 1) * (size_t(k) + option));
+        QX4ReadMultiBlock(mode, 0, count, out.get(), uid);
+        break;
+    }
+    case 2: {
+        auto out = Exact(size_t(count) + 1);
+        QX4GetMBlockSecSt(0x01, 0, count, out.get(), uid);
+        break;
+    }
+    case 3: {
+        auto out = Exact(size_t(count) + 1);
+        QX4ReadBytes(0x01, 0, count, out.get(), uid);
+        break;
+    }
+    case 4: {
+        auto out = Exact(255);
+        int length = 0;
+        QX4GetSystemInfo(0x01, out.get(), &length, uid);
+        break;
+    }
+    case 5: {
+        auto dsfid = Exact(1), found = Exact(8);
+        QX4Inventory(0x40, dsfid.get(), found.get());
+        break;
+    }
+    case 6: {
+        auto out = Exact(size_t(kMyd) + option);
+        QX4Myd_Read(mode, 0, out.get(), uid);
+        break;
+    }
+    case 7: {
+        auto buf = Exact(size_t(kMyd) + option);
+        QX4MydWriteReread(mode, 0, buf.get(), uid);
+        break;
+    }
+    case 8: {
+        auto text = Exact(255);
+        QX4GetROMVersion(reinterpret_cast<char*>(text.get()));
+        break;
+    }
+    case 9: {
+        auto words = Exact(2 * size_t(count));
+        QX4GetEepromData2(0, count, words.get());
+        break;
+    }
+    case 10: {
+        auto a = Exact(1), b = Exact(1), c = Exact(1), uidOut = Exact(8);
+        QX4GetRWMode(a.get(), b.get(), c.get());
+        QX4GetUidData(1, uidOut.get());
+        break;
+    }
+    default:
+        QX4SimpleReadCmd();
+        break;
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static bool ready = [] {
+        const QX4PlatformHooks hooks{Quiet, Deliver, nullptr};
+        QX4SetPlatformHooks(&hooks);
+        ::setenv("QX4_COM98", "/nonexistent/qx4-fuzz", 1);
+        QX4DllOpen(98, 0); // a context without a port: the pump hook is the line
+        QX4SetHandle(&sink);
+        QX4SetfDispMessage(1);
+        return true;
+    }();
+    (void)ready;
+    if (size < 3) return 0;
+    // Start each input on a quiet line.
+    qx4::ReaderContext* context = qx4::Context();
+    context->readIndex = static_cast<int32_t>(qx4::Link().ring.WriteIndex());
+    qx4::Link().ring.Consumed(static_cast<uint32_t>(context->readIndex));
+    context->inFrame = 0;
+    QX4SetCmdWaitTime(1000);
+    QX4SetTagBlockSize(data[2] % 33);
+    QX4SetTagMydBlockSize(data[2] % 17);
+    stream = {data + 3, data + size, size_t(data[1] % 64) + 1};
+    RunCommand(data[0], data[2]);
+    return 0;
+}
