@@ -149,7 +149,10 @@ TEST_F(BenchTest, AutoScanCountsNotificationsInTheUidTable) {
     EXPECT_EQ(view()->uidList()->item(0)->text(), "E004010012345678[QX4 tag one]");
     EXPECT_EQ(view()->uidList()->item(1)->text(), "E007000187654321[]");
     EXPECT_GT(view()->countList()->item(0)->text().toInt(), 1); // counted in place
+    reader->SetAutoScanPeriod(2); // notifications keep landing while the mode is set
+    QTest::qWait(20);
     view()->autoScanBox()->click();
+    EXPECT_EQ(Lines().last(), "OK: QX4SetRWMode");
     EXPECT_EQ(reader->Registers().mode, 0);
 }
 
