@@ -9,7 +9,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
-        const auto tags = qx4sim::ParseField(std::string(reinterpret_cast<const char*>(data), size));
+        const auto tags =
+            qx4sim::ParseField(std::string(reinterpret_cast<const char*>(data), size));
         for (const auto& tag : tags) {
             if (tag.blockSize == 0 || tag.blockSize > 32) std::abort();
             if (tag.memory.size() != tag.BlockCount() * tag.blockSize) std::abort();

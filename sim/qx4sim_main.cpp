@@ -38,7 +38,8 @@ commands on standard input while it runs:
 
 // A count of milliseconds or a rate: decimal digits only, so "-5" is no huge number.
 unsigned ParseCount(const std::string& option, const std::string& text) {
-    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         throw std::invalid_argument(option + " takes a whole number of 0 or more, not \"" + text +
                                     "\"");
     return static_cast<unsigned>(std::stoul(text));

@@ -4,10 +4,13 @@
 #include "qx4drv.h"
 #include "simulated_reader.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace qx4test {
@@ -23,10 +26,27 @@ struct HookLog {
         static HookLog log;
         return log;
     }
+    // The receive thread shows its box while the test thread looks.
+    static std::mutex& BoxMutex() {
+        static std::mutex mutex;
+        return mutex;
+    }
+    static std::vector<std::string> BoxesWithin(std::chrono::milliseconds patience) {
+        const auto end = std::chrono::steady_clock::now() + patience;
+        for (;;) {
+            {
+                std::lock_guard lock(BoxMutex());
+                if (!Get().boxes.empty() || std::chrono::steady_clock::now() > end)
+                    return Get().boxes;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
     static void Install() {
         Get() = HookLog{};
         static const QX4PlatformHooks hooks{
             [](const char* text, const char* caption) {
+                std::lock_guard lock(BoxMutex());
                 Get().boxes.push_back(std::string(caption) + ": " + text);
             },
             [] { ++Get().pumps; },

@@ -32,9 +32,9 @@ TEST(SimulatedReader, UidTextIsExactly16HexDigits) {
     EXPECT_EQ(qx4sim::ParseUidText("e004010012345678"), uid);
     EXPECT_EQ(qx4sim::ParseUidText("E0:04:01:00:12:34:56:78"), uid);
     EXPECT_EQ(qx4sim::ParseUidText("E0 04 01 00 12 34 56 78"), uid);
-    for (const char* bad : {"-1 2+3-4 5 6 7 8", "E00401001234567Z", "E0040100123456", "",
-                            "E00401001234567800", ":E004010012345678", "E0::04010012345678",
-                            "E004010012345678 "})
+    for (const char* bad :
+         {"-1 2+3-4 5 6 7 8", "E00401001234567Z", "E0040100123456", "", "E00401001234567800",
+          ":E004010012345678", "E0::04010012345678", "E004010012345678 "})
         EXPECT_FALSE(qx4sim::ParseUidText(bad)) << bad;
 }
 
@@ -62,8 +62,9 @@ TEST(SimulatedReader, MydTagWithLargeBlocksTakesWritesOfItsOwnSize) {
 }
 
 TEST(FieldFile, RefusesMalformedUids) {
-    EXPECT_THROW(qx4sim::ParseField(R"({"tags":[{"uid":"-1 2+3-4 5 6 7 8","blocks":[{"data":"00"}]}]})"),
-                 std::runtime_error);
+    EXPECT_THROW(
+        qx4sim::ParseField(R"({"tags":[{"uid":"-1 2+3-4 5 6 7 8","blocks":[{"data":"00"}]}]})"),
+        std::runtime_error);
 }
 
 TEST(SimulatedReader, EepromSurvivesARestartOfTheSimulator) {

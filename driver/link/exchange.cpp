@@ -7,8 +7,7 @@ CommandClaim::CommandClaim() {
     ReaderContext* context = link.context.get();
     if (!context || link.portLost.load(std::memory_order_acquire)) return;
     bool idle = false;
-    if (!link.commandActive.compare_exchange_strong(idle, true, std::memory_order_acquire))
-        return;
+    if (!link.commandActive.compare_exchange_strong(idle, true, std::memory_order_acquire)) return;
     context_ = context;
 }
 

@@ -99,9 +99,8 @@ Verdict Judge(const ReaderContext& context, bool (*accepts)(uint8_t)) {
     switch (static_cast<ResponseType>(type)) {
     case ResponseType::Ack:
         if (context.expectedEcho < 0) return Verdict::Answer;
-        return context.frame[3] >= 1 && context.frame[4] == context.expectedEcho
-                   ? Verdict::Answer
-                   : Verdict::PassOn;
+        return context.frame[3] >= 1 && context.frame[4] == context.expectedEcho ? Verdict::Answer
+                                                                                 : Verdict::PassOn;
     case ResponseType::DataNotification:
     case ResponseType::UidDataNotification:
     case ResponseType::UidReport:
@@ -187,7 +186,8 @@ void ScanReceived(ReaderContext& context) {
             } else if (context.framePos == context.frameEnd && b == kCr) {
                 context.frame[context.framePos] = b;
                 context.inFrame = 0;
-                Trace(QX4_TRACE_RECEIVED, context.frame.data(), static_cast<size_t>(context.frameEnd) + 1);
+                Trace(QX4_TRACE_RECEIVED, context.frame.data(),
+                      static_cast<size_t>(context.frameEnd) + 1);
                 DispatchFrame(context);
                 if (generation != owner) break; // a handler closed the library
                 // The waiting command reads its answer from `frame`: assembling the next

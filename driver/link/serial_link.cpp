@@ -3,14 +3,14 @@
 #include "link/context.h"
 #include "platform/clock.h"
 #include "platform/hooks.h"
+#include "platform/port.h"
 #include "platform/port_names.h"
-#include "platform/serial_port.h"
 
 #include <cstdio>
+#include <memory>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <system_error>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -21,9 +21,9 @@ constexpr size_t kReadChunk = 999;
 constexpr const char* kSetupCaption = "Info Error Info";
 constexpr const char* kThreadCaption = "Error Info1";
 
-// The port handle and its receive thread; touched only on the caller's thread.
+// The open line and its receive thread; touched only on the caller's thread.
 struct PortHandle {
-    int fd = -1;
+    std::unique_ptr<platform::Port> line;
     int wakeFd = -1;
     std::thread receiver;
 };
@@ -40,31 +40,31 @@ void SignalReceived() {
     [[maybe_unused]] ssize_t ignored = ::write(ReceivedSignal(), &one, sizeof one);
 }
 
-// The port is gone (hang-up, unplugged device, read error): waiting and later
-// commands fail at once instead of running into their time-outs.
+// The port is gone (hang-up, unplugged device, closed connection, read error): waiting
+// and later commands fail at once instead of running into their time-outs.
 void LosePort(const char* text) {
     Link().portLost.store(true, std::memory_order_release);
     SignalReceived();
     platform::ShowMessageBox(text, kThreadCaption);
 }
 
-void ReceiveThread(int fd, int wakeFd) {
+void ReceiveThread(platform::Port& line, int wakeFd) {
     uint8_t chunk[kReadChunk];
     for (;;) {
-        const platform::PortEvent event = platform::WaitPortEvent(fd, wakeFd);
+        const platform::PortEvent event = line.Wait(wakeFd);
         if (event == platform::PortEvent::Woken) return; // the port is being closed
         if (event != platform::PortEvent::Received) return LosePort("WaitCommEvent.");
-        const ssize_t count = platform::ReadSerial(fd, chunk, sizeof chunk);
+        const ssize_t count = line.Read(chunk, sizeof chunk);
         if (count < 0) return LosePort("Reading comms port.");
-        if (count == 0) continue; // the readiness was spurious
+        if (count == 0) continue; // nothing for the ring (a network line's negotiation)
         Link().ring.Append(chunk, static_cast<size_t>(count));
         SignalReceived();
         platform::SleepMs(1);
     }
 }
 
-int FailSetup(const char* text) {
-    platform::ShowMessageBox(text, kSetupCaption);
+int FailSetup(const std::string& text) {
+    platform::ShowMessageBox(text.c_str(), kSetupCaption);
     ClosePort();
     return 0;
 }
@@ -72,22 +72,21 @@ int FailSetup(const char* text) {
 } // namespace
 
 void ClosePort() {
-    if (port.fd < 0) return;
+    if (!port.line) return;
     const uint64_t one = 1;
     [[maybe_unused]] ssize_t ignored = ::write(port.wakeFd, &one, sizeof one);
     if (port.receiver.joinable()) port.receiver.join();
-    platform::CloseSerialDevice(port.fd);
-    ::close(port.wakeFd);
-    port.fd = -1;
+    port.line.reset();
+    if (port.wakeFd >= 0) ::close(port.wakeFd);
     port.wakeFd = -1;
 }
 
 bool IsPortOpen() {
-    return port.fd >= 0;
+    return port.line != nullptr;
 }
 
 size_t WritePort(const uint8_t* bytes, size_t count) {
-    return port.fd < 0 ? 0 : platform::WriteSerial(port.fd, bytes, count);
+    return port.line ? port.line->Write(bytes, count) : 0;
 }
 
 int OpenPort(ReaderContext& context, int portNumber, int slowRate) {
@@ -102,25 +101,25 @@ int OpenPort(ReaderContext& context, int portNumber, int slowRate) {
 
     char name[32];
     std::snprintf(name, sizeof name, "COM%d:", portNumber);
-    port.fd = platform::OpenSerialDevice(platform::ResolvePortName(name));
-    if (port.fd < 0) {
+    platform::OpenFailure failure;
+    port.line = platform::OpenLine(platform::ResolvePortName(name), failure);
+    if (!port.line) {
         platform::PlaySound("Windows\\Alarm2.wav");
+        // A missing device says nothing; an address that cannot be reached says which.
+        if (!failure.text.empty()) platform::ShowMessageBox(failure.text.c_str(), kSetupCaption);
         return 0;
     }
     port.wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     platform::PlaySound("Windows\\Alarm1.wav");
 
-    platform::DiscardQueuedInput(port.fd); // what the device held from before is stale
-    if (port.wakeFd < 0 || !platform::SetImmediateReads(port.fd))
+    if (port.wakeFd < 0 || !port.line->SetImmediateReads())
         return FailSetup("Error: Setting comm. timeouts.");
-    termios settings{};
-    if (!platform::ReadLineSettings(port.fd, settings))
-        return FailSetup("Error: Getting Comms. State.");
+    if (!port.line->ReadLineSettings()) return FailSetup("Error: Getting Comms. State.");
     context.baudRate = slowRate ? 9600 : 19200;
-    if (!platform::WriteLineSettings(port.fd, settings, context.baudRate))
+    if (!port.line->WriteLineSettings(context.baudRate))
         return FailSetup("Error:  Setting Comms. State.");
     try {
-        port.receiver = std::thread(ReceiveThread, port.fd, port.wakeFd);
+        port.receiver = std::thread(ReceiveThread, std::ref(*port.line), port.wakeFd);
     } catch (const std::system_error&) {
         return FailSetup("Error: Creating Thread.");
     }

@@ -21,8 +21,7 @@ extern "C" {
 
 QX4_API unsigned char QX4GetEepromData2(int address, int count, unsigned char* data) {
     if (!ValidWordCount(count)) return 0;
-    const Reply context =
-        Exchange(Command::ReadSetting, {sub::Eeprom, Low(address), Low(count)});
+    const Reply context = Exchange(Command::ReadSetting, {sub::Eeprom, Low(address), Low(count)});
     if (!context) return 0;
     const auto& f = context->frame;
     const size_t bytes = 2 * static_cast<size_t>(count);

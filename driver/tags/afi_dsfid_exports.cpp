@@ -41,9 +41,8 @@ QX4_API unsigned char QX4GetSystemInfo(int requestMode, unsigned char* out, int*
     const CommandClaim claim = BeginTagExport(uid);
     if (!claim) return 0;
     // Info flags and UID at least; the copy ends with the reply's ETX byte.
-    if (!SendTagRequest(*claim, {.code = iso::GetSystemInfo,
-                                 .parameters = {},
-                                 .requestMode = requestMode}) ||
+    if (!SendTagRequest(
+            *claim, {.code = iso::GetSystemInfo, .parameters = {}, .requestMode = requestMode}) ||
         !ReplyCarries(*claim, 9))
         return 0;
     RecordSystemInfo(*claim);

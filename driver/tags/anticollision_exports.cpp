@@ -27,10 +27,10 @@ unsigned char StateCommand(uint8_t code, int requestMode, const unsigned char* u
     const CommandClaim claim = code == iso::StayQuiet ? CommandClaim() : BeginTagExport(uid);
     if (!claim) return 0;
     return SendTagRequest(*claim, {.code = code,
-                                     .parameters = {},
-                                     .requestMode = requestMode,
-                                     .uidField = uidField,
-                                     .uid = uid})
+                                   .parameters = {},
+                                   .requestMode = requestMode,
+                                   .uidField = uidField,
+                                   .uid = uid})
                ? 1
                : 0;
 }

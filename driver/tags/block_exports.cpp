@@ -23,9 +23,9 @@ unsigned char Write(uint8_t code, int requestMode, Bytes parameters, const unsig
     const CommandClaim claim = BeginTagExport(uid);
     if (!claim) return 0;
     return SendTagRequest(*claim, {.code = code,
-                                     .parameters = parameters,
-                                     .data = {data, dataBytes},
-                                     .requestMode = requestMode})
+                                   .parameters = parameters,
+                                   .data = {data, dataBytes},
+                                   .requestMode = requestMode})
                ? 1
                : 0;
 }

@@ -34,9 +34,9 @@ QX4_API unsigned char QX4MydWrite(int requestMode, int blockNo, const unsigned c
     const CommandClaim claim = BeginTagExport(uid);
     if (!claim) return 0;
     return SendTagRequest(*claim, {.code = iso::MydWrite,
-                                     .parameters = {Low(blockNo), kMydPad},
-                                     .data = {data, MydBlockBytes(*claim)},
-                                     .requestMode = requestMode})
+                                   .parameters = {Low(blockNo), kMydPad},
+                                   .data = {data, MydBlockBytes(*claim)},
+                                   .requestMode = requestMode})
                ? 1
                : 0;
 }
@@ -46,8 +46,8 @@ QX4_API unsigned char QX4Myd_WriteByte(int requestMode, int blockNo, int byte1, 
     const CommandClaim claim = BeginTagExport(uid);
     if (!claim) return 0;
     return SendTagRequest(*claim, {.code = iso::MydWriteByte,
-                                     .parameters = {Low(blockNo), kMydPad, Low(byte1), Low(byte2)},
-                                     .requestMode = requestMode})
+                                   .parameters = {Low(blockNo), kMydPad, Low(byte1), Low(byte2)},
+                                   .requestMode = requestMode})
                ? 1
                : 0;
 }
