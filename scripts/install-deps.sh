@@ -8,11 +8,11 @@ packages=(
   qt6-base-dev qt6-base-dev-tools
   xvfb xauth fonts-noto-cjk imagemagick
   clang libclang-rt-14-dev
-  python3
+  python3 ser2net
 )
 if [ "${1:-}" = "--minimal" ]; then
   packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
-            libbenchmark-dev nlohmann-json3-dev python3)
+            libbenchmark-dev nlohmann-json3-dev python3 ser2net)
 fi
 
 missing=()

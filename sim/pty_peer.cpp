@@ -77,6 +77,19 @@ std::string PtyPeer::DevicePath() const {
     return path_;
 }
 
+unsigned PtyPeer::LineBaud() const {
+    termios settings{};
+    if (::tcgetattr(slave_, &settings) != 0) return 0;
+    switch (::cfgetospeed(&settings)) {
+    case B9600:
+        return 9600;
+    case B19200:
+        return 19200;
+    default:
+        return 1; // some other rate
+    }
+}
+
 void PtyPeer::SetResponder(Responder responder) {
     std::lock_guard lock(mutex_);
     responder_ = std::move(responder);

@@ -39,6 +39,8 @@ class PtyPeer {
     PtyPeer& operator=(const PtyPeer&) = delete;
 
     std::string DevicePath() const;
+    // The baud rate the line is set to (by whoever opened the device: the library, ser2net).
+    unsigned LineBaud() const;
     void SetResponder(Responder responder);
     // The next request gets this answer instead of the responder's.
     void Script(Reply reply);
