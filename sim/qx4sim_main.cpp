@@ -1,6 +1,7 @@
 // qx4sim: a simulated reader/writer on a pseudo-terminal.
 #include "field_file.h"
 #include "simulated_reader.h"
+#include "tcp_listener.h"
 
 #include <cerrno>
 #include <csignal>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <poll.h>
 #include <sstream>
@@ -29,6 +31,8 @@ constexpr const char* kUsage = R"(usage: qx4sim [options]
   --eeprom FILE      keep the reader's EEPROM in FILE
   --field FILE       tags in the field, from a JSON tag dump
   --scan-period MS   auto-scan notification period (default 200)
+  --listen [HOST:]PORT  also serve the reader as raw TCP (tcp://HOST:PORT; HOST
+                     defaults to 127.0.0.1), one client at a time
 commands on standard input while it runs:
   list               the tags in the field
   leave UID          the tag leaves the field
@@ -93,7 +97,7 @@ void HandleCommand(qx4sim::SimulatedReader& reader, std::map<qx4sim::Uid, qx4sim
 
 int main(int argc, char** argv) {
     qx4sim::SimOptions options;
-    std::string fieldFile;
+    std::string fieldFile, listen;
     int port = 3;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -114,6 +118,8 @@ int main(int argc, char** argv) {
                 options.eepromFile = value();
             else if (arg == "--field")
                 fieldFile = value();
+            else if (arg == "--listen")
+                listen = value();
             else if (arg == "--scan-period")
                 options.autoScanPeriodMs = ParseCount(arg, value());
             else if (arg == "--help" || arg == "-h") {
@@ -137,8 +143,12 @@ int main(int argc, char** argv) {
     try {
         qx4sim::SimulatedReader reader(options);
         if (!fieldFile.empty()) reader.SetField(qx4sim::LoadField(fieldFile));
-        std::cout << "simulated reader on " << reader.DevicePath() << "\n"
-                  << "export QX4_COM" << port << "=" << reader.DevicePath() << "\n";
+        std::unique_ptr<qx4sim::TcpListener> listener;
+        if (!listen.empty())
+            listener = std::make_unique<qx4sim::TcpListener>(listen, reader.DevicePath());
+        const std::string line = listener ? listener->Address() : reader.DevicePath();
+        std::cout << "simulated reader on " << line << "\n"
+                  << "export QX4_COM" << port << "=" << line << "\n";
         std::cout.flush();
         std::map<qx4sim::Uid, qx4sim::Tag> away;
         std::string pending;

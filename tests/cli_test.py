@@ -3,6 +3,7 @@
 dump -> restore -> diff across two readers, watch."""
 import json
 import os
+import socket
 import subprocess
 import sys
 import tempfile
@@ -11,6 +12,12 @@ import unittest
 BUILD = sys.argv.pop(1) if len(sys.argv) > 1 else "build"
 QX4 = os.path.join(BUILD, "cli", "qx4")
 QX4SIM = os.path.join(BUILD, "sim", "qx4sim")
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
 
 
 def qx4(*args, timeout=30):
@@ -154,6 +161,16 @@ class Simulator(unittest.TestCase):
             self.assertIn("E004010012345678 entered the field",
                           sim.command("enter E0:04:01:00:12:34:56:78"))
             self.assertIn("not a UID", sim.command("leave E00401001234567Z"))
+        finally:
+            sim.close()
+
+    def test_listen_serves_the_reader_over_tcp(self):
+        sim = SimProcess("--listen", str(free_port()))
+        try:
+            self.assertTrue(sim.device.startswith("tcp://127.0.0.1:"), sim.device)
+            out = qx4("--device", sim.device, "--json", "inventory")
+            self.assertEqual(out.returncode, 0, out.stderr)
+            self.assertEqual(json.loads(out.stdout)["uid"], "E004010012345678")
         finally:
             sim.close()
 

@@ -32,7 +32,7 @@ bool Rfc2217Port::Send(const std::vector<uint8_t>& bytes) {
 
 bool Rfc2217Port::Receive(std::vector<uint8_t>& data, size_t limit) {
     uint8_t raw[1024];
-    const ssize_t n = ReadQueued(fd_, raw, std::min(limit, sizeof raw));
+    const ssize_t n = ReceiveQueued(fd_, raw, std::min(limit, sizeof raw));
     if (n < 0) return false;
     codec_.Feed(raw, static_cast<size_t>(n), data);
     const std::vector<uint8_t> replies = codec_.TakeReplies();

@@ -106,6 +106,13 @@ int ConnectTcp(const NetworkAddress& address, int timeoutMs, std::string& error)
     return fd;
 }
 
+ssize_t ReceiveQueued(int fd, uint8_t* buffer, size_t capacity) {
+    const ssize_t n = ReadQueued(fd, buffer, capacity);
+    const int on = 1; // Linux drops quick acknowledgements again after a while
+    ::setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+    return n;
+}
+
 TcpPort::~TcpPort() {
     ::close(fd_);
 }
@@ -115,7 +122,7 @@ size_t TcpPort::Write(const uint8_t* bytes, size_t count) {
 }
 
 ssize_t TcpPort::Read(uint8_t* buffer, size_t capacity) {
-    return ReadQueued(fd_, buffer, capacity);
+    return ReceiveQueued(fd_, buffer, capacity);
 }
 
 PortEvent TcpPort::Wait(int wakeFd) {

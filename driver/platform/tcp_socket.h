@@ -23,6 +23,11 @@ std::optional<NetworkAddress> ParseNetworkAddress(const std::string& name);
 // reason in `error`.
 int ConnectTcp(const NetworkAddress& address, int timeoutMs, std::string& error);
 
+// Reads what is queued, as ReadQueued, then acknowledges at once: a server that holds a
+// reply's last segment back until the first is acknowledged (Nagle) would otherwise wait
+// for our delayed acknowledgement, some 40 ms.
+ssize_t ReceiveQueued(int fd, uint8_t* buffer, size_t capacity);
+
 class TcpPort : public Port {
   public:
     explicit TcpPort(int fd) : fd_(fd) {}

@@ -1,0 +1,124 @@
+#include "tcp_listener.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace qx4sim {
+namespace {
+
+void WriteAll(int fd, const uint8_t* bytes, size_t count) {
+    while (count > 0) {
+        const ssize_t n = ::write(fd, bytes, count);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        bytes += n;
+        count -= static_cast<size_t>(n);
+    }
+}
+
+} // namespace
+
+TcpListener::TcpListener(const std::string& where, const std::string& devicePath)
+    : devicePath_(devicePath) {
+    std::string host = "127.0.0.1", port = where;
+    if (const size_t colon = where.rfind(':'); colon != std::string::npos) {
+        host = where.substr(0, colon);
+        port = where.substr(colon + 1);
+        if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+            host = host.substr(1, host.size() - 2);
+    }
+    if (port.empty() || port.find_first_not_of("0123456789") != std::string::npos)
+        throw std::runtime_error("--listen takes [HOST:]PORT, not \"" + where + "\"");
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (const int status = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found); status != 0)
+        throw std::runtime_error("cannot listen on " + where + ": " + ::gai_strerror(status));
+    listener_ = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const bool listening = listener_ >= 0 &&
+                           ::bind(listener_, found->ai_addr, found->ai_addrlen) == 0 &&
+                           ::listen(listener_, 1) == 0;
+    ::freeaddrinfo(found);
+    if (!listening) {
+        const std::string reason = std::strerror(errno);
+        if (listener_ >= 0) ::close(listener_);
+        throw std::runtime_error("cannot listen on " + where + ": " + reason);
+    }
+    address_ =
+        "tcp://" + (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + port;
+    wake_ = ::eventfd(0, EFD_CLOEXEC);
+    server_ = std::thread(&TcpListener::Serve, this);
+}
+
+TcpListener::~TcpListener() {
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t ignored = ::write(wake_, &one, sizeof one);
+    server_.join();
+    ::close(wake_);
+    ::close(listener_);
+}
+
+void TcpListener::Serve() {
+    for (;;) {
+        pollfd fds[2] = {{wake_, POLLIN, 0}, {listener_, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (fds[0].revents) return;
+        const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0) continue;
+        const int on = 1;
+        ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        Relay(client);
+        ::close(client);
+    }
+}
+
+// Bytes both ways between the client and the reader's line, until either side ends.
+void TcpListener::Relay(int client) {
+    const int line = ::open(devicePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (line < 0) return;
+    termios raw{};
+    if (::tcgetattr(line, &raw) == 0) {
+        ::cfmakeraw(&raw);
+        ::tcsetattr(line, TCSANOW, &raw);
+    }
+    ::tcflush(line, TCIFLUSH);
+    uint8_t buffer[1024];
+    for (;;) {
+        pollfd fds[3] = {{wake_, POLLIN, 0}, {client, POLLIN, 0}, {line, POLLIN, 0}};
+        if (::poll(fds, 3, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (fds[0].revents) break;
+        if (fds[1].revents) {
+            const ssize_t n = ::read(client, buffer, sizeof buffer);
+            if (n <= 0) break;
+            WriteAll(line, buffer, static_cast<size_t>(n));
+        }
+        if (fds[2].revents) {
+            const ssize_t n = ::read(line, buffer, sizeof buffer);
+            if (n <= 0) break;
+            WriteAll(client, buffer, static_cast<size_t>(n));
+        }
+    }
+    ::close(line);
+}
+
+} // namespace qx4sim
