@@ -13,7 +13,25 @@ struct CommandInfo {
     const char* arguments;
     const char* help;
     const char* example;
+    int minArgs = 0, maxArgs = 0;
+    const char* options = ""; // the command's own options, blank-separated
 };
+
+// Options of single commands: name, whether it takes a value, help.
+struct CommandOption {
+    const char* name;
+    bool takesValue;
+    const char* help;
+};
+std::span<const CommandOption> CommandOptions();
+
+// Connection and request options, for every command, anywhere on the line.
+struct GlobalOption {
+    const char* name;
+    const char* value; // its placeholder, or "" for a flag
+    const char* help;
+};
+std::span<const GlobalOption> GlobalOptions();
 
 std::span<const CommandInfo> Commands();
 const CommandInfo* FindCommand(const std::string& name);
@@ -71,5 +89,7 @@ void RunRestore(Session&);
 void RunDiff(Session&);
 void RunWatch(Session&);
 void RunDemo(Session&);
+void RunRaw(Session&);
+void RunFindAfi(Session&);
 
 } // namespace qx4cli

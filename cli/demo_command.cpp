@@ -11,9 +11,9 @@ void RunDemo(Session& s) {
     char text[256] = {};
     s.Line("== reader");
     if (!s.Check(QX4GetROMVersion(text), "QX4GetROMVersion")) return;
-    s.Field("version", text);
+    s.Field("version", Printable(text));
     if (!s.Check(QX4GetModelNameComad(text), "QX4GetModelNameComad")) return;
-    s.Field("model", text);
+    s.Field("model", Printable(text));
     if (!s.Check(QX4SetTxOnOff(1), "QX4SetTxOnOff")) return;
     s.Field("carrier", "on");
     unsigned char word[2];
@@ -25,8 +25,9 @@ void RunDemo(Session& s) {
     Uid uid{};
     if (!s.Check(QX4Inventory(0x40, &dsfid, uid.data()), "QX4Inventory")) return;
     s.Field("uid", UidText(uid.data()));
-    SystemInfo info;
-    if (!s.Check(ReadSystemInfo(0x01, uid.data(), info), "QX4GetSystemInfo")) return;
+    qx4dump::TagAccess tag(s.link(), uid, s.options().timeoutMs);
+    qx4dump::SystemInfo info;
+    if (!tag.ReadSystemInfo(info)) return s.Fail(tag.failure());
     s.Field("blockCount", info.blockCount.value_or(0));
     s.Field("blockSize", info.blockSize.value_or(0));
     QX4SetTagBlockSize(info.blockSize.value_or(4));
@@ -40,7 +41,7 @@ void RunDemo(Session& s) {
     unsigned char back[33] = {};
     if (!s.Check(QX4ReadSingleBlock(0x11, block, back, uid.data()), "QX4ReadSingleBlock")) return;
     s.Field("readBack", Hex(back + 1, size_t(QX4GetTagBlockSize())));
-    s.Field("security", back[0]);
+    s.Field("locked", (back[0] & 1) != 0);
     s.Field("matches", std::memcmp(back + 1, data, size_t(QX4GetTagBlockSize())) == 0);
 }
 

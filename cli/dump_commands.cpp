@@ -1,7 +1,7 @@
-// qx4 dump, restore and diff: a tag's memory as a JSON tag dump.
+// qx4 dump, restore and diff: a tag's memory as a dump file, one tag, named by its UID.
 #include "command_table.h"
-#include "field_file.h"
-#include "system_info.h"
+#include "dump_files.h"
+#include "restore.h"
 
 #include <cstdio>
 #include <unistd.h>
@@ -12,158 +12,175 @@ namespace {
 // A progress bar on a terminal; nothing when standard error is not one, or with --json.
 class Progress {
   public:
-    Progress(const Session& s, const char* what, int total)
-        : what_(what), total_(total), shown_(!s.options().json && ::isatty(STDERR_FILENO)) {}
+    explicit Progress(const Session& s)
+        : shown_(!s.options().json && ::isatty(STDERR_FILENO)) {}
     ~Progress() {
-        if (shown_) std::fprintf(stderr, "\n");
+        if (shown_ && drawn_) std::fprintf(stderr, "\n");
     }
-    void Step(int done) {
+    void Step(const char* what, int done, int total) {
         if (!shown_) return;
-        const int width = 30, filled = total_ ? done * width / total_ : width;
-        std::fprintf(stderr, "\r%s [%.*s%*s] %d/%d", what_, filled,
-                     "##############################", width - filled, "", done, total_);
+        drawn_ = true;
+        const int width = 30, filled = total ? done * width / total : width;
+        std::fprintf(stderr, "\r%-8s [%.*s%*s] %d/%d", what, filled,
+                     "##############################", width - filled, "", done, total);
         std::fflush(stderr);
     }
 
   private:
-    const char* what_;
-    int total_;
-    bool shown_;
+    bool shown_, drawn_ = false;
 };
 
-struct Layout {
-    int blockCount;
-    int blockSize;
-};
-
-// Block count and size from the system information, --block-size overriding the size.
-Layout TagLayout(Session& s, SystemInfo& info) {
-    if (!s.Check(ReadSystemInfo(s.RequestMode() & 0x03, s.TargetUid(), info), "QX4GetSystemInfo"))
-        throw std::runtime_error(
-            s.result().value("errorText", std::string("no system information")));
-    Layout layout{info.blockCount.value_or(0), info.blockSize.value_or(4)};
-    if (s.options().blockSize) layout.blockSize = s.options().blockSize;
-    if (!layout.blockCount)
-        throw std::runtime_error("the tag's system information gives no memory size");
-    QX4SetTagBlockSize(layout.blockSize);
-    return layout;
+// The dump of the tag to compare with or restore: the one of the target's UID when the
+// file holds several, else its only one.
+qx4dump::TagDump ChooseDump(const std::vector<qx4dump::TagDump>& dumps,
+                            const std::optional<Uid>& target, const std::string& path) {
+    if (dumps.size() == 1) return dumps.front();
+    for (const auto& dump : dumps)
+        if (target && dump.uid == *target) return dump;
+    throw Refusal(path + " holds " + std::to_string(dumps.size()) +
+                  " tags and none is the one addressed: name it with --uid");
 }
 
-// One block with its security status byte first.
-bool ReadBlock(Session& s, int block, int blockSize, Bytes& out) {
-    out.assign(size_t(blockSize) + 1, 0);
-    return s.Check(
-        QX4ReadSingleBlock(0x10 | (s.RequestMode() & 0x03), block, out.data(), s.TargetUid()),
-        "QX4ReadSingleBlock");
+bool ReadWholeTag(Session& s, qx4dump::TagDump& tag) {
+    Progress progress(s);
+    std::string note;
+    qx4dump::TagAccess& access = s.Tag(true);
+    const bool ok = qx4dump::ReadTag(access, s.Overrides(), !s.options().noProbe, tag, note,
+                                     [&](int done, int total) { progress.Step("read", done, total); });
+    if (!note.empty()) s.Note(note);
+    if (!ok) {
+        if (qx4dump::TagAccess::interrupted)
+            s.Fail("interrupted: the tag was not read to the end");
+        else if (access.failure().function.empty())
+            s.Fail(note);
+        else
+            s.Fail(access.failure());
+    }
+    return ok;
 }
 
-qx4sim::Tag LoadDump(Session& s, size_t argument) {
-    const auto tags = qx4sim::LoadField(s.Arg(argument, "FILE"));
-    if (tags.empty()) throw std::runtime_error("the dump holds no tag");
-    return tags.front();
+nlohmann::json Blocks(const std::vector<int>& blocks) {
+    return nlohmann::json(blocks);
+}
+
+std::string List(const std::vector<int>& blocks) {
+    std::string text;
+    for (int b : blocks)
+        text += (text.empty() ? "" : " ") + std::to_string(b);
+    return text.empty() ? "none" : text;
 }
 
 } // namespace
 
 void RunDump(Session& s) {
     const std::string path = s.Arg(0, "FILE");
-    s.Connect();
-    SystemInfo info;
-    const Layout layout = TagLayout(s, info);
-    qx4sim::Tag tag = qx4sim::Tag::Make(info.uid, qx4sim::TagType::Iso15693,
-                                        static_cast<unsigned>(layout.blockSize),
-                                        static_cast<unsigned>(layout.blockCount));
-    tag.infoFlags = info.flags;
-    tag.dsfid = info.dsfid.value_or(0);
-    tag.afi = info.afi.value_or(0);
-    tag.icReference = info.icReference.value_or(0);
-    Progress progress(s, "dump", layout.blockCount);
-    Bytes block;
-    for (int b = 0; b < layout.blockCount; ++b) {
-        if (!ReadBlock(s, b, layout.blockSize, block)) return;
-        tag.locked[size_t(b)] = block[0] & 0x01;
-        std::copy(block.begin() + 1, block.end(), tag.memory.begin() + b * layout.blockSize);
-        progress.Step(b + 1);
+    qx4dump::Format format = qx4dump::FormatForPath(path);
+    if (!s.options().format.empty()) {
+        const auto named = qx4dump::FormatNamed(s.options().format);
+        if (!named) throw UsageError("--format takes qx4, proxmark or flipper");
+        format = *named;
     }
-    qx4sim::SaveField(path, {tag});
-    s.Field("uid", tag.UidText());
-    s.Field("blocks", layout.blockCount);
+    qx4dump::CheckWritable(path); // before the tag is read, not after
+    if (path == "-") s.ReportOnStderr();
+    s.Connect();
+    qx4dump::TagDump tag;
+    if (!ReadWholeTag(s, tag)) return;
+    qx4dump::SaveDump(path, {tag}, format);
+    s.Field("uid", qx4dump::UidText(tag.uid));
+    s.Field("type", qx4dump::TypeName(tag.type));
+    s.Field("blockCount", tag.blocks.size());
+    s.Field("blockSize", tag.blockSize);
+    s.Field("format", qx4dump::FormatName(format));
     s.Field("file", path);
-}
-
-void RunRestore(Session& s) {
-    const qx4sim::Tag dump = LoadDump(s, 0);
-    const bool skipSame = s.HasArg(1) && s.Arg(1, "--skip-same") == "--skip-same";
-    s.Connect();
-    SystemInfo info;
-    const Layout layout = TagLayout(s, info);
-    if (static_cast<unsigned>(layout.blockSize) != dump.blockSize)
-        throw std::runtime_error("the dump's blocks hold " + std::to_string(dump.blockSize) +
-                                 " bytes, the tag's " + std::to_string(layout.blockSize));
-    const int blocks = std::min<int>(layout.blockCount, static_cast<int>(dump.BlockCount()));
-    int written = 0, same = 0, locked = 0, failed = 0;
-    Progress progress(s, "restore", blocks);
-    Bytes current;
-    for (int b = 0; b < blocks; ++b) {
-        progress.Step(b);
-        const uint8_t* want = dump.memory.data() + b * layout.blockSize;
-        if (dump.locked[size_t(b)]) {
-            ++locked;
-            continue;
-        }
-        if (!ReadBlock(s, b, layout.blockSize, current)) {
-            ++failed;
-            continue;
-        }
-        if (current[0] & 0x01) {
-            ++locked;
-            continue;
-        }
-        if (skipSame && std::equal(want, want + layout.blockSize, current.begin() + 1)) {
-            ++same;
-            continue;
-        }
-        if (s.Check(QX4WriteSingleBlock(s.RequestMode() & 0x03, b, want, s.TargetUid()),
-                    "QX4WriteSingleBlock"))
-            ++written;
-        else
-            ++failed;
-    }
-    progress.Step(blocks);
-    s.Field("written", written);
-    s.Field("skippedSame", same);
-    s.Field("skippedLocked", locked);
-    s.Field("failed", failed);
-    if (failed) s.Check(0, "restore"); // report the last failure's cause
+    if (path == "-") s.result()["file"] = "standard output";
 }
 
 void RunDiff(Session& s) {
-    const qx4sim::Tag dump = LoadDump(s, 0);
+    const std::string path = s.Arg(0, "FILE");
+    const auto dumps = qx4dump::LoadDump(path);
     s.Connect();
-    SystemInfo info;
-    const Layout layout = TagLayout(s, info);
-    const int blocks = std::max<int>(layout.blockCount, static_cast<int>(dump.BlockCount()));
-    nlohmann::json differences = nlohmann::json::array();
-    Bytes current;
-    for (int b = 0; b < blocks; ++b) {
-        std::string tagText = "(none)", dumpText = "(none)";
-        if (b < layout.blockCount) {
-            if (!ReadBlock(s, b, layout.blockSize, current)) return;
-            tagText = Hex(current.data() + 1, size_t(layout.blockSize), "");
-        }
-        if (b < static_cast<int>(dump.BlockCount()))
-            dumpText = Hex(dump.memory.data() + b * dump.blockSize, dump.blockSize, "");
-        if (tagText != dumpText) {
-            differences.push_back({{"block", b}, {"dump", dumpText}, {"tag", tagText}});
-            s.Line("block " + std::to_string(b) + ": dump " + dumpText + ", tag " + tagText);
-        }
+    const qx4dump::TagDump dump = ChooseDump(dumps, s.Target(true), path);
+    qx4dump::TagDump tag;
+    if (!ReadWholeTag(s, tag)) return;
+    auto differences = qx4dump::Compare(dump, tag);
+    if (s.options().noProbe) // the AFI and DSFID locks were not read
+        std::erase_if(differences, [](const auto& d) {
+            return d.what == "afiLock" || d.what == "dsfidLock";
+        });
+    nlohmann::json list = nlohmann::json::array();
+    for (const auto& d : differences) {
+        nlohmann::json entry{{"what", d.what}, {"dump", d.dump}, {"tag", d.tag}};
+        if (d.block >= 0) entry["block"] = d.block;
+        list.push_back(entry);
+        s.Line((d.block >= 0 ? d.what + " " + std::to_string(d.block) : d.what) + ": dump " +
+               d.dump + ", tag " + d.tag);
     }
-    if (UidText(info.uid.data()) != dump.UidText())
-        s.Line("note: the dump is of tag " + dump.UidText() + ", this is " +
-               UidText(info.uid.data()));
-    s.result()["differences"] = differences;
-    s.Line(differences.empty() ? "no differences"
-                               : std::to_string(differences.size()) + " block(s) differ");
+    s.result()["differences"] = list;
+    if (differences.empty()) {
+        s.Line("no differences");
+    } else {
+        s.Line(std::to_string(differences.size()) + " difference(s)");
+        s.Fail("the tag differs from " + path + " in " + std::to_string(differences.size()) +
+               " place(s)");
+    }
+}
+
+void RunRestore(Session& s) {
+    const std::string path = s.Arg(0, "FILE");
+    const auto dumps = qx4dump::LoadDump(path);
+    s.Connect();
+    const qx4dump::TagDump dump = ChooseDump(dumps, s.Target(true), path);
+    Progress progress(s);
+    qx4dump::RestoreOptions options;
+    options.force = s.options().force;
+    options.all = s.options().all;
+    options.locks = s.options().locks;
+    options.overrides = s.Overrides();
+    const qx4dump::RestoreReport report =
+        qx4dump::Restore(s.Tag(true), dump, options, [&](const char* step, int done, int total) {
+            progress.Step(step, done, total);
+        });
+    if (!report.error.empty()) return s.Fail(report.error);
+    if (!report.refused.empty() && !options.force) {
+        std::string why;
+        for (const auto& r : report.refused)
+            why += (why.empty() ? "" : "; ") + r;
+        s.result()["refused"] = report.refused;
+        return s.Fail("not restored: " + why + " (--force restores anyway)");
+    }
+    s.Field("written", report.written.size());
+    s.Field("same", report.same.size());
+    s.Field("skippedLocked", report.skippedLocked.size());
+    s.Field("failed", report.failed.size());
+    s.Field("verified", report.verified.size());
+    s.Field("afi", report.afi);
+    s.Field("dsfid", report.dsfid);
+    s.result()["writtenBlocks"] = Blocks(report.written);
+    s.result()["skippedLockedBlocks"] = Blocks(report.skippedLocked);
+    s.Line("written blocks: " + List(report.written));
+    if (!report.skippedLocked.empty())
+        s.Line("skipped, locked on the tag: " + List(report.skippedLocked));
+    if (!report.lockedNow.empty()) {
+        s.result()["lockedBlocks"] = Blocks(report.lockedNow);
+        s.Line("locked now: " + List(report.lockedNow));
+    }
+    nlohmann::json failures = nlohmann::json::array();
+    for (const auto& f : report.failed) {
+        nlohmann::json entry{{"cause", f.cause.text}, {"function", f.cause.function}};
+        if (f.block >= 0) entry["block"] = f.block;
+        if (f.cause.nack >= 0) entry["nack"] = f.cause.nack;
+        if (f.cause.iso >= 0) entry["iso"] = f.cause.iso;
+        failures.push_back(entry);
+        s.Line("failed" + (f.block >= 0 ? " block " + std::to_string(f.block) : std::string()) +
+               ": " + f.cause.text);
+    }
+    s.result()["failures"] = failures;
+    s.result()["interrupted"] = report.interrupted;
+    if (report.interrupted)
+        s.Fail("interrupted: blocks written so far: " + List(report.written));
+    else if (!report.complete)
+        s.Fail("the tag does not hold the whole dump: " + std::to_string(report.failed.size()) +
+               " failed, " + std::to_string(report.skippedLocked.size()) + " locked on the tag");
 }
 
 } // namespace qx4cli

@@ -1,25 +1,33 @@
 // qx4: the reader from the command line. Usage and help come from the command table.
 #include "command_table.h"
-#include "field_file.h"
 
+#include "tag_dump.h"
+
+#include <csignal>
+#include <cstring>
 #include <iostream>
 
 namespace {
 
-constexpr const char* kOptions = R"(connection and request options (anywhere on the line):
-  --port N            COM number (default 3)
-  --device PATH       serial device or pty for that COM number (sets QX4_COM<N>)
-  --slow              9600 baud instead of 19200
-  --timeout MS        response time-out (default 2000)
-  --simulate [F.json] use a simulated reader in this process (field from a tag dump)
-  --addressed         address the tag found by an inventory (UID designation 1)
-  --uid HEX           address this tag (16 hex digits, most significant first)
-  --option            set the ISO 15693 option flag (block reads add the security status)
-  --block-size N      block size in bytes (default 4)
-  --trace             print every frame sent (->) and received (<-) on standard error
-  --json              print one JSON object per subcommand
-exit status: 0 success, 1 the reader answered with an error or not at all, 2 bad usage
-)";
+constexpr const char* kExitStatus =
+    "exit status: 0 success, 1 the reader or the tag answered with an error, not at all, or\n"
+    "(diff, restore) the tag does not hold the dump; 2 bad usage or a refusal\n";
+
+void PrintOptions(std::ostream& out) {
+    out << "options (anywhere on the line):\n";
+    for (const auto& option : qx4cli::GlobalOptions()) {
+        std::string head = std::string(option.name) + (*option.value ? " " : "") + option.value;
+        head.resize(std::max<size_t>(head.size() + 1, 22), ' ');
+        out << "  " << head << option.help << "\n";
+    }
+    out << "command options:\n";
+    for (const auto& option : qx4cli::CommandOptions()) {
+        std::string head = std::string(option.name) + (option.takesValue ? " F" : "");
+        head.resize(std::max<size_t>(head.size() + 1, 22), ' ');
+        out << "  " << head << option.help << "\n";
+    }
+    out << kExitStatus;
+}
 
 void PrintUsage(std::ostream& out) {
     out << "usage: qx4 [options] COMMAND [arguments]\n\ncommands:\n";
@@ -28,7 +36,8 @@ void PrintUsage(std::ostream& out) {
         head.resize(std::max<size_t>(head.size() + 1, 34), ' ');
         out << "  " << head << command.help << "\n";
     }
-    out << "  help [COMMAND]\n\n" << kOptions;
+    out << "  help [COMMAND]\n\n";
+    PrintOptions(out);
 }
 
 int PrintHelp(const std::string& name) {
@@ -37,10 +46,95 @@ int PrintHelp(const std::string& name) {
         std::cerr << "qx4: no command " << name << "; 'qx4 help' lists them\n";
         return 2;
     }
-    std::cout << "usage: qx4 [options] " << command->name << " " << command->arguments << "\n  "
-              << command->help << "\nexample:\n  " << command->example << "\n\n"
-              << kOptions;
+    std::cout << "usage: qx4 [options] " << command->name << " " << command->arguments
+              << (*command->options ? std::string(" [") + command->options + "]" : "") << "\n  "
+              << command->help << "\nexample:\n  " << command->example << "\n\n";
+    PrintOptions(std::cout);
     return 0;
+}
+
+volatile std::sig_atomic_t stopSignal = 0;
+void Stop(int signal) {
+    stopSignal = signal;
+    qx4dump::TagAccess::interrupted = true;
+}
+
+// Reads what a command-line word means for `options`; false when it is no option.
+bool TakeOption(const std::string& arg, int argc, char** argv, int& i, qx4cli::Options& options) {
+    auto value = [&]() -> std::string {
+        if (i + 1 >= argc) throw qx4cli::UsageError(arg + " needs a value");
+        return argv[++i];
+    };
+    auto number = [&](int low, int high) {
+        const std::string text = value();
+        const auto n = qx4cli::ParseNumber(text);
+        if (!n || *n < low || *n > high)
+            throw qx4cli::UsageError(arg + " takes a number from " + std::to_string(low) + " to " +
+                                     std::to_string(high) + ", not \"" + text + "\"");
+        return static_cast<int>(*n);
+    };
+    if (arg == "--port")
+        options.port = number(1, 255);
+    else if (arg == "--device")
+        options.device = value();
+    else if (arg == "--slow")
+        options.slow = true;
+    else if (arg == "--timeout")
+        options.timeoutMs = number(0, 60000);
+    else if (arg == "--simulate") {
+        options.simulate = true;
+        if (i + 1 < argc && std::string(argv[i + 1]).ends_with(".json")) options.fieldFile = argv[++i];
+    } else if (arg == "--field")
+        options.fieldFile = value();
+    else if (arg == "--state")
+        options.stateFile = value();
+    else if (arg == "--unaddressed")
+        options.unaddressed = true;
+    else if (arg == "--addressed")
+        ; // the default now: kept for old scripts
+    else if (arg == "--uid") {
+        const auto uid = qx4dump::ParseUid(value());
+        if (!uid) throw qx4cli::UsageError("--uid takes 16 hex digits (':' or ' ' between bytes)");
+        options.uid = *uid;
+    } else if (arg == "--option")
+        options.option = true;
+    else if (arg == "--block-size")
+        options.blockSize = number(1, 32);
+    else if (arg == "--blocks")
+        options.blockCount = number(1, 256);
+    else if (arg == "--trace")
+        options.trace = true;
+    else if (arg == "--json")
+        options.json = true;
+    else {
+        // The options of single commands; which command may use them is checked later.
+        bool known = false;
+        for (const auto& option : qx4cli::CommandOptions())
+            if (arg == option.name) known = true;
+        if (!known) return false;
+        options.used.push_back(arg);
+        if (arg == "--all") options.all = true;
+        if (arg == "--force") options.force = true;
+        if (arg == "--locks") options.locks = true;
+        if (arg == "--events") options.events = true;
+        if (arg == "--no-probe") options.noProbe = true;
+        if (arg == "--format") options.format = value();
+    }
+    return true;
+}
+
+int Report(bool json, const std::string& command, const std::string& message, int status,
+           const char* usage = nullptr) {
+    if (json) {
+        nlohmann::json out{{"ok", false}, {"error", message}};
+        if (!command.empty()) out["command"] = command;
+        if (usage) out["usage"] = usage;
+        std::cout << out.dump() << "\n";
+    } else {
+        std::cerr << "qx4: " << message << "\n";
+        if (usage) std::cerr << "usage: " << usage << "\n";
+    }
+    return status;
 }
 
 } // namespace
@@ -48,51 +142,23 @@ int PrintHelp(const std::string& name) {
 int main(int argc, char** argv) {
     qx4cli::Options options;
     std::vector<std::string> words;
+    bool json = false;
+    for (int i = 1; i < argc; ++i)
+        json = json || std::strcmp(argv[i], "--json") == 0;
+    const qx4cli::CommandInfo* command = nullptr;
+    std::string usage;
     try {
         for (int i = 1; i < argc; ++i) {
             const std::string arg = argv[i];
-            auto value = [&]() -> std::string {
-                if (i + 1 >= argc) throw qx4cli::UsageError(arg + " needs a value");
-                return argv[++i];
-            };
-            auto number = [&](int low, int high) {
-                const std::string text = value();
-                char* end = nullptr;
-                const long n = std::strtol(text.c_str(), &end, 0);
-                if (text.empty() || *end || n < low || n > high)
-                    throw qx4cli::UsageError(arg + " takes a number from " + std::to_string(low) +
-                                             " to " + std::to_string(high));
-                return static_cast<int>(n);
-            };
-            if (arg == "--port")
-                options.port = number(1, 255);
-            else if (arg == "--device")
-                options.device = value();
-            else if (arg == "--slow")
-                options.slow = true;
-            else if (arg == "--timeout")
-                options.timeoutMs = number(0, 600000);
-            else if (arg == "--simulate") {
-                options.simulate = true;
-                if (i + 1 < argc && std::string(argv[i + 1]).ends_with(".json"))
-                    options.fieldFile = argv[++i];
-            } else if (arg == "--addressed")
-                options.addressed = true;
-            else if (arg == "--uid") {
-                const auto uid = qx4sim::ParseUidText(value());
-                if (!uid) throw qx4cli::UsageError("--uid takes 16 hexadecimal digits");
-                options.uid = *uid;
-            } else if (arg == "--option")
-                options.option = true;
-            else if (arg == "--block-size")
-                options.blockSize = number(1, 32);
-            else if (arg == "--trace")
-                options.trace = true;
-            else if (arg == "--json")
-                options.json = true;
-            else if (arg == "--help" || arg == "-h")
+            if (arg == "--version") {
+                std::cout << "qx4 " << QX4_VERSION << " (library " << QX4LibraryVersion() << ")\n";
+                return 0;
+            }
+            if (arg == "--help" || arg == "-h")
                 words.insert(words.begin(), "help");
-            else
+            else if (arg.size() > 1 && arg[0] == '-' && !TakeOption(arg, argc, argv, i, options))
+                throw qx4cli::UsageError("unknown option " + arg + "; 'qx4 help' lists them");
+            else if (arg.size() <= 1 || arg[0] != '-')
                 words.push_back(arg);
         }
         if (words.empty() || words[0] == "help") {
@@ -100,26 +166,43 @@ int main(int argc, char** argv) {
             PrintUsage(words.empty() ? std::cerr : std::cout);
             return words.empty() ? 2 : 0;
         }
-        const qx4cli::CommandInfo* command = qx4cli::FindCommand(words[0]);
+        command = qx4cli::FindCommand(words[0]);
         if (!command)
             throw qx4cli::UsageError("no command " + words[0] + "; 'qx4 help' lists them");
-        qx4cli::Session session(options, {words.begin() + 1, words.end()});
-        try {
-            command->run(session);
-        } catch (const qx4cli::UsageError&) {
-            throw;
-        } catch (const std::exception& error) {
-            session.Finish(command->name);
-            std::cerr << "qx4: " << error.what() << "\n";
-            return 1;
-        }
-        return session.Finish(command->name);
+        usage = std::string("qx4 [options] ") + command->name + " " + command->arguments;
+        const int given = static_cast<int>(words.size()) - 1;
+        if (given < command->minArgs)
+            throw qx4cli::UsageError(std::string(command->name) + " needs " + command->arguments);
+        if (given > command->maxArgs)
+            throw qx4cli::UsageError("unexpected argument \"" + words[size_t(command->maxArgs) + 1] +
+                                     "\" for " + command->name);
+        const std::string allowed = std::string(" ") + command->options + " ";
+        for (const std::string& used : options.used)
+            if (allowed.find(" " + used + " ") == std::string::npos)
+                throw qx4cli::UsageError(used + " is not an option of " + command->name);
+        if ((!options.fieldFile.empty() || !options.stateFile.empty()) && !options.simulate)
+            throw qx4cli::UsageError("--field and --state go with --simulate");
     } catch (const qx4cli::UsageError& error) {
-        std::cerr << "qx4: " << error.what() << "\n";
-        if (!words.empty())
-            if (const auto* command = qx4cli::FindCommand(words[0]))
-                std::cerr << "usage: qx4 [options] " << command->name << " " << command->arguments
-                          << "\n";
-        return 2;
+        return Report(json, command ? command->name : "", error.what(), 2,
+                      usage.empty() ? nullptr : usage.c_str());
     }
+
+    // Ctrl+C and SIGTERM end watch, dump and restore between frames, cleanly.
+    struct sigaction stop {};
+    stop.sa_handler = Stop;
+    ::sigemptyset(&stop.sa_mask);
+    ::sigaction(SIGINT, &stop, nullptr);
+    ::sigaction(SIGTERM, &stop, nullptr);
+
+    qx4cli::Session session(options, {words.begin() + 1, words.end()});
+    try {
+        command->run(session);
+    } catch (const qx4cli::UsageError& error) {
+        return Report(json, command->name, error.what(), 2, usage.c_str());
+    } catch (const qx4cli::Refusal& error) {
+        return Report(json, command->name, error.what(), 2);
+    } catch (const std::exception& error) {
+        session.Fail(error.what());
+    }
+    return session.Finish(command->name);
 }

@@ -15,7 +15,7 @@ std::string Byte(unsigned value) {
 void Text(Session& s, unsigned char (*read)(char*), const char* function, const char* field) {
     s.Connect();
     char text[256] = {};
-    if (s.Check(read(text), function)) s.Field(field, text);
+    if (s.Check(read(text), function)) s.Field(field, Printable(text));
 }
 
 void OneByte(Session& s, unsigned char (*read)(unsigned char*), const char* function,
@@ -91,7 +91,7 @@ void RunSimpleRead(Session& s) {
     QX4SetHandle(&collector);
     const bool ok = s.Check(QX4SimpleReadCmd(), "QX4SimpleReadCmd");
     QX4SetHandle(nullptr);
-    if (ok) s.Field("data", collector.texts);
+    if (ok) s.Field("frames", collector.texts);
 }
 
 void RunOpMode(Session& s) {

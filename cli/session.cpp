@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include "dump_files.h"
 #include "field_file.h"
 #include "simulated_reader.h"
 
@@ -7,59 +8,67 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <unistd.h>
 
 namespace qx4cli {
-namespace {
 
-Session* current = nullptr;
-
-void Trace(int direction, const unsigned char* bytes, unsigned count, void*) {
-    if (current) current->OnFrame(direction, bytes, count);
+std::optional<long> ParseNumber(const std::string& text) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    if (digits.empty() || digits.size() > 9 ||
+        digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") !=
+            std::string::npos)
+        return std::nullopt;
+    return std::stol(digits, nullptr, hex ? 16 : 10);
 }
 
-} // namespace
-
 std::string Hex(const uint8_t* bytes, size_t count, const char* separator) {
-    std::string text;
-    char digits[3];
-    for (size_t i = 0; i < count; ++i) {
-        if (i) text += separator;
-        std::snprintf(digits, sizeof digits, "%02X", bytes[i]);
-        text += digits;
-    }
-    return text;
+    return qx4dump::ToHex(bytes, count, separator);
 }
 
 std::string UidText(const uint8_t* uid) {
+    Uid copy;
+    std::copy_n(uid, 8, copy.begin());
+    return qx4dump::UidText(copy);
+}
+
+std::string Printable(const uint8_t* bytes, size_t count) {
     std::string text;
-    char digits[3];
-    for (int i = 7; i >= 0; --i) {
-        std::snprintf(digits, sizeof digits, "%02X", uid[i]);
-        text += digits;
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t b = bytes[i];
+        if (b >= 0x20 && b < 0x7F && b != '\\') {
+            text += static_cast<char>(b);
+        } else {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, b == '\\' ? "\\\\" : "\\x%02X", b);
+            text += escape;
+        }
     }
     return text;
 }
 
-void ShowUidList(Session& s, int count) {
+std::vector<Uid> ShowUidList(Session& s, int count) {
+    std::vector<Uid> found;
     nlohmann::json uids = nlohmann::json::array();
     for (int index = 1; index <= count; ++index) {
         Uid uid{};
-        if (!s.Check(QX4GetUidData(index, uid.data()), "QX4GetUidData")) return;
+        s.link().Mark();
+        if (!s.Check(QX4GetUidData(index, uid.data()), "QX4GetUidData")) break;
+        found.push_back(uid);
         uids.push_back(UidText(uid.data()));
         s.Line("uid " + std::to_string(index) + ": " + UidText(uid.data()));
     }
     s.result()["uids"] = uids;
+    return found;
 }
 
 Session::Session(Options options, std::vector<std::string> arguments)
-    : options_(std::move(options)), args_(std::move(arguments)) {
-    current = this;
-}
+    : options_(std::move(options)), args_(std::move(arguments)) {}
 
 Session::~Session() {
-    QX4SetTraceHook(nullptr, nullptr);
+    tag_.reset();
     QX4DllClose();
-    current = nullptr;
+    link_.reset();
 }
 
 std::string Session::Arg(size_t index, const char* what) const {
@@ -69,80 +78,125 @@ std::string Session::Arg(size_t index, const char* what) const {
 
 int Session::IntArg(size_t index, const char* what, int low, int high) const {
     const std::string text = Arg(index, what);
-    char* end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 0);
-    if (text.empty() || *end || value < low || value > high)
+    const auto value = ParseNumber(text);
+    if (!value || *value < low || *value > high)
         throw UsageError(std::string(what) + " must be a number from " + std::to_string(low) +
-                         " to " + std::to_string(high) + ", not \"" + text + "\"");
-    return static_cast<int>(value);
+                         " to " + std::to_string(high) + " (decimal, or hex with 0x), not \"" +
+                         text + "\"");
+    return static_cast<int>(*value);
 }
 
 Bytes Session::HexArg(size_t index, const char* what) const {
     std::string text = Arg(index, what);
-    std::erase_if(text, [](char c) { return c == ' ' || c == ':' || c == '-'; });
-    try {
-        return qx4sim::FromHex(text);
-    } catch (const std::exception& error) {
-        throw UsageError(std::string(what) + ": " + error.what());
-    }
+    std::erase_if(text, [](char c) { return c == ' ' || c == ':'; });
+    const auto bytes = qx4dump::FromHex(text);
+    if (!bytes) throw UsageError(std::string(what) + " must be pairs of hex digits");
+    return *bytes;
 }
 
 Uid Session::UidArg(size_t index, const char* what) const {
-    const auto uid = qx4sim::ParseUidText(Arg(index, what));
-    if (!uid) throw UsageError(std::string(what) + " must be 16 hexadecimal digits");
+    const auto uid = qx4dump::ParseUid(Arg(index, what));
+    if (!uid) throw UsageError(std::string(what) + " must be 16 hex digits");
     return *uid;
 }
 
 void Session::Connect() {
+    link_ = std::make_unique<qx4dump::LinkObserver>(
+        [this, lastCommand = uint8_t{0}](int direction, const uint8_t* bytes,
+                                         unsigned count) mutable {
+            if (direction == QX4_TRACE_LOST) {
+                std::fprintf(stderr, "qx4: %u received bytes lost: the receive ring was full\n",
+                             count);
+                return;
+            }
+            if (direction == QX4_TRACE_SENT && count > 2) lastCommand = bytes[2];
+            if (!options_.trace) return;
+            using namespace std::chrono;
+            const auto now =
+                duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+            std::fprintf(stderr, "%lld.%06lld %s\n", static_cast<long long>(now / 1000000),
+                         static_cast<long long>(now % 1000000),
+                         DescribeFrame(direction, bytes, count, lastCommand).c_str());
+        });
     if (options_.simulate) {
         simulator_ = std::make_unique<qx4sim::SimulatedReader>();
-        if (!options_.fieldFile.empty())
+        const bool resume = !options_.stateFile.empty() && ::access(options_.stateFile.c_str(), F_OK) == 0;
+        if (resume)
+            simulator_->SetField(qx4sim::LoadField(options_.stateFile));
+        else if (!options_.fieldFile.empty())
             simulator_->SetField(qx4sim::LoadField(options_.fieldFile));
         options_.device = simulator_->DevicePath();
     }
     if (!options_.device.empty())
         ::setenv(("QX4_COM" + std::to_string(options_.port)).c_str(), options_.device.c_str(), 1);
-    QX4SetTraceHook(Trace, nullptr);
+    const QX4PlatformHooks hooks{[](const char* text, const char* caption) {
+                                     std::fprintf(stderr, "qx4: %s: %s\n", caption, text);
+                                 },
+                                 nullptr, nullptr};
+    QX4SetPlatformHooks(&hooks);
     if (!QX4DllOpen(options_.port, options_.slow ? 1 : 0))
         throw std::runtime_error("cannot open COM" + std::to_string(options_.port) + " (" +
                                  (options_.device.empty()
                                       ? "set --device or QX4_COM" + std::to_string(options_.port)
                                       : options_.device) +
-                                 "): it does not exist, is in use, or is not a serial port");
+                                 "): it does not exist, is in use, is not a serial port, or "
+                                 "cannot be reached");
     QX4SetCmdWaitTime(options_.timeoutMs);
     if (options_.blockSize) QX4SetTagBlockSize(options_.blockSize);
 }
 
-int Session::RequestMode() const {
-    return (options_.option ? 0x10 : 0) | (options_.addressed || options_.uid ? 0x01 : 0);
+std::optional<Uid> Session::Target(bool severalCommands) {
+    if (target_) return *target_;
+    if (options_.unaddressed) return *(target_ = std::optional<Uid>{});
+    if (options_.uid) return *(target_ = options_.uid);
+    if (severalCommands) {
+        // The reader-side inventory counts every tag in the field.
+        unsigned char count = 0;
+        link_->Mark();
+        if (QX4Inventory2(0, 0, &count) && count > 1) {
+            std::string list;
+            for (int index = 1; index <= count; ++index) {
+                Uid uid{};
+                if (QX4GetUidData(index, uid.data())) list += " " + UidText(uid.data());
+            }
+            throw Refusal(std::to_string(count) + " tags in the field (" +
+                          (list.empty() ? std::string(" ?") : list) +
+                          " ): name one with --uid");
+        }
+    }
+    unsigned char dsfid = 0;
+    Uid uid{};
+    link_->Mark();
+    const unsigned char found = QX4Inventory(0x40, &dsfid, uid.data());
+    if (const auto failure = link_->Outcome(found, "QX4Inventory", options_.timeoutMs))
+        throw std::runtime_error("no tag to address: " + failure->text);
+    return *(target_ = uid);
+}
+
+qx4dump::TagAccess& Session::Tag(bool severalCommands) {
+    if (!tag_) tag_ = std::make_unique<qx4dump::TagAccess>(*link_, Target(severalCommands),
+                                                           options_.timeoutMs);
+    return *tag_;
+}
+
+int Session::RequestMode() {
+    return (options_.option ? 0x10 : 0) | (Target(false) ? 0x01 : 0);
 }
 
 const unsigned char* Session::TargetUid() {
-    if (options_.uid) {
-        targetUid_ = *options_.uid;
-    } else if (options_.addressed && targetUid_ == Uid{}) {
-        unsigned char dsfid;
-        if (!QX4Inventory(0x40, &dsfid, targetUid_.data()))
-            throw std::runtime_error("--addressed: no tag answered the inventory");
-    }
-    return targetUid_.data();
+    Target(false);
+    return *target_ ? (*target_)->data() : noUid_.data();
 }
 
-void Session::OnFrame(int direction, const unsigned char* bytes, unsigned count) {
-    if (direction == QX4_TRACE_LOST) {
-        std::fprintf(stderr, "qx4: %u received bytes lost: the receive ring was full\n", count);
-        return;
-    }
-    if (direction == QX4_TRACE_RECEIVED) {
-        lastReceived_.assign(bytes, bytes + count);
-        received_ = true;
-    }
-    if (!options_.trace) return;
-    using namespace std::chrono;
-    const auto now = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
-    std::fprintf(stderr, "%lld.%06lld %s %s\n", static_cast<long long>(now / 1000000),
-                 static_cast<long long>(now % 1000000), direction == QX4_TRACE_SENT ? "->" : "<-",
-                 Hex(bytes, count).c_str());
+int Session::UseTagBlockSize() {
+    qx4dump::SystemInfo info;
+    std::string note;
+    const qx4dump::Geometry geometry = Tag(false).ReadGeometry(Overrides(), info, note);
+    if (!geometry.fromTag && !options_.blockSize)
+        Note(note + ": assuming blocks of " + std::to_string(geometry.blockSize) +
+             " bytes (--block-size)");
+    if (info.blockSize && !options_.blockSize) QX4SetTagMydBlockSize(*info.blockSize);
+    return geometry.blockSize;
 }
 
 void Session::Field(const std::string& name, const nlohmann::json& value, const std::string& text) {
@@ -156,42 +210,62 @@ void Session::Line(const std::string& text) {
     lines_.push_back(text);
 }
 
+void Session::Note(const std::string& text) {
+    notes_.push_back(text);
+}
+
 bool Session::Check(unsigned char result, const char* function) {
-    const bool seen = received_;
-    received_ = false;
-    if (result) return true;
-    std::string cause;
-    if (!seen) {
-        cause = "the reader did not answer within " + std::to_string(options_.timeoutMs) + " ms";
-    } else if (lastReceived_.size() > 4 && lastReceived_[2] == 0x31) {
-        int code = 0, detail = 0;
-        QX4GetErrorCode(&code, &detail);
-        char codes[24];
-        std::snprintf(codes, sizeof codes, code == 5 ? "%d/0x%02X" : "%d", code, detail);
-        cause =
-            std::string("the reader answered NACK ") + codes + ": " + QX4ErrorText(code, detail);
-        result_["errorCode"] = code;
-        result_["errorDetail"] = detail;
-        result_["errorText"] = QX4ErrorText(code, detail);
-    } else {
-        cause = "the reader's answer (" + Hex(lastReceived_) + ") does not fit the request";
-    }
-    failure_ = std::string(function) + " failed: " + cause;
+    const auto failure = link_ ? link_->Outcome(result, function, options_.timeoutMs)
+                               : std::optional<qx4dump::CallFailure>();
+    if (!failure) return true;
+    Fail(*failure);
     return false;
 }
 
+void Session::Fail(const qx4dump::CallFailure& failure) {
+    failure_ = failure.function + " failed: " + failure.text;
+    if (failure.kind == qx4dump::CallFailure::Kind::Nack) {
+        result_["nack"] = failure.nack;
+        result_["nackText"] = qx4dump::EnglishNackText(failure.nack, -1);
+        if (failure.iso >= 0) {
+            result_["iso"] = failure.iso;
+            result_["isoText"] = qx4dump::EnglishNackText(5, failure.iso);
+        }
+        result_["readerText"] = failure.reader;
+    }
+}
+
+void Session::Fail(const std::string& text) {
+    failure_ = text;
+}
+
+void Session::SaveState() {
+    if (simulator_ && !options_.stateFile.empty())
+        qx4sim::SaveField(options_.stateFile, simulator_->Field());
+}
+
 int Session::Finish(const std::string& command) {
+    try {
+        SaveState();
+    } catch (const std::exception& error) {
+        Fail(error.what());
+    }
+    std::ostream& report = reportOnStderr_ ? std::cerr : std::cout;
     if (options_.json) {
         nlohmann::json out = result_;
         out["command"] = command;
         out["ok"] = !failure_;
         if (failure_) out["error"] = *failure_;
-        std::cout << out.dump() << "\n";
+        if (!notes_.empty()) out["notes"] = notes_;
+        report << out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     } else {
         for (const auto& line : lines_)
-            std::cout << line << "\n";
+            report << line << "\n";
+        for (const auto& note : notes_)
+            std::cerr << "qx4: note: " << note << "\n";
         if (failure_) std::cerr << "qx4: " << *failure_ << "\n";
     }
+    report.flush();
     return failure_ ? 1 : 0;
 }
 

@@ -1,8 +1,10 @@
-// What every qx4 subcommand shares: the connection options, the open library, and
-// how results and failures are reported (text or one JSON object).
+// What every qx4 subcommand shares: the connection options, the open library, the tag
+// it addresses, and how results and failures are reported (text or one JSON object).
 #pragma once
 
+#include "link_observer.h"
 #include "qx4drv.h"
+#include "tag_access.h"
 
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -18,10 +20,14 @@ class SimulatedReader;
 namespace qx4cli {
 
 using Bytes = std::vector<uint8_t>;
-using Uid = std::array<uint8_t, 8>;
+using Uid = qx4dump::Uid;
 
 // Bad usage: exit status 2.
 struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+// A refusal that is not the reader's fault, such as several tags where one is needed: exit 2.
+struct Refusal : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
@@ -31,14 +37,23 @@ struct Options {
     bool slow = false;
     int timeoutMs = 2000;
     bool simulate = false;
-    std::string fieldFile;
-    bool addressed = false;
+    std::string fieldFile; // with --simulate: the field
+    std::string stateFile; // with --simulate: the field, kept across runs
+    bool unaddressed = false;
     std::optional<Uid> uid;
     bool option = false;
-    int blockSize = 0; // 0: ask the tag (system information) where it matters, else 4
+    int blockSize = 0;  // 0: from the tag
+    int blockCount = 0; // 0: from the tag
     bool trace = false;
     bool json = false;
+    // Options of single commands (checked against the command's list).
+    bool all = false, force = false, locks = false, events = false, noProbe = false;
+    std::string format;
+    std::vector<std::string> used; // the command options given, for that check
 };
+
+// Numbers: decimal, or hexadecimal with 0x; never octal. nullopt when it is neither.
+std::optional<long> ParseNumber(const std::string& text);
 
 class Session {
   public:
@@ -48,7 +63,6 @@ class Session {
     Session& operator=(const Session&) = delete;
 
     const Options& options() const { return options_; }
-    const std::vector<std::string>& args() const { return args_; }
     std::string Arg(size_t index, const char* what) const; // UsageError when missing
     int IntArg(size_t index, const char* what, int low, int high) const;
     Bytes HexArg(size_t index, const char* what) const;
@@ -59,30 +73,47 @@ class Session {
     void Connect();
     qx4sim::SimulatedReader* simulator() { return simulator_.get(); }
 
-    // Request mode byte from --option and --addressed/--uid, and the UID to pass.
-    int RequestMode() const;
+    // The one tag of this run: --uid, else the UID one inventory finds (several tags in
+    // the field refuse an operation of several commands), else unaddressed with
+    // --unaddressed. Throws when no tag answers.
+    std::optional<Uid> Target(bool severalCommands);
+    qx4dump::TagAccess& Tag(bool severalCommands);
+    // The mode byte for commands sent with the target: option flag and UID designation.
+    int RequestMode();
     const unsigned char* TargetUid();
+    qx4dump::Geometry Overrides() const { return {options_.blockSize, options_.blockCount, false}; }
+    // Block size (and my-d block size) from the tag unless --block-size; notes what is missing.
+    int UseTagBlockSize();
 
-    // Result reporting. Check() turns a 0 into a Failure naming the cause.
+    // Results. Check() turns a 0 into the failure of this run, naming its cause.
     nlohmann::json& result() { return result_; }
     void Field(const std::string& name, const nlohmann::json& value, const std::string& text = {});
     void Line(const std::string& text); // text mode only
+    // Standard output carries data (dump -): the report goes to standard error instead.
+    void ReportOnStderr() { reportOnStderr_ = true; }
+    void Note(const std::string& text); // standard error in text mode, "notes" in JSON
     bool Check(unsigned char result, const char* function);
+    void Fail(const qx4dump::CallFailure& failure);
+    void Fail(const std::string& text);
+    bool failed() const { return failure_.has_value(); }
     int Finish(const std::string& command); // prints; returns the exit status
 
-    // Frames seen since the last Check (for the failure explanation and --trace).
-    void OnFrame(int direction, const unsigned char* bytes, unsigned count);
+    qx4dump::LinkObserver& link() { return *link_; }
 
   private:
+    void SaveState();
+
     Options options_;
     std::vector<std::string> args_;
     std::unique_ptr<qx4sim::SimulatedReader> simulator_;
+    std::unique_ptr<qx4dump::LinkObserver> link_;
+    std::unique_ptr<qx4dump::TagAccess> tag_;
+    std::optional<std::optional<Uid>> target_;
     nlohmann::json result_ = nlohmann::json::object();
-    std::vector<std::string> lines_;
+    std::vector<std::string> lines_, notes_;
     std::optional<std::string> failure_;
-    Bytes lastReceived_;
-    bool received_ = false;
-    Uid targetUid_{};
+    bool reportOnStderr_ = false;
+    Uid noUid_{};
 };
 
 std::string Hex(const uint8_t* bytes, size_t count, const char* separator = " ");
@@ -90,8 +121,15 @@ inline std::string Hex(const Bytes& bytes, const char* separator = " ") {
     return Hex(bytes.data(), bytes.size(), separator);
 }
 std::string UidText(const uint8_t* uid); // most significant byte first
+// Bytes as text a terminal shows safely: printable ASCII as it is, the rest as \xNN.
+std::string Printable(const uint8_t* bytes, size_t count);
+inline std::string Printable(const std::string& text) {
+    return Printable(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
 
 // The reader's collected UIDs 1 to count, as lines and as the JSON list "uids".
-void ShowUidList(Session& s, int count);
+std::vector<Uid> ShowUidList(Session& s, int count);
+// One line a frame for --trace: direction, command or response by name, the bytes.
+std::string DescribeFrame(int direction, const uint8_t* bytes, unsigned count, uint8_t lastCommand);
 
 } // namespace qx4cli

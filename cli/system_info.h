@@ -1,20 +1,10 @@
-// System information taken apart by its info flags.
+// System information as lines and JSON fields.
 #pragma once
 
 #include "session.h"
 
-#include <optional>
-
 namespace qx4cli {
 
-struct SystemInfo {
-    uint8_t flags = 0;
-    Uid uid{};
-    std::optional<uint8_t> dsfid, afi, icReference;
-    std::optional<int> blockCount, blockSize;
-};
-
-unsigned char ReadSystemInfo(int requestMode, const unsigned char* uid, SystemInfo& info);
-void ShowSystemInfo(Session& s, const SystemInfo& info);
+void ShowSystemInfo(Session& s, const qx4dump::SystemInfo& info);
 
 } // namespace qx4cli

@@ -1,4 +1,4 @@
-// qx4 subcommands for the tag in the reader's field.
+// qx4 subcommands for one tag in the reader's field, addressed by its UID.
 #include "command_table.h"
 #include "system_info.h"
 
@@ -7,32 +7,31 @@
 namespace qx4cli {
 namespace {
 
-int BlockSize() {
-    return QX4GetTagBlockSize();
+// Data field of a tag request: code, parameters, data, mode byte, the UID when addressed.
+int DataRoom(Session& s, int parameters) {
+    return 255 - 1 - parameters - 1 - (s.Target(false) ? 8 : 0);
 }
 
 void Done(Session& s, unsigned char result, const char* function, const char* line) {
     if (s.Check(result, function)) s.Line(line);
 }
 
-// Lines "block N: data" and the JSON list, from a read that may carry status bytes.
-void ShowBlocks(Session& s, int first, const Bytes& out, int count, bool withStatus) {
-    const size_t k = static_cast<size_t>(BlockSize()), stride = k + (withStatus ? 1 : 0);
-    nlohmann::json blocks = nlohmann::json::array();
-    for (int i = 0; i < count; ++i) {
-        const uint8_t* block = out.data() + i * stride;
-        nlohmann::json entry{{"block", first + i},
-                             {"data", Hex(block + (withStatus ? 1 : 0), k, "")}};
-        std::string line =
-            "block " + std::to_string(first + i) + ": " + Hex(block + (withStatus ? 1 : 0), k);
+// Lines "block N: data" and the JSON list "blocks".
+void ShowBlocks(Session& s, int first, const std::vector<qx4dump::Block>& blocks, bool withStatus) {
+    nlohmann::json list = nlohmann::json::array();
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        const int number = first + static_cast<int>(i);
+        nlohmann::json entry{{"block", number}, {"data", Hex(blocks[i].data, "")}};
+        std::string line = "block " + std::to_string(number) + ": " + Hex(blocks[i].data) + "  " +
+                           Printable(blocks[i].data.data(), blocks[i].data.size());
         if (withStatus) {
-            entry["security"] = block[0];
-            line += block[0] & 1 ? "  (locked)" : "";
+            entry["locked"] = blocks[i].locked;
+            if (blocks[i].locked) line += "  (locked)";
         }
-        blocks.push_back(entry);
+        list.push_back(entry);
         s.Line(line);
     }
-    s.result()["blocks"] = blocks;
+    s.result()["blocks"] = list;
 }
 
 } // namespace
@@ -41,7 +40,9 @@ void RunInventory(Session& s) {
     s.Connect();
     unsigned char dsfid = 0;
     Uid uid{};
-    if (!s.Check(QX4Inventory(0x40 | s.RequestMode(), &dsfid, uid.data()), "QX4Inventory")) return;
+    if (!s.Check(QX4Inventory(0x40 | (s.options().option ? 0x10 : 0), &dsfid, uid.data()),
+                 "QX4Inventory"))
+        return;
     s.Field("uid", UidText(uid.data()));
     s.Field("dsfid", dsfid);
 }
@@ -54,153 +55,210 @@ void RunScan(Session& s) {
     ShowUidList(s, count);
 }
 
+void RunFindAfi(Session& s) {
+    s.Connect();
+    unsigned char previous = 0;
+    s.link().Mark();
+    if (!s.Check(QX4GetAFIData(&previous), "QX4GetAFIData")) return;
+    nlohmann::json found = nlohmann::json::array();
+    for (int afi = 1; afi <= 255 && !qx4dump::TagAccess::interrupted; ++afi) {
+        s.link().Mark();
+        if (!s.Check(QX4SetAFIData(afi), "QX4SetAFIData")) break;
+        unsigned char dsfid = 0;
+        Uid uid{};
+        s.link().Mark();
+        // With the AFI flag only tags of the reader's AFI answer; "no tag" is no failure here.
+        if (QX4Inventory(0x40 | 0x20, &dsfid, uid.data())) {
+            found.push_back({{"afi", afi}, {"uid", UidText(uid.data())}});
+            char line[64];
+            std::snprintf(line, sizeof line, "AFI 0x%02X: %s", afi, UidText(uid.data()).c_str());
+            s.Line(line);
+        }
+    }
+    s.link().Mark();
+    s.Check(QX4SetAFIData(previous), "QX4SetAFIData");
+    s.result()["answered"] = found;
+    if (found.empty()) s.Line("no tag answered an inventory with an AFI of 0x01 to 0xFF");
+}
+
 void RunQuiet(Session& s) {
     const Uid uid = s.UidArg(0, "UID");
     s.Connect();
-    Done(s, QX4StayQuiet(s.RequestMode(), uid.data()), "QX4StayQuiet", "tag is quiet");
+    Done(s, QX4StayQuiet(s.options().option ? 0x10 : 0, uid.data()), "QX4StayQuiet", "tag is quiet");
 }
 
 void RunSelect(Session& s) {
     const Uid uid = s.UidArg(0, "UID");
     s.Connect();
-    Done(s, QX4SelectTag(s.RequestMode(), uid.data()), "QX4SelectTag", "tag is selected");
+    Done(s, QX4SelectTag(0x01 | (s.options().option ? 0x10 : 0), uid.data()), "QX4SelectTag",
+         "tag is selected");
 }
 
 void RunReset(Session& s) {
     s.Connect();
-    Done(s, QX4ResetToReady(s.RequestMode(), s.TargetUid()), "QX4ResetToReady", "tag is ready");
+    const int mode = s.RequestMode();
+    Done(s, QX4ResetToReady(mode, s.TargetUid()), "QX4ResetToReady", "tag is ready");
 }
 
 void RunRead(Session& s) {
     const int first = s.IntArg(0, "BLOCK", 0, 255);
-    const int count = s.HasArg(1) ? s.IntArg(1, "COUNT", 1, 256) : 1;
+    const int count = s.HasArg(1) ? s.IntArg(1, "COUNT", 1, 256 - first) : 1;
     s.Connect();
-    const int mode = s.RequestMode();
-    Bytes out(size_t(count) * (size_t(BlockSize()) + 1) + 1);
-    const unsigned char result =
-        count == 1 ? QX4ReadSingleBlock(mode, first, out.data(), s.TargetUid())
-                   : QX4ReadMultiBlock(mode, first, count - 1, out.data(), s.TargetUid());
-    if (s.Check(result, count == 1 ? "QX4ReadSingleBlock" : "QX4ReadMultiBlock"))
-        ShowBlocks(s, first, out, count, mode & 0x10);
+    qx4dump::TagAccess& tag = s.Tag(false);
+    s.UseTagBlockSize();
+    std::vector<qx4dump::Block> blocks;
+    if (!tag.ReadBlocks(first, count, s.options().option, blocks)) return s.Fail(tag.failure());
+    ShowBlocks(s, first, blocks, s.options().option);
 }
 
 void RunWrite(Session& s) {
     const int first = s.IntArg(0, "BLOCK", 0, 255);
     const Bytes data = s.HexArg(1, "HEXBYTES");
     s.Connect();
-    const size_t k = static_cast<size_t>(BlockSize());
+    qx4dump::TagAccess& tag = s.Tag(false);
+    const size_t k = static_cast<size_t>(s.UseTagBlockSize());
     if (data.empty() || data.size() % k)
         throw UsageError("HEXBYTES must be whole blocks of " + std::to_string(k) + " bytes");
-    const int blocks = static_cast<int>(data.size() / k);
-    const unsigned char result =
-        blocks == 1
-            ? QX4WriteSingleBlock(s.RequestMode(), first, data.data(), s.TargetUid())
-            : QX4WriteMultiBlock(s.RequestMode(), first, blocks - 1, data.data(), s.TargetUid());
-    if (s.Check(result, blocks == 1 ? "QX4WriteSingleBlock" : "QX4WriteMultiBlock"))
-        s.Field("written", blocks, std::to_string(blocks) + " block(s)");
+    std::vector<Bytes> blocks;
+    for (size_t at = 0; at < data.size(); at += k)
+        blocks.emplace_back(data.begin() + long(at), data.begin() + long(at + k));
+    if (first + blocks.size() > 256) throw UsageError("the blocks end beyond block 255");
+    int written = 0;
+    const bool ok = tag.WriteBlocks(first, blocks, written);
+    s.Field("written", written, std::to_string(written) + " block(s)");
+    if (!ok) s.Fail(tag.failure());
 }
 
 void RunLock(Session& s) {
     const int block = s.IntArg(0, "BLOCK", 0, 255);
     s.Connect();
-    Done(s, QX4LockBlock(s.RequestMode(), block, s.TargetUid()), "QX4LockBlock", "block locked");
+    if (s.Tag(false).LockBlock(block))
+        s.Line("block locked");
+    else
+        s.Fail(s.Tag(false).failure());
 }
 
 void RunWrite2(Session& s) {
     const int block = s.IntArg(0, "BLOCK", 0, 255);
     const Bytes data = s.HexArg(1, "HEXBYTES");
     s.Connect();
-    if (data.size() != 2 * size_t(BlockSize()))
-        throw UsageError("HEXBYTES must be two blocks: " + std::to_string(2 * BlockSize()) +
-                         " bytes");
-    Done(s, QX4Write2Blocks(s.RequestMode(), block, data.data(), s.TargetUid()), "QX4Write2Blocks",
+    const int k = s.UseTagBlockSize();
+    if (data.size() != 2 * size_t(k))
+        throw UsageError("HEXBYTES must be two blocks: " + std::to_string(2 * k) + " bytes");
+    const int mode = s.RequestMode();
+    Done(s, QX4Write2Blocks(mode, block, data.data(), s.TargetUid()), "QX4Write2Blocks",
          "two blocks written");
 }
 
 void RunLock2(Session& s) {
     const int block = s.IntArg(0, "BLOCK", 0, 255);
     s.Connect();
-    Done(s, QX4Lock2Blocks(s.RequestMode(), block, s.TargetUid()), "QX4Lock2Blocks",
-         "two blocks locked");
+    const int mode = s.RequestMode();
+    Done(s, QX4Lock2Blocks(mode, block, s.TargetUid()), "QX4Lock2Blocks", "two blocks locked");
 }
 
 void RunReadBytes(Session& s) {
     const int block = s.IntArg(0, "BLOCK", 0, 255), count = s.IntArg(1, "COUNT", 1, 254);
     s.Connect();
+    const int mode = s.RequestMode();
     Bytes out(static_cast<size_t>(count));
-    if (s.Check(QX4ReadBytes(s.RequestMode(), block, count - 1, out.data(), s.TargetUid()),
-                "QX4ReadBytes"))
-        s.Field("data", Hex(out, ""), Hex(out));
+    if (!s.Check(QX4ReadBytes(mode, block, count - 1, out.data(), s.TargetUid()), "QX4ReadBytes"))
+        return;
+    s.Field("data", Hex(out, ""), Hex(out) + "  " + Printable(out.data(), out.size()));
 }
 
 void RunWriteBytes(Session& s) {
     const int block = s.IntArg(0, "BLOCK", 0, 255);
     const Bytes data = s.HexArg(1, "HEXBYTES");
-    if (data.size() > 243) throw UsageError("HEXBYTES holds at most 243 bytes");
     s.Connect();
-    Done(s,
-         QX4WriteBytes(s.RequestMode(), block, static_cast<int>(data.size()), data.data(),
-                       s.TargetUid()),
+    const int room = DataRoom(s, 2);
+    if (data.empty() || static_cast<int>(data.size()) > room)
+        throw UsageError("HEXBYTES holds 1 to " + std::to_string(room) + " bytes in one frame");
+    const int mode = s.RequestMode();
+    Done(s, QX4WriteBytes(mode, block, static_cast<int>(data.size()), data.data(), s.TargetUid()),
          "QX4WriteBytes", "bytes written");
 }
 
 void RunSecurity(Session& s) {
     const int first = s.IntArg(0, "BLOCK", 0, 255), count = s.IntArg(1, "COUNT", 1, 254);
     s.Connect();
+    const int mode = s.RequestMode();
     Bytes out(static_cast<size_t>(count));
-    if (s.Check(QX4GetMBlockSecSt(s.RequestMode(), first, count - 1, out.data(), s.TargetUid()),
+    if (s.Check(QX4GetMBlockSecSt(mode, first, count - 1, out.data(), s.TargetUid()),
                 "QX4GetMBlockSecSt"))
         s.Field("security", Hex(out, ""), Hex(out));
 }
 
+namespace {
+
+void TagByte(Session& s, bool (qx4dump::TagAccess::*write)(uint8_t), const char* line) {
+    const int value = s.IntArg(0, "VALUE", 0, 255);
+    s.Connect();
+    qx4dump::TagAccess& tag = s.Tag(false);
+    if ((tag.*write)(static_cast<uint8_t>(value)))
+        s.Line(line);
+    else
+        s.Fail(tag.failure());
+}
+
+void TagLock(Session& s, bool (qx4dump::TagAccess::*lock)(), const char* line) {
+    s.Connect();
+    qx4dump::TagAccess& tag = s.Tag(false);
+    if ((tag.*lock)())
+        s.Line(line);
+    else
+        s.Fail(tag.failure());
+}
+
+} // namespace
+
 void RunWriteAfi(Session& s) {
-    const int value = s.IntArg(0, "VALUE", 0, 255);
-    s.Connect();
-    Done(s, QX4WriteAFI(s.RequestMode(), value, s.TargetUid()), "QX4WriteAFI", "AFI written");
+    TagByte(s, &qx4dump::TagAccess::WriteAfi, "AFI written");
 }
-
 void RunLockAfi(Session& s) {
-    s.Connect();
-    Done(s, QX4LockAFI(s.RequestMode(), s.TargetUid()), "QX4LockAFI", "AFI locked");
+    TagLock(s, &qx4dump::TagAccess::LockAfi, "AFI locked");
 }
-
 void RunWriteDsfid(Session& s) {
-    const int value = s.IntArg(0, "VALUE", 0, 255);
-    s.Connect();
-    Done(s, QX4WrietDSFID(s.RequestMode(), value, s.TargetUid()), "QX4WrietDSFID", "DSFID written");
+    TagByte(s, &qx4dump::TagAccess::WriteDsfid, "DSFID written");
 }
-
 void RunLockDsfid(Session& s) {
-    s.Connect();
-    Done(s, QX4LockDSFID(s.RequestMode(), s.TargetUid()), "QX4LockDSFID", "DSFID locked");
+    TagLock(s, &qx4dump::TagAccess::LockDsfid, "DSFID locked");
 }
 
 void RunInfo(Session& s) {
     s.Connect();
-    SystemInfo info;
-    if (!s.Check(ReadSystemInfo(s.RequestMode() & 0x03, s.TargetUid(), info), "QX4GetSystemInfo"))
-        return;
+    qx4dump::TagAccess& tag = s.Tag(false);
+    qx4dump::SystemInfo info;
+    if (!tag.ReadSystemInfo(info)) return s.Fail(tag.failure());
     ShowSystemInfo(s, info);
 }
 
 void RunMydRead(Session& s) {
     const int block = s.IntArg(0, "BLOCK", 0, 255);
     s.Connect();
-    Bytes out(size_t(QX4GetTagMydBlockSize()) + 1);
+    s.UseTagBlockSize();
     const int mode = s.RequestMode();
+    Bytes out(size_t(QX4GetTagMydBlockSize()) + 1);
     if (!s.Check(QX4Myd_Read(mode, block, out.data(), s.TargetUid()), "QX4Myd_Read")) return;
-    if (!(mode & 0x10)) out.pop_back();
-    s.Field("data", Hex(out, ""), Hex(out));
+    if (mode & 0x10) {
+        s.Field("locked", (out[0] & 1) != 0);
+        out.erase(out.begin());
+    } else {
+        out.pop_back();
+    }
+    s.Field("data", Hex(out, ""), Hex(out) + "  " + Printable(out.data(), out.size()));
 }
 
 void RunMydWrite(Session& s) {
     const int block = s.IntArg(0, "BLOCK", 0, 255);
     Bytes data = s.HexArg(1, "HEXBYTES");
     s.Connect();
+    s.UseTagBlockSize();
     const size_t k = static_cast<size_t>(QX4GetTagMydBlockSize());
     if (data.size() > k) throw UsageError("a my-d block holds " + std::to_string(k) + " bytes");
     data.resize(k, 0);
-    Done(s, QX4MydWrite(s.RequestMode(), block, data.data(), s.TargetUid()), "QX4MydWrite",
+    const int mode = s.RequestMode();
+    Done(s, QX4MydWrite(mode, block, data.data(), s.TargetUid()), "QX4MydWrite",
          "my-d block written");
 }
 
@@ -208,14 +266,16 @@ void RunMydWriteByte(Session& s) {
     const int block = s.IntArg(0, "BLOCK", 0, 255), first = s.IntArg(1, "BYTE1", 0, 255),
               second = s.IntArg(2, "BYTE2", 0, 255);
     s.Connect();
-    Done(s, QX4Myd_WriteByte(s.RequestMode(), block, first, second, s.TargetUid()),
-         "QX4Myd_WriteByte", "my-d byte written");
+    const int mode = s.RequestMode();
+    Done(s, QX4Myd_WriteByte(mode, block, first, second, s.TargetUid()), "QX4Myd_WriteByte",
+         "my-d byte written");
 }
 
 void RunMydWriteReread(Session& s) {
     const int block = s.IntArg(0, "BLOCK", 0, 255);
     Bytes data = s.HexArg(1, "HEXBYTES");
     s.Connect();
+    s.UseTagBlockSize();
     const size_t k = static_cast<size_t>(QX4GetTagMydBlockSize());
     if (data.size() > k) throw UsageError("a my-d block holds " + std::to_string(k) + " bytes");
     data.resize(k + 1, 0);
@@ -227,6 +287,20 @@ void RunMydWriteReread(Session& s) {
                      data.begin() + static_cast<long>(k) + (mode & 0x10 ? 1 : 0));
     s.Field("readBack", Hex(back, ""), Hex(back));
     s.Field("matches", back == written);
+}
+
+void RunRaw(Session& s) {
+    const Bytes data = s.HexArg(0, "HEXBYTES");
+    if (data.empty() || data.size() > 255)
+        throw UsageError("HEXBYTES holds 1 to 255 bytes: ISO 15693 code, parameters, mode byte");
+    s.Connect();
+    unsigned char reply[255];
+    int length = 0;
+    if (!s.Check(QX4Transceive(0x78, data.data(), static_cast<int>(data.size()), reply,
+                               sizeof reply, &length),
+                 "QX4Transceive"))
+        return;
+    s.Field("reply", Hex(reply, size_t(length), ""), Hex(reply, size_t(length)));
 }
 
 } // namespace qx4cli

@@ -1,8 +1,7 @@
-// qx4 watch: auto-scan notifications as they arrive.
+// qx4 watch: auto-scan notifications as they arrive, and tags entering and leaving.
 #include "command_table.h"
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <map>
@@ -11,14 +10,14 @@
 namespace qx4cli {
 namespace {
 
-volatile std::sig_atomic_t interrupted = 0;
-void Interrupt(int) {
-    interrupted = 1;
-}
+using Clock = std::chrono::steady_clock;
+constexpr auto kGone = std::chrono::milliseconds(1000); // unseen this long: left the field
 
 struct Watcher : QX4Window {
     Session* session;
+    Clock::time_point start = Clock::now();
     std::map<std::string, int> counts;
+    std::map<std::string, Clock::time_point> lastSeen;
     int total = 0;
 
     explicit Watcher(Session* s) : session(s) {
@@ -26,31 +25,56 @@ struct Watcher : QX4Window {
             static_cast<Watcher*>(self)->Show(*record);
         };
     }
+    long long Ms() const {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    }
+    void Event(const char* event, const std::string& uid) {
+        if (session->options().json)
+            std::cout << nlohmann::json{{"event", event}, {"uid", uid}, {"time", Ms()}}.dump()
+                      << std::endl;
+        else
+            std::cout << Ms() << " ms " << event << " " << uid << std::endl;
+    }
     void Show(const QX4CopyData& record) {
-        std::string uid, data;
-        if (record.kind == 1 && record.count >= 8) {
-            uid = UidText(record.data);
-            data.assign(reinterpret_cast<const char*>(record.data) + 8, record.count - 8);
+        // A UID data notification starts with the UID; a data notification's text is
+        // whatever the reader sends (the UID as text, with auto-scan).
+        std::string uid;
+        const uint8_t* data = record.data;
+        size_t count = record.count;
+        if (record.kind == 1 && count >= 8) {
+            uid = UidText(data);
+            data += 8;
+            count -= 8;
         } else {
-            uid.assign(reinterpret_cast<const char*>(record.data), record.count);
+            uid = Printable(data, count);
         }
-        ++counts[uid];
         ++total;
-        const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-        char stamp[16];
-        std::strftime(stamp, sizeof stamp, "%H:%M:%S", std::localtime(&now));
+        if (lastSeen.find(uid) == lastSeen.end() && session->options().events) Event("enter", uid);
+        lastSeen[uid] = Clock::now();
+        ++counts[uid];
         if (session->options().json) {
-            std::cout << nlohmann::json{{"time", stamp},
-                                        {"kind", record.kind},
+            std::cout << nlohmann::json{{"kind", record.kind == 1 ? "uid-data" : "data"},
                                         {"uid", uid},
-                                        {"data", data},
+                                        {"data", Hex(data, count, "")},
+                                        {"time", Ms()},
                                         {"count", counts[uid]}}
                              .dump()
                       << std::endl;
         } else {
-            std::cout << stamp << (record.kind == 1 ? " uid+data " : " data     ") << uid
-                      << (data.empty() ? "" : " [" + data + "]") << "  #" << counts[uid]
+            std::cout << Ms() << " ms " << (record.kind == 1 ? "uid+data " : "data     ") << uid
+                      << (count ? " [" + Printable(data, count) + "]" : "") << "  #" << counts[uid]
                       << std::endl;
+        }
+    }
+    void Leaves() {
+        if (!session->options().events) return;
+        for (auto it = lastSeen.begin(); it != lastSeen.end();) {
+            if (Clock::now() - it->second > kGone) {
+                Event("leave", it->first);
+                it = lastSeen.erase(it);
+            } else {
+                ++it;
+            }
         }
     }
 };
@@ -61,28 +85,27 @@ void RunWatch(Session& s) {
     const int seconds = s.HasArg(0) ? s.IntArg(0, "SECONDS", 1, 86400) : 0;
     s.Connect();
     unsigned char mode = 0, second = 0, flags = 0;
+    s.link().Mark();
     if (!s.Check(QX4GetRWMode(&mode, &second, &flags), "QX4GetRWMode")) return;
+    s.link().Mark();
     if (!s.Check(QX4SetRWMode(1, second, flags, 0, 0), "QX4SetRWMode")) return;
     Watcher watcher(&s);
     QX4SetHandle(&watcher);
-    interrupted = 0;
-    auto previous = std::signal(SIGINT, Interrupt);
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!interrupted && (seconds == 0 || std::chrono::steady_clock::now() < end)) {
+    const auto end = Clock::now() + std::chrono::seconds(seconds);
+    while (!qx4dump::TagAccess::interrupted && (seconds == 0 || Clock::now() < end)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         QX4ReadData(); // as the checker's timer does
+        watcher.Leaves();
     }
-    std::signal(SIGINT, previous);
+    // Back to the mode the reader had, also after Ctrl+C or SIGTERM. Notifications in
+    // flight are dispatched during the wait; they no longer end it.
+    s.link().Mark();
+    s.Check(QX4SetRWMode(mode, second, flags, 0, 0), "QX4SetRWMode");
     QX4SetHandle(nullptr);
-    // Back to the mode the reader had; notifications still in flight end this wait early.
-    bool restored = false;
-    for (int attempt = 0; attempt < 3 && !restored; ++attempt)
-        restored = QX4SetRWMode(mode, second, flags, 0, 0);
-    s.Check(restored, "QX4SetRWMode");
     nlohmann::json counts = nlohmann::json::object();
     for (const auto& [uid, count] : watcher.counts) {
         counts[uid] = count;
-        if (!s.options().json) std::cout << uid << ": " << count << "\n";
+        s.Line(uid + ": " + std::to_string(count));
     }
     s.result()["notifications"] = watcher.total;
     s.result()["perTag"] = counts;

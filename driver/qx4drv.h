@@ -110,6 +110,20 @@ QX4_API void QX4SetTraceHook(QX4TraceHook hook, void* user);
 /* UTF-8 text of a NACK code, or of the ISO 15693 error code when code is 5. */
 QX4_API const char* QX4ErrorText(int code, int detail);
 
+/* The library's version, "MAJOR.MINOR.PATCH". */
+QX4_API const char* QX4LibraryVersion(void);
+
+/* Sends one request of the caller's making: command byte (0x78 tag command, 0x4F / 0x4E
+ * reader read / write, 0x42, 0x4A, 0x52) and its data field (0 to 255 bytes, for 0x78:
+ * ISO 15693 code, parameters, mode byte, the UID when addressed), and waits as every
+ * command does, under the same rules (one command at a time; an ACK of 0x78, 0x4F and
+ * 0x4E must echo data[0]). 1 on an ACK: reply receives its data field (the echo first)
+ * and *replyLength its length n. 0 on a NACK (QX4GetErrorCode), a time-out, an unknown
+ * command byte or a data field that cannot be framed (nothing sent), and when n exceeds
+ * replyCapacity (*replyLength still says n). reply: 255 bytes always suffice. */
+QX4_API unsigned char QX4Transceive(int commandByte, const unsigned char* data, int length,
+                                    unsigned char* reply, int replyCapacity, int* replyLength);
+
 /* ---- Lifecycle and settings ---------------------------------------------- */
 
 /* Creates the context (a previous one is destroyed) and opens COM<port>: at

@@ -10,6 +10,7 @@ constexpr uint8_t kAutoScanMode = 0x01;
 constexpr uint8_t kDataWithUidFlag = 0x20;
 constexpr size_t kMaxNotificationText = 247; // 8 UID bytes + text within 255
 constexpr uint8_t kIsoUidPrefix = 0xE0;
+constexpr uint8_t kAfiFlag = 0x20; // of the inventory request flags
 
 Bytes Ack(uint8_t code, const Bytes& payload = {}) {
     Bytes data{code};
@@ -157,7 +158,12 @@ Bytes SimulatedReader::TagCommand(const Bytes& data) {
     // Inventories and the state commands have layouts of their own.
     if (code == 0x01) {
         if (data.size() != 2) return Nack(kNackDataCount);
-        Tag* tag = FirstAnswering(field_);
+        // With the AFI flag, only tags of the reader's AFI answer (AFI 0 asks every tag).
+        const bool byAfi = (data[1] & kAfiFlag) && reader_.afiRegister != 0;
+        auto it = std::find_if(field_.begin(), field_.end(), [&](const Tag& t) {
+            return t.state != TagState::Quiet && (!byAfi || t.afi == reader_.afiRegister);
+        });
+        Tag* tag = it == field_.end() ? nullptr : &*it;
         if (!tag) return Nack(kNackNoTag);
         Bytes payload{tag->dsfid};
         payload.insert(payload.end(), tag->uid.begin(), tag->uid.end());

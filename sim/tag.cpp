@@ -107,13 +107,7 @@ Tag Tag::Make(const Uid& uid, TagType type, unsigned blockSize, unsigned blockCo
 }
 
 std::string Tag::UidText() const {
-    std::string text;
-    char digits[3];
-    for (auto it = uid.rbegin(); it != uid.rend(); ++it) {
-        std::snprintf(digits, sizeof digits, "%02X", *it);
-        text += digits;
-    }
-    return text;
+    return qx4dump::UidText(uid);
 }
 
 Bytes Tag::TextData(size_t limit) const {
@@ -124,32 +118,16 @@ Bytes Tag::TextData(size_t limit) const {
 }
 
 std::optional<Uid> ParseUidText(const std::string& text) {
-    auto digit = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    // 16 hex digits, most significant byte first; one ':', '-' or blank may stand between bytes.
-    Uid uid;
-    size_t at = 0;
-    for (size_t i = 0; i < 8; ++i) {
-        if (i > 0 && at < text.size() && (text[at] == ':' || text[at] == '-' || text[at] == ' '))
-            ++at;
-        if (at + 2 > text.size()) return std::nullopt;
-        const int high = digit(text[at]), low = digit(text[at + 1]);
-        if (high < 0 || low < 0) return std::nullopt;
-        uid[7 - i] = static_cast<uint8_t>(high << 4 | low);
-        at += 2;
-    }
-    if (at != text.size()) return std::nullopt;
-    return uid;
+    return qx4dump::ParseUid(text);
 }
 
 TagAnswer Execute(Tag& tag, const TagRequest& request) {
     const Bytes& body = request.body;
     const size_t k = tag.blockSize;
     auto param = [&](size_t i) { return size_t{body[i]}; };
+    if (!tag.answersMultiBlock && (request.code == 0x23 || request.code == 0x24))
+        return TagAnswer::Error(kIsoNotSupported);
+    if (!tag.answersSystemInfo && request.code == 0x2B) return TagAnswer::Error(kIsoNotSupported);
     switch (request.code) {
     case 0x20:
         if (!BodyIs(request, 1)) break;

@@ -1,6 +1,7 @@
 // A tag in the simulated reader's field, and the ISO 15693 / my-d commands it carries out.
 #pragma once
 
+#include "tag_dump.h"
 #include "wire.h"
 
 #include <array>
@@ -10,7 +11,7 @@
 
 namespace qx4sim {
 
-using Uid = std::array<uint8_t, 8>; // reply order: least significant byte first
+using Uid = qx4dump::Uid; // reply order: least significant byte first
 
 enum class TagState { Ready, Quiet, Selected };
 enum class TagType { Iso15693, Myd };
@@ -28,6 +29,8 @@ struct Tag {
     bool afiLocked = false;
     bool dsfidLocked = false;
     TagState state = TagState::Ready;
+    bool answersSystemInfo = true; // else: "command not supported"
+    bool answersMultiBlock = true; // Read/Write Multiple Blocks; else "command not supported"
 
     static Tag Make(const Uid& uid, TagType type, unsigned blockSize, unsigned blockCount);
     size_t BlockCount() const { return blockSize ? memory.size() / blockSize : 0; }

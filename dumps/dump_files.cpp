@@ -1,0 +1,85 @@
+#include "dump_files.h"
+
+#include "qx4_json.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <unistd.h>
+
+namespace qx4dump {
+
+const char* FormatName(Format format) {
+    switch (format) {
+    case Format::Proxmark:
+        return "proxmark";
+    case Format::Flipper:
+        return "flipper";
+    default:
+        return "qx4";
+    }
+}
+
+std::optional<Format> FormatNamed(const std::string& name) {
+    for (Format format : {Format::Qx4, Format::Proxmark, Format::Flipper})
+        if (name == FormatName(format)) return format;
+    return std::nullopt;
+}
+
+Format FormatForPath(const std::string& path) {
+    return path.size() > 4 && path.compare(path.size() - 4, 4, ".nfc") == 0 ? Format::Flipper
+                                                                             : Format::Qx4;
+}
+
+Format DetectFormat(const std::string& text, const std::string& where) {
+    const size_t start = text.find_first_not_of(" \t\r\n");
+    if (start != std::string::npos && text[start] == '{') return Format::Qx4;
+    throw FormatError(where + ": not a dump this program reads (a qx4 JSON dump)");
+}
+
+std::vector<TagDump> ParseDump(const std::string& text, const std::string& where) {
+    switch (DetectFormat(text, where)) {
+    default:
+        return ParseQx4Json(text, where);
+    }
+}
+
+std::vector<TagDump> LoadDump(const std::string& path) {
+    std::stringstream text;
+    if (path == "-") {
+        text << std::cin.rdbuf();
+    } else {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) throw FormatError("cannot read " + path + ": " + std::strerror(errno));
+        text << in.rdbuf();
+    }
+    return ParseDump(text.str(), path == "-" ? "standard input" : path);
+}
+
+std::string WriteDump(const std::vector<TagDump>& tags, Format) {
+    return WriteQx4Json(tags);
+}
+
+void SaveDump(const std::string& path, const std::vector<TagDump>& tags, Format format) {
+    const std::string text = WriteDump(tags, format);
+    if (path == "-") {
+        std::cout << text << std::flush;
+        return;
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out || !(out << text) || !out.flush())
+        throw FormatError("cannot write " + path + ": " + std::strerror(errno));
+}
+
+void CheckWritable(const std::string& path) {
+    if (path == "-") return;
+    const bool existed = ::access(path.c_str(), F_OK) == 0;
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    if (!out) throw FormatError("cannot write " + path + ": " + std::strerror(errno));
+    out.close();
+    if (!existed) ::unlink(path.c_str());
+}
+
+} // namespace qx4dump

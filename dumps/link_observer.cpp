@@ -1,0 +1,114 @@
+#include "link_observer.h"
+
+#include "qx4drv.h"
+
+#include <array>
+
+namespace qx4dump {
+namespace {
+
+LinkObserver* observer = nullptr;
+
+void Forward(int direction, const unsigned char* bytes, unsigned count, void*) {
+    if (observer) observer->OnFrame(direction, bytes, count);
+}
+
+struct CodeText {
+    int code;
+    const char* text;
+};
+constexpr std::array kNackTexts{
+    CodeText{0x01, "CRC error in the tag's reply"},
+    CodeText{0x02, "the reader's command time-over"},
+    CodeText{0x03, "error receiving the tag's data"},
+    CodeText{0x04, "no tag answered"},
+    CodeText{0x41, "wrong number of data bytes in the command"},
+    CodeText{0x42, "wrong sum byte in the command"},
+    CodeText{0x43, "wrong ID value in the command"},
+    CodeText{0x44, "illegal command"},
+};
+
+constexpr uint8_t kAck = 0x30, kNack = 0x31;
+
+} // namespace
+
+std::string EnglishNackText(int nack, int iso) {
+    if (nack == 5) return QX4ErrorText(5, iso); // the ISO 15693 texts are English already
+    for (const auto& entry : kNackTexts)
+        if (entry.code == nack) return entry.text;
+    return "unknown NACK code";
+}
+
+LinkObserver::LinkObserver(Trace trace) : trace_(std::move(trace)) {
+    observer = this;
+    QX4SetTraceHook(Forward, nullptr);
+}
+
+LinkObserver::~LinkObserver() {
+    QX4SetTraceHook(nullptr, nullptr);
+    observer = nullptr;
+}
+
+void LinkObserver::Mark() {
+    sent_ = received_ = false;
+    lastAck_.clear();
+    lastNack_.clear();
+}
+
+void LinkObserver::OnFrame(int direction, const uint8_t* bytes, unsigned count) {
+    if (direction == QX4_TRACE_LOST) {
+        lost_ += count;
+    } else if (direction == QX4_TRACE_SENT) {
+        sent_ = true;
+    } else {
+        received_ = true;
+        lastReceived_.assign(bytes, bytes + count);
+        if (count > 4 && bytes[2] == kAck) lastAck_ = lastReceived_;
+        if (count > 4 && bytes[2] == kNack) lastNack_ = lastReceived_;
+    }
+    if (trace_) trace_(direction, bytes, count);
+}
+
+int LinkObserver::LastAckDataCount() const {
+    return checkedAck_.size() > 3 ? checkedAck_[3] : -1;
+}
+
+std::optional<CallFailure> LinkObserver::Outcome(unsigned char result, const std::string& function,
+                                                 int timeoutMs) {
+    struct Afresh { // whatever the outcome, the next call starts from nothing seen
+        LinkObserver& link;
+        ~Afresh() {
+            link.checkedAck_ = link.lastAck_;
+            link.Mark();
+        }
+    } afresh{*this};
+    if (result) return std::nullopt;
+    CallFailure failure;
+    failure.function = function;
+    if (!lastNack_.empty()) {
+        failure.kind = CallFailure::Kind::Nack;
+        failure.nack = lastNack_[4];
+        failure.iso = failure.nack == 5 && lastNack_[3] >= 2 ? lastNack_[5] : -1;
+        failure.reader = QX4ErrorText(failure.nack, failure.iso < 0 ? 0 : failure.iso);
+        char code[24];
+        std::snprintf(code, sizeof code, failure.iso >= 0 ? "NACK %d/0x%02X" : "NACK %d",
+                      failure.nack, failure.iso);
+        failure.text = std::string("the reader answered ") + code + ": " +
+                       EnglishNackText(failure.nack, failure.iso) + " (" + failure.reader + ")";
+    } else if (!QX4IsOK()) {
+        failure.kind = CallFailure::Kind::PortLost;
+        failure.text = "the reader's port is gone (hung up, unplugged or disconnected)";
+    } else if (!sent_) {
+        failure.kind = CallFailure::Kind::NotSent;
+        failure.text = "nothing was sent: the request does not fit one frame";
+    } else if (received_ && !lastAck_.empty()) {
+        failure.kind = CallFailure::Kind::WrongReply;
+        failure.text = "the reader's answer (" + ToHex(lastAck_, " ") + ") does not fit the request";
+    } else {
+        failure.kind = CallFailure::Kind::TimedOut;
+        failure.text = "the reader did not answer within " + std::to_string(timeoutMs) + " ms";
+    }
+    return failure;
+}
+
+} // namespace qx4dump

@@ -1,0 +1,65 @@
+// What the library's wire trace shows about each call: whether a frame went out, the
+// NACK or ACK that came back. Turns a result of 0 into a cause a person can act on.
+#pragma once
+
+#include "tag_dump.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace qx4dump {
+
+// Why a call failed.
+struct CallFailure {
+    enum class Kind { Nack, TimedOut, NotSent, PortLost, WrongReply };
+    Kind kind = Kind::TimedOut;
+    std::string function;
+    int nack = -1;      // NACK code
+    int iso = -1;       // ISO 15693 error code with NACK 5
+    std::string text;   // the cause, in English; the reader's own text follows for a NACK
+    std::string reader; // the reader's own (Japanese) text of a NACK
+    static CallFailure Of(Kind kind, std::string function, std::string text) {
+        CallFailure failure;
+        failure.kind = kind;
+        failure.function = std::move(function);
+        failure.text = std::move(text);
+        return failure;
+    }
+    bool NotSupported() const { return kind == Kind::Nack && nack == 5 && iso == 0x01; }
+    bool Locked() const { return kind == Kind::Nack && nack == 5 && iso == 0x12; }
+};
+
+// English text of a NACK code (of the ISO 15693 error code with code 5).
+std::string EnglishNackText(int nack, int iso);
+
+class LinkObserver {
+  public:
+    // Every frame is handed on to `trace` as well (for --trace); direction as the library's.
+    using Trace = std::function<void(int direction, const uint8_t* bytes, unsigned count)>;
+    explicit LinkObserver(Trace trace = {});
+    ~LinkObserver();
+    LinkObserver(const LinkObserver&) = delete;
+    LinkObserver& operator=(const LinkObserver&) = delete;
+
+    // Forgets what was seen so far: before a call that follows unchecked ones.
+    void Mark();
+    // nullopt for a non-zero result; else what went wrong since the last Mark or Outcome.
+    // Starts afresh for the next call either way.
+    std::optional<CallFailure> Outcome(unsigned char result, const std::string& function,
+                                       int timeoutMs);
+    // The data count n of the last ACK the last Outcome saw, or -1.
+    int LastAckDataCount() const;
+    const Bytes& LastReceived() const { return lastReceived_; }
+    unsigned long lostBytes() const { return lost_; }
+
+    void OnFrame(int direction, const uint8_t* bytes, unsigned count);
+
+  private:
+    Trace trace_;
+    bool sent_ = false, received_ = false;
+    Bytes lastReceived_, lastAck_, lastNack_, checkedAck_;
+    unsigned long lost_ = 0;
+};
+
+} // namespace qx4dump

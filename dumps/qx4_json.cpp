@@ -1,0 +1,126 @@
+#include "qx4_json.h"
+
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <type_traits>
+
+namespace qx4dump {
+namespace {
+
+using nlohmann::json;
+
+// A value of the expected JSON type, or a FormatError naming its key.
+template <typename T> T Get(const json& object, const char* key, T otherwise, const std::string& at) {
+    const auto it = object.find(key);
+    if (it == object.end()) return otherwise;
+    try {
+        if constexpr (std::is_same_v<T, bool>) {
+            if (!it->is_boolean()) throw json::type_error::create(302, "not true or false", nullptr);
+        } else if constexpr (std::is_integral_v<T>) {
+            if (!it->is_number_integer() || it->get<long long>() < 0 ||
+                it->get<long long>() > static_cast<long long>(std::numeric_limits<T>::max()))
+                throw json::type_error::create(302, "not a number from 0 to " +
+                                                        std::to_string(std::numeric_limits<T>::max()),
+                                               nullptr);
+        }
+        return it->get<T>();
+    } catch (const json::exception& error) {
+        std::string why = error.what();
+        why = why.substr(why.find(']') + 2);
+        throw FormatError(at + ": \"" + key + "\" is " + why);
+    }
+}
+
+TagDump ParseTag(const json& entry, const std::string& at) {
+    if (!entry.is_object()) throw FormatError(at + " is not an object");
+    TagDump tag;
+    const std::string uidText = Get<std::string>(entry, "uid", "", at);
+    const auto uid = ParseUid(uidText);
+    if (!uid) throw FormatError(at + ": \"uid\" \"" + uidText + "\" is not 16 hex digits");
+    tag.uid = *uid;
+    const std::string type = Get<std::string>(entry, "type", "iso15693", at);
+    if (type != "iso15693" && type != "my-d")
+        throw FormatError(at + ": \"type\" \"" + type + "\" is neither iso15693 nor my-d");
+    tag.type = type == "my-d" ? TagType::Myd : TagType::Iso15693;
+    tag.dsfid = Get<uint8_t>(entry, "dsfid", 0, at);
+    tag.afi = Get<uint8_t>(entry, "afi", 0, at);
+    tag.dsfidLocked = Get<bool>(entry, "dsfidLocked", false, at);
+    tag.afiLocked = Get<bool>(entry, "afiLocked", false, at);
+    tag.icReference = Get<uint8_t>(entry, "icReference", 0, at);
+    tag.infoFlags = Get<uint8_t>(entry, "infoFlags", 0x0F, at);
+    tag.blockSize = Get<unsigned>(entry, "blockSize", 4, at);
+    if (const auto simulation = entry.find("simulation"); simulation != entry.end()) {
+        tag.answersSystemInfo = Get<bool>(*simulation, "systemInfo", true, at + ".simulation");
+        tag.answersMultiBlock = Get<bool>(*simulation, "multiBlock", true, at + ".simulation");
+    }
+    const auto blocks = entry.find("blocks");
+    if (blocks == entry.end() || !blocks->is_array())
+        throw FormatError(at + ": \"blocks\" is missing or not a list");
+    for (size_t b = 0; b < blocks->size(); ++b) {
+        const std::string blockAt = at + ".blocks[" + std::to_string(b) + "]";
+        const json& block = (*blocks)[b];
+        if (!block.is_object()) throw FormatError(blockAt + " is not an object");
+        const std::string data = Get<std::string>(block, "data", "", blockAt);
+        const auto bytes = FromHex(data);
+        if (!bytes) throw FormatError(blockAt + ": \"data\" \"" + data + "\" is not hex pairs");
+        tag.blocks.push_back({*bytes, Get<bool>(block, "locked", false, blockAt)});
+    }
+    if (const auto count = entry.find("blockCount");
+        count != entry.end() && Get<unsigned>(entry, "blockCount", 0, at) != tag.blocks.size())
+        throw FormatError(at + ": \"blockCount\" says " + count->dump() + " but " +
+                          std::to_string(tag.blocks.size()) + " blocks follow");
+    CheckGeometry(tag, at);
+    return tag;
+}
+
+} // namespace
+
+std::vector<TagDump> ParseQx4Json(const std::string& text, const std::string& where) {
+    json doc;
+    try {
+        doc = json::parse(text);
+    } catch (const json::parse_error& error) {
+        std::string why = error.what();
+        throw FormatError(where + ": not valid JSON (" + why.substr(why.find(']') + 2) + ")");
+    }
+    if (!doc.is_object()) throw FormatError(where + ": not a JSON object");
+    const int format = Get<int>(doc, "format", 1, where);
+    if (format > kQx4FormatVersion)
+        throw FormatError(where + ": dump format " + std::to_string(format) +
+                          " is newer than this program reads (" +
+                          std::to_string(kQx4FormatVersion) + ")");
+    const auto tags = doc.find("tags");
+    if (tags == doc.end() || !tags->is_array() || tags->empty())
+        throw FormatError(where + ": \"tags\" is missing, empty or not a list");
+    std::vector<TagDump> dumps;
+    for (size_t i = 0; i < tags->size(); ++i)
+        dumps.push_back(ParseTag((*tags)[i], where + ": tags[" + std::to_string(i) + "]"));
+    return dumps;
+}
+
+std::string WriteQx4Json(const std::vector<TagDump>& tags) {
+    json doc{{"format", kQx4FormatVersion}, {"tags", json::array()}};
+    for (const TagDump& tag : tags) {
+        json blocks = json::array();
+        for (const Block& block : tag.blocks)
+            blocks.push_back({{"data", ToHex(block.data)}, {"locked", block.locked}});
+        json entry{{"type", TypeName(tag.type)},
+                   {"uid", UidText(tag.uid)},
+                   {"dsfid", tag.dsfid},
+                   {"dsfidLocked", tag.dsfidLocked},
+                   {"afi", tag.afi},
+                   {"afiLocked", tag.afiLocked},
+                   {"icReference", tag.icReference},
+                   {"infoFlags", tag.infoFlags},
+                   {"blockSize", tag.blockSize},
+                   {"blockCount", tag.blocks.size()},
+                   {"blocks", blocks}};
+        if (!tag.answersSystemInfo || !tag.answersMultiBlock)
+            entry["simulation"] = {{"systemInfo", tag.answersSystemInfo},
+                                   {"multiBlock", tag.answersMultiBlock}};
+        doc["tags"].push_back(entry);
+    }
+    return doc.dump(2) + "\n";
+}
+
+} // namespace qx4dump

@@ -1,0 +1,134 @@
+#include "restore.h"
+
+#include <algorithm>
+
+namespace qx4dump {
+namespace {
+
+bool Stops(const CallFailure& failure) {
+    return TagAccess::interrupted || failure.kind == CallFailure::Kind::PortLost;
+}
+
+// Writes one run; on a failure the rest goes block by block, so each block gets its own
+// outcome (one locked block does not fail its neighbours).
+void WriteRun(TagAccess& tag, const TagDump& dump, const Run& run, RestoreReport& report) {
+    std::vector<Bytes> data;
+    for (int b = run.first; b < run.first + run.count; ++b)
+        data.push_back(dump.blocks[size_t(b)].data);
+    int written = 0;
+    const bool ok = tag.WriteBlocks(run.first, data, written);
+    for (int i = 0; i < written; ++i)
+        report.written.push_back(run.first + i);
+    if (ok) return;
+    for (int b = run.first + written; b < run.first + run.count; ++b) {
+        if (Stops(tag.failure())) {
+            report.failed.push_back({b, tag.failure()});
+            continue;
+        }
+        int one = 0;
+        if (run.count - written > 1 || b > run.first + written) {
+            if (tag.WriteBlocks(b, {dump.blocks[size_t(b)].data}, one)) {
+                report.written.push_back(b);
+                continue;
+            }
+        }
+        if (tag.failure().Locked())
+            report.skippedLocked.push_back(b);
+        else
+            report.failed.push_back({b, tag.failure()});
+    }
+}
+
+std::string WriteByte(TagAccess& tag, bool wanted, bool lockedOnTag, uint8_t value, bool afi) {
+    if (lockedOnTag) return "skipped-locked";
+    if (!wanted) return "same";
+    if (afi ? tag.WriteAfi(value) : tag.WriteDsfid(value)) return "written";
+    return tag.failure().Locked() ? "skipped-locked" : "failed";
+}
+
+} // namespace
+
+RestoreReport Restore(TagAccess& tag, const TagDump& dump, const RestoreOptions& options,
+                      const std::function<void(const char*, int, int)>& progress) {
+    RestoreReport report;
+    TagDump current;
+    std::string note;
+    Geometry overrides = options.overrides;
+    if (!overrides.blockSize) overrides.blockSize = 0;
+    if (!ReadTag(tag, overrides, false, current, note,
+                 [&](int done, int total) { if (progress) progress("read", done, total); })) {
+        report.error = note.empty() ? tag.failure().function + " failed: " + tag.failure().text
+                                    : note;
+        report.interrupted = TagAccess::interrupted;
+        return report;
+    }
+    report.refused = Mismatches(dump, current);
+    if (!report.refused.empty() && !options.force) return report;
+    const RestorePlan plan = PlanRestore(dump, current, options.all, options.locks);
+    report.same = plan.same;
+    report.skippedLocked = plan.lockedOnTag;
+
+    const auto runs = Runs(plan.write, tag.LongestWrite());
+    for (const Run& run : runs) {
+        if (Stops(tag.failure()) && !report.failed.empty()) {
+            for (int b = run.first; b < run.first + run.count; ++b)
+                report.failed.push_back({b, tag.failure()});
+            continue;
+        }
+        WriteRun(tag, dump, run, report);
+        if (progress) progress("write", int(report.written.size()), int(plan.write.size()));
+    }
+    if (!TagAccess::interrupted) {
+        report.afi = WriteByte(tag, plan.writeAfi, plan.afiLockedOnTag, dump.afi, true);
+        report.dsfid = WriteByte(tag, plan.writeDsfid, plan.dsfidLockedOnTag, dump.dsfid, false);
+        if (!(current.infoFlags & 0x02) && dump.afi) report.afi = "unknown";
+        if (!(current.infoFlags & 0x01) && dump.dsfid) report.dsfid = "unknown";
+    }
+
+    // Read back what was written, in runs.
+    std::vector<int> written = report.written;
+    std::sort(written.begin(), written.end());
+    for (const Run& run : Runs(written, tag.LongestRead(false))) {
+        if (TagAccess::interrupted) break;
+        std::vector<Block> back;
+        if (!tag.ReadBlocks(run.first, run.count, false, back)) {
+            for (int b = run.first; b < run.first + run.count; ++b)
+                report.failed.push_back({b, tag.failure()});
+            continue;
+        }
+        for (int i = 0; i < run.count; ++i) {
+            const int b = run.first + i;
+            if (back[size_t(i)].data == dump.blocks[size_t(b)].data) {
+                report.verified.push_back(b);
+            } else {
+                const CallFailure differs = CallFailure::Of(
+                    CallFailure::Kind::WrongReply, "verify",
+                    "read back " + ToHex(back[size_t(i)].data) + ", not " +
+                        ToHex(dump.blocks[size_t(b)].data));
+                report.failed.push_back({b, differs});
+            }
+        }
+    }
+    report.interrupted = TagAccess::interrupted;
+    const size_t blocks = std::min(dump.blocks.size(), current.blocks.size());
+    report.complete = !report.interrupted && report.failed.empty() &&
+                      dump.blocks.size() == current.blocks.size() &&
+                      report.same.size() + report.verified.size() == blocks &&
+                      report.afi != "failed" && report.dsfid != "failed";
+
+    // Locks last, and only once every block is right: a lock cannot be undone.
+    if (options.locks && report.complete) {
+        for (int b : plan.lockBlocks) {
+            if (tag.LockBlock(b))
+                report.lockedNow.push_back(b);
+            else
+                report.failed.push_back({b, tag.failure()});
+        }
+        if (plan.lockAfi && !tag.LockAfi()) report.failed.push_back({-1, tag.failure()});
+        if (plan.lockDsfid && !tag.LockDsfid()) report.failed.push_back({-1, tag.failure()});
+        report.complete = report.failed.empty();
+    }
+    return report;
+}
+
+} // namespace qx4dump

@@ -1,0 +1,36 @@
+// Restoring a dump onto one tag: read it once, write only what differs (in runs), read
+// back what was written, lock last and only on request.
+#pragma once
+
+#include "restore_plan.h"
+#include "tag_access.h"
+
+namespace qx4dump {
+
+struct RestoreOptions {
+    bool force = false; // despite a different UID, block size or count
+    bool all = false;   // write equal blocks too
+    bool locks = false; // apply the dump's locks after verification
+    Geometry overrides;
+};
+
+struct BlockFailure {
+    int block;
+    CallFailure cause;
+};
+
+struct RestoreReport {
+    std::vector<std::string> refused; // mismatches that stopped it (without --force)
+    std::string error;                // what stopped it before anything was written
+    std::vector<int> written, same, skippedLocked, verified, lockedNow;
+    std::vector<BlockFailure> failed;
+    // "same", "written", "skipped-locked", "failed" or "unknown" (the tag does not say)
+    std::string afi = "same", dsfid = "same";
+    bool interrupted = false;
+    bool complete = false; // every block of the dump ends equal on the tag
+};
+
+RestoreReport Restore(TagAccess& tag, const TagDump& dump, const RestoreOptions& options,
+                      const std::function<void(const char* step, int done, int total)>& progress = {});
+
+} // namespace qx4dump

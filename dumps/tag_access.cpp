@@ -1,0 +1,231 @@
+#include "tag_access.h"
+
+#include "qx4drv.h"
+
+namespace qx4dump {
+namespace {
+
+constexpr int kFrameData = 255;     // bytes of data one frame carries
+constexpr int kReplyPayload = 254;  // after the echoed code
+constexpr int kOptionFlag = 0x10;   // block reads: security status before each block
+constexpr int kAddressedMode = 0x01;
+
+} // namespace
+
+std::atomic<bool> TagAccess::interrupted{false};
+
+TagAccess::TagAccess(LinkObserver& link, std::optional<Uid> uid, int timeoutMs)
+    : link_(link), uid_(uid), timeoutMs_(timeoutMs) {}
+
+int TagAccess::Mode(bool option) const {
+    return (option ? kOptionFlag : 0) | (uid_ ? kAddressedMode : 0);
+}
+
+const unsigned char* TagAccess::UidBytes() const {
+    return uid_ ? uid_->data() : none_.data();
+}
+
+bool TagAccess::Done(unsigned char result, const char* function) {
+    if (auto failure = link_.Outcome(result, function, timeoutMs_)) {
+        failure_ = *failure;
+        return false;
+    }
+    return true;
+}
+
+void TagAccess::UseBlockSize(int blockSize) {
+    blockSize_ = blockSize;
+    QX4SetTagBlockSize(blockSize);
+}
+
+int TagAccess::LongestRead(bool withStatus) const {
+    return std::max(1, std::min(256, kReplyPayload / (blockSize_ + (withStatus ? 1 : 0))));
+}
+
+int TagAccess::LongestWrite() const {
+    // code, first block, count - 1, data, mode, UID
+    const int room = kFrameData - 4 - (uid_ ? 8 : 0);
+    return std::max(1, std::min(256, room / blockSize_));
+}
+
+bool TagAccess::ReadSystemInfo(SystemInfo& info) {
+    unsigned char out[256] = {};
+    int length = 0;
+    link_.Mark();
+    if (!Done(QX4GetSystemInfo(Mode(false), out, &length, UidBytes()), "QX4GetSystemInfo"))
+        return false;
+    // out: flags, UID, then the fields the flags announce, then the frame's ETX.
+    const int end = length - 1;
+    info = SystemInfo{};
+    info.flags = out[0];
+    std::copy_n(out + 1, 8, info.uid.begin());
+    int p = 9;
+    auto take = [&](int count) { return p + count <= end ? (p += count, true) : false; };
+    if (info.flags & 0x01 && take(1)) info.dsfid = out[p - 1];
+    if (info.flags & 0x02 && take(1)) info.afi = out[p - 1];
+    if (info.flags & 0x04 && take(2)) {
+        info.blockCount = out[p - 2] + 1;
+        info.blockSize = (out[p - 1] & 0x1F) + 1;
+    }
+    if (info.flags & 0x08 && take(1)) info.icReference = out[p - 1];
+    return true;
+}
+
+Geometry TagAccess::ReadGeometry(const Geometry& overrides, SystemInfo& info, std::string& note) {
+    Geometry geometry{4, 0, false};
+    if (ReadSystemInfo(info) && info.blockSize && info.blockCount) {
+        geometry = {*info.blockSize, *info.blockCount, true};
+    } else {
+        note = failure_.NotSupported() || failure_.kind == CallFailure::Kind::Nack ||
+                       failure_.kind == CallFailure::Kind::TimedOut
+                   ? "the tag gives no system information"
+                   : "the tag's system information gives no memory size";
+    }
+    if (overrides.blockSize) geometry.blockSize = overrides.blockSize;
+    if (overrides.blockCount) geometry.blockCount = overrides.blockCount;
+    UseBlockSize(geometry.blockSize);
+    return geometry;
+}
+
+bool TagAccess::ReadRun(int first, int count, bool withStatus, std::vector<Block>& out) {
+    const int stride = blockSize_ + (withStatus ? 1 : 0);
+    Bytes buffer(size_t(count) * size_t(stride) + 1);
+    link_.Mark();
+    const bool single = count == 1;
+    const unsigned char result =
+        single ? QX4ReadSingleBlock(Mode(withStatus), first, buffer.data(), UidBytes())
+               : QX4ReadMultiBlock(Mode(withStatus), first, count - 1, buffer.data(), UidBytes());
+    if (!Done(result, single ? "QX4ReadSingleBlock" : "QX4ReadMultiBlock")) return false;
+    // A tag whose blocks are larger (or smaller) than assumed answers with another length.
+    const int expected = 1 + count * stride;
+    if (link_.LastAckDataCount() != expected) {
+ failure_ = CallFailure::Of(CallFailure::Kind::WrongReply,
+                                   single ? "QX4ReadSingleBlock" : "QX4ReadMultiBlock", "");
+        failure_.text = "the reply carries " + std::to_string(link_.LastAckDataCount() - 1) +
+                        " bytes where " + std::to_string(count) + " block(s) of " +
+                        std::to_string(blockSize_) + " bytes" + (withStatus ? " with status" : "") +
+                        " take " + std::to_string(expected - 1) +
+                        ": the block size is not what was assumed (--block-size)";
+        return false;
+    }
+    for (int i = 0; i < count; ++i) {
+        const uint8_t* at = buffer.data() + i * stride;
+        Block block;
+        block.locked = withStatus && (at[0] & 0x01);
+        block.data.assign(at + (withStatus ? 1 : 0), at + stride);
+        out.push_back(std::move(block));
+    }
+    return true;
+}
+
+bool TagAccess::ReadBlocks(int first, int count, bool withStatus, std::vector<Block>& out,
+                           const std::function<void(int)>& progress) {
+    out.clear();
+    for (int done = 0; done < count;) {
+        if (interrupted) {
+            failure_ = CallFailure::Of(CallFailure::Kind::NotSent, "read", "interrupted");
+            return false;
+        }
+        const int run = multiRead_ ? std::min(count - done, LongestRead(withStatus)) : 1;
+        if (!ReadRun(first + done, run, withStatus, out)) {
+            if (run > 1 && failure_.NotSupported()) {
+                multiRead_ = false; // the tag reads one block per command
+                continue;
+            }
+            return false;
+        }
+        done += run;
+        if (progress) progress(done);
+    }
+    return true;
+}
+
+bool TagAccess::WriteBlocks(int first, const std::vector<Bytes>& blocks, int& written) {
+    written = 0;
+    const int count = static_cast<int>(blocks.size());
+    while (written < count) {
+        if (interrupted) {
+            failure_ = CallFailure::Of(CallFailure::Kind::NotSent, "write", "interrupted");
+            return false;
+        }
+        const int run = multiWrite_ ? std::min(count - written, LongestWrite()) : 1;
+        Bytes data;
+        for (int i = 0; i < run; ++i)
+            data.insert(data.end(), blocks[size_t(written + i)].begin(),
+                        blocks[size_t(written + i)].end());
+        link_.Mark();
+        const int block = first + written;
+        const unsigned char result =
+            run == 1 ? QX4WriteSingleBlock(Mode(false), block, data.data(), UidBytes())
+                     : QX4WriteMultiBlock(Mode(false), block, run - 1, data.data(), UidBytes());
+        if (!Done(result, run == 1 ? "QX4WriteSingleBlock" : "QX4WriteMultiBlock")) {
+            if (run > 1 && failure_.NotSupported()) {
+                multiWrite_ = false;
+                continue;
+            }
+            return false;
+        }
+        written += run;
+    }
+    return true;
+}
+
+bool TagAccess::LockBlock(int block) {
+    link_.Mark();
+    return Done(QX4LockBlock(Mode(false), block, UidBytes()), "QX4LockBlock");
+}
+
+bool TagAccess::WriteAfi(uint8_t value) {
+    link_.Mark();
+    return Done(QX4WriteAFI(Mode(false), value, UidBytes()), "QX4WriteAFI");
+}
+
+bool TagAccess::WriteDsfid(uint8_t value) {
+    link_.Mark();
+    return Done(QX4WrietDSFID(Mode(false), value, UidBytes()), "QX4WrietDSFID");
+}
+
+bool TagAccess::LockAfi() {
+    link_.Mark();
+    return Done(QX4LockAFI(Mode(false), UidBytes()), "QX4LockAFI");
+}
+
+bool TagAccess::LockDsfid() {
+    link_.Mark();
+    return Done(QX4LockDSFID(Mode(false), UidBytes()), "QX4LockDSFID");
+}
+
+bool ReadTag(TagAccess& tag, const Geometry& overrides, bool probeLocks, TagDump& dump,
+             std::string& note, const std::function<void(int, int)>& progress) {
+    SystemInfo info;
+    const Geometry geometry = tag.ReadGeometry(overrides, info, note);
+    if (!geometry.blockCount) {
+        note += note.empty() ? "" : "; ";
+        note += "give the number of blocks with --blocks";
+        return false;
+    }
+    dump = TagDump{};
+    dump.uid = tag.uid() ? *tag.uid() : info.uid;
+    dump.type = TypeOfUid(dump.uid);
+    dump.infoFlags = info.flags;
+    dump.dsfid = info.dsfid.value_or(0);
+    dump.afi = info.afi.value_or(0);
+    dump.icReference = info.icReference.value_or(0);
+    dump.blockSize = static_cast<unsigned>(geometry.blockSize);
+    if (!tag.ReadBlocks(0, geometry.blockCount, true, dump.blocks,
+                        [&](int done) { if (progress) progress(done, geometry.blockCount); }))
+        return false;
+    if (probeLocks) {
+        // Writing a value back leaves it as it was; only a locked one is refused.
+        if (info.afi) {
+            if (!tag.WriteAfi(*info.afi) && !(dump.afiLocked = tag.failure().Locked())) return false;
+        }
+        if (info.dsfid) {
+            if (!tag.WriteDsfid(*info.dsfid) && !(dump.dsfidLocked = tag.failure().Locked()))
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace qx4dump

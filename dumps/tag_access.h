@@ -1,0 +1,84 @@
+// One tag, through the library's exports: its geometry, its blocks in as few frames as
+// the tag allows, writes in runs, AFI/DSFID and locks. Every request is addressed to the
+// tag's UID unless the tag is used unaddressed.
+#pragma once
+
+#include "link_observer.h"
+#include "tag_dump.h"
+
+#include <atomic>
+#include <functional>
+#include <optional>
+
+namespace qx4dump {
+
+struct SystemInfo {
+    uint8_t flags = 0;
+    Uid uid{};
+    std::optional<uint8_t> dsfid, afi, icReference;
+    std::optional<int> blockCount, blockSize;
+};
+
+struct Geometry {
+    int blockSize = 4;
+    int blockCount = 0;   // 0: unknown
+    bool fromTag = false; // the tag's system information gave both
+};
+
+class TagAccess {
+  public:
+    // uid: the tag to address; nullopt sends every request unaddressed.
+    TagAccess(LinkObserver& link, std::optional<Uid> uid, int timeoutMs);
+
+    const std::optional<Uid>& uid() const { return uid_; }
+    // The failure of the last call that failed.
+    const CallFailure& failure() const { return failure_; }
+    // Set from a signal handler: long operations stop between frames.
+    static std::atomic<bool> interrupted;
+
+    bool ReadSystemInfo(SystemInfo& info);
+    // Size and count from the system information, else `overrides`, else 4 bytes and
+    // unknown count; `note` says what the tag did not give.
+    Geometry ReadGeometry(const Geometry& overrides, SystemInfo& info, std::string& note);
+    void UseBlockSize(int blockSize); // for the exports that read it from the library
+
+    // Blocks first..first+count-1 with their lock state (security status) when
+    // withStatus. Multi-block reads in runs that fit one frame; single reads when the tag
+    // does not support them. A reply of the wrong length is a failure, never data.
+    bool ReadBlocks(int first, int count, bool withStatus, std::vector<Block>& out,
+                    const std::function<void(int done)>& progress = {});
+    // Writes consecutive blocks from `first`, in runs (Write Multiple Blocks) where the
+    // tag supports it. `written` counts the blocks that the tag acknowledged.
+    bool WriteBlocks(int first, const std::vector<Bytes>& blocks, int& written);
+    bool LockBlock(int block);
+    bool WriteAfi(uint8_t value);
+    bool WriteDsfid(uint8_t value);
+    bool LockAfi();
+    bool LockDsfid();
+    bool multiBlockReads() const { return multiRead_; }
+    bool multiBlockWrites() const { return multiWrite_; }
+    // Most blocks one frame carries, reading (with status) and writing.
+    int LongestRead(bool withStatus) const;
+    int LongestWrite() const;
+
+  private:
+    int Mode(bool option) const;
+    const unsigned char* UidBytes() const;
+    bool Done(unsigned char result, const char* function);
+    bool ReadRun(int first, int count, bool withStatus, std::vector<Block>& out);
+
+    LinkObserver& link_;
+    std::optional<Uid> uid_;
+    Uid none_{};
+    int timeoutMs_;
+    int blockSize_ = 4;
+    bool multiRead_ = true, multiWrite_ = true;
+    CallFailure failure_;
+};
+
+// The whole tag as a dump. probeLocks: find the AFI and DSFID lock states by writing
+// their current values back (ISO 15693 has no other way to read them).
+bool ReadTag(TagAccess& tag, const Geometry& overrides, bool probeLocks, TagDump& dump,
+             std::string& note, const std::function<void(int done, int total)>& progress = {});
+
+} // namespace qx4dump
