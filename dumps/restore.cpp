@@ -53,9 +53,7 @@ RestoreReport Restore(TagAccess& tag, const TagDump& dump, const RestoreOptions&
     RestoreReport report;
     TagDump current;
     std::string note;
-    Geometry overrides = options.overrides;
-    if (!overrides.blockSize) overrides.blockSize = 0;
-    if (!ReadTag(tag, overrides, false, current, note,
+    if (!ReadTag(tag, options.overrides, false, current, note,
                  [&](int done, int total) { if (progress) progress("read", done, total); })) {
         report.error = note.empty() ? tag.failure().function + " failed: " + tag.failure().text
                                     : note;

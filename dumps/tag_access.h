@@ -20,8 +20,8 @@ struct SystemInfo {
 };
 
 struct Geometry {
-    int blockSize = 4;
-    int blockCount = 0;   // 0: unknown
+    int blockSize = 0;    // 0: unknown (as an override: the tag's)
+    int blockCount = 0;   // 0: unknown (as an override: the tag's)
     bool fromTag = false; // the tag's system information gave both
 };
 
