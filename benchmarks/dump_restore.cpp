@@ -53,8 +53,9 @@ int main() {
             for (auto& tag : field)
                 tag.answersMultiBlock = multiBlock;
         });
-        std::printf("\n%s\n", multiBlock ? "multi-block commands (target: ratio <= 1.3)"
-                                         : "single-block fallbacks (tag without multi-block commands)");
+        std::printf("\n%s\n", multiBlock
+                                  ? "multi-block commands (target: ratio <= 1.3)"
+                                  : "single-block fallbacks (tag without multi-block commands)");
         for (const qx4sim::Tag& simulated : {reader.Field()[0], reader.Field()[1]}) {
             const int blocks = static_cast<int>(simulated.BlockCount());
             const int k = static_cast<int>(simulated.blockSize);
@@ -66,7 +67,8 @@ int main() {
             wire = {};
             auto start = Clock::now();
             if (!qx4dump::ReadTag(tag, {}, false, dump, note)) {
-                std::printf("  %s failed: %s %s: %s\n", name, note.c_str(), tag.failure().function.c_str(), tag.failure().text.c_str());
+                std::printf("  %s failed: %s %s: %s\n", name, note.c_str(),
+                            tag.failure().function.c_str(), tag.failure().text.c_str());
                 return 1;
             }
             double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -84,8 +86,8 @@ int main() {
             const qx4dump::RestoreReport report = qx4dump::Restore(again, wanted, {});
             ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
             if (!report.complete || report.written.size() != 5) {
-                std::printf("  restore failed: %s (%zu written, %zu failed)\n", report.error.c_str(),
-                            report.written.size(), report.failed.size());
+                std::printf("  restore failed: %s (%zu written, %zu failed)\n",
+                            report.error.c_str(), report.written.size(), report.failed.size());
                 return 1;
             }
             const unsigned writes = multiBlock ? 3 : 5, verifies = multiBlock ? 3 : 5;
@@ -94,7 +96,8 @@ int main() {
 
             qx4dump::TagAccess same(link, simulated.uid, 2000);
             const qx4dump::RestoreReport nothing = qx4dump::Restore(same, wanted, {});
-            std::printf("  %-44s written %zu\n", "restore onto an identical tag", nothing.written.size());
+            std::printf("  %-44s written %zu\n", "restore onto an identical tag",
+                        nothing.written.size());
         }
     }
     QX4DllClose();

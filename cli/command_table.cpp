@@ -71,8 +71,8 @@ constexpr std::array kCommands{
       "qx4 myd-write 2 0102030405060708", 2, 2},
     C{"myd-write-byte", RunMydWriteByte, "BLOCK BYTE1 BYTE2", "my-d byte write",
       "qx4 myd-write-byte 2 5 0xAA", 3, 3},
-    C{"myd-write-reread", RunMydWriteReread, "BLOCK HEXBYTES", "write a my-d block and read it back",
-      "qx4 myd-write-reread 2 0102030405060708", 2, 2},
+    C{"myd-write-reread", RunMydWriteReread, "BLOCK HEXBYTES",
+      "write a my-d block and read it back", "qx4 myd-write-reread 2 0102030405060708", 2, 2},
     C{"raw", RunRaw, "HEXBYTES",
       "one 0x78 request: ISO 15693 code, parameters, mode byte (and UID when addressed)",
       "qx4 raw 2B00", 1, 1},
@@ -83,9 +83,14 @@ constexpr std::array kCommands{
       "qx4 restore tag.json", 1, 1, "--all --force --locks --skip-same"},
     C{"diff", RunDiff, "FILE", "compare a dump with the tag (exit 1 when they differ)",
       "qx4 diff tag.json", 1, 1, "--no-probe"},
+    C{"view", RunView, "FILE", "show a dump of any format, without a reader", "qx4 view tag.nfc", 1,
+      1},
+    C{"convert", RunConvert, "IN OUT", "convert a dump between formats (--format, or OUT's name)",
+      "qx4 convert tag.json tag.nfc", 2, 2, "--format"},
     C{"watch", RunWatch, "[SECONDS]", "auto-scan: print each notification until interrupted",
       "qx4 watch 10 --events", 0, 1, "--events"},
-    C{"demo", RunDemo, "", "a short session: identity, carrier, EEPROM, tags", "qx4 --simulate demo"},
+    C{"demo", RunDemo, "", "a short session: identity, carrier, EEPROM, tags",
+      "qx4 --simulate demo"},
 };
 
 constexpr std::array kCommandOptions{
@@ -93,7 +98,9 @@ constexpr std::array kCommandOptions{
     CommandOption{"--force", false, "restore: onto a tag of another UID, block size or count"},
     CommandOption{"--locks", false, "restore: apply the dump's locks once every block is right"},
     CommandOption{"--skip-same", false, "restore: accepted for old scripts (the default now)"},
-    CommandOption{"--format", true, "dump: qx4 (default), proxmark or flipper"},
+    CommandOption{"--format", true,
+                  "dump, convert: qx4, proxmark or flipper (default: flipper for a .nfc name, "
+                  "else qx4)"},
     CommandOption{"--no-probe", false,
                   "dump, diff: do not find the AFI/DSFID locks by writing their values back"},
     CommandOption{"--events", false, "watch: a line when a tag enters or leaves the field"},

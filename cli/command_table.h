@@ -90,6 +90,8 @@ void RunDiff(Session&);
 void RunWatch(Session&);
 void RunDemo(Session&);
 void RunRaw(Session&);
+void RunView(Session&);
+void RunConvert(Session&);
 void RunFindAfi(Session&);
 
 } // namespace qx4cli

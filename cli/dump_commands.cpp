@@ -4,6 +4,8 @@
 #include "restore.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <iostream>
 #include <unistd.h>
 
 namespace qx4cli {
@@ -12,8 +14,7 @@ namespace {
 // A progress bar on a terminal; nothing when standard error is not one, or with --json.
 class Progress {
   public:
-    explicit Progress(const Session& s)
-        : shown_(!s.options().json && ::isatty(STDERR_FILENO)) {}
+    explicit Progress(const Session& s) : shown_(!s.options().json && ::isatty(STDERR_FILENO)) {}
     ~Progress() {
         if (shown_ && drawn_) std::fprintf(stderr, "\n");
     }
@@ -30,6 +31,13 @@ class Progress {
     bool shown_, drawn_ = false;
 };
 
+qx4dump::Format ChosenFormat(Session& s, const std::string& path) {
+    if (s.options().format.empty()) return qx4dump::FormatForPath(path);
+    const auto named = qx4dump::FormatNamed(s.options().format);
+    if (!named) throw UsageError("--format takes qx4, proxmark or flipper");
+    return *named;
+}
+
 // The dump of the tag to compare with or restore: the one of the target's UID when the
 // file holds several, else its only one.
 qx4dump::TagDump ChooseDump(const std::vector<qx4dump::TagDump>& dumps,
@@ -45,8 +53,9 @@ bool ReadWholeTag(Session& s, qx4dump::TagDump& tag) {
     Progress progress(s);
     std::string note;
     qx4dump::TagAccess& access = s.Tag(true);
-    const bool ok = qx4dump::ReadTag(access, s.Overrides(), !s.options().noProbe, tag, note,
-                                     [&](int done, int total) { progress.Step("read", done, total); });
+    const bool ok =
+        qx4dump::ReadTag(access, s.Overrides(), !s.options().noProbe, tag, note,
+                         [&](int done, int total) { progress.Step("read", done, total); });
     if (!note.empty()) s.Note(note);
     if (!ok) {
         if (qx4dump::TagAccess::interrupted)
@@ -74,12 +83,7 @@ std::string List(const std::vector<int>& blocks) {
 
 void RunDump(Session& s) {
     const std::string path = s.Arg(0, "FILE");
-    qx4dump::Format format = qx4dump::FormatForPath(path);
-    if (!s.options().format.empty()) {
-        const auto named = qx4dump::FormatNamed(s.options().format);
-        if (!named) throw UsageError("--format takes qx4, proxmark or flipper");
-        format = *named;
-    }
+    const qx4dump::Format format = ChosenFormat(s, path);
     qx4dump::CheckWritable(path); // before the tag is read, not after
     if (path == "-") s.ReportOnStderr();
     s.Connect();
@@ -104,9 +108,8 @@ void RunDiff(Session& s) {
     if (!ReadWholeTag(s, tag)) return;
     auto differences = qx4dump::Compare(dump, tag);
     if (s.options().noProbe) // the AFI and DSFID locks were not read
-        std::erase_if(differences, [](const auto& d) {
-            return d.what == "afiLock" || d.what == "dsfidLock";
-        });
+        std::erase_if(differences,
+                      [](const auto& d) { return d.what == "afiLock" || d.what == "dsfidLock"; });
     nlohmann::json list = nlohmann::json::array();
     for (const auto& d : differences) {
         nlohmann::json entry{{"what", d.what}, {"dump", d.dump}, {"tag", d.tag}};
@@ -181,6 +184,48 @@ void RunRestore(Session& s) {
     else if (!report.complete)
         s.Fail("the tag does not hold the whole dump: " + std::to_string(report.failed.size()) +
                " failed, " + std::to_string(report.skippedLocked.size()) + " locked on the tag");
+}
+
+} // namespace qx4cli
+
+namespace qx4cli {
+
+void RunView(Session& s) {
+    const std::string path = s.Arg(0, "FILE");
+    const auto dumps = qx4dump::LoadDump(path);
+    if (s.options().json) {
+        // Our own JSON, as a dump other commands read.
+        std::cout << qx4dump::WriteDump(dumps, qx4dump::Format::Qx4);
+        std::exit(0);
+    }
+    for (const qx4dump::TagDump& tag : dumps) {
+        auto locked = [](bool on) { return std::string(on ? " (locked)" : ""); };
+        const uint8_t bytes[] = {tag.dsfid, tag.afi, tag.icReference};
+        s.Line("uid: " + qx4dump::UidText(tag.uid));
+        s.Line(std::string("type: ") + qx4dump::TypeName(tag.type));
+        s.Line("dsfid: " + Hex(bytes, 1) + locked(tag.dsfidLocked));
+        s.Line("afi: " + Hex(bytes + 1, 1) + locked(tag.afiLocked));
+        s.Line("icReference: " + Hex(bytes + 2, 1));
+        s.Line(std::to_string(tag.blocks.size()) + " blocks of " + std::to_string(tag.blockSize) +
+               " bytes");
+        for (size_t b = 0; b < tag.blocks.size(); ++b) {
+            char number[32];
+            std::snprintf(number, sizeof number, "%4zu %c ", b, tag.blocks[b].locked ? 'L' : ' ');
+            s.Line(number + Hex(tag.blocks[b].data) + "  " +
+                   Printable(tag.blocks[b].data.data(), tag.blocks[b].data.size()));
+        }
+    }
+}
+
+void RunConvert(Session& s) {
+    const std::string in = s.Arg(0, "IN"), out = s.Arg(1, "OUT");
+    const auto dumps = qx4dump::LoadDump(in);
+    const qx4dump::Format format = ChosenFormat(s, out);
+    if (out == "-") s.ReportOnStderr();
+    qx4dump::SaveDump(out, dumps, format);
+    s.Field("tags", dumps.size());
+    s.Field("format", qx4dump::FormatName(format));
+    s.Field("file", out);
 }
 
 } // namespace qx4cli

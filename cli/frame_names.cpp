@@ -18,30 +18,45 @@ constexpr std::array kCommands{
     Name{0x4F, "ReadSetting"}, Name{0x52, "SimpleRead"},   Name{0x78, "ISO15693"},
 };
 constexpr std::array kResponses{
-    Name{0x30, "ACK"},      Name{0x31, "NACK"},         Name{0x44, "DataNotification"},
-    Name{0x49, "UidReport"}, Name{0x64, "UidDataNotification"},
+    Name{0x30, "ACK"},
+    Name{0x31, "NACK"},
+    Name{0x44, "DataNotification"},
+    Name{0x49, "UidReport"},
+    Name{0x64, "UidDataNotification"},
 };
 constexpr std::array kSubCommands{
-    Name{0x00, "OperationMode"}, Name{0x09, "TagMode"},      Name{0x10, "OperationMode+EEPROM"},
+    Name{0x00, "OperationMode"},  Name{0x09, "TagMode"},     Name{0x10, "OperationMode+EEPROM"},
     Name{0x19, "TagMode+EEPROM"}, Name{0x50, "UidRegister"}, Name{0x51, "AfiRegister"},
-    Name{0x52, "PowerDown"},     Name{0x53, "UidNumber"},    Name{0x54, "UidData"},
-    Name{0x55, "LedControl"},    Name{0x70, "Eeprom"},       Name{0x71, "EepromInit"},
-    Name{0x80, "ErrorStatus"},   Name{0x90, "RomVersion"},   Name{0x93, "ModelName"},
-    Name{0x9D, "Restart"},       Name{0x9E, "Carrier"},      Name{0x9F, "IoPort"},
+    Name{0x52, "PowerDown"},      Name{0x53, "UidNumber"},   Name{0x54, "UidData"},
+    Name{0x55, "LedControl"},     Name{0x70, "Eeprom"},      Name{0x71, "EepromInit"},
+    Name{0x80, "ErrorStatus"},    Name{0x90, "RomVersion"},  Name{0x93, "ModelName"},
+    Name{0x9D, "Restart"},        Name{0x9E, "Carrier"},     Name{0x9F, "IoPort"},
 };
 constexpr std::array kIsoCodes{
-    Name{0x01, "Inventory"},          Name{0x02, "StayQuiet"},
-    Name{0x20, "ReadSingleBlock"},    Name{0x21, "WriteSingleBlock"},
-    Name{0x22, "LockBlock"},          Name{0x23, "ReadMultipleBlocks"},
-    Name{0x24, "WriteMultipleBlocks"}, Name{0x25, "Select"},
-    Name{0x26, "ResetToReady"},       Name{0x27, "WriteAFI"},
-    Name{0x28, "LockAFI"},            Name{0x29, "WriteDSFID"},
-    Name{0x2A, "LockDSFID"},          Name{0x2B, "GetSystemInfo"},
-    Name{0x2C, "GetMultipleBlockSecurity"}, Name{0xA0, "ReadBytes"},
-    Name{0xA1, "WriteBytes"},         Name{0xA2, "Write2Blocks"},
-    Name{0xA3, "Lock2Blocks"},        Name{0xB0, "MydRead"},
-    Name{0xB1, "MydWrite"},           Name{0xB2, "MydWriteByte"},
-    Name{0xB3, "MydWriteReread"},     Name{0xF0, "ReaderInventory"},
+    Name{0x01, "Inventory"},
+    Name{0x02, "StayQuiet"},
+    Name{0x20, "ReadSingleBlock"},
+    Name{0x21, "WriteSingleBlock"},
+    Name{0x22, "LockBlock"},
+    Name{0x23, "ReadMultipleBlocks"},
+    Name{0x24, "WriteMultipleBlocks"},
+    Name{0x25, "Select"},
+    Name{0x26, "ResetToReady"},
+    Name{0x27, "WriteAFI"},
+    Name{0x28, "LockAFI"},
+    Name{0x29, "WriteDSFID"},
+    Name{0x2A, "LockDSFID"},
+    Name{0x2B, "GetSystemInfo"},
+    Name{0x2C, "GetMultipleBlockSecurity"},
+    Name{0xA0, "ReadBytes"},
+    Name{0xA1, "WriteBytes"},
+    Name{0xA2, "Write2Blocks"},
+    Name{0xA3, "Lock2Blocks"},
+    Name{0xB0, "MydRead"},
+    Name{0xB1, "MydWrite"},
+    Name{0xB2, "MydWriteByte"},
+    Name{0xB3, "MydWriteReread"},
+    Name{0xF0, "ReaderInventory"},
 };
 
 template <size_t N> std::string NameOf(const std::array<Name, N>& table, uint8_t code) {
@@ -61,7 +76,8 @@ std::string Detail(uint8_t command, uint8_t code) {
 
 } // namespace
 
-std::string DescribeFrame(int direction, const uint8_t* bytes, unsigned count, uint8_t lastCommand) {
+std::string DescribeFrame(int direction, const uint8_t* bytes, unsigned count,
+                          uint8_t lastCommand) {
     std::string text = direction == QX4_TRACE_SENT ? "-> " : "<- ";
     if (count < 7) return text + "? | " + Hex(bytes, count);
     const uint8_t type = bytes[2], n = bytes[3];

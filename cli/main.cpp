@@ -83,7 +83,8 @@ bool TakeOption(const std::string& arg, int argc, char** argv, int& i, qx4cli::O
         options.timeoutMs = number(0, 60000);
     else if (arg == "--simulate") {
         options.simulate = true;
-        if (i + 1 < argc && std::string(argv[i + 1]).ends_with(".json")) options.fieldFile = argv[++i];
+        if (i + 1 < argc && std::string(argv[i + 1]).ends_with(".json"))
+            options.fieldFile = argv[++i];
     } else if (arg == "--field")
         options.fieldFile = value();
     else if (arg == "--state")
@@ -174,8 +175,9 @@ int main(int argc, char** argv) {
         if (given < command->minArgs)
             throw qx4cli::UsageError(std::string(command->name) + " needs " + command->arguments);
         if (given > command->maxArgs)
-            throw qx4cli::UsageError("unexpected argument \"" + words[size_t(command->maxArgs) + 1] +
-                                     "\" for " + command->name);
+            throw qx4cli::UsageError("unexpected argument \"" +
+                                     words[size_t(command->maxArgs) + 1] + "\" for " +
+                                     command->name);
         const std::string allowed = std::string(" ") + command->options + " ";
         for (const std::string& used : options.used)
             if (allowed.find(" " + used + " ") == std::string::npos)

@@ -101,26 +101,26 @@ Uid Session::UidArg(size_t index, const char* what) const {
 }
 
 void Session::Connect() {
-    link_ = std::make_unique<qx4dump::LinkObserver>(
-        [this, lastCommand = uint8_t{0}](int direction, const uint8_t* bytes,
-                                         unsigned count) mutable {
-            if (direction == QX4_TRACE_LOST) {
-                std::fprintf(stderr, "qx4: %u received bytes lost: the receive ring was full\n",
-                             count);
-                return;
-            }
-            if (direction == QX4_TRACE_SENT && count > 2) lastCommand = bytes[2];
-            if (!options_.trace) return;
-            using namespace std::chrono;
-            const auto now =
-                duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
-            std::fprintf(stderr, "%lld.%06lld %s\n", static_cast<long long>(now / 1000000),
-                         static_cast<long long>(now % 1000000),
-                         DescribeFrame(direction, bytes, count, lastCommand).c_str());
-        });
+    link_ = std::make_unique<qx4dump::LinkObserver>([this, lastCommand = uint8_t{0}](
+                                                        int direction, const uint8_t* bytes,
+                                                        unsigned count) mutable {
+        if (direction == QX4_TRACE_LOST) {
+            std::fprintf(stderr, "qx4: %u received bytes lost: the receive ring was full\n", count);
+            return;
+        }
+        if (direction == QX4_TRACE_SENT && count > 2) lastCommand = bytes[2];
+        if (!options_.trace) return;
+        using namespace std::chrono;
+        const auto now =
+            duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+        std::fprintf(stderr, "%lld.%06lld %s\n", static_cast<long long>(now / 1000000),
+                     static_cast<long long>(now % 1000000),
+                     DescribeFrame(direction, bytes, count, lastCommand).c_str());
+    });
     if (options_.simulate) {
         simulator_ = std::make_unique<qx4sim::SimulatedReader>();
-        const bool resume = !options_.stateFile.empty() && ::access(options_.stateFile.c_str(), F_OK) == 0;
+        const bool resume =
+            !options_.stateFile.empty() && ::access(options_.stateFile.c_str(), F_OK) == 0;
         if (resume)
             simulator_->SetField(qx4sim::LoadField(options_.stateFile));
         else if (!options_.fieldFile.empty())
@@ -160,8 +160,7 @@ std::optional<Uid> Session::Target(bool severalCommands) {
                 if (QX4GetUidData(index, uid.data())) list += " " + UidText(uid.data());
             }
             throw Refusal(std::to_string(count) + " tags in the field (" +
-                          (list.empty() ? std::string(" ?") : list) +
-                          " ): name one with --uid");
+                          (list.empty() ? std::string(" ?") : list) + " ): name one with --uid");
         }
     }
     unsigned char dsfid = 0;
@@ -174,8 +173,9 @@ std::optional<Uid> Session::Target(bool severalCommands) {
 }
 
 qx4dump::TagAccess& Session::Tag(bool severalCommands) {
-    if (!tag_) tag_ = std::make_unique<qx4dump::TagAccess>(*link_, Target(severalCommands),
-                                                           options_.timeoutMs);
+    if (!tag_)
+        tag_ = std::make_unique<qx4dump::TagAccess>(*link_, Target(severalCommands),
+                                                    options_.timeoutMs);
     return *tag_;
 }
 

@@ -84,7 +84,8 @@ void RunFindAfi(Session& s) {
 void RunQuiet(Session& s) {
     const Uid uid = s.UidArg(0, "UID");
     s.Connect();
-    Done(s, QX4StayQuiet(s.options().option ? 0x10 : 0, uid.data()), "QX4StayQuiet", "tag is quiet");
+    Done(s, QX4StayQuiet(s.options().option ? 0x10 : 0, uid.data()), "QX4StayQuiet",
+         "tag is quiet");
 }
 
 void RunSelect(Session& s) {

@@ -1,5 +1,7 @@
 #include "dump_files.h"
 
+#include "flipper_nfc.h"
+#include "proxmark_json.h"
 #include "qx4_json.h"
 
 #include <cerrno>
@@ -30,17 +32,24 @@ std::optional<Format> FormatNamed(const std::string& name) {
 
 Format FormatForPath(const std::string& path) {
     return path.size() > 4 && path.compare(path.size() - 4, 4, ".nfc") == 0 ? Format::Flipper
-                                                                             : Format::Qx4;
+                                                                            : Format::Qx4;
 }
 
 Format DetectFormat(const std::string& text, const std::string& where) {
     const size_t start = text.find_first_not_of(" \t\r\n");
-    if (start != std::string::npos && text[start] == '{') return Format::Qx4;
-    throw FormatError(where + ": not a dump this program reads (a qx4 JSON dump)");
+    if (start != std::string::npos && text[start] == '{')
+        return LooksLikeProxmark(text) ? Format::Proxmark : Format::Qx4;
+    if (LooksLikeFlipper(text)) return Format::Flipper;
+    throw FormatError(where + ": not a dump this program reads (qx4 JSON, Proxmark3 JSON "
+                              "\"15693 v4\"/\"v5\", Flipper NFC device file)");
 }
 
 std::vector<TagDump> ParseDump(const std::string& text, const std::string& where) {
     switch (DetectFormat(text, where)) {
+    case Format::Proxmark:
+        return {ParseProxmarkJson(text, where)};
+    case Format::Flipper:
+        return {ParseFlipperNfc(text, where)};
     default:
         return ParseQx4Json(text, where);
     }
@@ -58,8 +67,13 @@ std::vector<TagDump> LoadDump(const std::string& path) {
     return ParseDump(text.str(), path == "-" ? "standard input" : path);
 }
 
-std::string WriteDump(const std::vector<TagDump>& tags, Format) {
-    return WriteQx4Json(tags);
+std::string WriteDump(const std::vector<TagDump>& tags, Format format) {
+    if (format == Format::Qx4) return WriteQx4Json(tags);
+    if (tags.size() != 1)
+        throw FormatError(std::string("a ") + FormatName(format) + " file holds one tag, not " +
+                          std::to_string(tags.size()));
+    return format == Format::Proxmark ? WriteProxmarkJson(tags.front())
+                                      : WriteFlipperNfc(tags.front());
 }
 
 void SaveDump(const std::string& path, const std::vector<TagDump>& tags, Format format) {

@@ -103,7 +103,8 @@ std::optional<CallFailure> LinkObserver::Outcome(unsigned char result, const std
         failure.text = "nothing was sent: the request does not fit one frame";
     } else if (received_ && !lastAck_.empty()) {
         failure.kind = CallFailure::Kind::WrongReply;
-        failure.text = "the reader's answer (" + ToHex(lastAck_, " ") + ") does not fit the request";
+        failure.text =
+            "the reader's answer (" + ToHex(lastAck_, " ") + ") does not fit the request";
     } else {
         failure.kind = CallFailure::Kind::TimedOut;
         failure.text = "the reader did not answer within " + std::to_string(timeoutMs) + " ms";

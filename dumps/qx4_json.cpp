@@ -10,18 +10,20 @@ namespace {
 using nlohmann::json;
 
 // A value of the expected JSON type, or a FormatError naming its key.
-template <typename T> T Get(const json& object, const char* key, T otherwise, const std::string& at) {
+template <typename T>
+T Get(const json& object, const char* key, T otherwise, const std::string& at) {
     const auto it = object.find(key);
     if (it == object.end()) return otherwise;
     try {
         if constexpr (std::is_same_v<T, bool>) {
-            if (!it->is_boolean()) throw json::type_error::create(302, "not true or false", nullptr);
+            if (!it->is_boolean())
+                throw json::type_error::create(302, "not true or false", nullptr);
         } else if constexpr (std::is_integral_v<T>) {
             if (!it->is_number_integer() || it->get<long long>() < 0 ||
                 it->get<long long>() > static_cast<long long>(std::numeric_limits<T>::max()))
-                throw json::type_error::create(302, "not a number from 0 to " +
-                                                        std::to_string(std::numeric_limits<T>::max()),
-                                               nullptr);
+                throw json::type_error::create(
+                    302, "not a number from 0 to " + std::to_string(std::numeric_limits<T>::max()),
+                    nullptr);
         }
         return it->get<T>();
     } catch (const json::exception& error) {
@@ -79,7 +81,7 @@ std::vector<TagDump> ParseQx4Json(const std::string& text, const std::string& wh
     json doc;
     try {
         doc = json::parse(text);
-    } catch (const json::parse_error& error) {
+    } catch (const json::exception& error) { // a syntax error, or a number out of range
         std::string why = error.what();
         throw FormatError(where + ": not valid JSON (" + why.substr(why.find(']') + 2) + ")");
     }

@@ -53,10 +53,11 @@ RestoreReport Restore(TagAccess& tag, const TagDump& dump, const RestoreOptions&
     RestoreReport report;
     TagDump current;
     std::string note;
-    if (!ReadTag(tag, options.overrides, false, current, note,
-                 [&](int done, int total) { if (progress) progress("read", done, total); })) {
-        report.error = note.empty() ? tag.failure().function + " failed: " + tag.failure().text
-                                    : note;
+    if (!ReadTag(tag, options.overrides, false, current, note, [&](int done, int total) {
+            if (progress) progress("read", done, total);
+        })) {
+        report.error =
+            note.empty() ? tag.failure().function + " failed: " + tag.failure().text : note;
         report.interrupted = TagAccess::interrupted;
         return report;
     }
@@ -99,10 +100,10 @@ RestoreReport Restore(TagAccess& tag, const TagDump& dump, const RestoreOptions&
             if (back[size_t(i)].data == dump.blocks[size_t(b)].data) {
                 report.verified.push_back(b);
             } else {
-                const CallFailure differs = CallFailure::Of(
-                    CallFailure::Kind::WrongReply, "verify",
-                    "read back " + ToHex(back[size_t(i)].data) + ", not " +
-                        ToHex(dump.blocks[size_t(b)].data));
+                const CallFailure differs =
+                    CallFailure::Of(CallFailure::Kind::WrongReply, "verify",
+                                    "read back " + ToHex(back[size_t(i)].data) + ", not " +
+                                        ToHex(dump.blocks[size_t(b)].data));
                 report.failed.push_back({b, differs});
             }
         }

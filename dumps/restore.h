@@ -30,7 +30,8 @@ struct RestoreReport {
     bool complete = false; // every block of the dump ends equal on the tag
 };
 
-RestoreReport Restore(TagAccess& tag, const TagDump& dump, const RestoreOptions& options,
-                      const std::function<void(const char* step, int done, int total)>& progress = {});
+RestoreReport
+Restore(TagAccess& tag, const TagDump& dump, const RestoreOptions& options,
+        const std::function<void(const char* step, int done, int total)>& progress = {});
 
 } // namespace qx4dump

@@ -66,8 +66,8 @@ std::vector<Difference> Compare(const TagDump& dump, const TagDump& tag) {
         const Block* t = b < tag.blocks.size() ? &tag.blocks[b] : nullptr;
         const int block = static_cast<int>(b);
         if (!d || !t || d->data != t->data)
-            found.push_back({"block", block, d ? ToHex(d->data) : "(none)",
-                             t ? ToHex(t->data) : "(none)"});
+            found.push_back(
+                {"block", block, d ? ToHex(d->data) : "(none)", t ? ToHex(t->data) : "(none)"});
         if (d && t && d->locked != t->locked)
             found.push_back({"lock", block, flag(d->locked), flag(t->locked)});
     }

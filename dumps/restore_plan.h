@@ -34,8 +34,9 @@ struct Run {
 std::vector<Run> Runs(const std::vector<int>& blocks, int longest);
 
 struct Difference {
-    std::string what; // "block", "lock", "afi", "dsfid", "afiLock", "dsfidLock", "blockCount", "uid"
-    int block = -1;   // for "block" and "lock"
+    std::string
+        what;       // "block", "lock", "afi", "dsfid", "afiLock", "dsfidLock", "blockCount", "uid"
+    int block = -1; // for "block" and "lock"
     std::string dump, tag;
 };
 std::vector<Difference> Compare(const TagDump& dump, const TagDump& tag);

@@ -5,9 +5,9 @@
 namespace qx4dump {
 namespace {
 
-constexpr int kFrameData = 255;     // bytes of data one frame carries
-constexpr int kReplyPayload = 254;  // after the echoed code
-constexpr int kOptionFlag = 0x10;   // block reads: security status before each block
+constexpr int kFrameData = 255;    // bytes of data one frame carries
+constexpr int kReplyPayload = 254; // after the echoed code
+constexpr int kOptionFlag = 0x10;  // block reads: security status before each block
 constexpr int kAddressedMode = 0x01;
 
 } // namespace
@@ -99,7 +99,7 @@ bool TagAccess::ReadRun(int first, int count, bool withStatus, std::vector<Block
     // A tag whose blocks are larger (or smaller) than assumed answers with another length.
     const int expected = 1 + count * stride;
     if (link_.LastAckDataCount() != expected) {
- failure_ = CallFailure::Of(CallFailure::Kind::WrongReply,
+        failure_ = CallFailure::Of(CallFailure::Kind::WrongReply,
                                    single ? "QX4ReadSingleBlock" : "QX4ReadMultiBlock", "");
         failure_.text = "the reply carries " + std::to_string(link_.LastAckDataCount() - 1) +
                         " bytes where " + std::to_string(count) + " block(s) of " +
@@ -212,13 +212,15 @@ bool ReadTag(TagAccess& tag, const Geometry& overrides, bool probeLocks, TagDump
     dump.afi = info.afi.value_or(0);
     dump.icReference = info.icReference.value_or(0);
     dump.blockSize = static_cast<unsigned>(geometry.blockSize);
-    if (!tag.ReadBlocks(0, geometry.blockCount, true, dump.blocks,
-                        [&](int done) { if (progress) progress(done, geometry.blockCount); }))
+    if (!tag.ReadBlocks(0, geometry.blockCount, true, dump.blocks, [&](int done) {
+            if (progress) progress(done, geometry.blockCount);
+        }))
         return false;
     if (probeLocks) {
         // Writing a value back leaves it as it was; only a locked one is refused.
         if (info.afi) {
-            if (!tag.WriteAfi(*info.afi) && !(dump.afiLocked = tag.failure().Locked())) return false;
+            if (!tag.WriteAfi(*info.afi) && !(dump.afiLocked = tag.failure().Locked()))
+                return false;
         }
         if (info.dsfid) {
             if (!tag.WriteDsfid(*info.dsfid) && !(dump.dsfidLocked = tag.failure().Locked()))

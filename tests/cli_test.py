@@ -367,6 +367,131 @@ class DumpRestoreDiff(unittest.TestCase):
         self.assertEqual((code, result["written"], result["verified"]), (0, 2, 2))
 
 
+DISTINCT = "E0071A2B3C4D5E6F"  # every byte different: a reversed UID cannot pass
+
+FLIPPER = """Filetype: Flipper NFC device
+Version: 4
+# written by hand from the format description
+Device type: ISO15693-3
+UID: E0 07 1A 2B 3C 4D 5E 6F
+DSFID: 11
+AFI: 22
+IC Reference: 03
+Lock DSFID: false
+Lock AFI: true
+Block Count: 4
+Block Size: 04
+Data Content: 00 11 22 33 44 55 66 77 88 99 AA BB CC DD EE FF
+Security Status: 00 01 00 00
+"""
+
+PROXMARK = {
+    "Created": "proxmark3", "FileType": "15693 v4",
+    "Card": {"uid": "6F5E4D3C2B1A07E0", "dsfid": "11", "dsfidlock": "00", "afi": "22",
+             "afilock": "01", "bytesperpage": "04", "pagescount": "04", "ic": "03",
+             "locks": "00010000", "random": "0000", "privacypasswd": "00000000", "state": "00"},
+    "blocks": {"0": "00112233", "1": "44556677", "2": "8899AABB", "3": "CCDDEEFF"},
+}
+
+
+class ForeignDumps(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.dir = self.tmp.name
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def write(self, name, text):
+        path = os.path.join(self.dir, name)
+        with open(path, "w") as f:
+            f.write(text)
+        return path
+
+    def test_simulator_serves_a_hand_written_file_of_each_format(self):
+        for path in (self.write("tag.nfc", FLIPPER), self.write("pm.json", json.dumps(PROXMARK))):
+            sim = SimProcess("--field", path)
+            try:
+                code, inv = run_json("--device", sim.device, "inventory")
+                self.assertEqual((code, inv["uid"], inv["dsfid"]), (0, DISTINCT, 0x11), path)
+                code, read = run_json("--device", sim.device, "--option", "read", "0", "4")
+                self.assertEqual([b["data"] for b in read["blocks"]],
+                                 ["00112233", "44556677", "8899AABB", "CCDDEEFF"])
+                self.assertEqual([b["locked"] for b in read["blocks"]],
+                                 [False, True, False, False])
+            finally:
+                sim.close()
+
+    def test_each_format_round_trips_through_a_blank_tag(self):
+        source = self.write("tag.nfc", FLIPPER)
+        sim = SimProcess("--field", source)
+        blank = field_file(self.dir, "blank.json", [(DISTINCT, 4, 4, {})])
+        try:
+            reference = os.path.join(self.dir, "reference.json")
+            self.assertEqual(qx4("--device", sim.device, "dump", reference).returncode, 0)
+            for fmt, name in (("qx4", "d.json"), ("proxmark", "d.pm.json"), ("flipper", "d.nfc")):
+                dump = os.path.join(self.dir, name)
+                out = qx4("--device", sim.device, "dump", "--format", fmt, dump)
+                self.assertEqual(out.returncode, 0, out.stderr)
+                view = qx4("view", dump)
+                self.assertIn("uid: " + DISTINCT, view.stdout)
+                self.assertIn("   1 L 44 55 66 77", view.stdout)
+                target = SimProcess("--field", blank)
+                try:
+                    code, result = run_json("--device", target.device, "restore", dump)
+                    self.assertEqual(code, 0, result)  # the data; no lock without --locks
+                    self.assertEqual((result["written"], result["verified"]), (4, 4), result)
+                    again = os.path.join(self.dir, "again-" + fmt + ".json")
+                    qx4("--device", target.device, "dump", again)
+                    with open(again) as f, open(reference) as g:
+                        mine, theirs = json.load(f)["tags"][0], json.load(g)["tags"][0]
+                    self.assertEqual([b["data"] for b in mine["blocks"]],
+                                     [b["data"] for b in theirs["blocks"]], fmt)
+                    self.assertEqual((mine["afi"], mine["dsfid"]), (0x22, 0x11))
+                finally:
+                    target.close()
+        finally:
+            sim.close()
+
+    def test_conversion_both_ways_keeps_every_field(self):
+        flipper = self.write("in.nfc", FLIPPER)
+        pm = os.path.join(self.dir, "out.pm.json")
+        self.assertEqual(qx4("convert", flipper, pm, "--format", "proxmark").returncode, 0)
+        with open(pm) as f:
+            doc = json.load(f)
+        self.assertEqual(doc["FileType"], "15693 v4")
+        self.assertEqual(doc["Card"]["uid"], "6F5E4D3C2B1A07E0")
+        self.assertEqual(doc["Card"]["locks"], "00010000")
+        self.assertEqual(doc["Card"]["afilock"], "01")
+        back = os.path.join(self.dir, "back.nfc")
+        self.assertEqual(qx4("convert", pm, back).returncode, 0)
+        with open(back) as f:
+            text = f.read()
+        self.assertIn("UID: E0 07 1A 2B 3C 4D 5E 6F\n", text)
+        self.assertIn("Security Status: 00 01 00 00\n", text)
+        self.assertIn("Lock AFI: true\n", text)
+        ours = json.loads(qx4("--json", "view", back).stdout)["tags"][0]
+        self.assertEqual((ours["uid"], ours["afiLocked"], ours["blocks"][1]["locked"]),
+                         (DISTINCT, True, True))
+
+    def test_bad_files_name_the_file_the_place_and_what_is_wrong(self):
+        cases = (("short.nfc", FLIPPER.replace("Block Count: 4", "Block Count: 5"),
+                  "\"Data Content\" holds 16 bytes"),
+                 ("uid.nfc", FLIPPER.replace("5E 6F", "5E"), "\"UID\" holds 7 bytes"),
+                 ("odd.json", json.dumps(PROXMARK).replace("8899AABB", "8899AAB"), "not hex pairs"),
+                 ("junk.bin", "\x00\x01garbage", "not a dump this program reads"))
+        for name, text, why in cases:
+            path = self.write(name, text)
+            out = qx4("view", path)
+            self.assertEqual(out.returncode, 1, name)
+            self.assertIn(path, out.stderr)
+            self.assertIn(why, out.stderr)
+            sim = subprocess.run([QX4SIM, "--field", path], capture_output=True, text=True,
+                                 timeout=10)
+            self.assertEqual(sim.returncode, 1)
+            self.assertIn(why, sim.stderr)
+
+
 class Signals(unittest.TestCase):
     def test_sigterm_during_watch_restores_the_mode(self):
         sim = SimProcess("--scan-period", "50")
