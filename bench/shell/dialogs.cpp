@@ -1,6 +1,7 @@
 #include "dialogs.h"
 
 #include "control_ids.h"
+#include "design_layout.h"
 #include "ui_about_dialog.h"
 #include "ui_com_port_dialog.h"
 #include "ui_data_entry1_dialog.h"
@@ -75,12 +76,14 @@ void Check(QRadioButton* first, QRadioButton* second, int index) {
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), ui(new Ui::AboutDialog) {
     ui->setupUi(this);
+    PrepareDialogLayout(this);
     ui->iconLabel->setPixmap(QApplication::windowIcon().pixmap(32, 32));
 }
 CAboutDlg::~CAboutDlg() = default;
 
 CComPortDlg::CComPortDlg(QWidget* parent) : ExchangeDialog(parent), ui(new Ui::ComPortDialog) {
     ui->setupUi(this);
+    PrepareDialogLayout(this);
     WireButtons(idc::Cancel);
 }
 CComPortDlg::~CComPortDlg() = default;
@@ -101,6 +104,7 @@ void CComPortDlg::FromControls() {
 
 CRfModeDlg::CRfModeDlg(QWidget* parent) : ExchangeDialog(parent), ui(new Ui::RfModeDialog) {
     ui->setupUi(this);
+    PrepareDialogLayout(this);
     WireButtons(idc::Cancel);
 }
 CRfModeDlg::~CRfModeDlg() = default;
@@ -125,6 +129,7 @@ void CRfModeDlg::FromControls() {
 COperationModeDlg::COperationModeDlg(QWidget* parent)
     : ExchangeDialog(parent), ui(new Ui::OperationModeDialog) {
     ui->setupUi(this);
+    PrepareDialogLayout(this);
     WireButtons(idc::Cancel);
 }
 COperationModeDlg::~COperationModeDlg() = default;
@@ -153,6 +158,7 @@ void COperationModeDlg::FromControls() {
 CEnvSettingsDlg::CEnvSettingsDlg(QWidget* parent)
     : ExchangeDialog(parent), ui(new Ui::EnvSettingsDialog) {
     ui->setupUi(this);
+    PrepareDialogLayout(this);
     WireButtons(idc::Cancel);
 }
 CEnvSettingsDlg::~CEnvSettingsDlg() = default;
@@ -180,6 +186,7 @@ void CEnvSettingsDlg::FromControls() {
 CInventorySettingsDlg::CInventorySettingsDlg(QWidget* parent)
     : ExchangeDialog(parent), ui(new Ui::InventorySettingsDialog) {
     ui->setupUi(this);
+    PrepareDialogLayout(this);
     WireButtons(idc::Cancel);
 }
 CInventorySettingsDlg::~CInventorySettingsDlg() = default;
@@ -204,6 +211,7 @@ void CInventorySettingsDlg::FromControls() {
 CDataEntry1Dlg::CDataEntry1Dlg(QWidget* parent)
     : ExchangeDialog(parent), ui(new Ui::DataEntry1Dialog) {
     ui->setupUi(this);
+    PrepareDialogLayout(this);
     WireButtons(idc::Cancel);
 }
 CDataEntry1Dlg::~CDataEntry1Dlg() = default;
@@ -221,6 +229,7 @@ void CDataEntry1Dlg::FromControls() {
 CDataEntry2Dlg::CDataEntry2Dlg(QWidget* parent)
     : ExchangeDialog(parent), ui(new Ui::DataEntry2Dialog) {
     ui->setupUi(this);
+    PrepareDialogLayout(this);
     WireButtons(4);
 }
 CDataEntry2Dlg::~CDataEntry2Dlg() = default;
@@ -241,6 +250,7 @@ void CDataEntry2Dlg::FromControls() {
 CDataEntry3Dlg::CDataEntry3Dlg(QWidget* parent)
     : ExchangeDialog(parent), ui(new Ui::DataEntry3Dialog) {
     ui->setupUi(this);
+    PrepareDialogLayout(this);
     WireButtons(1036);
 }
 CDataEntry3Dlg::~CDataEntry3Dlg() = default;

@@ -10,19 +10,23 @@
 #include <QCloseEvent>
 #include <QMap>
 #include <QMenuBar>
-#include <QToolBar>
 
 namespace qx4bench {
+namespace {
+
+constexpr int kDesignedWidth = 540;
+constexpr int kDesignedHeight = 640;
+
+} // namespace
 
 CMainFrame::CMainFrame() {
     setWindowTitle("QX4Panel");
     view_ = new CQX4PanelView(this);
     setCentralWidget(view_);
     BuildMenus();
-    QToolBar* commandBar = addToolBar("QX4Panel");
-    commandBar->setMovable(false);
-    commandBar->addSeparator();
-    resize(std::max(sizeHint().width(), menuBar()->sizeHint().width()), sizeHint().height());
+    // Its designed size, roomy enough for the longest result lines; the form's drawn
+    // size is the minimum. No command bar: it would hold nothing.
+    resize(std::max(kDesignedWidth, menuBar()->sizeHint().width()), kDesignedHeight);
     timerId_ = startTimer(kTimerPeriodMs);
 }
 

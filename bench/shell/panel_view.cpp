@@ -2,6 +2,7 @@
 
 #include "code_page.h"
 #include "control_ids.h"
+#include "design_layout.h"
 #include "settings_store.h"
 #include "ui_main_form.h"
 
@@ -10,6 +11,8 @@
 #include <QEvent>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <array>
 #include <cstring>
 
@@ -46,6 +49,29 @@ constexpr std::array kErrorLines{
 constexpr const char* kUnknownError = "??? NACK受信";
 
 constexpr int kNotificationBytes = 256;
+constexpr int kCountColumnWidth = 56; // "99999" in full
+
+// Rows of one height, whatever fonts their text falls back to.
+class FixedRowDelegate : public QStyledItemDelegate {
+  public:
+    FixedRowDelegate(int height, QObject* parent) : QStyledItemDelegate(parent), height_(height) {}
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setHeight(height_);
+        return size;
+    }
+
+  private:
+    int height_;
+};
+
+int RowHeightOf(QListWidget* list) {
+    QListWidget probe;
+    probe.setFont(list->font());
+    probe.addItem(QString::fromUtf8("E004010012345678[タグ漢字]"));
+    probe.addItem("99999");
+    return std::max(probe.sizeHintForRow(0), probe.sizeHintForRow(1));
+}
 
 } // namespace
 
@@ -76,7 +102,7 @@ CQX4PanelView::CQX4PanelView(QWidget* parent) : QWidget(parent), ui(new Ui::Main
     }
 
     ui->setupUi(this);
-    setMinimumSize(size()); // the form's controls stand at fixed places
+    LayOutForm();
     connect(ui->rfModeButton, &QPushButton::clicked, this, &CQX4PanelView::OnRfMode);
     connect(ui->operationModeButton, &QPushButton::clicked, this, &CQX4PanelView::OnOperationMode);
     connect(ui->writeButton, &QPushButton::clicked, this, &CQX4PanelView::OnWrite);
@@ -131,9 +157,47 @@ void CQX4PanelView::OnFirstActivation() {
     QX4SetTxOnOff(1);
 }
 
+void CQX4PanelView::LayOutForm() {
+    // Counts up to 99999 need more room than the form first gave them.
+    ui->countList->setGeometry(4, 76, kCountColumnWidth, 138);
+    ui->uidList->setGeometry(4 + kCountColumnWidth, 76, 266 - kCountColumnWidth, 138);
+    auto* layout = new DesignLayout(this);
+    // The UID table takes a third of the extra height, the result list the rest; both
+    // take the extra width; buttons keep their places, the company name goes right.
+    layout->SetAnchor(ui->companyLabel, {1, 0, 0, 0});
+    layout->SetAnchor(ui->countList, {0, 0, 0, 1.0 / 3});
+    layout->SetAnchor(ui->uidList, {0, 1, 0, 1.0 / 3});
+    layout->SetAnchor(ui->resultList, {0, 1, 1.0 / 3, 2.0 / 3});
+    setMinimumSize(layout->minimumSize());
+
+    // Row i of the counts stands beside row i of the UIDs: one row height (that of a
+    // line with Japanese text, which is taller) and one scroll position for both.
+    auto* rows = new FixedRowDelegate(RowHeightOf(ui->uidList), this);
+    for (QListWidget* list : {ui->countList, ui->uidList}) {
+        list->setItemDelegate(rows);
+        list->setUniformItemSizes(true);
+        list->setWordWrap(false);
+    }
+    ui->countList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ui->uidList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    ui->countList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn); // rows line up
+    ui->uidList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    connect(ui->uidList->verticalScrollBar(), &QScrollBar::valueChanged,
+            ui->countList->verticalScrollBar(), &QScrollBar::setValue);
+    connect(ui->countList->verticalScrollBar(), &QScrollBar::valueChanged,
+            ui->uidList->verticalScrollBar(), &QScrollBar::setValue);
+    ui->resultList->setUniformItemSizes(true);
+
+    ui->countList->setAccessibleName("Counts of the UID table");
+    ui->uidList->setAccessibleName("UID table");
+    ui->resultList->setAccessibleName("Results");
+    ui->testButton->setAccessibleName(ui->testButton->text());
+}
+
 void CQX4PanelView::AddResultLine(const QString& text) {
     if (ui->resultList->count() >= kResultLines) ui->resultList->clear();
     ui->resultList->addItem(text);
+    ui->resultList->scrollToBottom(); // the outcome just added is in view
 }
 
 void CQX4PanelView::ShowHexLine(const QString& prefix, const uint8_t* bytes, int count) {
@@ -190,7 +254,7 @@ void CQX4PanelView::AddUidEntry(const QString& text) {
     if (uidCount >= kUidRows) return;
     uidTable[uidCount] = {text, QString(), 1};
     ui->countList->insertItem(uidCount, "1");
-    ui->uidList->insertItem(uidCount, text);
+    InsertUidRow(text);
     ++uidCount;
 }
 
@@ -201,10 +265,24 @@ void CQX4PanelView::AddUidDataEntry(const QString& uidText, const QString& dataT
     if (uidCount >= kUidRows) return;
     uidTable[uidCount] = {uidText, dataText, 1};
     ui->countList->insertItem(uidCount, "1");
-    ui->uidList->insertItem(uidCount, uidText + "[" + dataText + "]");
+    InsertUidRow(uidText + "[" + dataText + "]");
     ++uidCount;
     ui->countList->update();
     ui->uidList->update();
+}
+
+void CQX4PanelView::InsertUidRow(const QString& text) {
+    // Control bytes of a tag's data are drawn as their visible symbols, on one line;
+    // the item keeps the text as it came.
+    QString shown = text;
+    for (QChar& c : shown)
+        if (c.unicode() < 0x20)
+            c = QChar(0x2400 + c.unicode());
+        else if (c.unicode() == 0x7F)
+            c = QChar(0x2421);
+    auto* item = new QListWidgetItem(shown);
+    item->setData(Qt::UserRole, text);
+    ui->uidList->insertItem(uidCount, item);
 }
 
 void CQX4PanelView::ClearUidTable() {

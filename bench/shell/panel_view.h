@@ -91,6 +91,8 @@ class CQX4PanelView : public QWidget, public QX4Window {
     bool event(QEvent* event) override;
 
   private:
+    void LayOutForm();
+    void InsertUidRow(const QString& text);
     using Handler = void (CQX4PanelView::*)();
     struct CommandHandler {
         int id;

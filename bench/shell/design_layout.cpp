@@ -1,0 +1,136 @@
+#include "design_layout.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QWidget>
+#include <QWidgetItem>
+#include <cmath>
+
+namespace qx4bench {
+
+DesignLayout::DesignLayout(QWidget* parent) : QLayout(parent), design_(parent->size()) {
+    setContentsMargins(0, 0, 0, 0);
+    for (QWidget* child : parent->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (!child->isWindow()) entries_.push_back({new QWidgetItem(child), child->geometry(), {}});
+}
+
+DesignLayout::~DesignLayout() {
+    for (Entry& entry : entries_)
+        delete entry.item;
+}
+
+void DesignLayout::SetAnchor(QWidget* widget, Anchor anchor) {
+    for (Entry& entry : entries_)
+        if (entry.item->widget() == widget) entry.anchor = anchor;
+    invalidate();
+}
+
+void DesignLayout::AnchorAsDialog() {
+    const double width = std::max(1, design_.width());
+    const int bottomBand = design_.height() * 3 / 4;
+    for (Entry& entry : entries_) {
+        QWidget* w = entry.item->widget();
+        const QRect& r = entry.design;
+        const bool grows = qobject_cast<QLineEdit*>(w) || qobject_cast<QComboBox*>(w) ||
+                           qobject_cast<QGroupBox*>(w) || qobject_cast<QListWidget*>(w) ||
+                           (qobject_cast<QLabel*>(w) && r.width() > design_.width() / 2);
+        Anchor anchor;
+        if (grows) {
+            anchor.moveX = r.left() / width;
+            anchor.growX = r.width() / width;
+        } else {
+            anchor.moveX = (r.left() + r.width() / 2.0) / width; // its centre keeps its share
+        }
+        anchor.moveY = r.top() >= bottomBand ? 1.0 : 0.0;
+        entry.anchor = anchor;
+    }
+    invalidate();
+}
+
+void DesignLayout::addItem(QLayoutItem* item) {
+    entries_.push_back({item, item->geometry(), {}});
+}
+
+QLayoutItem* DesignLayout::itemAt(int index) const {
+    return index >= 0 && index < count() ? entries_[size_t(index)].item : nullptr;
+}
+
+QLayoutItem* DesignLayout::takeAt(int index) {
+    if (index < 0 || index >= count()) return nullptr;
+    QLayoutItem* item = entries_[size_t(index)].item;
+    entries_.erase(entries_.begin() + index);
+    return item;
+}
+
+int DesignLayout::count() const {
+    return static_cast<int>(entries_.size());
+}
+
+QSize DesignLayout::sizeHint() const {
+    return design_;
+}
+
+QSize DesignLayout::minimumSize() const {
+    return design_;
+}
+
+void DesignLayout::setGeometry(const QRect& rect) {
+    QLayout::setGeometry(rect);
+    const double dx = std::max(0, rect.width() - design_.width());
+    const double dy = std::max(0, rect.height() - design_.height());
+    for (const Entry& entry : entries_) {
+        const QRect& r = entry.design;
+        const Anchor& a = entry.anchor;
+        entry.item->setGeometry(QRect(rect.left() + r.left() + int(std::lround(a.moveX * dx)),
+                                      rect.top() + r.top() + int(std::lround(a.moveY * dy)),
+                                      r.width() + int(std::lround(a.growX * dx)),
+                                      r.height() + int(std::lround(a.growY * dy))));
+    }
+}
+
+void NameUnlabelled(QWidget* root) {
+    const auto labels = root->findChildren<QLabel*>();
+    for (QWidget* w : root->findChildren<QWidget*>()) {
+        const bool unlabelled = qobject_cast<QLineEdit*>(w) || qobject_cast<QComboBox*>(w) ||
+                                qobject_cast<QListWidget*>(w);
+        if (!unlabelled || !w->accessibleName().isEmpty()) continue;
+        // The nearest label ending left of it on its row, or standing above it.
+        const QRect r = w->geometry();
+        QLabel* best = nullptr;
+        int bestDistance = 1 << 30;
+        for (QLabel* label : labels) {
+            if (label->parentWidget() != w->parentWidget() || label->text().isEmpty()) continue;
+            const QRect l = label->geometry();
+            const bool left =
+                l.right() <= r.left() + 4 && std::abs(l.center().y() - r.center().y()) < r.height();
+            const bool above =
+                l.bottom() <= r.top() + 4 && l.left() < r.right() && l.right() > r.left();
+            if (!left && !above) continue;
+            const int distance = std::abs(l.center().x() - r.center().x()) +
+                                 std::abs(l.center().y() - r.center().y());
+            if (distance < bestDistance) {
+                bestDistance = distance;
+                best = label;
+            }
+        }
+        if (best) {
+            best->setBuddy(w);
+            w->setAccessibleName(best->text().remove('&'));
+        }
+    }
+}
+
+void PrepareDialogLayout(QWidget* dialog) {
+    for (QComboBox* combo : dialog->findChildren<QComboBox*>())
+        combo->setInsertPolicy(QComboBox::NoInsert); // typed text selects nothing, adds nothing
+    auto* layout = new DesignLayout(dialog);
+    layout->AnchorAsDialog();
+    dialog->setMinimumSize(layout->minimumSize());
+    NameUnlabelled(dialog);
+}
+
+} // namespace qx4bench
