@@ -10,11 +10,13 @@
 #include "platform_hooks.h"
 #include "qx4drv.h"
 #include "simulated_reader.h"
+#include "texts.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QSettings>
 #include <QTest>
 #include <cstdio>
@@ -111,9 +113,39 @@ int main(int argc, char** argv) {
     QTest::qWait(100);
     Save(frame.get(), "main_window");
 
-    CAboutDlg about(frame.get());
-    about.show();
+    // The window stretched: the lists take the room.
+    frame->resize(900, 700);
     QTest::qWait(100);
-    Save(&about, "dialog_about");
+    Save(frame.get(), "main_window_stretched");
+
+    {
+        CAboutDlg about(frame.get());
+        about.show();
+        QTest::qWait(100);
+        Save(&about, "dialog_about");
+    }
+
+    // English on request: a new window, as after QX4Bench --lang en.
+    frame.reset();
+    UseLanguage("en");
+    frame = std::make_unique<CMainFrame>();
+    view = frame->view();
+    frame->show();
+    QTest::qWait(200);
+    view->dialogRunner = [&](ExchangeDialog& dialog) {
+        dialog.show();
+        QTest::qWait(100);
+        Save(&dialog, nextName);
+        dialog.reject();
+        return int(QDialog::Rejected);
+    };
+    view->OnCommand(idm::Inventory);
+    nextName = "dialog_environment_en";
+    view->OnCommand(idm::EnvSettings);
+    nextName = "dialog_operation_mode_en";
+    view->OnOperationMode();
+    frame->menuBar()->actions().at(2)->menu()->popup(frame->mapToGlobal(QPoint(120, 20)));
+    QTest::qWait(200);
+    Save(frame.get(), "main_window_en");
     return 0;
 }

@@ -1,5 +1,6 @@
 // ISO15693 menu screens, Inventory_設定あり, ReadBytes and WriteBytes.
 #include "panel_view.h"
+#include "texts.h"
 
 #include "code_page.h"
 
@@ -68,7 +69,7 @@ void CQX4PanelView::OnInventory2() {
     unsigned char count = 0;
     const bool ok = QX4Inventory2(0, 0, &count);
     ShowOutcome(ok, "QX4Inventory2");
-    if (ok) AddResultLine(QString::asprintf("受信UID数 : %d ", count));
+    if (ok) AddResultLine(Tr("受信UID数 : %d ").replace("%d", QString::number(count)));
 }
 
 void CQX4PanelView::OnStayQuiet() {

@@ -1,5 +1,6 @@
 // ツール > 設定 presets and ツール > COMPortCheck.
 #include "panel_view.h"
+#include "texts.h"
 
 #include "settings_store.h"
 
@@ -70,8 +71,8 @@ void CQX4PanelView::OnPresetFujitsu() {
 }
 
 void CQX4PanelView::OnComPortCheck() {
-    AddResultLine("COM1～COM10までチェックします。");
-    AddResultLine("--- しばらくお待ちください ---");
+    AddResultLine(Tr("COM1～COM10までチェックします。"));
+    AddResultLine(Tr("--- しばらくお待ちください ---"));
     PumpMessages();
     for (int n = 1; n <= 10; ++n) {
         int found = QX4ComReOpen(n, spped);

@@ -1,5 +1,6 @@
 // 拡張コマンド screens, ツール > AFI設定 and ツール > my-d コマンド.
 #include "panel_view.h"
+#include "texts.h"
 
 #include "code_page.h"
 
@@ -86,7 +87,7 @@ void CQX4PanelView::OnSetAfi() {
     if (RunDialog(dialog) != QDialog::Accepted) return;
     const uint8_t value = static_cast<uint8_t>(ParseDecimalText(dialog.edit1));
     ShowOutcome(QX4SetAFIData(value), "QX4SetAFIData");
-    AddResultLine(QString::asprintf("AFI値: %d", value));
+    AddResultLine(Tr("AFI値: %d").replace("%d", QString::number(value)));
 }
 
 void CQX4PanelView::OnGetAfi() {

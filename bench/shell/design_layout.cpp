@@ -6,16 +6,72 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
+#include <QStyle>
 #include <QWidget>
 #include <QWidgetItem>
+#include <algorithm>
 #include <cmath>
 
 namespace qx4bench {
 
-DesignLayout::DesignLayout(QWidget* parent) : QLayout(parent), design_(parent->size()) {
+DesignLayout::DesignLayout(QWidget* parent)
+    : QLayout(parent), drawn_(parent->size()), design_(parent->size()) {
     setContentsMargins(0, 0, 0, 0);
     for (QWidget* child : parent->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
         if (!child->isWindow()) entries_.push_back({new QWidgetItem(child), child->geometry(), {}});
+    FitTexts();
+}
+
+namespace {
+
+// What a button's or label's text needs, without a style's minimum button width.
+int TextWidthOf(QWidget* w) {
+    QString text;
+    int around = 2;
+    if (auto* label = qobject_cast<QLabel*>(w)) {
+        text = label->text();
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+        text = button->text().remove('&');
+        QStyle* style = w->style();
+        around = qobject_cast<QPushButton*>(w)
+                     ? 2 * style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, w) + 8
+                     : style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, w) +
+                           style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, w) + 6;
+    }
+    return text.isEmpty() ? 0 : w->fontMetrics().horizontalAdvance(text) + around;
+}
+
+} // namespace
+
+// A text longer than its control was drawn for (another language, another font) widens
+// the control; what stands right of it on its row moves along, a group box around it
+// grows with it, and the designed size takes the new width.
+void DesignLayout::FitTexts() {
+    std::sort(entries_.begin(), entries_.end(),
+              [](const Entry& a, const Entry& b) { return a.design.left() < b.design.left(); });
+    for (Entry& entry : entries_) {
+        QWidget* w = entry.item->widget();
+        if (!w || w->isHidden() || !(qobject_cast<QAbstractButton*>(w) || qobject_cast<QLabel*>(w)))
+            continue;
+        const int overflow = TextWidthOf(w) - entry.design.width();
+        if (overflow <= 0) continue;
+        const QRect before = entry.design;
+        entry.design.setWidth(before.width() + overflow);
+        for (Entry& other : entries_) {
+            if (&other == &entry) continue;
+            QRect& r = other.design;
+            const bool sameRow = r.top() < before.bottom() && r.bottom() > before.top();
+            if (sameRow && r.left() >= before.right() - 8 && !r.contains(before)) {
+                r.translate(overflow, 0);
+            } else if (qobject_cast<QGroupBox*>(other.item->widget()) && r.contains(before)) {
+                r.setWidth(r.width() + overflow);
+            }
+        }
+    }
+    for (const Entry& entry : entries_)
+        if (!entry.item->widget() || !entry.item->widget()->isHidden())
+            design_.setWidth(std::max(design_.width(), entry.design.right() + 6));
 }
 
 DesignLayout::~DesignLayout() {
@@ -82,12 +138,13 @@ void DesignLayout::setGeometry(const QRect& rect) {
     QLayout::setGeometry(rect);
     const double dx = std::max(0, rect.width() - design_.width());
     const double dy = std::max(0, rect.height() - design_.height());
+    const double grow = growIntoFitted_ ? std::max(0, rect.width() - drawn_.width()) : dx;
     for (const Entry& entry : entries_) {
         const QRect& r = entry.design;
         const Anchor& a = entry.anchor;
         entry.item->setGeometry(QRect(rect.left() + r.left() + int(std::lround(a.moveX * dx)),
                                       rect.top() + r.top() + int(std::lround(a.moveY * dy)),
-                                      r.width() + int(std::lround(a.growX * dx)),
+                                      r.width() + int(std::lround(a.growX * grow)),
                                       r.height() + int(std::lround(a.growY * dy))));
     }
 }

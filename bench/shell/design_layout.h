@@ -21,6 +21,9 @@ class DesignLayout : public QLayout {
     ~DesignLayout() override;
 
     void SetAnchor(QWidget* widget, Anchor anchor);
+    // Controls that grow in width also take what longer texts added to the designed
+    // width (a form whose lists span it); dialogs leave them as drawn.
+    void GrowIntoFittedWidth() { growIntoFitted_ = true; }
     // Anchors for a dialog: fields, lists and group boxes share the extra width by
     // where they stand; buttons keep their size; the bottom row stays at the bottom.
     void AnchorAsDialog();
@@ -34,12 +37,14 @@ class DesignLayout : public QLayout {
     void setGeometry(const QRect& rect) override;
 
   private:
+    void FitTexts();
     struct Entry {
         QLayoutItem* item;
         QRect design;
         Anchor anchor;
     };
-    QSize design_;
+    QSize drawn_, design_;
+    bool growIntoFitted_ = false;
     std::vector<Entry> entries_;
 };
 

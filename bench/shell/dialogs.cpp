@@ -2,6 +2,7 @@
 
 #include "control_ids.h"
 #include "design_layout.h"
+#include "texts.h"
 #include "ui_about_dialog.h"
 #include "ui_com_port_dialog.h"
 #include "ui_data_entry1_dialog.h"
@@ -30,7 +31,8 @@ const QStringList kInventoryUidModes{"未使用", "カードUID指定", "カレ�
 
 void Fill(QComboBox* combo, const QStringList& entries) {
     combo->clear();
-    combo->addItems(entries);
+    for (const QString& entry : entries)
+        combo->addItem(Tr(entry));
 }
 
 } // namespace
@@ -217,8 +219,8 @@ CDataEntry1Dlg::CDataEntry1Dlg(QWidget* parent)
 CDataEntry1Dlg::~CDataEntry1Dlg() = default;
 
 void CDataEntry1Dlg::ToControls() {
-    ui->heading->setText(heading);
-    ui->label1->setText(label1);
+    ui->heading->setText(Tr(heading));
+    ui->label1->setText(Tr(label1));
     ui->edit1->setText(edit1);
 }
 
@@ -235,10 +237,10 @@ CDataEntry2Dlg::CDataEntry2Dlg(QWidget* parent)
 CDataEntry2Dlg::~CDataEntry2Dlg() = default;
 
 void CDataEntry2Dlg::ToControls() {
-    ui->heading->setText(heading);
-    ui->label1->setText(label1);
+    ui->heading->setText(Tr(heading));
+    ui->label1->setText(Tr(label1));
     ui->edit1->setText(edit1);
-    ui->label2->setText(label2);
+    ui->label2->setText(Tr(label2));
     ui->edit2->setText(edit2);
 }
 
@@ -256,12 +258,12 @@ CDataEntry3Dlg::CDataEntry3Dlg(QWidget* parent)
 CDataEntry3Dlg::~CDataEntry3Dlg() = default;
 
 void CDataEntry3Dlg::ToControls() {
-    ui->heading->setText(heading);
-    ui->label1->setText(label1);
+    ui->heading->setText(Tr(heading));
+    ui->label1->setText(Tr(label1));
     ui->edit1->setText(edit1);
-    ui->label2->setText(label2);
+    ui->label2->setText(Tr(label2));
     ui->edit2->setText(edit2);
-    ui->label3->setText(label3);
+    ui->label3->setText(Tr(label3));
     ui->edit3->setText(edit3);
 }
 

@@ -4,6 +4,7 @@
 #include "dialogs.h"
 #include "menu_table.h"
 #include "panel_view.h"
+#include "texts.h"
 #include "qx4drv.h"
 
 #include <QAction>
@@ -49,7 +50,7 @@ void CMainFrame::BuildMenus() {
         for (const QString& level : path.split('/')) {
             sofar += (sofar.isEmpty() ? "" : "/") + level;
             if (!menus.contains(sofar))
-                menus[sofar] = parent ? parent->addMenu(level) : menuBar()->addMenu(level);
+                menus[sofar] = parent ? parent->addMenu(Tr(level)) : menuBar()->addMenu(Tr(level));
             parent = menus[sofar];
         }
         return parent;
@@ -60,7 +61,7 @@ void CMainFrame::BuildMenus() {
             menu->addSeparator();
             continue;
         }
-        QAction* action = menu->addAction(QString::fromUtf8(item.text));
+        QAction* action = menu->addAction(Tr(item.text));
         action->setProperty(kCommandIdProperty, item.id);
         const int id = item.id;
         connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });

@@ -5,6 +5,7 @@
 #include "platform_hooks.h"
 #include "settings_store.h"
 #include "simulated_reader.h"
+#include "texts.h"
 
 #include <QCommandLineParser>
 #include <QIcon>
@@ -43,9 +44,19 @@ bool CQX4PanelApp::InitInstance() {
                                 "stored COM port (no hardware needed).");
     QCommandLineOption field("field", "Tags of the simulated reader, from a JSON tag dump.",
                              "file");
+    QCommandLineOption language("lang",
+                                "Language of the texts: ja (as they stand, the default) or en. "
+                                "The environment variable QX4BENCH_LANG does the same.",
+                                "language");
     parser.addOption(simulate);
     parser.addOption(field);
+    parser.addOption(language);
     parser.process(*this);
+    const QString chosen = parser.isSet(language) ? parser.value(language)
+                                                  : qEnvironmentVariable("QX4BENCH_LANG");
+    if (!UseLanguage(chosen))
+        std::fprintf(stderr, "QX4Bench: no texts in \"%s\"; the Japanese ones stay\n",
+                     qPrintable(chosen));
 
     InstallPlatformHooks();
     if (parser.isSet(simulate) && !StartSimulation()) return false;

@@ -3,6 +3,7 @@
 #include "code_page.h"
 #include "control_ids.h"
 #include "design_layout.h"
+#include "texts.h"
 #include "settings_store.h"
 #include "ui_main_form.h"
 
@@ -162,6 +163,7 @@ void CQX4PanelView::LayOutForm() {
     ui->countList->setGeometry(4, 76, kCountColumnWidth, 138);
     ui->uidList->setGeometry(4 + kCountColumnWidth, 76, 266 - kCountColumnWidth, 138);
     auto* layout = new DesignLayout(this);
+    layout->GrowIntoFittedWidth();
     // The UID table takes a third of the extra height, the result list the rest; both
     // take the extra width; buttons keep their places, the company name goes right.
     layout->SetAnchor(ui->companyLabel, {1, 0, 0, 0});
@@ -201,14 +203,14 @@ void CQX4PanelView::AddResultLine(const QString& text) {
 }
 
 void CQX4PanelView::ShowHexLine(const QString& prefix, const uint8_t* bytes, int count) {
-    QString line = prefix;
+    QString line = Tr(prefix);
     for (int i = 0; i < count; ++i)
         line += QString::asprintf("%02X ", bytes[i]);
     AddResultLine(line);
 }
 
 void CQX4PanelView::ShowHexLineReversed(const QString& prefix, const uint8_t* bytes, int count) {
-    QString line = prefix;
+    QString line = Tr(prefix);
     for (int i = count - 1; i >= 0; --i)
         line += QString::asprintf("%02X ", bytes[i]);
     AddResultLine(line);
@@ -224,7 +226,7 @@ void CQX4PanelView::ShowLastError() {
             break;
         }
     }
-    AddResultLine(QString::fromUtf8(text));
+    AddResultLine(Tr(text));
 }
 
 int CQX4PanelView::ParseDecimalText(const QString& text) {

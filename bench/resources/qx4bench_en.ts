@@ -1,0 +1,465 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="ja">
+<context>
+    <name>QX4Bench</name>
+    <message>
+        <source>--- しばらくお待ちください ---</source>
+        <translation>--- Please wait ---</translation>
+    </message>
+    <message>
+        <source>??? NACK受信</source>
+        <translation>??? NACK received</translation>
+    </message>
+    <message>
+        <source>AFI値 : </source>
+        <translation>AFI : </translation>
+    </message>
+    <message>
+        <source>AFI値: </source>
+        <translation>AFI: </translation>
+    </message>
+    <message>
+        <source>AFI値: %d</source>
+        <translation>AFI: %d</translation>
+    </message>
+    <message>
+        <source>AFI値の書き込み</source>
+        <translation>Write AFI</translation>
+    </message>
+    <message>
+        <source>AFI値の設定</source>
+        <translation>Set AFI register</translation>
+    </message>
+    <message>
+        <source>AFI値（１０進）</source>
+        <translation>AFI (decimal)</translation>
+    </message>
+    <message>
+        <source>AFI設定</source>
+        <translation>AFI register</translation>
+    </message>
+    <message>
+        <source>CMD_TIME_OVER受信</source>
+        <translation>CMD_TIME_OVER received</translation>
+    </message>
+    <message>
+        <source>COM1～COM10までチェックします。</source>
+        <translation>Checking COM1 to COM10.</translation>
+    </message>
+    <message>
+        <source>CRCエラー</source>
+        <translation>CRC error</translation>
+    </message>
+    <message>
+        <source>DSFID値の書き込み</source>
+        <translation>Write DSFID</translation>
+    </message>
+    <message>
+        <source>DSFID値（１０進）</source>
+        <translation>DSFID (decimal)</translation>
+    </message>
+    <message>
+        <source>EEPROM初期化</source>
+        <translation>Initialise EEPROM</translation>
+    </message>
+    <message>
+        <source>ISO15693</source>
+        <translation>ISO15693</translation>
+    </message>
+    <message>
+        <source>Inventory_設定あり</source>
+        <translation>Inventory with settings</translation>
+    </message>
+    <message>
+        <source>Lockコマンド</source>
+        <translation>Lock commands</translation>
+    </message>
+    <message>
+        <source>My-d １ブロックライト</source>
+        <translation>my-d: write one block</translation>
+    </message>
+    <message>
+        <source>My-d １ブロックリード</source>
+        <translation>my-d: read one block</translation>
+    </message>
+    <message>
+        <source>QX4Bench のバージョン情報...</source>
+        <translation>About QX4Bench...</translation>
+    </message>
+    <message>
+        <source>ROMバージョン取得</source>
+        <translation>Get ROM version</translation>
+    </message>
+    <message>
+        <source>UIDの番号</source>
+        <translation>UID number</translation>
+    </message>
+    <message>
+        <source>UIDデータ取得</source>
+        <translation>Get UID data</translation>
+    </message>
+    <message>
+        <source>UID数取得</source>
+        <translation>Get UID count</translation>
+    </message>
+    <message>
+        <source>my-d コマンド</source>
+        <translation>my-d commands</translation>
+    </message>
+    <message>
+        <source>エラー状態取得</source>
+        <translation>Get error status</translation>
+    </message>
+    <message>
+        <source>オートスキャンモード</source>
+        <translation>Auto-scan mode</translation>
+    </message>
+    <message>
+        <source>カレントUID取得</source>
+        <translation>Get current UID</translation>
+    </message>
+    <message>
+        <source>カレントUID指定</source>
+        <translation>Current UID</translation>
+    </message>
+    <message>
+        <source>カレントUID設定</source>
+        <translation>Set current UID</translation>
+    </message>
+    <message>
+        <source>カレント値を使用</source>
+        <translation>Use the current UID</translation>
+    </message>
+    <message>
+        <source>カードUID指定</source>
+        <translation>Card UID</translation>
+    </message>
+    <message>
+        <source>コマンドで指定</source>
+        <translation>Given in the command</translation>
+    </message>
+    <message>
+        <source>コマンドのサム値エラー</source>
+        <translation>Wrong command sum</translation>
+    </message>
+    <message>
+        <source>コマンドのＩＤ値のエラー</source>
+        <translation>Wrong command ID</translation>
+    </message>
+    <message>
+        <source>コマンドモード</source>
+        <translation>Command mode</translation>
+    </message>
+    <message>
+        <source>タグからの応答なし</source>
+        <translation>No response from the tag</translation>
+    </message>
+    <message>
+        <source>タグデータの書き込み</source>
+        <translation>Write tag data</translation>
+    </message>
+    <message>
+        <source>タグデータ受信エラー</source>
+        <translation>Error receiving tag data</translation>
+    </message>
+    <message>
+        <source>ツール</source>
+        <translation>Tools</translation>
+    </message>
+    <message>
+        <source>デフォルト</source>
+        <translation>Default</translation>
+    </message>
+    <message>
+        <source>データ数[1-255]</source>
+        <translation>Byte count [1-255]</translation>
+    </message>
+    <message>
+        <source>データ数エラー</source>
+        <translation>Wrong data count</translation>
+    </message>
+    <message>
+        <source>トリガーモード</source>
+        <translation>Trigger mode</translation>
+    </message>
+    <message>
+        <source>パワーダウンモード</source>
+        <translation>Power-down mode</translation>
+    </message>
+    <message>
+        <source>パワー状態取得</source>
+        <translation>Get power state</translation>
+    </message>
+    <message>
+        <source>ファイル</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>ブロック</source>
+        <translation>Blocks</translation>
+    </message>
+    <message>
+        <source>ブロックNO（１０進）</source>
+        <translation>Block number (decimal)</translation>
+    </message>
+    <message>
+        <source>ブロック数</source>
+        <translation>Block count</translation>
+    </message>
+    <message>
+        <source>ポーリングモード</source>
+        <translation>Polling mode</translation>
+    </message>
+    <message>
+        <source>ライトデータ（文字列）</source>
+        <translation>Data to write (text)</translation>
+    </message>
+    <message>
+        <source>リスタート</source>
+        <translation>Restart</translation>
+    </message>
+    <message>
+        <source>ロックブロック</source>
+        <translation>Lock block</translation>
+    </message>
+    <message>
+        <source>不正なコマンド</source>
+        <translation>Illegal command</translation>
+    </message>
+    <message>
+        <source>受信UID数 : </source>
+        <translation>UIDs received : </translation>
+    </message>
+    <message>
+        <source>受信UID数 : %d </source>
+        <translation>UIDs received : %d </translation>
+    </message>
+    <message>
+        <source>実　行</source>
+        <translation>Run</translation>
+    </message>
+    <message>
+        <source>富士通</source>
+        <translation>Fujitsu</translation>
+    </message>
+    <message>
+        <source>拡張コマンド</source>
+        <translation>Extended commands</translation>
+    </message>
+    <message>
+        <source>指定しない</source>
+        <translation>Not specified</translation>
+    </message>
+    <message>
+        <source>書き込むデータ（文字列）</source>
+        <translation>Data to write (text)</translation>
+    </message>
+    <message>
+        <source>未使用</source>
+        <translation>Not used</translation>
+    </message>
+    <message>
+        <source>環境設定...</source>
+        <translation>Environment settings...</translation>
+    </message>
+    <message>
+        <source>番号を指定してください(1-)</source>
+        <translation>Number (from 1)</translation>
+    </message>
+    <message>
+        <source>終了</source>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>設定</source>
+        <translation>Presets</translation>
+    </message>
+    <message>
+        <source>送信キャリア</source>
+        <translation>Carrier</translation>
+    </message>
+    <message>
+        <source>連続インベントリ</source>
+        <translation>Continuous inventory</translation>
+    </message>
+    <message>
+        <source>１ブロックライト</source>
+        <translation>Write one block</translation>
+    </message>
+    <message>
+        <source>１ブロックリード</source>
+        <translation>Read one block</translation>
+    </message>
+    <message>
+        <source>２ブロックライト</source>
+        <translation>Write two blocks</translation>
+    </message>
+</context>
+<context>
+    <name>AboutDialog</name>
+    <message>
+        <source>QX4Panel のバージョン情報</source>
+        <translation>About QX4Panel</translation>
+    </message>
+</context>
+<context>
+    <name>ComPortDialog</name>
+    <message>
+        <source>ボーレイト</source>
+        <translation>Baud rate</translation>
+    </message>
+</context>
+<context>
+    <name>DataEntry1Dialog</name>
+    <message>
+        <source>タグデータの書き込み</source>
+        <translation>Write tag data</translation>
+    </message>
+    <message>
+        <source>データ（文字列）</source>
+        <translation>Data (text)</translation>
+    </message>
+</context>
+<context>
+    <name>DataEntry2Dialog</name>
+    <message>
+        <source>データ（文字列）</source>
+        <translation>Data (text)</translation>
+    </message>
+</context>
+<context>
+    <name>DataEntry3Dialog</name>
+    <message>
+        <source>データ（文字列）</source>
+        <translation>Data (text)</translation>
+    </message>
+</context>
+<context>
+    <name>EnvSettingsDialog</name>
+    <message>
+        <source>環境設定</source>
+        <translation>Environment settings</translation>
+    </message>
+    <message>
+        <source>UIDの指定</source>
+        <translation>UID</translation>
+    </message>
+    <message>
+        <source>Read関係のコマンド</source>
+        <translation>Read commands</translation>
+    </message>
+    <message>
+        <source>ｵﾌﾟｼｮﾝﾌﾗｸﾞ</source>
+        <translation>Option flag</translation>
+    </message>
+    <message>
+        <source>Write関係のコマンド</source>
+        <translation>Write commands</translation>
+    </message>
+    <message>
+        <source>ブロックサイズ</source>
+        <translation>Block size</translation>
+    </message>
+</context>
+<context>
+    <name>InventorySettingsDialog</name>
+    <message>
+        <source>Inventory設定</source>
+        <translation>Inventory settings</translation>
+    </message>
+    <message>
+        <source>無効</source>
+        <translation>Off</translation>
+    </message>
+    <message>
+        <source>有効</source>
+        <translation>On</translation>
+    </message>
+    <message>
+        <source>キャンセル</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>MainForm</name>
+    <message>
+        <source>RFﾓｰﾄﾞ</source>
+        <translation>RF mode</translation>
+    </message>
+    <message>
+        <source>設定...</source>
+        <translation>Settings...</translation>
+    </message>
+    <message>
+        <source>COM再設定</source>
+        <translation>COM port...</translation>
+    </message>
+    <message>
+        <source>クリア</source>
+        <translation>Clear</translation>
+    </message>
+    <message>
+        <source>テスト</source>
+        <translation>Test</translation>
+    </message>
+</context>
+<context>
+    <name>OperationModeDialog</name>
+    <message>
+        <source>動作モードの設定</source>
+        <translation>Operation mode</translation>
+    </message>
+    <message>
+        <source>動作モード</source>
+        <translation>Mode</translation>
+    </message>
+    <message>
+        <source>ブザーを鳴らす</source>
+        <translation>Buzzer</translation>
+    </message>
+    <message>
+        <source>ｱﾝﾁｺﾘｼﾞｮﾝ</source>
+        <translation>Anticollision</translation>
+    </message>
+    <message>
+        <source>単独</source>
+        <translation>Single</translation>
+    </message>
+    <message>
+        <source>複数同時</source>
+        <translation>Multiple</translation>
+    </message>
+    <message>
+        <source>読取りモード</source>
+        <translation>Read mode</translation>
+    </message>
+    <message>
+        <source>シングル</source>
+        <translation>Single</translation>
+    </message>
+    <message>
+        <source>連続読取り</source>
+        <translation>Continuous</translation>
+    </message>
+    <message>
+        <source>データ+UID</source>
+        <translation>Data+UID</translation>
+    </message>
+    <message>
+        <source>EEPROMへｾｯﾄ</source>
+        <translation>Store in EEPROM</translation>
+    </message>
+</context>
+<context>
+    <name>RfModeDialog</name>
+    <message>
+        <source>Baurd rete</source>
+        <translation>Baud rate</translation>
+    </message>
+    <message>
+        <source>EEPROMへｾｯﾄ</source>
+        <translation>Store in EEPROM</translation>
+    </message>
+</context>
+</TS>
