@@ -4,8 +4,8 @@
 #include "dialogs.h"
 #include "menu_table.h"
 #include "panel_view.h"
-#include "texts.h"
 #include "qx4drv.h"
+#include "texts.h"
 
 #include <QAction>
 #include <QCloseEvent>

@@ -52,8 +52,8 @@ bool CQX4PanelApp::InitInstance() {
     parser.addOption(field);
     parser.addOption(language);
     parser.process(*this);
-    const QString chosen = parser.isSet(language) ? parser.value(language)
-                                                  : qEnvironmentVariable("QX4BENCH_LANG");
+    const QString chosen =
+        parser.isSet(language) ? parser.value(language) : qEnvironmentVariable("QX4BENCH_LANG");
     if (!UseLanguage(chosen))
         std::fprintf(stderr, "QX4Bench: no texts in \"%s\"; the Japanese ones stay\n",
                      qPrintable(chosen));

@@ -3,8 +3,8 @@
 #include "code_page.h"
 #include "control_ids.h"
 #include "design_layout.h"
-#include "texts.h"
 #include "settings_store.h"
+#include "texts.h"
 #include "ui_main_form.h"
 
 #include <QApplication>
@@ -188,6 +188,10 @@ void CQX4PanelView::LayOutForm() {
             ui->countList->verticalScrollBar(), &QScrollBar::setValue);
     connect(ui->countList->verticalScrollBar(), &QScrollBar::valueChanged,
             ui->uidList->verticalScrollBar(), &QScrollBar::setValue);
+    // A row added to one list before the other has laid it out must not part them.
+    connect(ui->countList->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] {
+        ui->countList->verticalScrollBar()->setValue(ui->uidList->verticalScrollBar()->value());
+    });
     ui->resultList->setUniformItemSizes(true);
 
     ui->countList->setAccessibleName("Counts of the UID table");

@@ -1,0 +1,238 @@
+// The checker's dialogs run for real (exec) and answered as an operator would: typing,
+// Enter, Esc, the buttons. And the form as it grows, scrolls and speaks English.
+#include "bench_fixture.h"
+#include "texts.h"
+
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTimer>
+
+namespace qx4test {
+namespace {
+
+using namespace qx4bench;
+
+class DialogTest : public BenchTest {
+  protected:
+    // Starts the checker with dialogs shown modally, as the application shows them.
+    void StartForReal() {
+        Start();
+        view()->dialogRunner = nullptr;
+    }
+    // Runs `act` on the dialog once it is open (inside its exec).
+    void WhenOpen(std::function<void(ExchangeDialog&)> act) {
+        auto poll = std::make_shared<std::function<void(int)>>();
+        *poll = [this, act, poll](int tries) {
+            if (auto* dialog = dynamic_cast<ExchangeDialog*>(QApplication::activeModalWidget())) {
+                ++opened;
+                act(*dialog);
+            } else if (tries > 0) {
+                QTimer::singleShot(10, [poll, tries] { (*poll)(tries - 1); });
+            }
+        };
+        QTimer::singleShot(0, [poll] { (*poll)(300); });
+    }
+    static void TypeInto(QWidget* widget, const QString& text) {
+        widget->setFocus();
+        if (auto* combo = qobject_cast<QComboBox*>(widget)) widget = combo->lineEdit();
+        QTest::keyClick(widget, Qt::Key_A, Qt::ControlModifier); // select what stands there
+        QTest::keyClicks(widget, text);
+    }
+    int opened = 0;
+};
+
+TEST_F(DialogTest, DataEntryTypedThenEnterOrEsc) {
+    StartForReal();
+    WhenOpen([](ExchangeDialog& d) {
+        TypeInto(d.Control(1002), "3");
+        QTest::keyClick(d.Control(1002), Qt::Key_Return);
+    });
+    const int before = LineCount();
+    Command(idm::ReadSingleBlock);
+    ASSERT_EQ(opened, 1);
+    EXPECT_EQ(LinesSince(before).value(0), "OK: QX4ReadSingleBlock");
+    EXPECT_EQ(LastSent()[5], 3); // the block typed
+    EXPECT_EQ(view()->BlockNo, 3);
+
+    WhenOpen([](ExchangeDialog& d) {
+        TypeInto(d.Control(1002), "7");
+        QTest::keyClick(&d, Qt::Key_Escape);
+    });
+    const int lines = LineCount();
+    Command(idm::ReadSingleBlock);
+    EXPECT_EQ(opened, 2);
+    EXPECT_EQ(LineCount(), lines); // cancelled: no call, no line
+    EXPECT_EQ(view()->BlockNo, 3);
+}
+
+TEST_F(DialogTest, TypedTextThatIsNoEntryGivesTheEmptySelectionAndAddsNothing) {
+    StartForReal();
+    // Environment: the UID choice typed as "3" and confirmed with Enter in the combo box.
+    int entries = -1;
+    WhenOpen([&](ExchangeDialog& d) {
+        QComboBox* combo = Combo(d, 1023);
+        TypeInto(combo, "3");
+        QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+        entries = combo->count();
+        if (d.isVisible()) Click(d, idc::Ok);
+    });
+    Command(idm::EnvSettings);
+    EXPECT_EQ(entries, 3);
+    EXPECT_EQ(Stored("UidFlag").toInt(), -1);
+
+    // Operation mode: "5" typed; the reader gets the empty selection (255), not mode 5.
+    WhenOpen([&](ExchangeDialog& d) {
+        QComboBox* combo = qobject_cast<QComboBox*>(d.findChild<QComboBox*>("modeCombo"));
+        TypeInto(combo, "5");
+        QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+        entries = combo->count();
+        if (d.isVisible()) Click(d, idc::Ok);
+    });
+    view()->OnOperationMode();
+    EXPECT_EQ(entries, 5);
+    EXPECT_NE(reader->Registers().mode, 5);
+    EXPECT_EQ(LastSent()[5], 0xFF);
+
+    // Inventory settings: typed text selects none of the three UID choices.
+    auto* inventory = static_cast<CInventorySettingsDlg*>(nullptr);
+    WhenOpen([&](ExchangeDialog& d) {
+        inventory = static_cast<CInventorySettingsDlg*>(&d);
+        QComboBox* combo = d.findChild<QComboBox*>("uidCombo");
+        TypeInto(combo, "card");
+        QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+        entries = combo->count();
+        if (d.isVisible()) Click(d, idc::Ok);
+        EXPECT_EQ(inventory->uidModeIndex, 255); // the empty selection of this dialog
+    });
+    Command(idm::InventoryWithSettings);
+    EXPECT_EQ(entries, 3);
+}
+
+TEST_F(DialogTest, RfComAndInventoryDialogsByTheirButtonsAndKeys) {
+    StartForReal();
+    const auto frames = reader->Peer().Frames().size();
+    WhenOpen([](ExchangeDialog& d) {
+        QTest::mouseClick(d.findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
+    });
+    view()->OnRfMode();
+    EXPECT_EQ(opened, 1);
+    // The RF dialog read the tag mode first; cancelled, nothing is written.
+    for (size_t i = frames; i < reader->Peer().Frames().size(); ++i)
+        EXPECT_NE(reader->Peer().Frames()[i][2], 0x4E);
+
+    WhenOpen([](ExchangeDialog& d) { QTest::keyClick(&d, Qt::Key_Escape); });
+    const int lines = LineCount();
+    view()->OnComReset();
+    EXPECT_EQ(LineCount(), lines);
+
+    WhenOpen([](ExchangeDialog& d) {
+        QTest::mouseClick(d.findChild<QRadioButton*>("slots1"), Qt::LeftButton);
+        QTest::mouseClick(d.findChild<QPushButton*>("okButton"), Qt::LeftButton);
+    });
+    Command(idm::InventoryWithSettings);
+    EXPECT_EQ(Lines().mid(lines).value(0), "OK: QX4Inventory");
+    EXPECT_EQ(LastSent()[5] & 0x40, 0x40); // one slot
+}
+
+TEST_F(DialogTest, NewestResultLineInViewAfter20And101Lines) {
+    Start();
+    QListWidget* list = view()->resultList();
+    auto lastInView = [&] {
+        QApplication::processEvents();
+        const QRect row = list->visualItemRect(list->item(list->count() - 1));
+        return list->viewport()->rect().contains(row);
+    };
+    for (int i = 0; i < 20; ++i)
+        view()->AddResultLine(QString("line %1").arg(i));
+    EXPECT_TRUE(lastInView());
+    frame->resize(frame->minimumSize()); // fewer lines fit
+    for (int i = 20; i < 40; ++i)
+        view()->AddResultLine(QString("line %1").arg(i));
+    EXPECT_TRUE(lastInView());
+    list->scrollToTop(); // the operator can still scroll back
+    EXPECT_FALSE(lastInView());
+    while (list->count() < 100)
+        view()->AddResultLine("filler");
+    view()->AddResultLine("the 101st");
+    EXPECT_EQ(list->count(), 1); // the list was full: emptied, as the checker always did
+    EXPECT_TRUE(lastInView());
+}
+
+TEST_F(DialogTest, UidTableRowsStayTogetherAndShowLargeCounts) {
+    Start();
+    for (int tag = 0; tag < 12; ++tag)
+        view()->AddUidEntry(QString("E0040100000000%1").arg(tag, 2, 10, QChar('0')));
+    for (int i = 0; i < 1200; ++i)
+        view()->AddUidEntry("E004010000000011");
+    view()->AddUidDataEntry("E004010000000099", QString("line\none") + QChar(0x7F));
+    QListWidget* counts = view()->countList();
+    QListWidget* uids = view()->uidList();
+    ASSERT_EQ(counts->count(), 13);
+    EXPECT_EQ(counts->item(11)->text(), "1201");
+    EXPECT_GE(counts->viewport()->width(), counts->fontMetrics().horizontalAdvance("99999"));
+    // One line for data holding control bytes, which keep their value.
+    EXPECT_EQ(uids->item(12)->text().count('\n'), 0);
+    EXPECT_EQ(uids->item(12)->data(Qt::UserRole).toString(),
+              QString("E004010000000099[line\none") + QChar(0x7F) + "]");
+    uids->scrollToBottom();
+    QApplication::processEvents();
+    EXPECT_GT(uids->verticalScrollBar()->value(), 0);
+    for (int row : {0, 5, 11, 12})
+        EXPECT_EQ(counts->visualItemRect(counts->item(row)).top(),
+                  uids->visualItemRect(uids->item(row)).top())
+            << row;
+}
+
+TEST_F(DialogTest, TheWindowGrowsIntoItsLists) {
+    Start();
+    QApplication::processEvents();
+    const QSize results = view()->resultList()->size(), uids = view()->uidList()->size();
+    const QSize button = view()->findChild<QPushButton*>("clearButton")->size();
+    frame->resize(900, 700);
+    QApplication::processEvents();
+    EXPECT_GT(view()->resultList()->width(), results.width() + 300);
+    EXPECT_GT(view()->resultList()->height(), results.height());
+    EXPECT_GT(view()->uidList()->width(), uids.width() + 300);
+    EXPECT_GT(view()->uidList()->height(), uids.height());
+    EXPECT_EQ(view()->findChild<QPushButton*>("clearButton")->size(), button);
+    EXPECT_GE(frame->minimumSize().width(), 272);
+}
+
+TEST_F(DialogTest, EnglishOnRequest) {
+    ASSERT_TRUE(UseLanguage("en"));
+    Start();
+    QStringList menus;
+    for (QAction* menu : frame->menuBar()->actions())
+        menus << menu->text();
+    EXPECT_EQ(menus, (QStringList{"File", "ISO15693", "Extended commands", "Tools"}));
+    QString title;
+    view()->dialogRunner = [&](ExchangeDialog& d) {
+        title = d.windowTitle();
+        return int(QDialog::Rejected);
+    };
+    Command(idm::EnvSettings);
+    EXPECT_EQ(title, "Environment settings");
+    // Function names in result lines stay as they are.
+    Command(idm::RomVersion);
+    EXPECT_EQ(Lines().last(), "QX4SIM Ver1.00");
+    EXPECT_TRUE(Lines().contains("OK: QX4GetROMVersion"));
+    UseLanguage("ja");
+}
+
+TEST_F(DialogTest, ACommandStartedDuringAWaitFailsAtOnce) {
+    Start();
+    reader->Peer().Script({{qx4sim::EncodeFrame(0x30, {0x90, 'O', 'W', 'N'})}, 300});
+    QTimer::singleShot(50, [this] { Command(idm::PowerState); }); // as a second click would
+    const int before = LineCount();
+    Command(idm::RomVersion);
+    const QStringList lines = LinesSince(before);
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_EQ(lines.first(), "Error: QX4GetPowerDown");
+    EXPECT_TRUE(lines.contains("OK: QX4GetROMVersion"));
+    EXPECT_EQ(lines.last(), "OWN");
+}
+
+} // namespace
+} // namespace qx4test
