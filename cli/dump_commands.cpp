@@ -2,6 +2,7 @@
 #include "command_table.h"
 #include "dump_files.h"
 #include "restore.h"
+#include "restore_report.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -66,10 +67,6 @@ bool ReadWholeTag(Session& s, qx4dump::TagDump& tag) {
             s.Fail(access.failure());
     }
     return ok;
-}
-
-nlohmann::json Blocks(const std::vector<int>& blocks) {
-    return nlohmann::json(blocks);
 }
 
 std::string List(const std::vector<int>& blocks) {
@@ -151,34 +148,22 @@ void RunRestore(Session& s) {
         s.result()["refused"] = report.refused;
         return s.Fail("not restored: " + why + " (--force restores anyway)");
     }
-    s.Field("written", report.written.size());
-    s.Field("same", report.same.size());
-    s.Field("skippedLocked", report.skippedLocked.size());
-    s.Field("failed", report.failed.size());
-    s.Field("verified", report.verified.size());
-    s.Field("afi", report.afi);
-    s.Field("dsfid", report.dsfid);
-    s.result()["writtenBlocks"] = Blocks(report.written);
-    s.result()["skippedLockedBlocks"] = Blocks(report.skippedLocked);
+    const nlohmann::json summary = qx4dump::ReportJson(report);
+    for (const auto& [key, value] : summary.items())
+        s.result()[key] = value;
+    s.Line("written: " + std::to_string(report.written.size()) + ", same: " +
+           std::to_string(report.same.size()) + ", skipped (locked on the tag): " +
+           std::to_string(report.skippedLocked.size()) + ", failed: " +
+           std::to_string(report.failed.size()) + ", verified: " +
+           std::to_string(report.verified.size()));
+    s.Line("afi: " + report.afi + ", dsfid: " + report.dsfid);
     s.Line("written blocks: " + List(report.written));
     if (!report.skippedLocked.empty())
         s.Line("skipped, locked on the tag: " + List(report.skippedLocked));
-    if (!report.lockedNow.empty()) {
-        s.result()["lockedBlocks"] = Blocks(report.lockedNow);
-        s.Line("locked now: " + List(report.lockedNow));
-    }
-    nlohmann::json failures = nlohmann::json::array();
-    for (const auto& f : report.failed) {
-        nlohmann::json entry{{"cause", f.cause.text}, {"function", f.cause.function}};
-        if (f.block >= 0) entry["block"] = f.block;
-        if (f.cause.nack >= 0) entry["nack"] = f.cause.nack;
-        if (f.cause.iso >= 0) entry["iso"] = f.cause.iso;
-        failures.push_back(entry);
+    if (!report.lockedNow.empty()) s.Line("locked now: " + List(report.lockedNow));
+    for (const auto& f : report.failed)
         s.Line("failed" + (f.block >= 0 ? " block " + std::to_string(f.block) : std::string()) +
                ": " + f.cause.text);
-    }
-    s.result()["failures"] = failures;
-    s.result()["interrupted"] = report.interrupted;
     if (report.interrupted)
         s.Fail("interrupted: blocks written so far: " + List(report.written));
     else if (!report.complete)

@@ -1,0 +1,134 @@
+#include "qx4dump_c.h"
+
+#include "dump_files.h"
+#include "qx4drv.h"
+#include "restore.h"
+#include "restore_report.h"
+
+#include <cstdlib>
+#include <cstring>
+
+using namespace qx4dump;
+
+namespace {
+
+char* Copy(const std::string& text) {
+    char* out = static_cast<char*>(std::malloc(text.size() + 1));
+    if (out) std::memcpy(out, text.c_str(), text.size() + 1);
+    return out;
+}
+
+int Fail(char** error, const std::string& text) {
+    if (error) *error = Copy(text);
+    return 0;
+}
+
+// The tag to address: the caller's UID, else the only one in the field.
+bool Target(const unsigned char* uid, LinkObserver& link, int timeoutMs, Uid& target,
+            std::string& error) {
+    if (uid) {
+        std::copy_n(uid, 8, target.begin());
+        return true;
+    }
+    unsigned char count = 0;
+    link.Mark();
+    if (QX4Inventory2(0, 0, &count) && count > 1) {
+        error = std::to_string(count) + " tags in the field: name one by its UID";
+        return false;
+    }
+    unsigned char dsfid = 0;
+    link.Mark();
+    const unsigned char found = QX4Inventory(0x40, &dsfid, target.data());
+    if (const auto failure = link.Outcome(found, "QX4Inventory", timeoutMs)) {
+        error = "no tag to address: " + failure->text;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) void qx4dump_free(char* text) {
+    std::free(text);
+}
+
+__attribute__((visibility("default"))) int qx4dump_parse(const char* text, char** json, char** error) {
+    try {
+        *json = Copy(WriteDump(ParseDump(text ? text : "", "the dump"), Format::Qx4));
+        return 1;
+    } catch (const std::exception& e) {
+        return Fail(error, e.what());
+    }
+}
+
+__attribute__((visibility("default"))) int qx4dump_write(const char* json, const char* format, char** text, char** error) {
+    try {
+        const auto named = FormatNamed(format ? format : "qx4");
+        if (!named) return Fail(error, "no dump format \"" + std::string(format) + "\"");
+        *text = Copy(WriteDump(ParseDump(json ? json : "", "the dump"), *named));
+        return 1;
+    } catch (const std::exception& e) {
+        return Fail(error, e.what());
+    }
+}
+
+__attribute__((visibility("default"))) int qx4dump_read_tag(const unsigned char* uid, int blockSize, int blockCount, int probeLocks,
+                     int timeoutMs, char** json, char** error) {
+    try {
+        LinkObserver link;
+        Uid target;
+        std::string why;
+        if (!Target(uid, link, timeoutMs, target, why)) return Fail(error, why);
+        TagAccess tag(link, target, timeoutMs);
+        TagDump dump;
+        std::string note;
+        if (!ReadTag(tag, {blockSize, blockCount, false}, probeLocks != 0, dump, note))
+            return Fail(error, note.empty() ? tag.failure().function + " failed: " +
+                                                  tag.failure().text
+                                            : note);
+        *json = Copy(WriteDump({dump}, Format::Qx4));
+        return 1;
+    } catch (const std::exception& e) {
+        return Fail(error, e.what());
+    }
+}
+
+__attribute__((visibility("default"))) int qx4dump_restore(const char* text, const unsigned char* uid, int force, int all, int locks,
+                    int timeoutMs, char** report, char** error) {
+    try {
+        const auto dumps = ParseDump(text ? text : "", "the dump");
+        LinkObserver link;
+        Uid target;
+        std::string why;
+        if (!Target(uid, link, timeoutMs, target, why)) return Fail(error, why);
+        const TagDump* dump = &dumps.front();
+        for (const auto& d : dumps)
+            if (d.uid == target) dump = &d;
+        TagAccess tag(link, target, timeoutMs);
+        RestoreOptions options;
+        options.force = force != 0;
+        options.all = all != 0;
+        options.locks = locks != 0;
+        const RestoreReport result = Restore(tag, *dump, options);
+        if (report) *report = Copy(ReportJson(result).dump());
+        if (!result.error.empty()) return Fail(error, result.error);
+        if (!result.refused.empty() && !options.force) {
+            std::string text;
+            for (const auto& r : result.refused)
+                text += (text.empty() ? "" : "; ") + r;
+            return Fail(error, "not restored: " + text + " (force restores anyway)");
+        }
+        if (!result.complete)
+            return Fail(error, "the tag does not hold the whole dump: " +
+                                   std::to_string(result.failed.size()) + " failed, " +
+                                   std::to_string(result.skippedLocked.size()) +
+                                   " locked on the tag");
+        return 1;
+    } catch (const std::exception& e) {
+        return Fail(error, e.what());
+    }
+}
+
+} // extern "C"

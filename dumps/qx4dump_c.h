@@ -1,0 +1,40 @@
+/*
+ * libqx4dump: tag dumps and restores over the QX4DRV library, for callers that are not
+ * C++ (the Python package). The same code as qx4's dump, restore, diff and convert.
+ *
+ * - The reader is whatever QX4DRV has open (QX4DllOpen); these functions send through
+ *   its exports, one command at a time, as any caller does.
+ * - Texts in and out are UTF-8 JSON in the layout of docs/dump-format.md. Every char*
+ *   handed out is the caller's: free it with qx4dump_free.
+ * - Results: 1 success, 0 failure with *error set to a sentence.
+ * - uid: 8 bytes as the reader delivers them (least significant first), or NULL for the
+ *   only tag in the field (found by an inventory; several tags refuse).
+ */
+#ifndef QX4DUMP_C_H
+#define QX4DUMP_C_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+void qx4dump_free(char* text);
+
+/* Any supported dump file's text (our JSON, Proxmark3 JSON, Flipper .nfc) as our JSON. */
+int qx4dump_parse(const char* text, char** json, char** error);
+/* Our JSON written as "qx4", "proxmark" or "flipper". */
+int qx4dump_write(const char* json, const char* format, char** text, char** error);
+
+/* The tag as a dump (our JSON). blockSize, blockCount: 0 for the tag's own; probeLocks:
+ * find the AFI/DSFID locks by writing their values back. */
+int qx4dump_read_tag(const unsigned char* uid, int blockSize, int blockCount, int probeLocks,
+                     int timeoutMs, char** json, char** error);
+/* Restores a dump (any supported format) onto the tag; *report: the restore's JSON
+ * report (also when it refused or left the tag different: then the result is 0). */
+int qx4dump_restore(const char* dump, const unsigned char* uid, int force, int all, int locks,
+                    int timeoutMs, char** report, char** error);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QX4DUMP_C_H */

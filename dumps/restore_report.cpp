@@ -1,0 +1,31 @@
+#include "restore_report.h"
+
+namespace qx4dump {
+
+nlohmann::json ReportJson(const RestoreReport& report) {
+    nlohmann::json out{{"written", report.written.size()},
+                       {"same", report.same.size()},
+                       {"skippedLocked", report.skippedLocked.size()},
+                       {"failed", report.failed.size()},
+                       {"verified", report.verified.size()},
+                       {"afi", report.afi},
+                       {"dsfid", report.dsfid},
+                       {"writtenBlocks", report.written},
+                       {"skippedLockedBlocks", report.skippedLocked},
+                       {"interrupted", report.interrupted},
+                       {"complete", report.complete}};
+    if (!report.lockedNow.empty()) out["lockedBlocks"] = report.lockedNow;
+    if (!report.refused.empty()) out["refused"] = report.refused;
+    nlohmann::json failures = nlohmann::json::array();
+    for (const auto& f : report.failed) {
+        nlohmann::json entry{{"cause", f.cause.text}, {"function", f.cause.function}};
+        if (f.block >= 0) entry["block"] = f.block;
+        if (f.cause.nack >= 0) entry["nack"] = f.cause.nack;
+        if (f.cause.iso >= 0) entry["iso"] = f.cause.iso;
+        failures.push_back(entry);
+    }
+    out["failures"] = failures;
+    return out;
+}
+
+} // namespace qx4dump

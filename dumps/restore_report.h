@@ -1,0 +1,15 @@
+// A restore's report as JSON: the same keys for qx4 --json and for the Python package.
+#pragma once
+
+#include "restore.h"
+
+#include <nlohmann/json.hpp>
+
+namespace qx4dump {
+
+// written, same, skippedLocked, failed, verified (counts), afi, dsfid, writtenBlocks,
+// skippedLockedBlocks, lockedBlocks, failures [{block, cause, function, nack, iso}],
+// interrupted, complete, refused.
+nlohmann::json ReportJson(const RestoreReport& report);
+
+} // namespace qx4dump
