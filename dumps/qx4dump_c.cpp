@@ -50,11 +50,17 @@ bool Target(const unsigned char* uid, LinkObserver& link, int timeoutMs, Uid& ta
 
 extern "C" {
 
-__attribute__((visibility("default"))) void qx4dump_free(char* text) {
+void qx4dump_free(char* text) {
     std::free(text);
 }
 
-__attribute__((visibility("default"))) int qx4dump_parse(const char* text, char** json, char** error) {
+const char* qx4dump_nack_text(int code, int iso) {
+    static thread_local std::string text;
+    text = EnglishNackText(code, iso);
+    return text.c_str();
+}
+
+int qx4dump_parse(const char* text, char** json, char** error) {
     try {
         *json = Copy(WriteDump(ParseDump(text ? text : "", "the dump"), Format::Qx4));
         return 1;
@@ -63,7 +69,7 @@ __attribute__((visibility("default"))) int qx4dump_parse(const char* text, char*
     }
 }
 
-__attribute__((visibility("default"))) int qx4dump_write(const char* json, const char* format, char** text, char** error) {
+int qx4dump_write(const char* json, const char* format, char** text, char** error) {
     try {
         const auto named = FormatNamed(format ? format : "qx4");
         if (!named) return Fail(error, "no dump format \"" + std::string(format) + "\"");
@@ -74,7 +80,7 @@ __attribute__((visibility("default"))) int qx4dump_write(const char* json, const
     }
 }
 
-__attribute__((visibility("default"))) int qx4dump_read_tag(const unsigned char* uid, int blockSize, int blockCount, int probeLocks,
+int qx4dump_read_tag(const unsigned char* uid, int blockSize, int blockCount, int probeLocks,
                      int timeoutMs, char** json, char** error) {
     try {
         LinkObserver link;
@@ -85,9 +91,9 @@ __attribute__((visibility("default"))) int qx4dump_read_tag(const unsigned char*
         TagDump dump;
         std::string note;
         if (!ReadTag(tag, {blockSize, blockCount, false}, probeLocks != 0, dump, note))
-            return Fail(error, note.empty() ? tag.failure().function + " failed: " +
-                                                  tag.failure().text
-                                            : note);
+            return Fail(error, note.empty()
+                                   ? tag.failure().function + " failed: " + tag.failure().text
+                                   : note);
         *json = Copy(WriteDump({dump}, Format::Qx4));
         return 1;
     } catch (const std::exception& e) {
@@ -95,7 +101,7 @@ __attribute__((visibility("default"))) int qx4dump_read_tag(const unsigned char*
     }
 }
 
-__attribute__((visibility("default"))) int qx4dump_restore(const char* text, const unsigned char* uid, int force, int all, int locks,
+int qx4dump_restore(const char* text, const unsigned char* uid, int force, int all, int locks,
                     int timeoutMs, char** report, char** error) {
     try {
         const auto dumps = ParseDump(text ? text : "", "the dump");

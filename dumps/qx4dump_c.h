@@ -13,25 +13,30 @@
 #ifndef QX4DUMP_C_H
 #define QX4DUMP_C_H
 
+#define QX4DUMP_API __attribute__((visibility("default")))
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-void qx4dump_free(char* text);
+QX4DUMP_API void qx4dump_free(char* text);
+
+/* English text of a NACK code (of the ISO 15693 error code with code 5); static. */
+QX4DUMP_API const char* qx4dump_nack_text(int code, int iso);
 
 /* Any supported dump file's text (our JSON, Proxmark3 JSON, Flipper .nfc) as our JSON. */
-int qx4dump_parse(const char* text, char** json, char** error);
+QX4DUMP_API int qx4dump_parse(const char* text, char** json, char** error);
 /* Our JSON written as "qx4", "proxmark" or "flipper". */
-int qx4dump_write(const char* json, const char* format, char** text, char** error);
+QX4DUMP_API int qx4dump_write(const char* json, const char* format, char** text, char** error);
 
 /* The tag as a dump (our JSON). blockSize, blockCount: 0 for the tag's own; probeLocks:
  * find the AFI/DSFID locks by writing their values back. */
-int qx4dump_read_tag(const unsigned char* uid, int blockSize, int blockCount, int probeLocks,
-                     int timeoutMs, char** json, char** error);
+QX4DUMP_API int qx4dump_read_tag(const unsigned char* uid, int blockSize, int blockCount,
+                                 int probeLocks, int timeoutMs, char** json, char** error);
 /* Restores a dump (any supported format) onto the tag; *report: the restore's JSON
  * report (also when it refused or left the tag different: then the result is 0). */
-int qx4dump_restore(const char* dump, const unsigned char* uid, int force, int all, int locks,
-                    int timeoutMs, char** report, char** error);
+QX4DUMP_API int qx4dump_restore(const char* dump, const unsigned char* uid, int force, int all,
+                                int locks, int timeoutMs, char** report, char** error);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,104 @@
+"""Finds and loads libQX4DRV and libqx4dump, and declares their functions."""
+
+from __future__ import annotations
+
+import ctypes
+import os
+from pathlib import Path
+
+DRIVER = "libQX4DRV.so.1"
+DUMPS = "libqx4dump.so.1"
+
+
+class LibraryNotFound(OSError):
+    """The library is in none of the places looked at; the message lists them."""
+
+
+def _candidates(name: str, variable: str, build_folder: str) -> list[str]:
+    places = []
+    if os.environ.get(variable):
+        places.append(os.environ[variable])
+    # Installed: the package under PREFIX/lib/python3/dist-packages, libraries in
+    # PREFIX/lib or PREFIX/lib/<multiarch>; then wherever the loader finds the soname.
+    prefix_lib = Path(__file__).resolve().parents[3]
+    places.append(str(prefix_lib / name))
+    places.extend(str(p) for p in sorted(prefix_lib.glob(f"*-linux-gnu/{name}")))
+    places.append(name)
+    # The build tree, for a checkout: python/qx4 -> build/<folder>.
+    source = Path(__file__).resolve().parents[2]
+    for build in ("build", "build-asan"):
+        places.append(str(source / build / build_folder / name))
+    return places
+
+
+def _load(name: str, variable: str, build_folder: str) -> ctypes.CDLL:
+    tried = []
+    for place in _candidates(name, variable, build_folder):
+        try:
+            return ctypes.CDLL(place)
+        except OSError as error:
+            tried.append(f"{place} ({error})" if os.sep in place else f"{place} (loader)")
+    raise LibraryNotFound(f"{name} not found; set {variable}. Looked at: " + "; ".join(tried))
+
+
+_driver: ctypes.CDLL | None = None
+_dumps: ctypes.CDLL | None = None
+
+u8p = ctypes.POINTER(ctypes.c_ubyte)
+TraceHook = ctypes.CFUNCTYPE(None, ctypes.c_int, u8p, ctypes.c_uint, ctypes.c_void_p)
+
+
+class CopyData(ctypes.Structure):
+    _fields_ = [("kind", ctypes.c_size_t), ("count", ctypes.c_uint32), ("data", u8p)]
+
+
+class Window(ctypes.Structure):
+    pass
+
+
+CopyDataHook = ctypes.CFUNCTYPE(None, ctypes.POINTER(Window), ctypes.POINTER(CopyData))
+Window._fields_ = [("copyData", CopyDataHook)]
+
+
+def driver() -> ctypes.CDLL:
+    """libQX4DRV, with the argument types of the functions used here."""
+    global _driver
+    if _driver is None:
+        lib = _load(DRIVER, "QX4DRV_LIBRARY", "driver")
+        lib.QX4ErrorText.restype = ctypes.c_char_p
+        lib.QX4LibraryVersion.restype = ctypes.c_char_p
+        lib.QX4SetTraceHook.argtypes = [TraceHook, ctypes.c_void_p]
+        lib.QX4SetHandle.argtypes = [ctypes.c_void_p]
+        lib.QX4GetErrorCode.argtypes = [ctypes.POINTER(ctypes.c_int)] * 2
+        _driver = lib
+    return _driver
+
+
+def dumps() -> ctypes.CDLL:
+    """libqx4dump: the dump, restore and format code of ``qx4``."""
+    global _dumps
+    if _dumps is None:
+        here = Path(driver()._name).parent if os.sep in driver()._name else None
+        if here and (here / DUMPS).exists() and not os.environ.get("QX4DUMP_LIBRARY"):
+            os.environ["QX4DUMP_LIBRARY"] = str(here / DUMPS)
+        lib = _load(DUMPS, "QX4DUMP_LIBRARY", "dumps")
+        out = ctypes.POINTER(ctypes.c_void_p)
+        lib.qx4dump_free.argtypes = [ctypes.c_void_p]
+        lib.qx4dump_nack_text.restype = ctypes.c_char_p
+        lib.qx4dump_parse.argtypes = [ctypes.c_char_p, out, out]
+        lib.qx4dump_write.argtypes = [ctypes.c_char_p, ctypes.c_char_p, out, out]
+        lib.qx4dump_read_tag.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int,
+                                         ctypes.c_int, ctypes.c_int, out, out]
+        lib.qx4dump_restore.argtypes = [ctypes.c_char_p, ctypes.c_void_p, ctypes.c_int,
+                                        ctypes.c_int, ctypes.c_int, ctypes.c_int, out, out]
+        _dumps = lib
+    return _dumps
+
+
+def take_text(pointer: ctypes.c_void_p) -> str | None:
+    """A text handed out by libqx4dump, freed after copying."""
+    if not pointer.value:
+        return None
+    text = ctypes.string_at(pointer.value).decode("utf-8")
+    dumps().qx4dump_free(pointer)
+    return text

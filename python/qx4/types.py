@@ -1,0 +1,71 @@
+"""What reader commands return."""
+
+from __future__ import annotations
+
+from dataclasses import dataclass, field
+
+
+def uid_text(uid: bytes) -> str:
+    """A UID as people write it: most significant byte first, upper-case hex."""
+    return uid[::-1].hex().upper()
+
+
+@dataclass(frozen=True)
+class Tag:
+    """A tag that answered an inventory. ``uid`` is in the order the reader delivers
+    it (least significant byte first)."""
+
+    uid: bytes
+    dsfid: int
+
+    @property
+    def uid_hex(self) -> str:
+        """The UID most significant byte first, as ``qx4`` shows it."""
+        return uid_text(self.uid)
+
+
+@dataclass(frozen=True)
+class Block:
+    """One block of tag memory; ``locked`` is known when read with ``security=True``."""
+
+    number: int
+    data: bytes
+    locked: bool | None = None
+
+
+@dataclass(frozen=True)
+class SystemInfo:
+    """A tag's system information; fields the tag does not give are ``None``."""
+
+    flags: int
+    uid: bytes
+    dsfid: int | None = None
+    afi: int | None = None
+    block_count: int | None = None
+    block_size: int | None = None
+    ic_reference: int | None = None
+
+
+@dataclass(frozen=True)
+class Notification:
+    """An auto-scan frame: ``kind`` "data" or "uid-data"; ``uid`` for "uid-data";
+    ``time`` in seconds (``time.monotonic``)."""
+
+    kind: str
+    uid: bytes | None
+    data: bytes
+    time: float
+
+
+@dataclass(frozen=True)
+class RestoreReport:
+    """What a restore did, as ``qx4 restore --json`` reports it."""
+
+    complete: bool
+    written: list[int] = field(default_factory=list)
+    verified: int = 0
+    same: int = 0
+    skipped_locked: list[int] = field(default_factory=list)
+    failures: list[dict[str, object]] = field(default_factory=list)
+    afi: str = "same"
+    dsfid: str = "same"
