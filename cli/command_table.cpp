@@ -89,6 +89,8 @@ constexpr std::array kCommands{
       "qx4 convert tag.json tag.nfc", 2, 2, "--format"},
     C{"watch", RunWatch, "[SECONDS]", "auto-scan: print each notification until interrupted",
       "qx4 watch 10 --events", 0, 1, "--events"},
+    C{"completion", RunCompletion, "bash", "the shell completion script for qx4",
+      "source <(qx4 completion bash)", 1, 1},
     C{"demo", RunDemo, "", "a short session: identity, carrier, EEPROM, tags",
       "qx4 --simulate demo"},
 };

@@ -91,6 +91,7 @@ void RunWatch(Session&);
 void RunDemo(Session&);
 void RunRaw(Session&);
 void RunView(Session&);
+void RunCompletion(Session&);
 void RunConvert(Session&);
 void RunFindAfi(Session&);
 

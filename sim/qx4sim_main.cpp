@@ -31,6 +31,7 @@ constexpr const char* kUsage = R"(usage: qx4sim [options]
   --eeprom FILE      keep the reader's EEPROM in FILE
   --field FILE       tags in the field, from a JSON tag dump
   --scan-period MS   auto-scan notification period (default 200)
+  --version          print the version
   --listen [HOST:]PORT  also serve the reader as raw TCP (tcp://HOST:PORT; HOST
                      defaults to 127.0.0.1), one client at a time
 commands on standard input while it runs:
@@ -122,7 +123,10 @@ int main(int argc, char** argv) {
                 listen = value();
             else if (arg == "--scan-period")
                 options.autoScanPeriodMs = ParseCount(arg, value());
-            else if (arg == "--help" || arg == "-h") {
+            else if (arg == "--version") {
+                std::cout << "qx4sim " << QX4_VERSION << "\n";
+                return 0;
+            } else if (arg == "--help" || arg == "-h") {
                 std::cout << kUsage;
                 return 0;
             } else

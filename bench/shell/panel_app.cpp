@@ -33,12 +33,14 @@ CQX4PanelApp::~CQX4PanelApp() {
 bool CQX4PanelApp::InitInstance() {
     setOrganizationName("Kessaro Corp");
     setApplicationName("QX4Bench");
+    setApplicationVersion(QX4_VERSION);
     LoadResources();
     setWindowIcon(QIcon(":/qx4bench.png"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription("QX4Bench: checker for the QX4 RFID reader/writer");
     parser.addHelpOption();
+    parser.addVersionOption();
     QCommandLineOption simulate("simulate",
                                 "Start a simulated reader on a pseudo-terminal and use it as the "
                                 "stored COM port (no hardware needed).");

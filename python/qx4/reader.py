@@ -103,7 +103,7 @@ class Reader:
         """Closes the port and the library's context."""
         global _open_reader
         if self._open:
-            self._lib.QX4SetTraceHook(L.TraceHook(), None)
+            self._lib.QX4SetTraceHook(L.TraceHook(0), None)  # no hook
             self._lib.QX4SetHandle(None)
             self._lib.QX4DllClose()
             self._open = False
