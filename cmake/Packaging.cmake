@@ -1,7 +1,7 @@
 # Debian packages by CPack (scripts/package.sh): one per component, versions from the
 # project version, library dependencies found by dpkg-shlibdeps.
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/python/qx4
-        DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/python3/dist-packages COMPONENT python
+        DESTINATION lib/python3/dist-packages COMPONENT python
         PATTERN __pycache__ EXCLUDE)
 
 set(CPACK_GENERATOR DEB)

@@ -9,7 +9,7 @@ packages=(
   xvfb xauth fonts-noto-cjk imagemagick
   clang libclang-rt-14-dev
   python3 ser2net
-  python3-pytest python3-venv python3-setuptools python3-wheel python3-pip help2man dpkg-dev
+  mypy python3-pytest python3-venv python3-setuptools python3-wheel python3-pip help2man dpkg-dev
   file man-db
 )
 if [ "${1:-}" = "--minimal" ]; then
