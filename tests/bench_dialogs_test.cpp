@@ -23,16 +23,18 @@ class DialogTest : public BenchTest {
     }
     // Runs `act` on the dialog once it is open (inside its exec).
     void WhenOpen(std::function<void(ExchangeDialog&)> act) {
-        auto poll = std::make_shared<std::function<void(int)>>();
-        *poll = [this, act, poll](int tries) {
-            if (auto* dialog = dynamic_cast<ExchangeDialog*>(QApplication::activeModalWidget())) {
-                ++opened;
-                act(*dialog);
-            } else if (tries > 0) {
-                QTimer::singleShot(10, [poll, tries] { (*poll)(tries - 1); });
-            }
-        };
-        QTimer::singleShot(0, [poll] { (*poll)(300); });
+        auto* timer = new QTimer(frame.get());
+        timer->setInterval(10);
+        QObject::connect(timer, &QTimer::timeout, timer, [this, timer, act, tries = 300]() mutable {
+            auto* dialog = dynamic_cast<ExchangeDialog*>(QApplication::activeModalWidget());
+            if (!dialog && --tries > 0) return;
+            timer->stop();
+            timer->deleteLater();
+            if (!dialog) return;
+            ++opened;
+            act(*dialog);
+        });
+        timer->start();
     }
     static void TypeInto(QWidget* widget, const QString& text) {
         widget->setFocus();
