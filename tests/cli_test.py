@@ -493,6 +493,38 @@ class ForeignDumps(unittest.TestCase):
 
 
 class Signals(unittest.TestCase):
+    def test_sigterm_during_a_restore_says_which_blocks_were_written(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            field = field_file(tmp, "slow.json", [
+                (TAG_TWO, 8, 32, {"simulation": {"multiBlock": False}})])
+            dump = os.path.join(tmp, "dump.json")
+            sim = SimProcess("--field", field)
+            try:
+                qx4("--device", sim.device, "dump", dump)
+            finally:
+                sim.close()
+            with open(dump) as f:
+                doc = json.load(f)
+            for block in doc["tags"][0]["blocks"]:
+                block["data"] = "A5" * 8
+            with open(dump, "w") as f:
+                json.dump(doc, f)
+            sim = SimProcess("--field", field, "--delay", "50")
+            try:
+                restore = subprocess.Popen([QX4, "--device", sim.device, "--json", "restore",
+                                            dump], stdout=subprocess.PIPE, text=True)
+                time.sleep(2.4)  # 32 reads of 50 ms, then the writes
+                restore.terminate()
+                out, _ = restore.communicate(timeout=30)
+                result = json.loads(out)
+                self.assertEqual(restore.returncode, 1)
+                self.assertTrue(result["interrupted"])
+                self.assertIn("interrupted", result["error"])
+                self.assertLess(len(result["writtenBlocks"]), 32)
+                self.assertEqual(result["written"], len(result["writtenBlocks"]))
+            finally:
+                sim.close()
+
     def test_sigterm_during_watch_restores_the_mode(self):
         sim = SimProcess("--scan-period", "50")
         try:
