@@ -13,7 +13,8 @@ void RunCompletion(Session& s) {
     for (const auto& command : Commands()) {
         commands += std::string(command.name) + " ";
         const std::string arguments = command.arguments;
-        if (arguments.find("FILE") != std::string::npos || arguments.find("IN") != std::string::npos)
+        if (arguments.find("FILE") != std::string::npos ||
+            arguments.find("IN") != std::string::npos)
             fileCommands += std::string(command.name) + " ";
     }
     for (const auto& option : GlobalOptions()) {
@@ -37,7 +38,8 @@ void RunCompletion(Session& s) {
               << "            --device) COMPREPLY=($(compgen -f -- \"$cur\") $(compgen -W "
                  "\"rfc2217:// tcp://\" -- \"$cur\")) ;;\n"
               << "            --field|--state) _filedir ;;\n"
-              << "            --format) COMPREPLY=($(compgen -W \"qx4 proxmark flipper\" -- \"$cur\")) ;;\n"
+              << "            --format) COMPREPLY=($(compgen -W \"qx4 proxmark flipper\" -- "
+                 "\"$cur\")) ;;\n"
               << "        esac\n"
               << "        return ;;\n"
               << "    esac\n"
@@ -47,7 +49,8 @@ void RunCompletion(Session& s) {
               << "    fi\n"
               << "    local command=\"\" i\n"
               << "    for ((i = 1; i < cword; i++)); do\n"
-              << "        [[ \" $commands \" == *\" ${words[i]} \"* ]] && { command=${words[i]}; break; }\n"
+              << "        [[ \" $commands \" == *\" ${words[i]} \"* ]] && { command=${words[i]}; "
+                 "break; }\n"
               << "    done\n"
               << "    if [[ -z $command ]]; then\n"
               << "        COMPREPLY=($(compgen -W \"$commands\" -- \"$cur\"))\n"

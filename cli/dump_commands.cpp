@@ -151,11 +151,11 @@ void RunRestore(Session& s) {
     const nlohmann::json summary = qx4dump::ReportJson(report);
     for (const auto& [key, value] : summary.items())
         s.result()[key] = value;
-    s.Line("written: " + std::to_string(report.written.size()) + ", same: " +
-           std::to_string(report.same.size()) + ", skipped (locked on the tag): " +
-           std::to_string(report.skippedLocked.size()) + ", failed: " +
-           std::to_string(report.failed.size()) + ", verified: " +
-           std::to_string(report.verified.size()));
+    s.Line("written: " + std::to_string(report.written.size()) +
+           ", same: " + std::to_string(report.same.size()) +
+           ", skipped (locked on the tag): " + std::to_string(report.skippedLocked.size()) +
+           ", failed: " + std::to_string(report.failed.size()) +
+           ", verified: " + std::to_string(report.verified.size()));
     s.Line("afi: " + report.afi + ", dsfid: " + report.dsfid);
     s.Line("written blocks: " + List(report.written));
     if (!report.skippedLocked.empty())

@@ -130,8 +130,8 @@ QX4_API unsigned char QX4Transceive(int commandByte, const unsigned char* data, 
  * 19200 baud, or 9600 when slowRate is non-zero. 1 when the port is open. The
  * context stays when the port fails, so QX4ComReOpen can retry. */
 QX4_API unsigned char QX4DllOpen(int port, int slowRate);
-QX4_API void QX4DllClose(void);               /* closes the port, ends the receive thread */
-QX4_API int QX4IsOK(void); /* 1 when a context exists and its port is open and alive */
+QX4_API void QX4DllClose(void); /* closes the port, ends the receive thread */
+QX4_API int QX4IsOK(void);      /* 1 when a context exists and its port is open and alive */
 QX4_API void QX4SetHandle(QX4Window* window); /* NULL: no forwarding */
 QX4_API int QX4ComReOpen(int port, int slowRate);
 QX4_API int QX4GetPortNum(void);
