@@ -91,7 +91,7 @@ void RunDump(Session& s) {
     s.Field("type", qx4dump::TypeName(tag.type));
     s.Field("blockCount", tag.blocks.size());
     s.Field("blockSize", tag.blockSize);
-    s.Field("format", qx4dump::FormatName(format));
+    s.Field("fileFormat", qx4dump::FormatName(format));
     s.Field("file", path);
     if (path == "-") s.result()["file"] = "standard output";
 }
@@ -208,8 +208,8 @@ void RunConvert(Session& s) {
     const qx4dump::Format format = ChosenFormat(s, out);
     if (out == "-") s.ReportOnStderr();
     qx4dump::SaveDump(out, dumps, format);
-    s.Field("tags", dumps.size());
-    s.Field("format", qx4dump::FormatName(format));
+    s.Field("tagCount", dumps.size());
+    s.Field("fileFormat", qx4dump::FormatName(format));
     s.Field("file", out);
 }
 

@@ -7,7 +7,8 @@
 
 namespace qx4dump {
 
-// written, same, skippedLocked, failed, verified (counts), afi, dsfid, writtenBlocks,
+// written, same, skippedLocked, failed, verified (counts), afiOutcome, dsfidOutcome,
+// writtenBlocks,
 // skippedLockedBlocks, lockedBlocks, failures [{block, cause, function, nack, iso}],
 // interrupted, complete, refused.
 nlohmann::json ReportJson(const RestoreReport& report);

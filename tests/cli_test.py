@@ -133,6 +133,29 @@ class Commands(unittest.TestCase):
         code, words = run_json("--simulate", "eeprom-read", "12", "2")
         self.assertEqual(words["words"][0], 0x1205)
 
+    def test_one_type_per_key_across_commands(self):
+        kinds = {}
+        with tempfile.TemporaryDirectory() as tmp:
+            dump = os.path.join(tmp, "d.json")
+            runs = [["version"], ["info"], ["inventory"], ["scan"], ["op-mode"], ["tag-mode"],
+                    ["eeprom-read", "12", "2"], ["afi-register"], ["uid-register"],
+                    ["read", "0", "2", "--option"], ["read-bytes", "0", "3"], ["security", "0", "4"],
+                    ["write", "3", "00000000"], ["dump", dump], ["diff", dump],
+                    ["restore", dump], ["raw", "2B00"], ["read", "200"], ["convert", dump,
+                                                                          dump + ".nfc"]]
+            for args in runs:
+                uid = [] if args[0] in ("version", "inventory", "scan", "op-mode", "tag-mode",
+                                        "eeprom-read", "afi-register", "uid-register",
+                                        "convert") else ["--uid", TAG_ONE]
+                _, result = run_json("--simulate", *uid, *args)
+                for key, value in result.items():
+                    kind = "number" if isinstance(value, (int, float)) and \
+                        not isinstance(value, bool) else type(value).__name__
+                    kinds.setdefault(key, set()).add(kind)
+        self.assertGreater(len(kinds), 30)
+        mixed = {key: types for key, types in kinds.items() if len(types) > 1}
+        self.assertEqual(mixed, {})
+
     def test_eight_byte_blocks_need_no_block_size(self):
         code, read = run_json("--simulate", "--uid", TAG_TWO, "--option", "read", "0", "32")
         self.assertEqual(code, 0, read)
@@ -303,7 +326,7 @@ class DumpRestoreDiff(unittest.TestCase):
         code, result = run_json(*common, "restore", dump)
         self.assertEqual(code, 1)  # block 5 is locked on the tag with other content
         self.assertEqual(result["skippedLockedBlocks"], [5])
-        self.assertEqual((result["afi"], result["dsfid"]), ("written", "written"))
+        self.assertEqual((result["afiOutcome"], result["dsfidOutcome"]), ("written", "written"))
         qx4(*common, "lock-afi")
         with open(dump) as f:
             doc = json.load(f)
@@ -314,7 +337,7 @@ class DumpRestoreDiff(unittest.TestCase):
         code, mine = run_json(*common, "dump", os.path.join(self.dir, "now.json"))
         self.assertTrue(blocks_of(os.path.join(self.dir, "now.json"), TAG_ONE)["afiLocked"])
         code, result = run_json(*common, "restore", dump, "--locks")
-        self.assertEqual(result["afi"], "skipped-locked")
+        self.assertEqual(result["afiOutcome"], "skipped-locked")
         self.assertNotIn("lockedBlocks", result)  # not complete: nothing locked
 
     def test_tag_leaving_part_way_fails_the_rest_and_spares_the_other(self):

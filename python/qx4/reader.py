@@ -530,8 +530,8 @@ class Reader:
             complete=bool(report.get("complete", False)), written=report.get("writtenBlocks", []),
             verified=report.get("verified", 0), same=report.get("same", 0),
             skipped_locked=report.get("skippedLockedBlocks", []),
-            failures=report.get("failures", []), afi=report.get("afi", "same"),
-            dsfid=report.get("dsfid", "same"))
+            failures=report.get("failures", []), afi=report.get("afiOutcome", "same"),
+            dsfid=report.get("dsfidOutcome", "same"))
         if not ok and (report.get("refused") or not report):
             raise DumpError(error or "not restored")
         if not ok:
