@@ -162,6 +162,17 @@ TEST_F(DialogTest, NewestResultLineInViewAfter20And101Lines) {
     EXPECT_TRUE(lastInView());
 }
 
+TEST_F(DialogTest, LongResultLinesFitTheDesignedWidthOrScroll) {
+    Start();
+    QListWidget* list = view()->resultList();
+    view()->AddResultLine("The specified block is already -locked and thus cannot be locked again");
+    QApplication::processEvents();
+    EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0); // fits the window as it opens
+    view()->AddResultLine(QString(300, 'X'));
+    QApplication::processEvents();
+    EXPECT_GT(list->horizontalScrollBar()->maximum(), 0); // longer ones scroll
+}
+
 TEST_F(DialogTest, UidTableRowsStayTogetherAndShowLargeCounts) {
     Start();
     for (int tag = 0; tag < 12; ++tag)

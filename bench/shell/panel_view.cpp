@@ -177,7 +177,6 @@ void CQX4PanelView::LayOutForm() {
     auto* rows = new FixedRowDelegate(RowHeightOf(ui->uidList), this);
     for (QListWidget* list : {ui->countList, ui->uidList}) {
         list->setItemDelegate(rows);
-        list->setUniformItemSizes(true);
         list->setWordWrap(false);
     }
     ui->countList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -192,7 +191,6 @@ void CQX4PanelView::LayOutForm() {
     connect(ui->countList->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] {
         ui->countList->verticalScrollBar()->setValue(ui->uidList->verticalScrollBar()->value());
     });
-    ui->resultList->setUniformItemSizes(true);
 
     ui->countList->setAccessibleName("Counts of the UID table");
     ui->uidList->setAccessibleName("UID table");
