@@ -81,14 +81,23 @@ int main(int argc, char** argv) {
                 return;
             }
             if (direction == QX4_TRACE_RECEIVED && count > 2 && bytes[2] == 0x31) nackSeen = true;
-            std::string line = direction ? "<-" : "->";
+            // Auto-scan frames would crowd the requests and answers out of the record.
+            if (direction == QX4_TRACE_RECEIVED && count > 2 &&
+                (bytes[2] == 0x44 || bytes[2] == 0x64))
+                return;
+            const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 Clock::now().time_since_epoch())
+                                 .count() %
+                             100000;
+            std::string line = std::to_string(now) + (direction ? " <-" : " ->");
             for (unsigned i = 0; i < count; ++i)
                 line += " " + std::to_string(bytes[i]);
             wire.push_back(line);
             if (wire.size() > 12) wire.erase(wire.begin());
         },
         nullptr);
-    long vanishes = 0, unsolicited = 0;
+    long vanishes = 0, unsolicited = 0, unexplained = 0;
+    Clock::time_point lateShadowUntil{};
     auto faultsSoFar = [&] {
         unsigned total = 0;
         for (int f = 0; f < static_cast<int>(qx4sim::Fault::Count); ++f)
@@ -98,7 +107,10 @@ int main(int argc, char** argv) {
     // Runs one call; `check` says whether its data is right.
     auto call = [&](const char* name, auto&& run, auto&& check) {
         const unsigned before = faultsSoFar();
-        bool interfered = false;
+        const unsigned lateBefore = reader.Peer().FaultCount(qx4sim::Fault::Late);
+        // The reader answers in turn: while it still owes a late reply, this call's answer
+        // waits behind it and may miss its own time-out.
+        bool interfered = Clock::now() < lateShadowUntil;
         std::thread noise;
         if (random() % 50 == 0) { // an unsolicited frame lands in the middle of the wait
             interfered = true;
@@ -115,6 +127,8 @@ int main(int argc, char** argv) {
                      std::chrono::duration<double, std::milli>(Clock::now() - start).count());
         if (noise.joinable()) noise.join();
         const bool faulted = interfered || faultsSoFar() != before;
+        if (reader.Peer().FaultCount(qx4sim::Fault::Late) != lateBefore)
+            lateShadowUntil = Clock::now() + std::chrono::milliseconds(kLateMs);
         ++outcomes.calls;
         if (ok) {
             ++outcomes.ok;
@@ -126,7 +140,15 @@ int main(int argc, char** argv) {
             }
         } else {
             ++(faulted ? outcomes.failedWithFault : outcomes.failedWithoutFault);
+            const char* cause = nackSeen ? "NACK" : !QX4IsOK() ? "port lost" : "time-out";
             ++(nackSeen ? outcomes.byNack : !QX4IsOK() ? outcomes.byLostPort : outcomes.byTimeOut);
+            if (!faulted && QX4IsOK() && ++unexplained <= 5) {
+                std::printf(
+                    "  %s failed without a fault (%s) after %.1f ms\n", name, cause,
+                    std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+                for (const auto& line : wire)
+                    std::printf("    %s\n", line.c_str());
+            }
         }
         return ok;
     };
