@@ -140,7 +140,15 @@ void RunRestore(Session& s) {
         qx4dump::Restore(s.Tag(true), dump, options, [&](const char* step, int done, int total) {
             progress.Step(step, done, total);
         });
-    if (!report.error.empty()) return s.Fail(report.error);
+    if (!report.error.empty()) {
+        if (report.interrupted) { // while the tag was read: nothing written
+            s.result()["interrupted"] = true;
+            s.result()["written"] = 0;
+            s.result()["writtenBlocks"] = nlohmann::json::array();
+            return s.Fail("interrupted before anything was written");
+        }
+        return s.Fail(report.error);
+    }
     if (!report.refused.empty() && !options.force) {
         std::string why;
         for (const auto& r : report.refused)
