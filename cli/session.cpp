@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <thread>
 #include <unistd.h>
 
 namespace qx4cli {
@@ -66,6 +67,18 @@ Session::Session(Options options, std::vector<std::string> arguments)
     : options_(std::move(options)), args_(std::move(arguments)) {}
 
 Session::~Session() {
+    // A run that timed out stays until its late answer has come (as long again as it
+    // waited, a second at least): it would otherwise land in the next run, which could
+    // take it for its own answer.
+    if (timedOut_ && link_ && QX4IsOK()) {
+        const unsigned long acks = link_->acksReceived();
+        const auto end = std::chrono::steady_clock::now() +
+                         std::chrono::milliseconds(std::max(options_.timeoutMs, 1000));
+        while (link_->acksReceived() == acks && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            QX4ReadData();
+        }
+    }
     tag_.reset();
     QX4DllClose();
     link_.reset();
@@ -224,6 +237,7 @@ bool Session::Check(unsigned char result, const char* function) {
 
 void Session::Fail(const qx4dump::CallFailure& failure) {
     failure_ = failure.function + " failed: " + failure.text;
+    if (failure.kind == qx4dump::CallFailure::Kind::TimedOut) timedOut_ = true;
     if (failure.kind == qx4dump::CallFailure::Kind::Nack) {
         result_["nack"] = failure.nack;
         result_["nackText"] = qx4dump::EnglishNackText(failure.nack, -1);

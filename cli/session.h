@@ -113,6 +113,7 @@ class Session {
     std::vector<std::string> lines_, notes_;
     std::optional<std::string> failure_;
     bool reportOnStderr_ = false;
+    bool timedOut_ = false; // a late answer may still be on its way
     Uid noUid_{};
 };
 

@@ -96,6 +96,12 @@ void RunWatch(Session& s) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         QX4ReadData(); // as the checker's timer does
         watcher.Leaves();
+        if (!QX4IsOK()) break; // the reader went away: nothing more will come
+    }
+    if (!QX4IsOK()) {
+        QX4SetHandle(nullptr);
+        s.result()["notifications"] = watcher.total;
+        return s.Fail("the reader's port is gone (hung up, unplugged or disconnected)");
     }
     // Back to the mode the reader had, also after Ctrl+C or SIGTERM. Notifications in
     // flight are dispatched during the wait; they no longer end it.

@@ -34,8 +34,10 @@
  * - Notifications (data 0x44, UID data 0x64, UID report 0x49) arriving during a
  *   wait are dispatched and do not end it; QX4SimpleReadCmd, whose answer is
  *   such a frame, takes the first frame that is not a NACK.
- * - A reply later than the time-out can still answer the next command of the
- *   same kind (same command byte and echo): nothing in the reply tells them apart.
+ * - After a time-out, the next command of the same kind (same command byte and
+ *   echo) first waits for the late reply, up to the response time-out (at least
+ *   1000 ms) more, and drops it. A reply later than that can still answer it:
+ *   nothing in the reply tells them apart.
  *
  * Threads and re-entry
  * - Command exports and QX4ReadData may be called from any thread. While one

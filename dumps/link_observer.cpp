@@ -63,7 +63,10 @@ void LinkObserver::OnFrame(int direction, const uint8_t* bytes, unsigned count) 
     } else {
         received_ = true;
         lastReceived_.assign(bytes, bytes + count);
-        if (count > 4 && bytes[2] == kAck) lastAck_ = lastReceived_;
+        if (count > 4 && bytes[2] == kAck) {
+            lastAck_ = lastReceived_;
+            ++acks_;
+        }
         if (count > 4 && bytes[2] == kNack) lastNack_ = lastReceived_;
     }
     if (trace_) trace_(direction, bytes, count);

@@ -548,6 +548,19 @@ class Signals(unittest.TestCase):
             finally:
                 sim.close()
 
+    def test_watch_ends_with_an_error_when_the_reader_vanishes(self):
+        sim = SimProcess("--scan-period", "50")
+        watch = subprocess.Popen([QX4, "--device", sim.device, "--json", "watch"],
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        time.sleep(0.6)
+        sim.process.kill()
+        sim.process.wait()
+        out, err = watch.communicate(timeout=10)
+        self.assertEqual(watch.returncode, 1, err)
+        result = json.loads(out.splitlines()[-1])
+        self.assertFalse(result["ok"])
+        self.assertIn("port is gone", result["error"])
+
     def test_sigterm_during_watch_restores_the_mode(self):
         sim = SimProcess("--scan-period", "50")
         try:
@@ -602,12 +615,19 @@ class Simulator(unittest.TestCase):
     def test_a_late_reply_does_not_answer_the_next_run(self):
         sim = SimProcess("--delay", "300")
         try:
+            common = ("--device", sim.device, "--uid", TAG_TWO, "--block-size", "8")
+            qx4(*common, "write", "0", "00112233445566778899AABBCCDDEEFF")
             out = qx4("--device", sim.device, "--timeout", "50", "version")
             self.assertEqual(out.returncode, 1)
             for _ in range(2):  # the version text arrives during the first of them
                 out = qx4("--device", sim.device, "--json", "inventory")
                 self.assertEqual(out.returncode, 0, out.stderr)
                 self.assertEqual(json.loads(out.stdout)["uid"], "E004010012345678")
+            # The same kind of command: the late answer of block 0 is no answer for block 1.
+            out = qx4(*common, "--timeout", "100", "read", "0")
+            self.assertEqual(out.returncode, 1)
+            code, read = run_json(*common, "read", "1")
+            self.assertEqual((code, read["blocks"][0]["data"]), (0, "8899AABBCCDDEEFF"))
         finally:
             sim.close()
 

@@ -220,6 +220,23 @@ TEST_F(WaitTest, LateReplyDoesNotAnswerADifferentCommand) {
     EXPECT_STREQ(text, "QX4SIM Ver1.00");
 }
 
+TEST_F(WaitTest, LateReplyDoesNotAnswerTheNextCommandOfTheSameKind) {
+    const qx4sim::Tag tag = reader->Field()[1]; // 8-byte blocks
+    reader->Modify([](auto&, std::vector<qx4sim::Tag>& field) {
+        for (size_t i = 0; i < field[1].memory.size(); ++i)
+            field[1].memory[i] = static_cast<uint8_t>(i);
+    });
+    QX4SetTagBlockSize(8);
+    QX4SetCmdWaitTime(100);
+    reader->Peer().SetReplyDelay(250);
+    unsigned char out[8] = {};
+    EXPECT_EQ(QX4ReadSingleBlock(0x01, 0, out, tag.uid.data()), 0);
+    reader->Peer().SetReplyDelay(0);
+    ASSERT_EQ(QX4ReadSingleBlock(0x01, 1, out, tag.uid.data()), 1);
+    EXPECT_EQ(out[0], 8); // block 1, not block 0's late answer
+    EXPECT_EQ(out[7], 15);
+}
+
 TEST_F(WaitTest, ShortAckForAValueIsAFailureWithOutputsUntouched) {
     AnswerNextWith(0x30, {0x80}); // the echo, but no status byte
     unsigned char status = 0xEE;

@@ -49,6 +49,12 @@ class ReaderContext {
     int32_t dispMessage = 0;
     // What the awaited ACK echoes at frame[4] (the ISO code or sub-command sent); -1: no echo.
     int32_t expectedEcho = -1;
+    uint8_t sentCommand = 0;
+    // The answer a timed-out command may still get: its command byte and echo, and until
+    // when a command of the same kind waits for it first (owedEcho -1: none owed).
+    uint8_t owedCommand = 0;
+    int32_t owedEcho = -1;
+    uint32_t owedUntil = 0;
 
     // Reply data length n of the frame in `frame`.
     uint32_t FrameDataCount() const { return frame[3]; }

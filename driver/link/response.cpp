@@ -6,6 +6,8 @@
 #include "platform/clock.h"
 #include "platform/hooks.h"
 
+#include <algorithm>
+
 namespace qx4 {
 namespace {
 
@@ -15,6 +17,7 @@ constexpr const char* kTimedOut = "レスポンス待ち　タイムオーバー
 
 constexpr uint32_t kSettleMarginMs = 10;
 constexpr uint32_t kLongestFrame = 255 + 7;
+constexpr uint32_t kOwedAtLeastMs = 1000; // how long a late answer is waited for, at least
 
 uint32_t generation = 0;
 
@@ -29,29 +32,66 @@ void Trace(int direction, const uint8_t* bytes, size_t count) {
         hook(direction, bytes, static_cast<unsigned>(count), Link().traceUser.load());
 }
 
+bool IsOwedAnswer(const ReaderContext& context) {
+    return context.owedEcho >= 0 && context.frame[2] == static_cast<uint8_t>(ResponseType::Ack) &&
+           context.frame[3] >= 1 && context.frame[4] == context.owedEcho;
+}
+
+// Scans what has arrived frame by frame, noting the owed answer when it comes. False
+// when a handler closed the library.
+bool ScanNotingOwed(ReaderContext& context) {
+    const uint32_t owner = generation;
+    struct OneFrameAScan { // the scan stops after each frame, so each can be looked at
+        bool& flag;
+        const bool before;
+        explicit OneFrameAScan(bool& f) : flag(f), before(f) { flag = true; }
+        ~OneFrameAScan() { flag = before; }
+    } oneFrame(Link().responseWait);
+    do {
+        context.responseReceived = 0;
+        ScanReceived(context);
+        if (generation != owner) return false;
+        if (context.responseReceived && IsOwedAnswer(context)) context.owedEcho = -1;
+    } while (context.responseReceived);
+    return true;
+}
+
 // Frames already received (or still arriving) when a command starts are not its
 // answer: they are dispatched now, as a scan at any other time would. A frame
 // half-way in may finish while its bytes keep coming, within the time the
-// longest frame takes on the line. False when a handler closed the library.
-bool DispatchEarlierFrames(ReaderContext& context) {
+// longest frame takes on the line. A command of the kind that last timed out first
+// waits (up to one more response time-out) for that late answer, which would otherwise
+// pass for its own. False when a handler closed the library.
+bool DispatchEarlierFrames(ReaderContext& context, Command command, int echo) {
     const uint32_t owner = generation;
-    ScanReceived(context);
-    if (generation != owner) return false;
+    if (!ScanNotingOwed(context)) return false;
     const uint32_t byteMs = context.baudRate == 9600 ? 2 : 1; // 10 bits a byte, rounded up
     const uint32_t limit = kSettleMarginMs + byteMs * kLongestFrame;
     const uint32_t start = platform::TickMs();
     uint32_t lastByte = start;
-    while (context.inFrame) {
+    auto owedSameKind = [&] {
+        return context.owedEcho == echo && context.owedCommand == static_cast<uint8_t>(command) &&
+               static_cast<int32_t>(context.owedUntil - platform::TickMs()) > 0 &&
+               !Link().portLost.load(std::memory_order_acquire);
+    };
+    while (context.inFrame || owedSameKind()) {
         const uint32_t now = platform::TickMs();
-        if (now - start >= limit || now - lastByte >= kSettleMarginMs) break;
+        if (!owedSameKind() && (now - start >= limit || now - lastByte >= kSettleMarginMs)) break;
         if (Link().ring.WriteIndex() == static_cast<uint32_t>(context.readIndex)) {
-            AwaitReceivedBytes(1);
+            if (!owedSameKind()) {
+                AwaitReceivedBytes(1);
+                continue;
+            }
+            AwaitReceivedBytes(kPollPeriodMs); // as a wait does: messages keep flowing
+            platform::PumpMessages();
+            if (generation != owner) return false;
             continue;
         }
-        ScanReceived(context);
-        if (generation != owner) return false;
+        if (!ScanNotingOwed(context)) return false;
         lastByte = platform::TickMs();
     }
+    if (context.owedEcho == echo && context.owedCommand == static_cast<uint8_t>(command))
+        context.owedEcho = -1; // waited for it long enough
     return true;
 }
 
@@ -79,9 +119,11 @@ bool SendCommand(ReaderContext& context, Command command, std::span<const uint8_
     const size_t length =
         BuildFrame(frame, context.readerAddress, static_cast<uint8_t>(command), data);
     if (length == 0) return false;
-    if (!DispatchEarlierFrames(context)) return false;
+    const int echo = EchoesFirstByte(command) && !data.empty() ? data[0] : -1;
+    if (!DispatchEarlierFrames(context, command, echo)) return false;
     if (records == Records::LastCommand) context.lastCommand = static_cast<uint8_t>(command);
-    context.expectedEcho = EchoesFirstByte(command) && !data.empty() ? data[0] : -1;
+    context.sentCommand = static_cast<uint8_t>(command);
+    context.expectedEcho = echo;
     context.responseReceived = 0;
     SendFrame(context, frame.data(), length); // a failed write shows up as a time-out
     return true;
@@ -137,6 +179,7 @@ WaitOutcome AwaitResponse(ReaderContext& context, bool (*accepts)(uint8_t)) {
                 ShowDiagnostic(context, kNackReceived);
                 return WaitOutcome::Rejected;
             case Verdict::PassOn:
+                if (IsOwedAnswer(context)) context.owedEcho = -1; // it came, and went by
                 context.responseReceived = 0;
                 continue; // more frames may already wait in the ring
             }
@@ -144,6 +187,12 @@ WaitOutcome AwaitResponse(ReaderContext& context, bool (*accepts)(uint8_t)) {
         if (Link().portLost.load(std::memory_order_acquire)) return WaitOutcome::PortLost;
         if (platform::TickMs() - start >= context.cmdWaitTime) {
             ShowDiagnostic(context, kTimedOut);
+            if (context.expectedEcho >= 0) { // its answer may still come
+                context.owedCommand = context.sentCommand;
+                context.owedEcho = context.expectedEcho;
+                context.owedUntil =
+                    platform::TickMs() + std::max(context.cmdWaitTime, kOwedAtLeastMs);
+            }
             return WaitOutcome::TimedOut;
         }
     }
