@@ -12,7 +12,7 @@ from types import TracebackType
 from typing import Any
 
 from . import _library as L
-from .errors import DumpError, NackError, NoAnswerError, ReaderGoneError
+from .errors import DumpError, NackError, NoAnswerError, QX4Error, ReaderGoneError
 from .types import Block, Notification, RestoreReport, SystemInfo, Tag, uid_text
 
 UidLike = bytes | bytearray | str
@@ -48,6 +48,7 @@ class _Wire:
     def __init__(self) -> None:
         self.sent = False
         self.nack: bytes | None = None
+        self.ack_count = -1  # the data count n of the last ACK
         self.hook = L.TraceHook(self._frame)
 
     def _frame(self, direction: int, data: Any, count: int, _user: Any) -> None:
@@ -55,10 +56,13 @@ class _Wire:
             self.sent = True
         elif direction == 1 and count > 4 and data[2] == 0x31:
             self.nack = bytes(data[:count])
+        elif direction == 1 and count > 4 and data[2] == 0x30:
+            self.ack_count = data[3]
 
     def mark(self) -> None:
         self.sent = False
         self.nack = None
+        self.ack_count = -1
 
 
 class Reader:
@@ -391,6 +395,11 @@ class Reader:
                         per_frame = 1
                         continue
                     raise
+            # A tag whose blocks are not of the size assumed answers with another length.
+            if self._wire.ack_count != 1 + run * stride:
+                raise QX4Error(f"the reply carries {self._wire.ack_count - 1} bytes where {run} "
+                               f"block(s) of {size} bytes take {run * stride}: the tag's blocks "
+                               "are not that size (it gives no system information)")
             for i in range(run):
                 raw = bytes(out[i * stride:(i + 1) * stride])
                 blocks.append(Block(number + i, raw[1:] if security else raw,

@@ -146,6 +146,16 @@ def test_dump_restore_round_trip(reader, tmp_path):
     assert "the dump is of tag " + TAG_ONE in str(refused.value)
 
 
+def test_blocks_of_another_size_are_an_error_never_data(tmp_path):
+    field = tmp_path / "plain.json"
+    field.write_text(json.dumps({"tags": [{
+        "uid": TAG_TWO, "blockSize": 8, "simulation": {"systemInfo": False},
+        "blocks": [{"data": "0011223344556677"}] * 4}]}))
+    with Simulator(field) as sim, qx4.Reader(device=sim.device) as reader:
+        with pytest.raises(qx4.QX4Error, match="not that size"):
+            reader.read_blocks(0, 2, uid=TAG_TWO)  # assumes 4-byte blocks
+
+
 def test_one_reader_per_process(sim, reader):
     with pytest.raises(RuntimeError, match="another qx4.Reader is open"):
         qx4.Reader(device=sim.device).open()
