@@ -162,26 +162,12 @@ std::optional<Uid> Session::Target(bool severalCommands) {
     if (target_) return *target_;
     if (options_.unaddressed) return *(target_ = std::optional<Uid>{});
     if (options_.uid) return *(target_ = options_.uid);
-    if (severalCommands) {
-        // The reader-side inventory counts every tag in the field.
-        unsigned char count = 0;
-        link_->Mark();
-        if (QX4Inventory2(0, 0, &count) && count > 1) {
-            std::string list;
-            for (int index = 1; index <= count; ++index) {
-                Uid uid{};
-                if (QX4GetUidData(index, uid.data())) list += " " + UidText(uid.data());
-            }
-            throw Refusal(std::to_string(count) + " tags in the field (" +
-                          (list.empty() ? std::string(" ?") : list) + " ): name one with --uid");
-        }
-    }
-    unsigned char dsfid = 0;
-    Uid uid{};
-    link_->Mark();
-    const unsigned char found = QX4Inventory(0x40, &dsfid, uid.data());
-    if (const auto failure = link_->Outcome(found, "QX4Inventory", options_.timeoutMs))
-        throw std::runtime_error("no tag to address: " + failure->text);
+    std::string error;
+    bool several = false;
+    const auto uid =
+        qx4dump::FindTheTag(*link_, options_.timeoutMs, severalCommands, error, several);
+    if (several) throw Refusal(error + ": name one with --uid");
+    if (!uid) throw std::runtime_error(error);
     return *(target_ = uid);
 }
 

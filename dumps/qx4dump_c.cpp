@@ -30,20 +30,11 @@ bool Target(const unsigned char* uid, LinkObserver& link, int timeoutMs, Uid& ta
         std::copy_n(uid, 8, target.begin());
         return true;
     }
-    unsigned char count = 0;
-    link.Mark();
-    if (QX4Inventory2(0, 0, &count) && count > 1) {
-        error = std::to_string(count) + " tags in the field: name one by its UID";
-        return false;
-    }
-    unsigned char dsfid = 0;
-    link.Mark();
-    const unsigned char found = QX4Inventory(0x40, &dsfid, target.data());
-    if (const auto failure = link.Outcome(found, "QX4Inventory", timeoutMs)) {
-        error = "no tag to address: " + failure->text;
-        return false;
-    }
-    return true;
+    bool several = false;
+    const auto found = FindTheTag(link, timeoutMs, true, error, several);
+    if (several) error += ": name one by its UID";
+    if (found) target = *found;
+    return found.has_value();
 }
 
 } // namespace

@@ -20,17 +20,16 @@ void WriteRun(TagAccess& tag, const TagDump& dump, const Run& run, RestoreReport
     for (int i = 0; i < written; ++i)
         report.written.push_back(run.first + i);
     if (ok) return;
+    const int left = run.count - written;
     for (int b = run.first + written; b < run.first + run.count; ++b) {
         if (Stops(tag.failure())) {
             report.failed.push_back({b, tag.failure()});
             continue;
         }
         int one = 0;
-        if (run.count - written > 1 || b > run.first + written) {
-            if (tag.WriteBlocks(b, {dump.blocks[size_t(b)].data}, one)) {
-                report.written.push_back(b);
-                continue;
-            }
+        if (left > 1 && tag.WriteBlocks(b, {dump.blocks[size_t(b)].data}, one)) {
+            report.written.push_back(b);
+            continue;
         }
         if (tag.failure().Locked())
             report.skippedLocked.push_back(b);

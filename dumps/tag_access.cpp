@@ -195,6 +195,32 @@ bool TagAccess::LockDsfid() {
     return Done(QX4LockDSFID(Mode(false), UidBytes()), "QX4LockDSFID");
 }
 
+std::optional<Uid> FindTheTag(LinkObserver& link, int timeoutMs, bool only, std::string& error,
+                              bool& several) {
+    several = false;
+    unsigned char count = 0;
+    link.Mark();
+    if (only && QX4Inventory2(0, 0, &count) && count > 1) {
+        std::string list;
+        for (int index = 1; index <= count; ++index) {
+            Uid uid{};
+            if (QX4GetUidData(index, uid.data())) list += (list.empty() ? "" : " ") + UidText(uid);
+        }
+        several = true;
+        error = std::to_string(count) + " tags in the field (" + list + ")";
+        return std::nullopt;
+    }
+    unsigned char dsfid = 0;
+    Uid uid{};
+    link.Mark();
+    const unsigned char found = QX4Inventory(0x40, &dsfid, uid.data());
+    if (const auto failure = link.Outcome(found, "QX4Inventory", timeoutMs)) {
+        error = "no tag to address: " + failure->text;
+        return std::nullopt;
+    }
+    return uid;
+}
+
 bool ReadTag(TagAccess& tag, const Geometry& overrides, bool probeLocks, TagDump& dump,
              std::string& note, const std::function<void(int, int)>& progress) {
     SystemInfo info;
@@ -218,13 +244,13 @@ bool ReadTag(TagAccess& tag, const Geometry& overrides, bool probeLocks, TagDump
         return false;
     if (probeLocks) {
         // Writing a value back leaves it as it was; only a locked one is refused.
-        if (info.afi) {
-            if (!tag.WriteAfi(*info.afi) && !(dump.afiLocked = tag.failure().Locked()))
-                return false;
+        if (info.afi && !tag.WriteAfi(*info.afi)) {
+            if (!tag.failure().Locked()) return false;
+            dump.afiLocked = true;
         }
-        if (info.dsfid) {
-            if (!tag.WriteDsfid(*info.dsfid) && !(dump.dsfidLocked = tag.failure().Locked()))
-                return false;
+        if (info.dsfid && !tag.WriteDsfid(*info.dsfid)) {
+            if (!tag.failure().Locked()) return false;
+            dump.dsfidLocked = true;
         }
     }
     return true;

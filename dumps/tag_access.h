@@ -76,6 +76,13 @@ class TagAccess {
     CallFailure failure_;
 };
 
+// The tag to address when none is named: the one an inventory finds. With `only`, the
+// reader-side inventory makes sure first that it is the only one in the field. nullopt
+// with the reason in `error`; `several` is set when there were more ("3 tags in the
+// field (UID UID UID)" in `error`).
+std::optional<Uid> FindTheTag(LinkObserver& link, int timeoutMs, bool only, std::string& error,
+                              bool& several);
+
 // The whole tag as a dump. probeLocks: find the AFI and DSFID lock states by writing
 // their current values back (ISO 15693 has no other way to read them).
 bool ReadTag(TagAccess& tag, const Geometry& overrides, bool probeLocks, TagDump& dump,
