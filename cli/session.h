@@ -95,7 +95,6 @@ class Session {
     bool Check(unsigned char result, const char* function);
     void Fail(const qx4dump::CallFailure& failure);
     void Fail(const std::string& text);
-    bool failed() const { return failure_.has_value(); }
     int Finish(const std::string& command); // prints; returns the exit status
 
     qx4dump::LinkObserver& link() { return *link_; }

@@ -56,11 +56,9 @@ void LinkObserver::Mark() {
 }
 
 void LinkObserver::OnFrame(int direction, const uint8_t* bytes, unsigned count) {
-    if (direction == QX4_TRACE_LOST) {
-        lost_ += count;
-    } else if (direction == QX4_TRACE_SENT) {
+    if (direction == QX4_TRACE_SENT) {
         sent_ = true;
-    } else {
+    } else if (direction == QX4_TRACE_RECEIVED) { // not QX4_TRACE_LOST: no bytes
         received_ = true;
         lastReceived_.assign(bytes, bytes + count);
         if (count > 4 && bytes[2] == kAck) {

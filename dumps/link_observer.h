@@ -50,8 +50,6 @@ class LinkObserver {
                                        int timeoutMs);
     // The data count n of the last ACK the last Outcome saw, or -1.
     int LastAckDataCount() const;
-    const Bytes& LastReceived() const { return lastReceived_; }
-    unsigned long lostBytes() const { return lost_; }
     unsigned long acksReceived() const { return acks_; } // all along
 
     void OnFrame(int direction, const uint8_t* bytes, unsigned count);
@@ -60,7 +58,7 @@ class LinkObserver {
     Trace trace_;
     bool sent_ = false, received_ = false;
     Bytes lastReceived_, lastAck_, lastNack_, checkedAck_;
-    unsigned long lost_ = 0, acks_ = 0;
+    unsigned long acks_ = 0;
 };
 
 } // namespace qx4dump

@@ -55,8 +55,6 @@ class TagAccess {
     bool WriteDsfid(uint8_t value);
     bool LockAfi();
     bool LockDsfid();
-    bool multiBlockReads() const { return multiRead_; }
-    bool multiBlockWrites() const { return multiWrite_; }
     // Most blocks one frame carries, reading (with status) and writing.
     int LongestRead(bool withStatus) const;
     int LongestWrite() const;
