@@ -23,6 +23,9 @@ def _candidates(name: str, variable: str, build_folder: str) -> list[str]:
     prefix_lib = Path(__file__).resolve().parents[3]
     places.append(str(prefix_lib / name))
     places.extend(str(p) for p in sorted(prefix_lib.glob(f"*-linux-gnu/{name}")))
+    # libqx4dump is private to this package: PREFIX/lib[/<multiarch>]/qx4.
+    places.append(str(prefix_lib / "qx4" / name))
+    places.extend(str(p) for p in sorted(prefix_lib.glob(f"*-linux-gnu/qx4/{name}")))
     places.append(name)
     # The build tree, for a checkout: python/qx4 -> build/<folder>.
     source = Path(__file__).resolve().parents[2]
