@@ -80,7 +80,7 @@ Session::~Session() {
         }
     }
     tag_.reset();
-    QX4DllClose();
+    if (!options_.attached) QX4DllClose();
     link_.reset();
 }
 
@@ -130,6 +130,7 @@ void Session::Connect() {
                      static_cast<long long>(now % 1000000),
                      DescribeFrame(direction, bytes, count, lastCommand).c_str());
     });
+    if (options_.attached) return;
     if (options_.simulate) {
         simulator_ = std::make_unique<qx4sim::SimulatedReader>();
         const bool resume =
@@ -252,12 +253,8 @@ int Session::Finish(const std::string& command) {
     }
     std::ostream& report = reportOnStderr_ ? std::cerr : std::cout;
     if (options_.json) {
-        nlohmann::json out = result_;
-        out["command"] = command;
-        out["ok"] = !failure_;
-        if (failure_) out["error"] = *failure_;
-        if (!notes_.empty()) out["notes"] = notes_;
-        report << out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+        report << Report(command).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
+               << "\n";
     } else {
         for (const auto& line : lines_)
             report << line << "\n";
@@ -267,6 +264,16 @@ int Session::Finish(const std::string& command) {
     }
     report.flush();
     return failure_ ? 1 : 0;
+}
+
+nlohmann::json Session::Report(const std::string& command, bool* ok) {
+    nlohmann::json out = result_;
+    out["command"] = command;
+    out["ok"] = !failure_;
+    if (failure_) out["error"] = *failure_;
+    if (!notes_.empty()) out["notes"] = notes_;
+    if (ok) *ok = !failure_;
+    return out;
 }
 
 } // namespace qx4cli

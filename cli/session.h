@@ -46,6 +46,9 @@ struct Options {
     int blockCount = 0; // 0: from the tag
     bool trace = false;
     bool json = false;
+    // The library is already open (the MQTT gateway): Connect only watches the link,
+    // and the session leaves the port open when it ends.
+    bool attached = false;
     // Options of single commands (checked against the command's list).
     bool all = false, force = false, locks = false, events = false, noProbe = false;
     std::string format;
@@ -96,6 +99,8 @@ class Session {
     void Fail(const qx4dump::CallFailure& failure);
     void Fail(const std::string& text);
     int Finish(const std::string& command); // prints; returns the exit status
+    // The one JSON object of this run, as --json prints it; false in *ok on failure.
+    nlohmann::json Report(const std::string& command, bool* ok = nullptr);
 
     qx4dump::LinkObserver& link() { return *link_; }
 
