@@ -149,12 +149,9 @@ void RunRestore(Session& s) {
         }
         return s.Fail(report.error);
     }
-    if (!report.refused.empty() && !options.force) {
-        std::string why;
-        for (const auto& r : report.refused)
-            why += (why.empty() ? "" : "; ") + r;
+    if (const std::string refused = qx4dump::RefusalText(report, options.force); !refused.empty()) {
         s.result()["refused"] = report.refused;
-        return s.Fail("not restored: " + why + " (--force restores anyway)");
+        return s.Fail(refused);
     }
     const nlohmann::json summary = qx4dump::ReportJson(report);
     for (const auto& [key, value] : summary.items())
@@ -192,13 +189,17 @@ void RunView(Session& s) {
         std::exit(0);
     }
     for (const qx4dump::TagDump& tag : dumps) {
-        auto locked = [](bool on) { return std::string(on ? " (locked)" : ""); };
-        const uint8_t bytes[] = {tag.dsfid, tag.afi, tag.icReference};
+        auto byte = [](const std::optional<uint8_t>& value, const std::optional<bool>& locked) {
+            if (!value) return std::string("unknown");
+            return Hex(&*value, 1) + (!locked   ? " (lock unknown)"
+                                      : *locked ? " (locked)"
+                                                : std::string());
+        };
         s.Line("uid: " + qx4dump::UidText(tag.uid));
         s.Line(std::string("type: ") + qx4dump::TypeName(tag.type));
-        s.Line("dsfid: " + Hex(bytes, 1) + locked(tag.dsfidLocked));
-        s.Line("afi: " + Hex(bytes + 1, 1) + locked(tag.afiLocked));
-        s.Line("icReference: " + Hex(bytes + 2, 1));
+        s.Line("dsfid: " + byte(tag.dsfid, tag.dsfidLocked));
+        s.Line("afi: " + byte(tag.afi, tag.afiLocked));
+        s.Line("icReference: " + Hex(&tag.icReference, 1));
         s.Line(std::to_string(tag.blocks.size()) + " blocks of " + std::to_string(tag.blockSize) +
                " bytes");
         for (size_t b = 0; b < tag.blocks.size(); ++b) {

@@ -93,10 +93,11 @@ std::string WriteProxmarkJson(const TagDump& tag) {
     const Bytes uid(tag.uid.begin(), tag.uid.end());
     ordered_json card{
         {"uid", ToHex(uid)},
-        {"dsfid", Byte(tag.dsfid)},
-        {"dsfidlock", Byte(tag.dsfidLocked)},
-        {"afi", Byte(tag.afi)},
-        {"afilock", Byte(tag.afiLocked)},
+        // What was not read is written as that file's default.
+        {"dsfid", Byte(tag.dsfid.value_or(0))},
+        {"dsfidlock", Byte(tag.dsfidLocked.value_or(false))},
+        {"afi", Byte(tag.afi.value_or(0))},
+        {"afilock", Byte(tag.afiLocked.value_or(false))},
         {"bytesperpage", Byte(tag.blockSize)},
         {"pagescount", wide ? Byte(count & 0xFF) + Byte(count >> 8) : Byte(count)},
         {"ic", Byte(tag.icReference)},

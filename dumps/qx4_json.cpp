@@ -33,6 +33,14 @@ T Get(const json& object, const char* key, T otherwise, const std::string& at) {
     }
 }
 
+// A value that may be null: nullopt, the fact not known. An absent key reads as `otherwise`.
+template <typename T>
+std::optional<T> GetKnown(const json& object, const char* key, T otherwise, const std::string& at) {
+    const auto it = object.find(key);
+    if (it != object.end() && it->is_null()) return std::nullopt;
+    return Get<T>(object, key, otherwise, at);
+}
+
 TagDump ParseTag(const json& entry, const std::string& at) {
     if (!entry.is_object()) throw FormatError(at + " is not an object");
     TagDump tag;
@@ -44,12 +52,15 @@ TagDump ParseTag(const json& entry, const std::string& at) {
     if (type != "iso15693" && type != "my-d")
         throw FormatError(at + ": \"type\" \"" + type + "\" is neither iso15693 nor my-d");
     tag.type = type == "my-d" ? TagType::Myd : TagType::Iso15693;
-    tag.dsfid = Get<uint8_t>(entry, "dsfid", 0, at);
-    tag.afi = Get<uint8_t>(entry, "afi", 0, at);
-    tag.dsfidLocked = Get<bool>(entry, "dsfidLocked", false, at);
-    tag.afiLocked = Get<bool>(entry, "afiLocked", false, at);
+    tag.dsfid = GetKnown<uint8_t>(entry, "dsfid", 0, at);
+    tag.afi = GetKnown<uint8_t>(entry, "afi", 0, at);
+    tag.dsfidLocked = GetKnown<bool>(entry, "dsfidLocked", false, at);
+    tag.afiLocked = GetKnown<bool>(entry, "afiLocked", false, at);
     tag.icReference = Get<uint8_t>(entry, "icReference", 0, at);
     tag.infoFlags = Get<uint8_t>(entry, "infoFlags", 0x0F, at);
+    // Older dumps wrote 0 for what the system information did not announce.
+    if (!(tag.infoFlags & 0x01)) tag.dsfid.reset();
+    if (!(tag.infoFlags & 0x02)) tag.afi.reset();
     tag.blockSize = Get<unsigned>(entry, "blockSize", 4, at);
     if (const auto simulation = entry.find("simulation"); simulation != entry.end()) {
         tag.answersSystemInfo = Get<bool>(*simulation, "systemInfo", true, at + ".simulation");
@@ -73,6 +84,10 @@ TagDump ParseTag(const json& entry, const std::string& at) {
                           std::to_string(tag.blocks.size()) + " blocks follow");
     CheckGeometry(tag, at);
     return tag;
+}
+
+template <typename T> json Known(const std::optional<T>& value) {
+    return value ? json(*value) : json(nullptr);
 }
 
 } // namespace
@@ -108,10 +123,10 @@ std::string WriteQx4Json(const std::vector<TagDump>& tags) {
             blocks.push_back({{"data", ToHex(block.data)}, {"locked", block.locked}});
         json entry{{"type", TypeName(tag.type)},
                    {"uid", UidText(tag.uid)},
-                   {"dsfid", tag.dsfid},
-                   {"dsfidLocked", tag.dsfidLocked},
-                   {"afi", tag.afi},
-                   {"afiLocked", tag.afiLocked},
+                   {"dsfid", Known(tag.dsfid)},
+                   {"dsfidLocked", Known(tag.dsfidLocked)},
+                   {"afi", Known(tag.afi)},
+                   {"afiLocked", Known(tag.afiLocked)},
                    {"icReference", tag.icReference},
                    {"infoFlags", tag.infoFlags},
                    {"blockSize", tag.blockSize},

@@ -3,7 +3,8 @@
 //   "dsfid": 0, "dsfidLocked": false, "afi": 0, "afiLocked": false, "icReference": 1,
 //   "infoFlags": 15, "blockSize": 4, "blockCount": 28,
 //   "blocks": [{"data": "01020304", "locked": false}, ...]}]}
-// Dumps without "format" (written before it existed) load the same way.
+// Dumps without "format" (written before it existed) load the same way. null: not known
+// (the AFI and DSFID of a tag without system information, locks that were not probed).
 #pragma once
 
 #include "tag_dump.h"

@@ -111,12 +111,8 @@ int qx4dump_restore(const char* text, const unsigned char* uid, int force, int a
         const RestoreReport result = Restore(tag, *dump, options);
         if (report) *report = Copy(ReportJson(result).dump());
         if (!result.error.empty()) return Fail(error, result.error);
-        if (!result.refused.empty() && !options.force) {
-            std::string text;
-            for (const auto& r : result.refused)
-                text += (text.empty() ? "" : "; ") + r;
-            return Fail(error, "not restored: " + text + " (force restores anyway)");
-        }
+        if (const std::string refused = RefusalText(result, options.force); !refused.empty())
+            return Fail(error, refused);
         if (!result.complete)
             return Fail(error, "the tag does not hold the whole dump: " +
                                    std::to_string(result.failed.size()) + " failed, " +

@@ -47,6 +47,16 @@ std::string WriteByte(TagAccess& tag, bool wanted, bool lockedOnTag, uint8_t val
 
 } // namespace
 
+std::string RefusalText(const RestoreReport& report, bool force) {
+    if (report.refused.empty() || (force && !report.sizeMismatch)) return {};
+    std::string why;
+    for (const auto& r : report.refused)
+        why += (why.empty() ? "" : "; ") + r;
+    return "not restored: " + why +
+           (report.sizeMismatch ? " (blocks must be the same size, also with force)"
+                                : " (force restores anyway)");
+}
+
 RestoreReport Restore(TagAccess& tag, const TagDump& dump, const RestoreOptions& options,
                       const std::function<void(const char*, int, int)>& progress) {
     RestoreReport report;
@@ -61,6 +71,12 @@ RestoreReport Restore(TagAccess& tag, const TagDump& dump, const RestoreOptions&
         return report;
     }
     report.refused = Mismatches(dump, current);
+    // The write runs take the tag's block size: other blocks would be cut or overrun.
+    if (const std::string size = SizeMismatch(dump, current); !size.empty()) {
+        report.refused.push_back(size);
+        report.sizeMismatch = true;
+        return report;
+    }
     if (!report.refused.empty() && !options.force) return report;
     const RestorePlan plan = PlanRestore(dump, current, options.all, options.locks);
     report.same = plan.same;
@@ -77,10 +93,13 @@ RestoreReport Restore(TagAccess& tag, const TagDump& dump, const RestoreOptions&
         if (progress) progress("write", int(report.written.size()), int(plan.write.size()));
     }
     if (!TagAccess::interrupted) {
-        report.afi = WriteByte(tag, plan.writeAfi, plan.afiLockedOnTag, dump.afi, true);
-        report.dsfid = WriteByte(tag, plan.writeDsfid, plan.dsfidLockedOnTag, dump.dsfid, false);
-        if (!(current.infoFlags & 0x02) && dump.afi) report.afi = "unknown";
-        if (!(current.infoFlags & 0x01) && dump.dsfid) report.dsfid = "unknown";
+        report.afi = plan.afiUnknown ? "unknown"
+                                     : WriteByte(tag, plan.writeAfi, plan.afiLockedOnTag,
+                                                 dump.afi.value_or(0), true);
+        report.dsfid = plan.dsfidUnknown ? "unknown"
+                                         : WriteByte(tag, plan.writeDsfid, plan.dsfidLockedOnTag,
+                                                     dump.dsfid.value_or(0), false);
+        report.unknown = Unknowns(dump, current);
     }
 
     // Read back what was written, in runs.

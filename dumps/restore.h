@@ -8,7 +8,7 @@
 namespace qx4dump {
 
 struct RestoreOptions {
-    bool force = false; // despite a different UID, block size or count
+    bool force = false; // despite a different UID or block count (never another block size)
     bool all = false;   // write equal blocks too
     bool locks = false; // apply the dump's locks after verification
     Geometry overrides;
@@ -21,14 +21,20 @@ struct BlockFailure {
 
 struct RestoreReport {
     std::vector<std::string> refused; // mismatches that stopped it (without --force)
+    bool sizeMismatch = false;        // refused whatever --force says
+    std::vector<std::string> unknown; // AFI, DSFID or locks left alone: one side lacks them
     std::string error;                // what stopped it before anything was written
     std::vector<int> written, same, skippedLocked, verified, lockedNow;
     std::vector<BlockFailure> failed;
-    // "same", "written", "skipped-locked", "failed" or "unknown" (the tag does not say)
+    // "same", "written", "skipped-locked", "failed" or "unknown" (the dump or the tag lacks it)
     std::string afi = "same", dsfid = "same";
     bool interrupted = false;
     bool complete = false; // every block of the dump ends equal on the tag
 };
+
+// Why the restore wrote nothing because the dump does not fit the tag ("not restored:
+// ..."), or empty when it went ahead.
+std::string RefusalText(const RestoreReport& report, bool force);
 
 RestoreReport
 Restore(TagAccess& tag, const TagDump& dump, const RestoreOptions& options,

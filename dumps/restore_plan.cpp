@@ -9,13 +9,16 @@ std::vector<std::string> Mismatches(const TagDump& dump, const TagDump& tag) {
     if (dump.uid != tag.uid)
         found.push_back("the dump is of tag " + UidText(dump.uid) + ", this is " +
                         UidText(tag.uid));
-    if (dump.blockSize != tag.blockSize)
-        found.push_back("the dump's blocks hold " + std::to_string(dump.blockSize) +
-                        " bytes, the tag's " + std::to_string(tag.blockSize));
     if (dump.blocks.size() != tag.blocks.size())
         found.push_back("the dump has " + std::to_string(dump.blocks.size()) + " blocks, the tag " +
                         std::to_string(tag.blocks.size()));
     return found;
+}
+
+std::string SizeMismatch(const TagDump& dump, const TagDump& tag) {
+    if (dump.blockSize == tag.blockSize) return {};
+    return "the dump's blocks hold " + std::to_string(dump.blockSize) + " bytes, the tag's " +
+           std::to_string(tag.blockSize);
 }
 
 RestorePlan PlanRestore(const TagDump& dump, const TagDump& tag, bool all, bool locks) {
@@ -33,10 +36,15 @@ RestorePlan PlanRestore(const TagDump& dump, const TagDump& tag, bool all, bool 
         if (locks && dump.blocks[b].locked && !tag.blocks[b].locked)
             plan.lockBlocks.push_back(block);
     }
-    if (dump.afi != tag.afi) (tag.afiLocked ? plan.afiLockedOnTag : plan.writeAfi) = true;
-    if (dump.dsfid != tag.dsfid) (tag.dsfidLocked ? plan.dsfidLockedOnTag : plan.writeDsfid) = true;
-    plan.lockAfi = locks && dump.afiLocked && !tag.afiLocked;
-    plan.lockDsfid = locks && dump.dsfidLocked && !tag.dsfidLocked;
+    // A value the dump does not hold, or the tag does not tell, is left alone.
+    plan.afiUnknown = !dump.afi || !tag.afi;
+    plan.dsfidUnknown = !dump.dsfid || !tag.dsfid;
+    if (!plan.afiUnknown && *dump.afi != *tag.afi)
+        (tag.afiLocked == true ? plan.afiLockedOnTag : plan.writeAfi) = true;
+    if (!plan.dsfidUnknown && *dump.dsfid != *tag.dsfid)
+        (tag.dsfidLocked == true ? plan.dsfidLockedOnTag : plan.writeDsfid) = true;
+    plan.lockAfi = locks && dump.afiLocked == true && tag.afiLocked != true;
+    plan.lockDsfid = locks && dump.dsfidLocked == true && tag.dsfidLocked != true;
     return plan;
 }
 
@@ -71,12 +79,30 @@ std::vector<Difference> Compare(const TagDump& dump, const TagDump& tag) {
         if (d && t && d->locked != t->locked)
             found.push_back({"lock", block, flag(d->locked), flag(t->locked)});
     }
-    if (dump.afi != tag.afi) found.push_back({"afi", -1, byte(dump.afi), byte(tag.afi)});
-    if (dump.dsfid != tag.dsfid) found.push_back({"dsfid", -1, byte(dump.dsfid), byte(tag.dsfid)});
-    if (dump.afiLocked != tag.afiLocked)
-        found.push_back({"afiLock", -1, flag(dump.afiLocked), flag(tag.afiLocked)});
-    if (dump.dsfidLocked != tag.dsfidLocked)
-        found.push_back({"dsfidLock", -1, flag(dump.dsfidLocked), flag(tag.dsfidLocked)});
+    // Only facts both sides know are compared; Unknowns() lists the others.
+    if (dump.afi && tag.afi && *dump.afi != *tag.afi)
+        found.push_back({"afi", -1, byte(*dump.afi), byte(*tag.afi)});
+    if (dump.dsfid && tag.dsfid && *dump.dsfid != *tag.dsfid)
+        found.push_back({"dsfid", -1, byte(*dump.dsfid), byte(*tag.dsfid)});
+    if (dump.afiLocked && tag.afiLocked && *dump.afiLocked != *tag.afiLocked)
+        found.push_back({"afiLock", -1, flag(*dump.afiLocked), flag(*tag.afiLocked)});
+    if (dump.dsfidLocked && tag.dsfidLocked && *dump.dsfidLocked != *tag.dsfidLocked)
+        found.push_back({"dsfidLock", -1, flag(*dump.dsfidLocked), flag(*tag.dsfidLocked)});
+    return found;
+}
+
+std::vector<std::string> Unknowns(const TagDump& dump, const TagDump& tag) {
+    std::vector<std::string> found;
+    auto check = [&](bool inDump, bool onTag, const char* what) {
+        if (!inDump)
+            found.push_back(std::string("the dump does not hold the ") + what);
+        else if (!onTag)
+            found.push_back(std::string("the tag does not tell its ") + what);
+    };
+    check(dump.afi.has_value(), tag.afi.has_value(), "AFI");
+    check(dump.dsfid.has_value(), tag.dsfid.has_value(), "DSFID");
+    check(dump.afiLocked.has_value(), tag.afiLocked.has_value(), "AFI lock");
+    check(dump.dsfidLocked.has_value(), tag.dsfidLocked.has_value(), "DSFID lock");
     return found;
 }
 

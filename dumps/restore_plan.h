@@ -9,9 +9,11 @@
 
 namespace qx4dump {
 
-// What keeps a dump from being restored onto a tag without --force: a different UID,
-// block size or block count. Empty when it fits.
+// What keeps a dump from being restored onto a tag without --force: a different UID or
+// block count. Empty when it fits.
 std::vector<std::string> Mismatches(const TagDump& dump, const TagDump& tag);
+// Blocks of another size cannot be restored at all (no --force): the text, or empty.
+std::string SizeMismatch(const TagDump& dump, const TagDump& tag);
 
 struct RestorePlan {
     std::vector<int> write;       // blocks to write
@@ -19,6 +21,7 @@ struct RestorePlan {
     std::vector<int> lockedOnTag; // differ, but the tag's block is locked
     bool writeAfi = false, writeDsfid = false;
     bool afiLockedOnTag = false, dsfidLockedOnTag = false; // differ, locked on the tag
+    bool afiUnknown = false, dsfidUnknown = false;         // the dump or the tag does not hold it
     // With --locks, applied last: the dump's locks the tag does not have yet.
     std::vector<int> lockBlocks;
     bool lockAfi = false, lockDsfid = false;
@@ -40,5 +43,7 @@ struct Difference {
     std::string dump, tag;
 };
 std::vector<Difference> Compare(const TagDump& dump, const TagDump& tag);
+// The AFI, DSFID and their locks that one side does not know, so neither compared nor written.
+std::vector<std::string> Unknowns(const TagDump& dump, const TagDump& tag);
 
 } // namespace qx4dump

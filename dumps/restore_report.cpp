@@ -16,6 +16,7 @@ nlohmann::json ReportJson(const RestoreReport& report) {
                        {"complete", report.complete}};
     if (!report.lockedNow.empty()) out["lockedBlocks"] = report.lockedNow;
     if (!report.refused.empty()) out["refused"] = report.refused;
+    if (!report.unknown.empty()) out["unknown"] = report.unknown;
     nlohmann::json failures = nlohmann::json::array();
     for (const auto& f : report.failed) {
         nlohmann::json entry{{"cause", f.cause.text}, {"function", f.cause.function}};

@@ -33,6 +33,11 @@ bool TagAccess::Done(unsigned char result, const char* function) {
     return true;
 }
 
+bool TagAccess::Interrupted(const char* what) {
+    failure_ = CallFailure::Of(CallFailure::Kind::NotSent, what, "interrupted");
+    return false;
+}
+
 void TagAccess::UseBlockSize(int blockSize) {
     blockSize_ = blockSize;
     QX4SetTagBlockSize(blockSize);
@@ -122,10 +127,7 @@ bool TagAccess::ReadBlocks(int first, int count, bool withStatus, std::vector<Bl
                            const std::function<void(int)>& progress) {
     out.clear();
     for (int done = 0; done < count;) {
-        if (interrupted) {
-            failure_ = CallFailure::Of(CallFailure::Kind::NotSent, "read", "interrupted");
-            return false;
-        }
+        if (interrupted) return Interrupted("read");
         const int run = multiRead_ ? std::min(count - done, LongestRead(withStatus)) : 1;
         if (!ReadRun(first + done, run, withStatus, out)) {
             if (run > 1 && failure_.NotSupported()) {
@@ -143,11 +145,23 @@ bool TagAccess::ReadBlocks(int first, int count, bool withStatus, std::vector<Bl
 bool TagAccess::WriteBlocks(int first, const std::vector<Bytes>& blocks, int& written) {
     written = 0;
     const int count = static_cast<int>(blocks.size());
-    while (written < count) {
-        if (interrupted) {
-            failure_ = CallFailure::Of(CallFailure::Kind::NotSent, "write", "interrupted");
+    // The library sends blockSize_ bytes a block from the run's buffer: any other length
+    // would send bytes nobody gave or shift every later block.
+    for (const Bytes& block : blocks)
+        if (block.size() != size_t(blockSize_)) {
+            failure_ = CallFailure::Of(CallFailure::Kind::NotSent, "write",
+                                       "a block of " + std::to_string(block.size()) +
+                                           " bytes where the tag's blocks hold " +
+                                           std::to_string(blockSize_) + ": nothing written");
             return false;
         }
+    if (first < 0 || first + count > int(kMostBlocks)) {
+        failure_ = CallFailure::Of(CallFailure::Kind::NotSent, "write",
+                                   "blocks beyond 0 to 255: nothing written");
+        return false;
+    }
+    while (written < count) {
+        if (interrupted) return Interrupted("write");
         const int run = multiWrite_ ? std::min(count - written, LongestWrite()) : 1;
         Bytes data;
         for (int i = 0; i < run; ++i)
@@ -156,8 +170,8 @@ bool TagAccess::WriteBlocks(int first, const std::vector<Bytes>& blocks, int& wr
         link_.Mark();
         const int block = first + written;
         const unsigned char result =
-            run == 1 ? QX4WriteSingleBlock(Mode(false), block, data.data(), UidBytes())
-                     : QX4WriteMultiBlock(Mode(false), block, run - 1, data.data(), UidBytes());
+            run == 1 ? QX4WriteSingleBlock(Mode(option_), block, data.data(), UidBytes())
+                     : QX4WriteMultiBlock(Mode(option_), block, run - 1, data.data(), UidBytes());
         if (!Done(result, run == 1 ? "QX4WriteSingleBlock" : "QX4WriteMultiBlock")) {
             if (run > 1 && failure_.NotSupported()) {
                 multiWrite_ = false;
@@ -172,27 +186,27 @@ bool TagAccess::WriteBlocks(int first, const std::vector<Bytes>& blocks, int& wr
 
 bool TagAccess::LockBlock(int block) {
     link_.Mark();
-    return Done(QX4LockBlock(Mode(false), block, UidBytes()), "QX4LockBlock");
+    return Done(QX4LockBlock(Mode(option_), block, UidBytes()), "QX4LockBlock");
 }
 
 bool TagAccess::WriteAfi(uint8_t value) {
     link_.Mark();
-    return Done(QX4WriteAFI(Mode(false), value, UidBytes()), "QX4WriteAFI");
+    return Done(QX4WriteAFI(Mode(option_), value, UidBytes()), "QX4WriteAFI");
 }
 
 bool TagAccess::WriteDsfid(uint8_t value) {
     link_.Mark();
-    return Done(QX4WrietDSFID(Mode(false), value, UidBytes()), "QX4WrietDSFID");
+    return Done(QX4WrietDSFID(Mode(option_), value, UidBytes()), "QX4WrietDSFID");
 }
 
 bool TagAccess::LockAfi() {
     link_.Mark();
-    return Done(QX4LockAFI(Mode(false), UidBytes()), "QX4LockAFI");
+    return Done(QX4LockAFI(Mode(option_), UidBytes()), "QX4LockAFI");
 }
 
 bool TagAccess::LockDsfid() {
     link_.Mark();
-    return Done(QX4LockDSFID(Mode(false), UidBytes()), "QX4LockDSFID");
+    return Done(QX4LockDSFID(Mode(option_), UidBytes()), "QX4LockDSFID");
 }
 
 std::optional<Uid> FindTheTag(LinkObserver& link, int timeoutMs, bool only, std::string& error,
@@ -234,8 +248,10 @@ bool ReadTag(TagAccess& tag, const Geometry& overrides, bool probeLocks, TagDump
     dump.uid = tag.uid() ? *tag.uid() : info.uid;
     dump.type = TypeOfUid(dump.uid);
     dump.infoFlags = info.flags;
-    dump.dsfid = info.dsfid.value_or(0);
-    dump.afi = info.afi.value_or(0);
+    dump.dsfid = info.dsfid;
+    dump.afi = info.afi;
+    dump.afiLocked.reset(); // known only when probed
+    dump.dsfidLocked.reset();
     dump.icReference = info.icReference.value_or(0);
     dump.blockSize = static_cast<unsigned>(geometry.blockSize);
     if (!tag.ReadBlocks(0, geometry.blockCount, true, dump.blocks, [&](int done) {
@@ -244,13 +260,17 @@ bool ReadTag(TagAccess& tag, const Geometry& overrides, bool probeLocks, TagDump
         return false;
     if (probeLocks) {
         // Writing a value back leaves it as it was; only a locked one is refused.
-        if (info.afi && !tag.WriteAfi(*info.afi)) {
-            if (!tag.failure().Locked()) return false;
-            dump.afiLocked = true;
+        if (info.afi && !TagAccess::interrupted) {
+            dump.afiLocked = !tag.WriteAfi(*info.afi);
+            if (*dump.afiLocked && !tag.failure().Locked()) return false;
         }
-        if (info.dsfid && !tag.WriteDsfid(*info.dsfid)) {
-            if (!tag.failure().Locked()) return false;
-            dump.dsfidLocked = true;
+        if (info.dsfid && !TagAccess::interrupted) {
+            dump.dsfidLocked = !tag.WriteDsfid(*info.dsfid);
+            if (*dump.dsfidLocked && !tag.failure().Locked()) return false;
+        }
+        if (TagAccess::interrupted) {
+            tag.Interrupted("probe");
+            return false;
         }
     }
     return true;

@@ -41,6 +41,10 @@ class TagAccess {
     // unknown count; `note` says what the tag did not give.
     Geometry ReadGeometry(const Geometry& overrides, SystemInfo& info, std::string& note);
     void UseBlockSize(int blockSize); // for the exports that read it from the library
+    // The ISO 15693 option flag on writes and locks (tags that want it there).
+    void UseOptionFlag(bool option) { option_ = option; }
+    // Records an interruption as the failure; false.
+    bool Interrupted(const char* what);
 
     // Blocks first..first+count-1 with their lock state (security status) when
     // withStatus. Multi-block reads in runs that fit one frame; single reads when the tag
@@ -48,7 +52,8 @@ class TagAccess {
     bool ReadBlocks(int first, int count, bool withStatus, std::vector<Block>& out,
                     const std::function<void(int done)>& progress = {});
     // Writes consecutive blocks from `first`, in runs (Write Multiple Blocks) where the
-    // tag supports it. `written` counts the blocks that the tag acknowledged.
+    // tag supports it. `written` counts the blocks that the tag acknowledged. Refused
+    // before any frame unless every block holds exactly the block size in use.
     bool WriteBlocks(int first, const std::vector<Bytes>& blocks, int& written);
     bool LockBlock(int block);
     bool WriteAfi(uint8_t value);
@@ -71,6 +76,7 @@ class TagAccess {
     int timeoutMs_;
     int blockSize_ = 4;
     bool multiRead_ = true, multiWrite_ = true;
+    bool option_ = false;
     CallFailure failure_;
 };
 
@@ -82,7 +88,8 @@ std::optional<Uid> FindTheTag(LinkObserver& link, int timeoutMs, bool only, std:
                               bool& several);
 
 // The whole tag as a dump. probeLocks: find the AFI and DSFID lock states by writing
-// their current values back (ISO 15693 has no other way to read them).
+// their current values back (ISO 15693 has no other way to read them); without it they
+// stay unknown and nothing is written.
 bool ReadTag(TagAccess& tag, const Geometry& overrides, bool probeLocks, TagDump& dump,
              std::string& note, const std::function<void(int done, int total)>& progress = {});
 

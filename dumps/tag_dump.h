@@ -23,10 +23,12 @@ struct Block {
 struct TagDump {
     Uid uid{};
     TagType type = TagType::Iso15693;
-    uint8_t dsfid = 0;
-    uint8_t afi = 0;
-    bool dsfidLocked = false;
-    bool afiLocked = false;
+    // nullopt: not known (the tag gave no system information, or its locks were not probed);
+    // a restore or comparison leaves what is unknown alone.
+    std::optional<uint8_t> dsfid = 0;
+    std::optional<uint8_t> afi = 0;
+    std::optional<bool> dsfidLocked = false;
+    std::optional<bool> afiLocked = false;
     uint8_t icReference = 0;
     uint8_t infoFlags = 0x0F; // what the system information announced
     unsigned blockSize = 4;

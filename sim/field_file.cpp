@@ -10,10 +10,10 @@ std::vector<Tag> TagsFromDumps(const std::vector<qx4dump::TagDump>& dumps) {
         Tag tag = Tag::Make(dump.uid,
                             dump.type == qx4dump::TagType::Myd ? TagType::Myd : TagType::Iso15693,
                             dump.blockSize, static_cast<unsigned>(dump.blocks.size()));
-        tag.dsfid = dump.dsfid;
-        tag.afi = dump.afi;
-        tag.dsfidLocked = dump.dsfidLocked;
-        tag.afiLocked = dump.afiLocked;
+        tag.dsfid = dump.dsfid.value_or(0);
+        tag.afi = dump.afi.value_or(0);
+        tag.dsfidLocked = dump.dsfidLocked.value_or(false);
+        tag.afiLocked = dump.afiLocked.value_or(false);
         tag.icReference = dump.icReference;
         tag.infoFlags = dump.infoFlags;
         tag.answersSystemInfo = dump.answersSystemInfo;

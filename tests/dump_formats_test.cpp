@@ -51,8 +51,8 @@ void ExpectTheTag(const TagDump& tag) {
     EXPECT_EQ(UidText(tag.uid), "E0071A2B3C4D5E6F");
     EXPECT_EQ((tag.dsfid), 0x11);
     EXPECT_EQ(tag.afi, 0x22);
-    EXPECT_TRUE(tag.dsfidLocked);
-    EXPECT_FALSE(tag.afiLocked);
+    EXPECT_EQ(tag.dsfidLocked, true);
+    EXPECT_EQ(tag.afiLocked, false);
     EXPECT_EQ(tag.icReference, 0x03);
     ASSERT_EQ(tag.blocks.size(), 4u);
     EXPECT_EQ(ToHex(tag.blocks[2].data), "8899AABB");
@@ -176,9 +176,64 @@ TEST(RestorePlan, WritesWhatDiffersInRunsAndLocksOnlyOnRequest) {
     EXPECT_EQ((std::pair{runs[0].first, runs[0].count}), (std::pair{1, 2}));
     EXPECT_EQ((std::pair{runs[2].first, runs[2].count}), (std::pair{6, 2}));
     EXPECT_EQ(Mismatches(dump, tag).size(), 0u);
+    EXPECT_EQ(SizeMismatch(dump, tag), "");
     tag.blockSize = 8;
     tag.uid[0] = 1;
-    EXPECT_EQ(Mismatches(dump, tag).size(), 2u);
+    EXPECT_EQ(Mismatches(dump, tag).size(), 1u);
+    EXPECT_EQ(SizeMismatch(dump, tag), "the dump's blocks hold 4 bytes, the tag's 8");
+}
+
+TEST(RestorePlan, WhatEitherSideDoesNotKnowIsLeftAlone) {
+    TagDump dump, tag;
+    dump.blocks = tag.blocks = {{{1, 2, 3, 4}, false}};
+    tag.afi = 0x10;
+    tag.dsfid = 0x20;
+    dump.afi.reset();
+    dump.dsfid.reset();
+    dump.afiLocked = true;
+    tag.afiLocked.reset();
+    RestorePlan plan = PlanRestore(dump, tag, false, false);
+    EXPECT_FALSE(plan.writeAfi || plan.writeDsfid || plan.afiLockedOnTag);
+    EXPECT_TRUE(plan.afiUnknown && plan.dsfidUnknown);
+    EXPECT_TRUE(Compare(dump, tag).empty());
+    EXPECT_EQ(Unknowns(dump, tag),
+              (std::vector<std::string>{"the dump does not hold the AFI",
+                                        "the dump does not hold the DSFID",
+                                        "the tag does not tell its AFI lock"}));
+    // A lock the tag's state does not rule out is still applied on request.
+    EXPECT_TRUE(PlanRestore(dump, tag, false, true).lockAfi);
+    // Known on both sides: compared and written as before.
+    dump.afi = 0x11;
+    dump.dsfid = 0x20;
+    plan = PlanRestore(dump, tag, false, false);
+    EXPECT_TRUE(plan.writeAfi);
+    EXPECT_FALSE(plan.writeDsfid || plan.dsfidUnknown);
+    ASSERT_EQ(Compare(dump, tag).size(), 1u);
+    EXPECT_EQ(Compare(dump, tag)[0].what, "afi");
+}
+
+TEST(DumpFormats, UnknownFactsStayUnknownThroughOurJson) {
+    TagDump tag;
+    tag.blocks = {{{1, 2, 3, 4}, false}};
+    tag.afi.reset();
+    tag.dsfidLocked.reset();
+    tag.infoFlags = 0x0D; // no AFI announced
+    const std::string text = WriteDump({tag}, Format::Qx4);
+    EXPECT_NE(text.find("\"afi\": null"), std::string::npos) << text;
+    const TagDump back = ParseDump(text, "t.json").front();
+    EXPECT_FALSE(back.afi.has_value());
+    EXPECT_FALSE(back.dsfidLocked.has_value());
+    EXPECT_EQ(back.dsfid, 0);
+    EXPECT_EQ(back.afiLocked, false);
+    // Other formats have no "unknown": their defaults are written.
+    const TagDump flipper = ParseDump(WriteDump({tag}, Format::Flipper), "t.nfc").front();
+    EXPECT_EQ(flipper.afi, 0);
+    EXPECT_EQ(flipper.dsfidLocked, false);
+    // Dumps written before "null" existed held 0 for what the tag did not announce.
+    const auto old = ParseDump(R"({"tags": [{"uid": "E004010012345678", "dsfid": 0, "afi": 0,
+        "infoFlags": 0, "blocks": [{"data": "00000000"}]}]})",
+                               "old.json");
+    EXPECT_FALSE(old[0].afi.has_value() || old[0].dsfid.has_value());
 }
 
 } // namespace
