@@ -1,0 +1,89 @@
+// qx4-mqtt's core: one reader, one broker connection. The reader belongs to the thread
+// that calls Run; the broker's network thread only hands over requests and wakes it.
+#pragma once
+
+#include "broker.h"
+#include "field.h"
+#include "options.h"
+#include "qx4drv.h"
+#include "request.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+namespace qx4sim {
+class SimulatedReader;
+}
+
+namespace qx4mqtt {
+
+class Gateway {
+  public:
+    explicit Gateway(GatewayOptions options);
+    ~Gateway();
+    Gateway(const Gateway&) = delete;
+    Gateway& operator=(const Gateway&) = delete;
+
+    // Serves until stop is set; restores the reader's mode and says offline before it returns.
+    int Run(const std::atomic<bool>& stop);
+    // Wakes Run at once (a signal handler sets stop, then calls this from another thread).
+    void Wake();
+
+  private:
+    struct Window : QX4Window {
+        Gateway* gateway;
+    };
+
+    void OpenReader();
+    void ReaderLost();
+    void RestoreMode();
+    void OnNotification(const QX4CopyData& record);
+    void AddEvent(nlohmann::json event);
+    void Leaves();
+    void ServeRequests();
+    void Serve(const IncomingRequest& incoming);
+    void PumpEvents();
+    void PublishRetained();
+    void PublishState();
+    void PublishInfo();
+    void PublishField();
+    void PublishHeartbeat();
+    void PublishDiscovery();
+    void Send(const std::string& level, const nlohmann::json& payload, bool retain);
+
+    GatewayOptions options_;
+    std::string base_; // BASE/NAME/
+    std::string runId_;
+    Policy policy_;
+    std::unique_ptr<qx4sim::SimulatedReader> simulator_;
+    std::unique_ptr<Broker> broker_;
+    Window window_{};
+
+    // Reader state: Run's thread only.
+    bool opened_ = false, connected_ = false;
+    bool modeSaved_ = false;
+    unsigned char savedMode_ = 0, savedSecond_ = 0, savedFlags_ = 0;
+    std::string readerVersion_, readerModel_;
+    SteadyTime nextOpen_{};
+    std::chrono::milliseconds openDelay_{500};
+    unsigned long long reconnects_ = 0;
+    unsigned long long seq_ = 0;
+    FieldTracker field_;
+    bool fieldChanged_ = false;
+    EventQueue events_;
+    unsigned long long droppedReported_ = 0;
+    SteadyTime started_ = std::chrono::steady_clock::now();
+    SteadyTime nextHeartbeat_{};
+
+    // Between the network thread and Run's.
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<IncomingRequest> requests_;
+    bool woken_ = false;
+    std::atomic<bool> republish_{false};
+};
+
+} // namespace qx4mqtt
