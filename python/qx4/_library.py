@@ -34,9 +34,9 @@ def _candidates(name: str, variable: str, build_folder: str) -> list[str]:
     return places
 
 
-def _load(name: str, variable: str, build_folder: str) -> ctypes.CDLL:
+def _load(name: str, variable: str, build_folder: str, first: list[str] | None = None) -> ctypes.CDLL:
     tried = []
-    for place in _candidates(name, variable, build_folder):
+    for place in (first or []) + _candidates(name, variable, build_folder):
         try:
             return ctypes.CDLL(place)
         except OSError as error:
@@ -73,6 +73,9 @@ def driver() -> ctypes.CDLL:
         lib.QX4SetTraceHook.argtypes = [TraceHook, ctypes.c_void_p]
         lib.QX4SetHandle.argtypes = [ctypes.c_void_p]
         lib.QX4GetErrorCode.argtypes = [ctypes.POINTER(ctypes.c_int)] * 2
+        if hasattr(lib, "QX4GetFailureCause"):
+            lib.QX4GetFailureCause.restype = ctypes.c_int
+            lib.QX4Resync.restype = ctypes.c_ubyte
         _driver = lib
     return _driver
 
@@ -81,13 +84,12 @@ def dumps() -> ctypes.CDLL:
     """libqx4dump: the dump, restore and format code of ``qx4``."""
     global _dumps
     if _dumps is None:
+        # Beside the driver that was loaded, unless QX4DUMP_LIBRARY names another.
         here = Path(driver()._name).parent if os.sep in driver()._name else None
-        if here and (here / DUMPS).exists() and not os.environ.get("QX4DUMP_LIBRARY"):
-            os.environ["QX4DUMP_LIBRARY"] = str(here / DUMPS)
-        lib = _load(DUMPS, "QX4DUMP_LIBRARY", "dumps")
+        beside = [] if os.environ.get("QX4DUMP_LIBRARY") or not here else [str(here / DUMPS)]
+        lib = _load(DUMPS, "QX4DUMP_LIBRARY", "dumps", beside)
         out = ctypes.POINTER(ctypes.c_void_p)
         lib.qx4dump_free.argtypes = [ctypes.c_void_p]
-        lib.qx4dump_nack_text.restype = ctypes.c_char_p
         lib.qx4dump_parse.argtypes = [ctypes.c_char_p, out, out]
         lib.qx4dump_write.argtypes = [ctypes.c_char_p, ctypes.c_char_p, out, out]
         lib.qx4dump_read_tag.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int,
@@ -96,6 +98,16 @@ def dumps() -> ctypes.CDLL:
                                         ctypes.c_int, ctypes.c_int, ctypes.c_int, out, out]
         _dumps = lib
     return _dumps
+
+
+def has_failure_cause() -> bool:
+    """libQX4DRV tells why a command failed and has the link's fence (QX4Resync)."""
+    return hasattr(driver(), "QX4GetFailureCause")
+
+
+def has_resync() -> bool:
+    """libQX4DRV can bring the link in step after an open."""
+    return hasattr(driver(), "QX4Resync")
 
 
 def take_text(pointer: ctypes.c_void_p) -> str | None:

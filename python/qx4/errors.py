@@ -1,36 +1,95 @@
-"""The ways a reader command fails, one exception class each."""
+"""The ways a reader command fails, one exception class each.
+
+Every exception here pickles with all its attributes (for ``multiprocessing`` and
+``concurrent.futures``). Arguments that cannot form a request raise the built-in
+``TypeError`` or ``ValueError`` before anything is sent.
+"""
 
 from __future__ import annotations
 
+from typing import Any
+
+
+def _rebuild(kind: type[QX4Error], message: str, state: dict[str, Any]) -> QX4Error:
+    error = kind.__new__(kind)
+    Exception.__init__(error, message)
+    error.__dict__.update(state)
+    return error
+
 
 class QX4Error(Exception):
-    """Base of every failure of a reader command."""
+    """Base of every failure of a reader command.
+
+    ``function`` names the library function that failed ("" when none did).
+    ``blocks_written`` is set by multi-block writes: how many blocks from the first one
+    asked for were written before the failure (``None`` for every other command).
+    """
+
+    def __init__(self, message: str, *, function: str = "",
+                 blocks_written: int | None = None) -> None:
+        super().__init__(message)
+        self.function = function
+        self.blocks_written = blocks_written
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        return (_rebuild, (type(self), str(self), dict(self.__dict__)))
 
 
 class NackError(QX4Error):
-    """The reader answered with a NACK.
+    """The reader refused the command with a NACK.
 
     ``code`` is the NACK code, ``detail`` the ISO 15693 error code when ``code`` is 5
-    (else 0); ``text`` says it in English, ``reader_text`` is the reader's own text.
+    (else 0); ``text`` is libQX4DRV's text for them (``QX4ErrorText``): the ISO 15693
+    error's when there is one, else the reader's text for the NACK code.
     """
 
-    def __init__(self, function: str, code: int, detail: int, text: str, reader_text: str):
-        self.function = function
+    def __init__(self, function: str, code: int, detail: int, text: str) -> None:
+        suffix = f"/0x{detail:02X}" if code == 5 else ""
+        super().__init__(f"{function}: NACK {code}{suffix}: {text}", function=function)
         self.code = code
         self.detail = detail
         self.text = text
-        self.reader_text = reader_text
-        suffix = f"/0x{detail:02X}" if code == 5 else ""
-        super().__init__(f"{function}: NACK {code}{suffix}: {text} ({reader_text})")
 
 
 class NoAnswerError(QX4Error):
-    """No answer came within the response time-out."""
+    """No answer came within the reader's time-out (:attr:`qx4.Reader.timeout`)."""
+
+
+class BadReplyError(QX4Error):
+    """An answer came, but of a length or shape the command cannot take: for block reads
+    usually blocks of another size than assumed (pass ``block_size=``)."""
+
+
+class BusyError(QX4Error):
+    """Another command of this process was running in the library (not one of this
+    :class:`qx4.Reader`'s own, which wait for each other). Nothing was sent."""
+
+
+class OutOfStepError(QX4Error):
+    """The link to the reader could not be brought back in step: answers on the line
+    cannot be told apart from a command's own."""
 
 
 class ReaderGoneError(QX4Error):
-    """The reader's port could not be opened, or hung up (unplugged, disconnected)."""
+    """The reader's port could not be opened, is closed, or hung up (unplugged,
+    disconnected)."""
+
+
+class SeveralTagsError(QX4Error):
+    """A write or lock named no tag while several are in the field; ``uids`` lists them
+    (reply order). Pass ``uid=`` to say which one."""
+
+    def __init__(self, uids: list[bytes], what: str) -> None:
+        shown = ", ".join(uid[::-1].hex().upper() for uid in uids)
+        super().__init__(f"{what}: {len(uids)} tags in the field ({shown}); name one with uid=")
+        self.uids = uids
 
 
 class DumpError(QX4Error):
-    """A dump could not be read, written or restored; the message says why."""
+    """A dump could not be read, written or restored; the message says why. For a
+    restore, ``report`` is the :class:`qx4.RestoreReport` of what was done (``None``
+    when nothing was)."""
+
+    def __init__(self, message: str, *, report: Any = None) -> None:
+        super().__init__(message)
+        self.report = report

@@ -1,26 +1,47 @@
-"""The reader: one per process, as the library has one context per process."""
+"""The reader: one open per process, as the library has one context per process."""
 
 from __future__ import annotations
 
+import contextlib
 import ctypes
+import functools
 import json
+import operator
 import os
+import re
+import threading
 import time
-from collections.abc import Iterator
+from collections import deque
+from collections.abc import Callable, Iterator
 from pathlib import Path
 from types import TracebackType
-from typing import Any
+from typing import Any, Concatenate, ParamSpec, TypeVar
 
 from . import _library as L
-from .errors import DumpError, NackError, NoAnswerError, QX4Error, ReaderGoneError
-from .types import Block, Notification, RestoreReport, SystemInfo, Tag, uid_text
+from .errors import (BadReplyError, BusyError, DumpError, NackError, NoAnswerError,
+                     OutOfStepError, QX4Error, ReaderGoneError, SeveralTagsError)
+from .types import Block, Geometry, Notification, RestoreReport, SystemInfo, Tag
 
 UidLike = bytes | bytearray | str
+PortLike = str | os.PathLike[str] | int
 
 _ADDRESSED = 0x01
 _OPTION = 0x10
 _ONE_SLOT = 0x40
-_open_reader: "Reader | None" = None
+_NO_TAG = 4  # the reader's NACK when no tag answered
+_DEFAULT_PORT = 3
+_LAST_BLOCK = 255  # a request carries block numbers and counts in one byte
+
+# libQX4DRV's failure causes (QX4GetFailureCause).
+_TIMEOUT, _NACK, _BUSY, _NO_PORT, _BAD_ARGUMENT, _BAD_REPLY, _OUT_OF_STEP = range(1, 8)
+
+# Guards which Reader has the library's one context, and the environment while a
+# device name is handed to the library's open.
+_process_lock = threading.RLock()
+_open_reader: Reader | None = None
+
+P = ParamSpec("P")
+R = TypeVar("R")
 
 
 def parse_uid(uid: UidLike) -> bytes:
@@ -30,24 +51,107 @@ def parse_uid(uid: UidLike) -> bytes:
         if len(uid) != 8:
             raise ValueError(f"a UID has 8 bytes, not {len(uid)}")
         return bytes(uid)
+    if not isinstance(uid, str):
+        raise TypeError(f"a UID is bytes or a hex str, not {type(uid).__name__}")
     digits = uid.replace(":", "").replace(" ", "")
     if len(digits) != 16 or any(c not in "0123456789abcdefABCDEF" for c in digits):
         raise ValueError(f"a UID is 16 hex digits, not {uid!r}")
     return bytes.fromhex(digits)[::-1]
 
 
-def _byte(value: int, what: str) -> int:
-    if not 0 <= value <= 255:
-        raise ValueError(f"{what} is a byte (0 to 255), not {value}")
-    return value
+def _integer(value: object, what: str, low: int = 0, high: int = 255) -> int:
+    if isinstance(value, bool):
+        raise TypeError(f"{what} must be an int, not bool")
+    try:
+        number = operator.index(value)  # type: ignore[arg-type]
+    except TypeError:
+        raise TypeError(f"{what} must be an int, not {type(value).__name__}") from None
+    if not low <= number <= high:
+        raise ValueError(f"{what} must be {low} to {high}, not {number}")
+    return number
+
+
+def _byte(value: object, what: str) -> int:
+    return _integer(value, what, 0, 255)
+
+
+def _block(value: object, what: str = "block") -> int:
+    number = _integer(value, what, -(1 << 62), 1 << 62)
+    if not 0 <= number <= _LAST_BLOCK:
+        raise ValueError(f"{what} {number} is not 0 to {_LAST_BLOCK}: a request carries the "
+                         "block number in one byte")
+    return number
+
+
+def _data(value: object, what: str = "data") -> bytes:
+    if not isinstance(value, (bytes, bytearray, memoryview)):
+        raise TypeError(f"{what} must be bytes, not {type(value).__name__}")
+    return bytes(value)
+
+
+def _seconds(value: object, what: str, most: float = float("inf")) -> float:
+    if isinstance(value, bool) or not isinstance(value, (int, float)):
+        raise TypeError(f"{what} is in seconds (int or float), not {type(value).__name__}")
+    if not 0 <= value <= most:
+        raise ValueError(f"{what} must be 0 to {most:g} seconds, not {value}")
+    return float(value)
+
+
+def _port(port: PortLike | None) -> tuple[int, str | None]:
+    """The COM number to open and the device name it stands for (None: the library's
+    own name for that number)."""
+    if port is None:
+        return _DEFAULT_PORT, None
+    if isinstance(port, int) and not isinstance(port, bool):
+        return _integer(port, "the COM number", 1, 255), None
+    if not isinstance(port, (str, os.PathLike)):
+        raise TypeError("port is a device path, an rfc2217:// or tcp:// URL, or a COM "
+                        f"number, not {type(port).__name__}")
+    name = os.fspath(port)
+    if not isinstance(name, str) or not name:
+        raise ValueError(f"port {port!r} names no device")
+    com = re.fullmatch(r"(?i)com(\d+):?", name)
+    if com:
+        return _integer(int(com.group(1)), "the COM number", 1, 255), None
+    return _DEFAULT_PORT, name
+
+
+@contextlib.contextmanager
+def _named_device(number: int, device: str | None) -> Iterator[None]:
+    """QX4_COM<number> set to ``device`` for the library's open only, then as before."""
+    if device is None:
+        yield
+        return
+    key = f"QX4_COM{number}"
+    before = os.environ.get(key)
+    os.environ[key] = device
+    try:
+        yield
+    finally:
+        if before is None:
+            del os.environ[key]
+        else:
+            os.environ[key] = before
+
+
+def _one_at_a_time(method: Callable[Concatenate[Reader, P], R]) -> Callable[Concatenate[Reader, P], R]:
+    """A command of a Reader waits for any other of the same Reader to finish."""
+
+    @functools.wraps(method)
+    def run(self: Reader, /, *args: P.args, **kwargs: P.kwargs) -> R:
+        with self._lock:
+            return method(self, *args, **kwargs)
+
+    return run
 
 
 class _Wire:
-    """What the library's trace shows of the current call: a frame sent, a NACK."""
+    """What the library's trace shows of the current call: a frame sent, the length of
+    the last acknowledgement."""
 
     def __init__(self) -> None:
         self.sent = False
-        self.nack: bytes | None = None
+        self.nack = False
         self.ack_count = -1  # the data count n of the last ACK
         self.hook = L.TraceHook(self._frame)
 
@@ -55,104 +159,223 @@ class _Wire:
         if direction == 0:
             self.sent = True
         elif direction == 1 and count > 4 and data[2] == 0x31:
-            self.nack = bytes(data[:count])
+            self.nack = True
         elif direction == 1 and count > 4 and data[2] == 0x30:
             self.ack_count = data[3]
 
     def mark(self) -> None:
         self.sent = False
-        self.nack = None
+        self.nack = False
         self.ack_count = -1
 
 
 class Reader:
-    """The reader on COM ``port`` (``QX4_COM<port>``; ``device`` sets it: a device path,
-    ``rfc2217://HOST:PORT`` or ``tcp://HOST:PORT``), at 19200 baud or 9600 with
-    ``slow``. A context manager; commands raise :class:`NackError`,
-    :class:`NoAnswerError` or :class:`ReaderGoneError` on failure, ``ValueError`` for
-    arguments that cannot form a frame."""
+    """The QX4 reader on a serial line, opened at once when a port is given::
 
-    def __init__(self, port: int = 3, *, device: str | None = None, slow: bool = False,
-                 timeout_ms: int = 2000) -> None:
-        self.port = port
-        self.device = device
-        self.slow = slow
-        self.timeout_ms = timeout_ms
+        with qx4.Reader("/dev/ttyUSB0") as reader:      # or "rfc2217://host:2000",
+            tag = reader.inventory()                     # "tcp://host:4001", 3 for COM3
+            blocks = reader.read_blocks(0, 4, uid=tag.uid)
+
+    ``port``: a device path, ``rfc2217://HOST:PORT``, ``tcp://HOST:PORT``, or a COM
+    number (``QX4_COM<n>`` or the library's own name for it); without it the Reader
+    opens COM3 on :meth:`open` or ``with``. ``baudrate``: 19200 or 9600. ``timeout``:
+    seconds to wait for each answer. ``device`` is another name for ``port``. The
+    process environment is left as it was.
+
+    Opening sends the library's fence (``QX4Resync``), so a late answer meant for an
+    earlier program is never taken for one of ours. One Reader is open per process
+    (the library has one context).
+
+    Failures raise one exception each (all :class:`qx4.QX4Error`): :class:`NackError`
+    (the reader refused; ``code``, ``detail``, ``text``), :class:`NoAnswerError`,
+    :class:`BadReplyError`, :class:`ReaderGoneError`, :class:`BusyError`,
+    :class:`OutOfStepError`, :class:`SeveralTagsError` and :class:`DumpError`.
+    Arguments of the wrong type raise ``TypeError``, out of range ``ValueError``, both
+    before anything is sent. Multi-block writes that fail part way say how many blocks
+    they wrote in the exception's ``blocks_written``.
+
+    Threads: every method may be called from any thread. The methods of one Reader run
+    one at a time (an internal lock): a second thread waits until the first one's
+    command, with all its frames, is done. :class:`BusyError` means code outside this
+    Reader used the library at the same moment.
+
+    Tags: ``uid`` arguments take 8 bytes in reply order or the 16 hex digits ``qx4``
+    shows. Reads without ``uid`` address the tag that answers an inventory; writes and
+    locks without ``uid`` address the only tag in the field and refuse with
+    :class:`SeveralTagsError` when there are several. A tag's block size and count are
+    learnt from its system information once and reused (``block_size=`` overrides).
+    """
+
+    def __init__(self, port: PortLike | None = None, *, baudrate: int = 19200,
+                 timeout: float = 2.0, device: PortLike | None = None) -> None:
+        if device is not None:
+            if port is not None:
+                raise TypeError("give port or device, not both")
+            port = device
+        _port(port)  # wrong types and names fail here, not at open
+        if baudrate not in (9600, 19200):
+            raise ValueError(f"baudrate is 19200 or 9600, not {baudrate!r}")
+        self._port_given = port
+        self.baudrate = baudrate
+        self._timeout = _seconds(timeout, "timeout", 60)
         self._lib = L.driver()
         self._wire = _Wire()
+        self._lock = threading.RLock()
         self._open = False
+        self._tags: dict[bytes, Geometry] = {}
+        if port is not None:
+            self.open()
 
     # -- lifecycle ------------------------------------------------------------------
 
-    def open(self) -> "Reader":
-        """Opens the port; a second open Reader in this process is refused."""
+    @property
+    def port(self) -> PortLike | None:
+        """The port as given (None: COM3)."""
+        return self._port_given
+
+    @property
+    def timeout(self) -> float:
+        """Seconds each command waits for the reader's answer; may be set while open."""
+        return self._timeout
+
+    @timeout.setter
+    def timeout(self, seconds: float) -> None:
+        with self._lock:
+            self._timeout = _seconds(seconds, "timeout", 60)
+            if self._open:
+                self._lib.QX4SetCmdWaitTime(self._timeout_ms)
+
+    @property
+    def _timeout_ms(self) -> int:
+        return round(self._timeout * 1000)
+
+    @property
+    def is_open(self) -> bool:
+        """This Reader has the port open (it may have hung up since: :attr:`is_ok`)."""
+        return self._open
+
+    def open(self) -> Reader:
+        """Opens the port and brings the link in step. Raises :class:`ReaderGoneError`
+        when the port cannot be opened, ``RuntimeError`` while another Reader of this
+        process is open."""
         global _open_reader
-        if _open_reader is not None:
-            raise RuntimeError("another qx4.Reader is open in this process: the library has "
-                               "one context per process; close it first")
-        if self.device:
-            os.environ[f"QX4_COM{self.port}"] = self.device
-        if not self._lib.QX4DllOpen(self.port, 1 if self.slow else 0):
-            self._lib.QX4DllClose()
-            where = self.device or os.environ.get(f"QX4_COM{self.port}", f"COM{self.port}")
-            raise ReaderGoneError(f"cannot open COM{self.port} ({where}): it does not exist, "
-                                  "is in use, or cannot be reached")
-        self._lib.QX4SetCmdWaitTime(self.timeout_ms)
-        self._lib.QX4SetTraceHook(self._wire.hook, None)
-        self._open = True
-        _open_reader = self
+        with self._lock, _process_lock:
+            if self._open:
+                return self
+            if _open_reader is not None:
+                raise RuntimeError("another qx4.Reader is open in this process: the library "
+                                   "has one context per process; close it first")
+            number, device = _port(self._port_given)
+            with _named_device(number, device):
+                opened = self._lib.QX4DllOpen(number, 1 if self.baudrate == 9600 else 0)
+            if not opened:
+                self._lib.QX4DllClose()
+                where = device or f"COM{number}"
+                raise ReaderGoneError(f"cannot open {where}: it does not exist, is in use, "
+                                      "or cannot be reached", function="QX4DllOpen")
+            self._lib.QX4SetCmdWaitTime(self._timeout_ms)
+            self._lib.QX4SetTraceHook(self._wire.hook, None)
+            self._open = True
+            _open_reader = self
+            try:
+                if L.has_resync() and not self._lib.QX4Resync():
+                    raise self._failure("QX4Resync")
+            except BaseException:
+                self.close()
+                raise
         return self
 
     def close(self) -> None:
-        """Closes the port and the library's context."""
+        """Closes the port and the library's context; closing twice does nothing."""
         global _open_reader
-        if self._open:
-            self._lib.QX4SetTraceHook(L.TraceHook(0), None)  # no hook
-            self._lib.QX4SetHandle(None)
-            self._lib.QX4DllClose()
-            self._open = False
-            _open_reader = None
+        with self._lock, _process_lock:
+            if self._open:
+                self._lib.QX4SetTraceHook(L.TraceHook(0), None)  # no hook
+                self._lib.QX4SetHandle(None)
+                self._lib.QX4DllClose()
+                self._open = False
+                self._tags.clear()
+                _open_reader = None
 
-    def __enter__(self) -> "Reader":
+    def __enter__(self) -> Reader:
         return self.open()
 
     def __exit__(self, kind: type[BaseException] | None, value: BaseException | None,
                  trace: TracebackType | None) -> None:
         self.close()
 
+    def __repr__(self) -> str:
+        state = "open" if self._open else "closed"
+        return f"<qx4.Reader port={self._port_given!r} baudrate={self.baudrate} {state}>"
+
     @property
     def is_ok(self) -> bool:
         """The port is open and alive."""
-        return bool(self._lib.QX4IsOK())
+        return self._open and bool(self._lib.QX4IsOK())
 
     # -- calling the library --------------------------------------------------------
 
     def _call(self, function: str, *args: Any) -> None:
         if not self._open:
-            raise ReaderGoneError("the reader is not open")
+            raise ReaderGoneError(f"{function}: the reader is not open", function=function)
         self._wire.mark()
-        if getattr(self._lib, function)(*args):
-            return
-        nack = self._wire.nack
-        if nack is not None:
-            code = nack[4]
-            detail = nack[5] if code == 5 and nack[3] >= 2 else 0
-            text = L.dumps().qx4dump_nack_text(code, detail if code == 5 else -1).decode()
-            reader_text = self._lib.QX4ErrorText(code, detail).decode()
-            raise NackError(function, code, detail, text, reader_text)
-        if not self._lib.QX4IsOK():
-            raise ReaderGoneError(f"{function}: the reader's port is gone")
-        if not self._wire.sent:
-            raise ValueError(f"{function}: the request does not fit one frame (nothing sent)")
-        raise NoAnswerError(f"{function}: no answer within {self.timeout_ms} ms")
+        if not getattr(self._lib, function)(*args):
+            raise self._failure(function)
 
-    def _uid(self, uid: UidLike | None) -> bytes:
+    def _cause(self) -> int:
+        if L.has_failure_cause():
+            return int(self._lib.QX4GetFailureCause())
+        if not self._lib.QX4IsOK():
+            return _NO_PORT
+        if self._wire.nack:
+            return _NACK
+        return _TIMEOUT if self._wire.sent else _BAD_ARGUMENT
+
+    def _failure(self, function: str) -> Exception:
+        cause = self._cause()
+        if cause == _NACK:
+            code, detail = ctypes.c_int(), ctypes.c_int()
+            self._lib.QX4GetErrorCode(ctypes.byref(code), ctypes.byref(detail))
+            iso = detail.value if code.value == 5 else 0
+            return self._nack(function, code.value, iso)
+        if cause == _NO_PORT:
+            return ReaderGoneError(f"{function}: the reader's port is closed or gone",
+                                   function=function)
+        if cause == _BUSY:
+            return BusyError(f"{function}: another command of this process was running; "
+                             "nothing sent", function=function)
+        if cause == _BAD_ARGUMENT:
+            return ValueError(f"{function}: the library refused the arguments (nothing sent)")
+        if cause == _BAD_REPLY:
+            return BadReplyError(f"{function}: the answer has the wrong length or shape",
+                                 function=function)
+        if cause == _OUT_OF_STEP:
+            return OutOfStepError(f"{function}: the link to the reader is out of step",
+                                  function=function)
+        return NoAnswerError(f"{function}: no answer within {self._timeout:g} s",
+                             function=function)
+
+    def _nack(self, function: str, code: int, detail: int) -> NackError:
+        return NackError(function, code, detail, self._lib.QX4ErrorText(code, detail).decode())
+
+    def _reading_target(self, uid: UidLike | None) -> bytes:
         if uid is not None:
             return parse_uid(uid)
         tag = self.inventory()
         if tag is None:
-            raise NackError("QX4Inventory", 4, 0, "no tag answered", "")
+            raise self._nack("QX4Inventory", _NO_TAG, 0)
         return tag.uid
+
+    def _writing_target(self, uid: UidLike | None, what: str) -> bytes:
+        """The tag a write or lock may address: the one named, else the only one there."""
+        if uid is not None:
+            return parse_uid(uid)
+        uids = self.scan()
+        if not uids:
+            raise self._nack("QX4Inventory2", _NO_TAG, 0)
+        if len(uids) > 1:
+            raise SeveralTagsError(uids, what)
+        return uids[0]
 
     # -- reader identity, control and I/O --------------------------------------------
 
@@ -161,22 +384,27 @@ class Reader:
         self._call(function, buffer)
         return buffer.value.decode("latin-1")
 
+    @_one_at_a_time
     def version(self) -> str:
         """The reader's ROM version text."""
         return self._text("QX4GetROMVersion")
 
+    @_one_at_a_time
     def model(self) -> str:
         """The reader's model name."""
         return self._text("QX4GetModelNameComad")
 
+    @_one_at_a_time
     def restart(self) -> None:
         """Restarts the reader (no answer awaited)."""
         self._call("QX4ReStartComand")
 
+    @_one_at_a_time
     def carrier(self, on: bool) -> None:
         """Switches the RF carrier on or off."""
         self._call("QX4SetTxOnOff", 1 if on else 0)
 
+    @_one_at_a_time
     def power_down(self) -> None:
         """Puts the reader into power-down (no answer awaited)."""
         self._call("QX4SetPowerDown")
@@ -186,96 +414,117 @@ class Reader:
         self._call(function, ctypes.byref(value))
         return value.value
 
+    @_one_at_a_time
     def power_state(self) -> int:
         """The power-down state byte."""
         return self._one_byte("QX4GetPowerDown")
 
+    @_one_at_a_time
     def error_status(self) -> int:
         """The reader's error status byte."""
         return self._one_byte("QX4GetErrorStatus")
 
+    @_one_at_a_time
     def leds(self, first: int, second: int, third: int) -> None:
         """The three LED control bytes."""
         self._call("QX4SetLEDCont", _byte(first, "first"), _byte(second, "second"),
                    _byte(third, "third"))
 
+    @_one_at_a_time
     def buzzer(self, first: int, second: int) -> None:
         """Sounds the buzzer; with ``second`` 0 no answer is awaited."""
         self._call("QX4BuzOn", _byte(first, "first"), _byte(second, "second"))
 
+    @_one_at_a_time
     def io_read(self) -> int:
         """Reads the I/O port (the value the library reports)."""
         return self._one_byte("QX4ReadIOPort")
 
+    @_one_at_a_time
     def io_write(self, first: int, second: int) -> None:
         """Writes the I/O port."""
         self._call("QX4WriteIOPort", _byte(first, "first"), _byte(second, "second"))
 
+    @_one_at_a_time
     def simple_read(self) -> None:
         """The simple read: a tag's data arrives as a notification."""
         self._call("QX4SimpleReadCmd")
 
     # -- EEPROM, parameters, modes, registers -----------------------------------------
 
+    @_one_at_a_time
     def eeprom_read(self, address: int, count: int = 1) -> bytes:
         """``count`` EEPROM words (2 bytes each) from ``address``."""
-        if not 0 <= count <= 126:
-            raise ValueError("count is 0 to 126 words")
+        address, count = _byte(address, "address"), _integer(count, "count", 0, 126)
         buffer = (ctypes.c_ubyte * (2 * count + 1))()
-        self._call("QX4GetEepromData2", _byte(address, "address"), count, buffer)
+        self._call("QX4GetEepromData2", address, count, buffer)
         return bytes(buffer[: 2 * count])
 
+    @_one_at_a_time
     def eeprom_write(self, address: int, data: bytes) -> None:
         """Writes EEPROM words (2 bytes each, low byte first) from ``address``."""
+        address, data = _byte(address, "address"), _data(data)
         if len(data) % 2 or not 0 < len(data) <= 252:
-            raise ValueError("data is 1 to 126 words of 2 bytes")
+            raise ValueError(f"data is 1 to 126 words of 2 bytes, not {len(data)} bytes")
         buffer = (ctypes.c_ubyte * len(data)).from_buffer_copy(data)
-        self._call("QX4SetEepromData2", _byte(address, "address"), len(data) // 2, buffer)
+        self._call("QX4SetEepromData2", address, len(data) // 2, buffer)
 
+    @_one_at_a_time
     def eeprom_init(self) -> None:
         """Initialises the EEPROM."""
         self._call("QX4InitEEPROM")
 
+    @_one_at_a_time
     def param_read(self, number: int) -> int:
         """A reader parameter byte."""
         value = ctypes.c_ubyte()
         self._call("QX4GetParamData", _byte(number, "number"), ctypes.byref(value))
         return value.value
 
+    @_one_at_a_time
     def param_write(self, number: int, value: int) -> None:
         """Writes a reader parameter byte."""
         self._call("QX4SetParamData", _byte(number, "number"), _byte(value, "value"))
 
+    @_one_at_a_time
     def operation_mode(self) -> tuple[int, int, int]:
         """The operation mode: (mode, second byte, flags)."""
         mode, second, flags = ctypes.c_ubyte(), ctypes.c_ubyte(), ctypes.c_ubyte()
         self._call("QX4GetRWMode", ctypes.byref(mode), ctypes.byref(second), ctypes.byref(flags))
         return mode.value, second.value, flags.value
 
+    @_one_at_a_time
     def set_operation_mode(self, mode: int, second: int, flags: int, value: int = 0,
                            eeprom: bool = False) -> None:
-        """Sets the operation mode (1: auto-scan); ``eeprom`` stores it too."""
+        """Sets the operation mode (1: auto-scan; ``value`` is 16 bits); ``eeprom``
+        stores it too."""
         self._call("QX4SetRWMode", _byte(mode, "mode"), _byte(second, "second"),
-                   _byte(flags, "flags"), value, 1 if eeprom else 0)
+                   _byte(flags, "flags"), _integer(value, "value", 0, 0xFFFF),
+                   1 if eeprom else 0)
 
+    @_one_at_a_time
     def tag_mode(self) -> int:
         """The tag mode byte."""
         return self._one_byte("QX4GetTagMode")
 
+    @_one_at_a_time
     def set_tag_mode(self, value: int, eeprom: bool = False) -> None:
         """Sets the tag mode byte."""
         self._call("QX4SetTagMode", _byte(value, "value"), 1 if eeprom else 0)
 
+    @_one_at_a_time
     def uid_register(self) -> bytes:
         """The reader's UID register (reply order)."""
         uid = (ctypes.c_ubyte * 8)()
         self._call("QX4GetUIDGetCmd", uid)
         return bytes(uid)
 
+    @_one_at_a_time
     def set_uid_register(self, uid: UidLike) -> None:
         """Sets the reader's UID register."""
-        self._call("QX4SetUIDSetCmd", (ctypes.c_ubyte * 8).from_buffer_copy(parse_uid(uid)))
+        self._call("QX4SetUIDSetCmd", _uid_buffer(parse_uid(uid)))
 
+    @_one_at_a_time
     def uid_list(self) -> list[bytes]:
         """The UIDs the reader collected in its last reader-side inventory."""
         count = self._one_byte("QX4GetUidNumber")
@@ -286,23 +535,28 @@ class Reader:
             uids.append(bytes(uid))
         return uids
 
+    @_one_at_a_time
     def afi_register(self) -> int:
         """The reader's AFI register."""
         return self._one_byte("QX4GetAFIData")
 
+    @_one_at_a_time
     def set_afi_register(self, value: int) -> None:
         """Sets the reader's AFI register."""
         self._call("QX4SetAFIData", _byte(value, "value"))
 
+    @_one_at_a_time
     def write_tag_data(self, data: bytes) -> None:
         """Hands data to the reader to write into the tag in its field (command 0x4A)."""
+        data = _data(data)
         if len(data) > 251:
-            raise ValueError("tag data is at most 251 bytes")
+            raise ValueError(f"tag data is at most 251 bytes, not {len(data)}")
         buffer = (ctypes.c_ubyte * max(1, len(data))).from_buffer_copy(data.ljust(1, b"\0"))
         self._call("QX4WriteTagData", len(data), buffer)
 
     # -- tags -------------------------------------------------------------------------
 
+    @_one_at_a_time
     def inventory(self) -> Tag | None:
         """One answering tag, or None when no tag answered."""
         dsfid = ctypes.c_ubyte()
@@ -310,44 +564,46 @@ class Reader:
         try:
             self._call("QX4Inventory", _ONE_SLOT, ctypes.byref(dsfid), uid)
         except NackError as error:
-            if error.code == 4:
+            if error.code == _NO_TAG:
                 return None
             raise
         return Tag(bytes(uid), dsfid.value)
 
+    @_one_at_a_time
     def scan(self) -> list[bytes]:
         """Every tag in the field (reader-side inventory), as UIDs in reply order."""
         count = ctypes.c_ubyte()
         try:
             self._call("QX4Inventory2", 0, 0, ctypes.byref(count))
         except NackError as error:
-            if error.code == 4:
+            if error.code == _NO_TAG:
                 return []
             raise
         return self.uid_list()
 
+    @_one_at_a_time
     def stay_quiet(self, uid: UidLike) -> None:
         """The tag stops answering inventories."""
-        self._call("QX4StayQuiet", 0, (ctypes.c_ubyte * 8).from_buffer_copy(parse_uid(uid)))
+        self._call("QX4StayQuiet", 0, _uid_buffer(parse_uid(uid)))
 
+    @_one_at_a_time
     def select(self, uid: UidLike) -> None:
         """Selects the tag."""
-        self._call("QX4SelectTag", _ADDRESSED,
-                   (ctypes.c_ubyte * 8).from_buffer_copy(parse_uid(uid)))
+        self._call("QX4SelectTag", _ADDRESSED, _uid_buffer(parse_uid(uid)))
 
+    @_one_at_a_time
     def reset_to_ready(self, uid: UidLike | None = None) -> None:
         """Brings the tag (quiet or selected) back to ready."""
-        self._call("QX4ResetToReady", _ADDRESSED, self._uid_buffer(uid))
+        self._call("QX4ResetToReady", _ADDRESSED, _uid_buffer(self._reading_target(uid)))
 
-    def _uid_buffer(self, uid: UidLike | None) -> Any:
-        return (ctypes.c_ubyte * 8).from_buffer_copy(self._uid(uid))
-
+    @_one_at_a_time
     def system_info(self, uid: UidLike | None = None) -> SystemInfo:
-        """The tag's system information."""
+        """The tag's system information (asked every time; :meth:`geometry` keeps it)."""
+        target = self._reading_target(uid)
         out = (ctypes.c_ubyte * 256)()
         length = ctypes.c_int()
         self._call("QX4GetSystemInfo", _ADDRESSED, out, ctypes.byref(length),
-                   self._uid_buffer(uid))
+                   _uid_buffer(target))
         data = bytes(out[: length.value - 1])  # the copy ends with the frame's ETX
         flags, at = data[0], 9
         fields: dict[str, int] = {}
@@ -360,27 +616,50 @@ class Reader:
                 else:
                     fields[name] = data[at]
                 at += size
-        return SystemInfo(flags, data[1:9], **fields)
+        info = SystemInfo(flags, data[1:9], **fields)
+        self._tags[target] = Geometry(info.block_size or 4, info.block_count)
+        return info
 
-    def _block_size(self, uid: bytes) -> int:
-        try:
-            size = self.system_info(uid).block_size
-        except NackError:
-            size = None
-        return size or 4
+    @_one_at_a_time
+    def geometry(self, uid: UidLike | None = None) -> Geometry:
+        """The tag's block size and count, from its system information the first time
+        and remembered after that (until :meth:`close`). A tag that gives no system
+        information is taken for 4-byte blocks of unknown count."""
+        target = self._reading_target(uid)
+        known = self._tags.get(target)
+        if known is None:
+            try:
+                self.system_info(target)
+            except NackError as error:
+                if error.code != 5:  # an ISO error: the tag has no system information
+                    raise
+                self._tags[target] = Geometry(4, None)
+            known = self._tags[target]
+        return known
 
+    def _block_size(self, target: bytes, override: int | None) -> int:
+        if override is not None:
+            return _integer(override, "block_size", 1, 32)
+        return self.geometry(target).block_size
+
+    @_one_at_a_time
     def read_blocks(self, first: int, count: int = 1, *, uid: UidLike | None = None,
-                    security: bool = False) -> list[Block]:
-        """``count`` blocks from ``first``, in as many frames as it takes; with
-        ``security`` each block's lock state too. The block size comes from the tag."""
-        target = self._uid(uid)
-        size = self._block_size(target)
+                    security: bool = False, block_size: int | None = None) -> list[Block]:
+        """``count`` blocks from ``first`` (block numbers 0 to 255), in as many frames
+        as it takes; with ``security`` (the option flag) each block's lock state too."""
+        first = _block(first, "first block")
+        count = _integer(count, "count", 1, 256)
+        _block(first + count - 1, "last block")
+        if block_size is not None:
+            _integer(block_size, "block_size", 1, 32)
+        target = self._reading_target(uid)
+        size = self._block_size(target, block_size)
         self._lib.QX4SetTagBlockSize(size)
         stride = size + (1 if security else 0)
-        per_frame = max(1, min(256, 254 // stride))
+        per_frame = max(1, 254 // stride)
         blocks: list[Block] = []
         mode = _ADDRESSED | (_OPTION if security else 0)
-        uid_buffer = (ctypes.c_ubyte * 8).from_buffer_copy(target)
+        uid_buffer = _uid_buffer(target)
         while len(blocks) < count:
             number = first + len(blocks)
             run = min(per_frame, count - len(blocks))
@@ -397,162 +676,207 @@ class Reader:
                     raise
             # A tag whose blocks are not of the size assumed answers with another length.
             if self._wire.ack_count != 1 + run * stride:
-                raise QX4Error(f"the reply carries {self._wire.ack_count - 1} bytes where {run} "
-                               f"block(s) of {size} bytes take {run * stride}: the tag's blocks "
-                               "are not that size (it gives no system information)")
+                self._tags.pop(target, None)
+                raise BadReplyError(
+                    f"the reply carries {self._wire.ack_count - 1} bytes where {run} block(s) "
+                    f"of {size} bytes take {run * stride}: the tag's blocks are not that size "
+                    "(pass block_size=)", function="QX4ReadMultiBlock")
             for i in range(run):
                 raw = bytes(out[i * stride:(i + 1) * stride])
                 blocks.append(Block(number + i, raw[1:] if security else raw,
                                     bool(raw[0] & 1) if security else None))
         return blocks
 
-    def write_blocks(self, first: int, data: bytes, *, uid: UidLike | None = None) -> int:
-        """Writes whole blocks from ``first`` (Write Multiple Blocks in runs where the tag
-        has it); returns the number of blocks written."""
-        target = self._uid(uid)
-        size = self._block_size(target)
-        if not data or len(data) % size:
-            raise ValueError(f"data must be whole blocks of {size} bytes")
+    @_one_at_a_time
+    def write_blocks(self, first: int, data: bytes, *, uid: UidLike | None = None,
+                     option: bool = False, block_size: int | None = None) -> int:
+        """Writes ``data``, whole blocks, from block ``first`` (Write Multiple Blocks in
+        runs where the tag has it); returns the number of blocks written. ``option``
+        sets the option flag in every request. A failure part way carries the blocks
+        written before it in ``blocks_written``."""
+        first, data = _block(first, "first block"), _data(data)
+        if not data:
+            raise ValueError("no data to write")
+        if block_size is not None:
+            size = _integer(block_size, "block_size", 1, 32)
+            self._check_blocks(first, data, size)
+        target = self._writing_target(uid, "write_blocks")
+        size = self._block_size(target, block_size)
+        blocks = self._check_blocks(first, data, size)
         self._lib.QX4SetTagBlockSize(size)
-        uid_buffer = (ctypes.c_ubyte * 8).from_buffer_copy(target)
-        blocks = len(data) // size
+        uid_buffer = _uid_buffer(target)
+        mode = _ADDRESSED | (_OPTION if option else 0)
         per_frame = max(1, (255 - 4 - 8) // size)
         done = 0
-        while done < blocks:
-            run = min(per_frame, blocks - done)
-            chunk = data[done * size:(done + run) * size]
-            buffer = (ctypes.c_ubyte * len(chunk)).from_buffer_copy(chunk)
-            if run == 1:
-                self._call("QX4WriteSingleBlock", _ADDRESSED, first + done, buffer, uid_buffer)
-            else:
-                try:
-                    self._call("QX4WriteMultiBlock", _ADDRESSED, first + done, run - 1, buffer,
-                               uid_buffer)
-                except NackError as error:
-                    if error.code == 5 and error.detail == 0x01:
-                        per_frame = 1
-                        continue
-                    raise
-            done += run
+        try:
+            while done < blocks:
+                run = min(per_frame, blocks - done)
+                chunk = data[done * size:(done + run) * size]
+                buffer = (ctypes.c_ubyte * len(chunk)).from_buffer_copy(chunk)
+                if run == 1:
+                    self._call("QX4WriteSingleBlock", mode, first + done, buffer, uid_buffer)
+                else:
+                    try:
+                        self._call("QX4WriteMultiBlock", mode, first + done, run - 1, buffer,
+                                   uid_buffer)
+                    except NackError as error:
+                        if error.code == 5 and error.detail == 0x01:
+                            per_frame = 1
+                            continue
+                        raise
+                done += run
+        except QX4Error as error:
+            error.blocks_written = done
+            raise
         return done
 
-    def lock_block(self, block: int, *, uid: UidLike | None = None) -> None:
+    @staticmethod
+    def _check_blocks(first: int, data: bytes, size: int) -> int:
+        if len(data) % size:
+            raise ValueError(f"{len(data)} bytes are not whole blocks of {size} bytes")
+        blocks = len(data) // size
+        _block(first + blocks - 1, "last block")
+        return blocks
+
+    def _tag_call(self, function: str, what: str, uid: UidLike | None, option: bool,
+                  *args: Any) -> None:
+        target = self._writing_target(uid, what)
+        self._call(function, _ADDRESSED | (_OPTION if option else 0), *args,
+                   _uid_buffer(target))
+
+    @_one_at_a_time
+    def lock_block(self, block: int, *, uid: UidLike | None = None,
+                   option: bool = False) -> None:
         """Locks a block for good."""
-        self._call("QX4LockBlock", _ADDRESSED, _byte(block, "block"), self._uid_buffer(uid))
+        self._tag_call("QX4LockBlock", "lock_block", uid, option, _block(block))
 
-    def write_afi(self, value: int, *, uid: UidLike | None = None) -> None:
+    @_one_at_a_time
+    def write_afi(self, value: int, *, uid: UidLike | None = None, option: bool = False) -> None:
         """Writes the tag's AFI."""
-        self._call("QX4WriteAFI", _ADDRESSED, _byte(value, "AFI"), self._uid_buffer(uid))
+        self._tag_call("QX4WriteAFI", "write_afi", uid, option, _byte(value, "AFI"))
 
-    def lock_afi(self, *, uid: UidLike | None = None) -> None:
+    @_one_at_a_time
+    def lock_afi(self, *, uid: UidLike | None = None, option: bool = False) -> None:
         """Locks the tag's AFI for good."""
-        self._call("QX4LockAFI", _ADDRESSED, self._uid_buffer(uid))
+        self._tag_call("QX4LockAFI", "lock_afi", uid, option)
 
-    def write_dsfid(self, value: int, *, uid: UidLike | None = None) -> None:
+    @_one_at_a_time
+    def write_dsfid(self, value: int, *, uid: UidLike | None = None,
+                    option: bool = False) -> None:
         """Writes the tag's DSFID."""
-        self._call("QX4WrietDSFID", _ADDRESSED, _byte(value, "DSFID"), self._uid_buffer(uid))
+        self._tag_call("QX4WrietDSFID", "write_dsfid", uid, option, _byte(value, "DSFID"))
 
-    def lock_dsfid(self, *, uid: UidLike | None = None) -> None:
+    @_one_at_a_time
+    def lock_dsfid(self, *, uid: UidLike | None = None, option: bool = False) -> None:
         """Locks the tag's DSFID for good."""
-        self._call("QX4LockDSFID", _ADDRESSED, self._uid_buffer(uid))
+        self._tag_call("QX4LockDSFID", "lock_dsfid", uid, option)
 
-    def _myd_size(self, uid: bytes) -> int:
-        size = self._block_size(uid)
+    def _myd_size(self, target: bytes, data: bytes | None = None) -> int:
+        size = self.geometry(target).block_size
+        if data is not None and len(data) != size:
+            raise ValueError(f"a my-d block holds {size} bytes, not {len(data)}")
         self._lib.QX4SetTagMydBlockSize(size)
         return size
 
+    @_one_at_a_time
     def myd_read(self, block: int, *, uid: UidLike | None = None) -> bytes:
         """Reads a my-d block."""
-        target = self._uid(uid)
+        block = _block(block)
+        target = self._reading_target(uid)
         size = self._myd_size(target)
         out = (ctypes.c_ubyte * (size + 1))()
-        self._call("QX4Myd_Read", _ADDRESSED, _byte(block, "block"), out,
-                   (ctypes.c_ubyte * 8).from_buffer_copy(target))
+        self._call("QX4Myd_Read", _ADDRESSED, block, out, _uid_buffer(target))
         return bytes(out[:size])
 
+    @_one_at_a_time
     def myd_write(self, block: int, data: bytes, *, uid: UidLike | None = None) -> None:
-        """Writes a my-d block (``data`` padded with zeros to the block size)."""
-        target = self._uid(uid)
-        size = self._myd_size(target)
-        if len(data) > size:
-            raise ValueError(f"a my-d block holds {size} bytes")
-        buffer = (ctypes.c_ubyte * size).from_buffer_copy(data.ljust(size, b"\0"))
-        self._call("QX4MydWrite", _ADDRESSED, _byte(block, "block"), buffer,
-                   (ctypes.c_ubyte * 8).from_buffer_copy(target))
+        """Writes one whole my-d block (``data`` is exactly the block size)."""
+        block, data = _block(block), _data(data)
+        target = self._writing_target(uid, "myd_write")
+        size = self._myd_size(target, data)
+        buffer = (ctypes.c_ubyte * size).from_buffer_copy(data)
+        self._call("QX4MydWrite", _ADDRESSED, block, buffer, _uid_buffer(target))
 
+    @_one_at_a_time
     def myd_write_byte(self, block: int, offset: int, value: int, *,
                        uid: UidLike | None = None) -> None:
         """Writes one byte of a my-d block."""
-        self._call("QX4Myd_WriteByte", _ADDRESSED, _byte(block, "block"),
-                   _byte(offset, "offset"), _byte(value, "value"), self._uid_buffer(uid))
+        block, offset, value = _block(block), _byte(offset, "offset"), _byte(value, "value")
+        target = self._writing_target(uid, "myd_write_byte")
+        self._call("QX4Myd_WriteByte", _ADDRESSED, block, offset, value, _uid_buffer(target))
 
+    @_one_at_a_time
     def myd_write_reread(self, block: int, data: bytes, *, uid: UidLike | None = None) -> bytes:
-        """Writes a my-d block and returns it as read back."""
-        target = self._uid(uid)
-        size = self._myd_size(target)
-        if len(data) > size:
-            raise ValueError(f"a my-d block holds {size} bytes")
-        buffer = (ctypes.c_ubyte * (size + 1)).from_buffer_copy(data.ljust(size + 1, b"\0"))
-        self._call("QX4MydWriteReread", _ADDRESSED, _byte(block, "block"), buffer,
-                   (ctypes.c_ubyte * 8).from_buffer_copy(target))
+        """Writes one whole my-d block and returns it as read back."""
+        block, data = _block(block), _data(data)
+        target = self._writing_target(uid, "myd_write_reread")
+        size = self._myd_size(target, data)
+        buffer = (ctypes.c_ubyte * (size + 1)).from_buffer_copy(data + b"\0")
+        self._call("QX4MydWriteReread", _ADDRESSED, block, buffer, _uid_buffer(target))
         return bytes(buffer[:size])
 
     # -- dumps (the code qx4 uses) ------------------------------------------------------
 
     def _dump_call(self, function: str, *args: Any) -> tuple[bool, str | None, str | None]:
         if not self._open:
-            raise ReaderGoneError("the reader is not open")
+            raise ReaderGoneError(f"{function}: the reader is not open", function=function)
         result, error = ctypes.c_void_p(), ctypes.c_void_p()
         ok = getattr(L.dumps(), function)(*args, ctypes.byref(result), ctypes.byref(error))
         self._lib.QX4SetTraceHook(self._wire.hook, None)  # it had its own meanwhile
         return bool(ok), L.take_text(result), L.take_text(error)
 
-    def dump(self, uid: UidLike | None = None, *, probe_locks: bool = True) -> dict[str, Any]:
+    @_one_at_a_time
+    def dump(self, uid: UidLike | None = None, *, probe_locks: bool = False) -> dict[str, Any]:
         """The tag as a dump, in the JSON layout of ``qx4 dump`` (``docs/dump-format.md``).
-        Without ``uid``, the only tag in the field (several refuse)."""
-        target = (ctypes.c_ubyte * 8).from_buffer_copy(parse_uid(uid)) if uid else None
+        Without ``uid``, the only tag in the field (several refuse). Nothing is written
+        unless ``probe_locks``: then the AFI and DSFID are written back to find out
+        whether they are locked."""
+        target = _uid_buffer(parse_uid(uid)) if uid is not None else None
         ok, text, error = self._dump_call("qx4dump_read_tag", target, 0, 0,
-                                          1 if probe_locks else 0, self.timeout_ms)
+                                          1 if probe_locks else 0, self._timeout_ms)
         if not ok or text is None:
             raise DumpError(error or "the tag could not be read")
         result: dict[str, Any] = json.loads(text)
         return result
 
-    def restore(self, dump: dict[str, Any] | str | Path, uid: UidLike | None = None, *,
-                force: bool = False, all_blocks: bool = False,
+    @_one_at_a_time
+    def restore(self, dump: dict[str, Any] | str | os.PathLike[str], uid: UidLike | None = None,
+                *, force: bool = False, all_blocks: bool = False,
                 locks: bool = False) -> RestoreReport:
         """Restores a dump (a dict as :meth:`dump` gives, a dump file's path, or its
         text in any format ``qx4`` reads) with ``qx4 restore``'s rules: only what
-        differs is written and read back; another UID or geometry needs ``force``."""
+        differs is written and read back; another UID needs ``force``, blocks of
+        another size refuse. On failure the :class:`DumpError` carries the
+        :class:`RestoreReport` of what was done (``report``)."""
         if isinstance(dump, dict):
             text = json.dumps(dump)
-        elif isinstance(dump, Path) or (isinstance(dump, str) and os.path.exists(dump)):
+        elif isinstance(dump, os.PathLike) or (isinstance(dump, str) and os.path.exists(dump)):
             text = Path(dump).read_text(encoding="utf-8")
-        else:
+        elif isinstance(dump, str):
             text = dump
-        target = (ctypes.c_ubyte * 8).from_buffer_copy(parse_uid(uid)) if uid else None
+        else:
+            raise TypeError("dump is a dict, a path or a dump's text, not "
+                            f"{type(dump).__name__}")
+        target = _uid_buffer(parse_uid(uid)) if uid is not None else None
         ok, report_text, error = self._dump_call(
             "qx4dump_restore", text.encode("utf-8"), target, 1 if force else 0,
-            1 if all_blocks else 0, 1 if locks else 0, self.timeout_ms)
-        report = json.loads(report_text) if report_text else {}
-        result = RestoreReport(
-            complete=bool(report.get("complete", False)), written=report.get("writtenBlocks", []),
-            verified=report.get("verified", 0), same=report.get("same", 0),
-            skipped_locked=report.get("skippedLockedBlocks", []),
-            failures=report.get("failures", []), afi=report.get("afiOutcome", "same"),
-            dsfid=report.get("dsfidOutcome", "same"))
-        if not ok and (report.get("refused") or not report):
-            raise DumpError(error or "not restored")
+            1 if all_blocks else 0, 1 if locks else 0, self._timeout_ms)
+        report = _restore_report(json.loads(report_text)) if report_text else None
         if not ok:
-            raise DumpError(f"{error}: {report.get('failures')}")
-        return result
+            reason = error or "not restored"
+            if report is not None and report.failures:
+                reason += f": {report.failures}"
+            raise DumpError(reason, report=report)
+        return report or RestoreReport(complete=True)
 
     # -- notifications ----------------------------------------------------------------
 
     def notifications(self, timeout: float | None = None) -> Iterator[Notification]:
         """Auto-scan frames as they arrive (put the reader in auto-scan first:
-        ``set_operation_mode(1, ...)``), until ``timeout`` seconds pass (None: forever)."""
-        queue: list[Notification] = []
+        ``set_operation_mode(1, ...)``), until ``timeout`` seconds pass (None: forever).
+        Raises :class:`ReaderGoneError` when the reader goes away or is closed."""
+        end = None if timeout is None else time.monotonic() + _seconds(timeout, "timeout")
+        queue: deque[Notification] = deque()
 
         def arrived(_window: Any, record: Any) -> None:
             r = record.contents
@@ -563,19 +887,40 @@ class Reader:
                 queue.append(Notification("data", None, data, time.monotonic()))
 
         window = L.Window(L.CopyDataHook(arrived))
-        self._lib.QX4SetHandle(ctypes.byref(window))
-        end = None if timeout is None else time.monotonic() + timeout
+        with self._lock:
+            if not self._open:
+                raise ReaderGoneError("the reader is not open")
+            self._lib.QX4SetHandle(ctypes.byref(window))
         try:
-            while end is None or time.monotonic() < end:
-                self._lib.QX4ReadData()
+            while True:
+                with self._lock:
+                    if not self.is_ok:
+                        raise ReaderGoneError("the reader went away while notifications "
+                                              "were awaited")
+                    self._lib.QX4ReadData()
                 while queue:
-                    yield queue.pop(0)
+                    yield queue.popleft()
+                if end is not None and time.monotonic() >= end:
+                    return
                 time.sleep(0.05)
-            self._lib.QX4ReadData()
-            while queue:
-                yield queue.pop(0)
         finally:
-            self._lib.QX4SetHandle(None)
+            with self._lock:
+                if self._open:
+                    self._lib.QX4SetHandle(None)
+
+
+def _uid_buffer(uid: bytes) -> Any:
+    return (ctypes.c_ubyte * 8).from_buffer_copy(uid)
+
+
+def _restore_report(report: dict[str, Any]) -> RestoreReport:
+    return RestoreReport(
+        complete=bool(report.get("complete", False)), written=report.get("writtenBlocks", []),
+        verified=report.get("verified", 0), same=report.get("same", 0),
+        skipped_locked=report.get("skippedLockedBlocks", []),
+        failures=report.get("failures", []), afi=report.get("afiOutcome", "same"),
+        dsfid=report.get("dsfidOutcome", "same"), unknown=report.get("unknown", []),
+        refused=report.get("refused", []), interrupted=bool(report.get("interrupted", False)))
 
 
 def library_version() -> str:
@@ -583,4 +928,4 @@ def library_version() -> str:
     return str(L.driver().QX4LibraryVersion().decode())
 
 
-__all__ = ["Reader", "parse_uid", "uid_text", "library_version"]
+__all__ = ["Reader", "parse_uid", "library_version"]

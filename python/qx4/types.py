@@ -47,6 +47,15 @@ class SystemInfo:
 
 
 @dataclass(frozen=True)
+class Geometry:
+    """A tag's blocks: ``block_size`` bytes each, ``block_count`` of them (``None``
+    when the tag does not say)."""
+
+    block_size: int
+    block_count: int | None
+
+
+@dataclass(frozen=True)
 class Notification:
     """An auto-scan frame: ``kind`` "data" or "uid-data"; ``uid`` for "uid-data";
     ``time`` in seconds (``time.monotonic``)."""
@@ -59,7 +68,12 @@ class Notification:
 
 @dataclass(frozen=True)
 class RestoreReport:
-    """What a restore did, as ``qx4 restore --json`` reports it."""
+    """What a restore did, as ``qx4 restore --json`` reports it: the blocks written,
+    how many were verified or already the same, the locked blocks skipped, each failure
+    (``cause``, ``function``, ``block``, ``nack``, ``iso``), the outcome for the AFI and
+    the DSFID ("same", "written", "skipped-locked", "failed" or "unknown"), what the
+    dump or the tag did not know (``unknown``), the mismatches that refused it
+    (``refused``) and whether it was interrupted."""
 
     complete: bool
     written: list[int] = field(default_factory=list)
@@ -69,3 +83,6 @@ class RestoreReport:
     failures: list[dict[str, object]] = field(default_factory=list)
     afi: str = "same"
     dsfid: str = "same"
+    unknown: list[str] = field(default_factory=list)
+    refused: list[str] = field(default_factory=list)
+    interrupted: bool = False
