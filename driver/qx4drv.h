@@ -102,12 +102,33 @@ QX4_API void QX4SetPlatformHooks(const QX4PlatformHooks* hooks);
 /* Wire trace: called with every frame written (QX4_TRACE_SENT) and every complete
  * frame received (QX4_TRACE_RECEIVED), on the thread of the command or scan. With
  * QX4_TRACE_LOST, bytes is NULL and count the number of received bytes dropped
- * because the receive ring was full. NULL switches it off (the default). */
+ * because the receive ring was full. QX4_TRACE_BAD: received bytes dropped as no
+ * frame (wrong ETX, sum or CR, or a partial frame that stopped arriving); their
+ * bytes after the STX are scanned again. NULL switches it off (the default). */
 #define QX4_TRACE_SENT 0
 #define QX4_TRACE_RECEIVED 1
 #define QX4_TRACE_LOST 2
+#define QX4_TRACE_BAD 3
 typedef void (*QX4TraceHook)(int direction, const unsigned char* bytes, unsigned count, void* user);
 QX4_API void QX4SetTraceHook(QX4TraceHook hook, void* user);
+
+/* Why the last command export returned 0. QX4_CAUSE_NONE: it succeeded. */
+#define QX4_CAUSE_NONE 0
+#define QX4_CAUSE_TIMEOUT 1      /* no answer within the response time-out */
+#define QX4_CAUSE_NACK 2         /* the reader refused: QX4GetErrorCode has the code */
+#define QX4_CAUSE_BUSY 3         /* another command was running; nothing sent */
+#define QX4_CAUSE_NO_PORT 4      /* no context, port not open or lost; nothing sent */
+#define QX4_CAUSE_BAD_ARGUMENT 5 /* refused before any frame was sent */
+#define QX4_CAUSE_BAD_REPLY 6    /* an answer of the wrong length or shape */
+#define QX4_CAUSE_OUT_OF_STEP 7  /* the link could not be brought back in step */
+QX4_API int QX4GetFailureCause(void);
+
+/* Sends the link's fence (a request whose answer nothing else can be taken for) and
+ * waits for its answer, dispatching every frame that arrives before it as a scan would
+ * and taking none of them as an answer. 1 when the link is in step, 0 otherwise
+ * (QX4GetFailureCause). Always sends. Call it once after opening when an earlier
+ * program's late answer may still be on the line. */
+QX4_API unsigned char QX4Resync(void);
 
 /* UTF-8 text of a NACK code, or of the ISO 15693 error code when code is 5. */
 QX4_API const char* QX4ErrorText(int code, int detail);

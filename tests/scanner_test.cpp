@@ -3,6 +3,8 @@
 #include "link/response.h"
 #include "link_fixture.h"
 
+#include <algorithm>
+
 namespace qx4test {
 namespace {
 
@@ -43,15 +45,80 @@ TEST_F(ScannerTest, AssemblesFramesSplitAcrossScansAndSkipsGarbage) {
     EXPECT_EQ(window.received[0].second, (Bytes{'A', 'B'}));
 }
 
-TEST_F(ScannerTest, OverrunDropsFrameAndTheNextByteIsNotAnStx) {
-    Bytes broken = qx4sim::EncodeFrame(0x44, {'X'});
-    broken.back() = 0x00; // no CR where it belongs
-    Feed(broken);
-    Feed({0x02}); // taken as the overrun byte, not as a new frame start
-    Feed(qx4sim::EncodeFrame(0x44, {'Y'}));
+// Every frame the trace hook sees, by direction.
+struct TraceLog {
+    std::vector<std::pair<int, Bytes>> frames;
+    void Install() {
+        QX4SetTraceHook(
+            [](int direction, const unsigned char* bytes, unsigned count, void* user) {
+                static_cast<TraceLog*>(user)->frames.emplace_back(
+                    direction, bytes ? Bytes(bytes, bytes + count) : Bytes{});
+            },
+            this);
+    }
+    size_t Count(int direction) const {
+        return static_cast<size_t>(std::count_if(frames.begin(), frames.end(),
+                                                 [&](auto& f) { return f.first == direction; }));
+    }
+};
+
+TEST_F(ScannerTest, FramesWithoutEtxSumOrCrAreDroppedAndScanningResumesAfterTheirStx) {
+    TraceLog trace;
+    trace.Install();
+    const Bytes good = qx4sim::EncodeFrame(0x44, {'Y'});
+    for (size_t at : {5u, 6u, 7u}) { // ETX, sum, CR of a one-byte frame
+        Bytes broken = qx4sim::EncodeFrame(0x44, {'X'});
+        broken[at] ^= 0x40;
+        Feed(broken);
+    }
+    Bytes flipped = qx4sim::EncodeFrame(0x44, {'X'});
+    flipped[4] ^= 0x01; // a data byte: the sum no longer matches
+    Feed(flipped);
+    Feed(good);
     Scan();
+    QX4SetTraceHook(nullptr, nullptr);
     ASSERT_EQ(window.received.size(), 1u);
     EXPECT_EQ(window.received[0].second, Bytes{'Y'});
+    EXPECT_EQ(trace.Count(QX4_TRACE_BAD), 4u);
+    EXPECT_EQ(trace.Count(QX4_TRACE_RECEIVED), 1u);
+    EXPECT_TRUE(context->inDoubt);
+}
+
+TEST_F(ScannerTest, AFrameInsideADroppedOneIsFound) {
+    // A stray STX and length swallow the start of a real frame until the stray one ends.
+    const Bytes inner = qx4sim::EncodeFrame(0x44, {'I', 'N'});
+    Bytes stream{0x02, 0x00, 0x44, 0x03};
+    stream.insert(stream.end(), inner.begin(), inner.end());
+    Feed(stream);
+    Scan();
+    ASSERT_EQ(window.received.size(), 1u);
+    EXPECT_EQ(window.received[0].second, (Bytes{'I', 'N'}));
+}
+
+TEST_F(ScannerTest, StrayStxBeforeAFrameIsDroppedWhenTheLineFallsQuiet) {
+    Feed({0x02});
+    Feed(qx4sim::EncodeFrame(0x44, {'Q'}));
+    Scan();
+    EXPECT_TRUE(window.received.empty()); // the stray STX's frame still wants bytes
+    for (int i = 0; i <= context->rxWaitTime; ++i)
+        Scan();
+    ASSERT_EQ(window.received.size(), 1u);
+    EXPECT_EQ(window.received[0].second, Bytes{'Q'});
+}
+
+TEST_F(ScannerTest, NackWithoutDataRecordsNoCode) {
+    Feed(qx4sim::EncodeFrame(0x31, {0x05, 0x12}));
+    Feed(qx4sim::EncodeFrame(0x31, {}));
+    Scan();
+    int code, detail;
+    QX4GetErrorCode(&code, &detail);
+    EXPECT_EQ(code, 0x100);
+    EXPECT_EQ(detail, 0);
+    Feed(qx4sim::EncodeFrame(0x31, {0x05}));
+    Scan();
+    QX4GetErrorCode(&code, &detail);
+    EXPECT_EQ(code, 5);
+    EXPECT_EQ(detail, 0); // no ISO code came with it
 }
 
 TEST_F(ScannerTest, PartialFrameDroppedAfterIdleScans) {

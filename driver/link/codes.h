@@ -6,6 +6,7 @@
 namespace qx4 {
 
 inline constexpr uint32_t kNackTagError = 0x05; // detail holds the ISO 15693 code
+inline constexpr uint32_t kNackNoCode = 0x100;  // a NACK without data: no byte holds this
 
 // UTF-8 texts; never null.
 const char* NackText(uint32_t code);

@@ -50,11 +50,18 @@ class ReaderContext {
     // What the awaited ACK echoes at frame[4] (the ISO code or sub-command sent); -1: no echo.
     int32_t expectedEcho = -1;
     uint8_t sentCommand = 0;
-    // The answer a timed-out command may still get: its command byte and echo, and until
-    // when a command of the same kind waits for it first (owedEcho -1: none owed).
-    uint8_t owedCommand = 0;
-    int32_t owedEcho = -1;
-    uint32_t owedUntil = 0;
+    // An answer may still be on its way (a time-out, a send-only command, a dropped frame,
+    // a NACK nobody waited for): the next command first brings the link back in step.
+    bool inDoubt = false;
+    // The fence being waited for: its word address (the reply echoes 70 address 01).
+    bool fencing = false;
+    uint8_t fenceAddress = 0;
+    // When the scanner last took a byte, for dropping a partial frame that stopped arriving.
+    uint32_t lastByteTick = 0;
+    // Bytes of a dropped frame after its STX, scanned again before the ring.
+    std::array<uint8_t, 2 * 262> rescan{};
+    uint32_t rescanHead = 0;
+    uint32_t rescanCount = 0;
 
     // Reply data length n of the frame in `frame`.
     uint32_t FrameDataCount() const { return frame[3]; }
@@ -74,11 +81,19 @@ struct LinkState {
     std::atomic<bool> portLost{false};
     std::atomic<QX4TraceHook> traceHook{nullptr};
     std::atomic<void*> traceUser{nullptr};
+    // Why the last command export failed; written when it returns.
+    std::atomic<int> failureCause{QX4_CAUSE_NONE};
+    // The running command's cause so far; only its holder touches it.
+    int pendingCause = QX4_CAUSE_NONE;
 };
 
 LinkState& Link();
 inline ReaderContext* Context() {
     return Link().context.get();
+}
+// Notes why the running command fails (the last note wins).
+inline void NoteFailure(int cause) {
+    Link().pendingCause = cause;
 }
 
 } // namespace qx4

@@ -127,12 +127,16 @@ void DispatchFrame(ReaderContext& context) {
         CopyUid(context, 4);
         Notify(context, 1);
         break;
-    case ResponseType::Nack:
+    case ResponseType::Nack: {
+        const uint32_t n = context.frame[3];
         context.errorDetail = 0;
-        context.errorCode = context.frame[4];
-        if (context.errorCode == kNackTagError) context.errorDetail = context.frame[5];
+        context.errorCode = n >= 1 ? context.frame[4] : kNackNoCode;
+        if (context.errorCode == kNackTagError && n >= 2) context.errorDetail = context.frame[5];
+        // Nobody waited for it: it answers an earlier command, whose other frames may follow.
+        if (!Link().responseWait) context.inDoubt = true;
         ShowDiagnostic(context, ErrorText(context.errorCode, context.errorDetail));
         break;
+    }
     case ResponseType::UidReport:
         CopyUid(context, 5);
         break;

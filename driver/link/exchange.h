@@ -25,12 +25,15 @@ inline std::span<const uint8_t> AsSpan(Bytes bytes) {
 // A command export's hold on the link, from its start until it returns. Only one
 // command runs at a time: another one started meanwhile (from the pump hook, a
 // window notification or another thread) gets no claim and fails at once without
-// touching the context. No claim either without a context or on a lost port.
+// touching the context. No claim either without a context or, for a command, without
+// an open port; a scan only needs the context (the ring may hold what came before a loss).
 class CommandClaim {
   public:
-    CommandClaim();
+    enum class Needs { Port, Context };
+    explicit CommandClaim(Needs needs = Needs::Port);
     ~CommandClaim();
-    CommandClaim(CommandClaim&& other) noexcept : context_(other.context_) {
+    CommandClaim(CommandClaim&& other) noexcept
+        : context_(other.context_), command_(other.command_) {
         other.context_ = nullptr;
     }
     CommandClaim(const CommandClaim&) = delete;
@@ -43,6 +46,7 @@ class CommandClaim {
 
   private:
     ReaderContext* context_ = nullptr;
+    bool command_ = false;
 };
 
 // The claim and, when accepted, the answer in the context's `frame`.
@@ -71,9 +75,16 @@ inline Reply Exchange(Command command, Bytes data) {
 // Sends without waiting; false without a claim.
 bool SendOnly(Command command, Bytes data, Records records = Records::LastCommand);
 
+// Arguments an export refuses before any frame: the cause is noted, false returned.
+bool Refuse();
+
+// The accepted reply has the shape the export expects; if not, the command fails with
+// a bad reply and nothing is copied.
+bool ReplyIs(const ReaderContext& context, bool fits);
+
 // The accepted reply carries at least payloadBytes after its echo byte.
 inline bool ReplyCarries(const ReaderContext& context, size_t payloadBytes) {
-    return context.frame[3] >= 1 + payloadBytes;
+    return ReplyIs(context, context.frame[3] >= 1 + payloadBytes);
 }
 
 } // namespace qx4

@@ -119,12 +119,22 @@ QX4_API void QX4SetfDispMessage(int on) {
 }
 
 QX4_API void QX4ReadData(void) {
-    if (const CommandClaim claim; claim) ScanReceived(*claim); // a no-op while a command runs
+    // A no-op while a command runs.
+    if (const CommandClaim claim(CommandClaim::Needs::Context); claim) ScanReceived(*claim);
 }
 
 QX4_API void QX4SetTraceHook(QX4TraceHook hook, void* user) {
     Link().traceUser.store(user);
     Link().traceHook.store(hook);
+}
+
+QX4_API int QX4GetFailureCause(void) {
+    return Link().failureCause.load(std::memory_order_relaxed);
+}
+
+QX4_API unsigned char QX4Resync(void) {
+    const CommandClaim claim;
+    return claim && Resync(*claim) ? 1 : 0;
 }
 
 QX4_API const char* QX4ErrorText(int code, int detail) {

@@ -17,7 +17,12 @@ constexpr const char* kTimedOut = "レスポンス待ち　タイムオーバー
 
 constexpr uint32_t kSettleMarginMs = 10;
 constexpr uint32_t kLongestFrame = 255 + 7;
-constexpr uint32_t kOwedAtLeastMs = 1000; // how long a late answer is waited for, at least
+// A partial frame that got no byte for this long while a command waits is dropped and its
+// bytes are scanned again from the next STX: a stray STX cannot swallow the answer.
+constexpr uint32_t kPartialQuietMs = 200;
+// The fence waits at least this long, also with a shorter response time-out: what
+// comes before its answer may be an answer of any lateness.
+constexpr uint32_t kFenceAtLeastMs = 1000;
 
 uint32_t generation = 0;
 
@@ -32,68 +37,39 @@ void Trace(int direction, const uint8_t* bytes, size_t count) {
         hook(direction, bytes, static_cast<unsigned>(count), Link().traceUser.load());
 }
 
-bool IsOwedAnswer(const ReaderContext& context) {
-    return context.owedEcho >= 0 && context.frame[2] == static_cast<uint8_t>(ResponseType::Ack) &&
-           context.frame[3] >= 1 && context.frame[4] == context.owedEcho;
-}
-
-// Scans what has arrived frame by frame, noting the owed answer when it comes. False
-// when a handler closed the library.
-bool ScanNotingOwed(ReaderContext& context) {
+// Frames received before a command is sent (and a frame still arriving then) are not
+// its answer: they are dispatched now, as a scan at any other time would. A frame half-way
+// in may finish while its bytes keep coming, within the time the longest frame takes on
+// the line; one that stops arriving is dropped. False when a handler closed the library.
+bool DispatchEarlierFrames(ReaderContext& context) {
     const uint32_t owner = generation;
-    struct OneFrameAScan { // the scan stops after each frame, so each can be looked at
-        bool& flag;
-        const bool before;
-        explicit OneFrameAScan(bool& f) : flag(f), before(f) { flag = true; }
-        ~OneFrameAScan() { flag = before; }
-    } oneFrame(Link().responseWait);
-    do {
-        context.responseReceived = 0;
-        ScanReceived(context);
-        if (generation != owner) return false;
-        if (context.responseReceived && IsOwedAnswer(context)) context.owedEcho = -1;
-    } while (context.responseReceived);
-    return true;
-}
-
-// Frames already received (or still arriving) when a command starts are not its
-// answer: they are dispatched now, as a scan at any other time would. A frame
-// half-way in may finish while its bytes keep coming, within the time the
-// longest frame takes on the line. A command of the kind that last timed out first
-// waits (up to one more response time-out) for that late answer, which would otherwise
-// pass for its own. False when a handler closed the library.
-bool DispatchEarlierFrames(ReaderContext& context, Command command, int echo) {
-    const uint32_t owner = generation;
-    if (!ScanNotingOwed(context)) return false;
+    ScanReceived(context);
+    if (generation != owner) return false;
     const uint32_t byteMs = context.baudRate == 9600 ? 2 : 1; // 10 bits a byte, rounded up
     const uint32_t limit = kSettleMarginMs + byteMs * kLongestFrame;
     const uint32_t start = platform::TickMs();
     uint32_t lastByte = start;
-    auto owedSameKind = [&] {
-        return context.owedEcho == echo && context.owedCommand == static_cast<uint8_t>(command) &&
-               static_cast<int32_t>(context.owedUntil - platform::TickMs()) > 0 &&
-               !Link().portLost.load(std::memory_order_acquire);
-    };
-    while (context.inFrame || owedSameKind()) {
+    while (context.inFrame) {
         const uint32_t now = platform::TickMs();
-        if (!owedSameKind() && (now - start >= limit || now - lastByte >= kSettleMarginMs)) break;
+        if (now - start >= limit || now - lastByte >= kSettleMarginMs) break;
         if (Link().ring.WriteIndex() == static_cast<uint32_t>(context.readIndex)) {
-            if (!owedSameKind()) {
-                AwaitReceivedBytes(1);
-                continue;
-            }
-            AwaitReceivedBytes(kPollPeriodMs); // as a wait does: messages keep flowing
-            platform::PumpMessages();
-            if (generation != owner) return false;
+            AwaitReceivedBytes(1);
             continue;
         }
-        if (!ScanNotingOwed(context)) return false;
+        ScanReceived(context);
+        if (generation != owner) return false;
         lastByte = platform::TickMs();
     }
-    if (context.owedEcho == echo && context.owedCommand == static_cast<uint8_t>(command))
-        context.owedEcho = -1; // waited for it long enough
+    // What is left of a partial frame is scanned again; each pass drops at least one byte.
+    for (uint32_t pass = 0; context.inFrame && pass <= kLongestFrame; ++pass) {
+        DropPartialFrame(context);
+        ScanReceived(context);
+        if (generation != owner) return false;
+    }
     return true;
 }
+
+bool SendFence(ReaderContext& context);
 
 } // namespace
 
@@ -118,12 +94,19 @@ bool SendCommand(ReaderContext& context, Command command, std::span<const uint8_
     FrameBuffer frame;
     const size_t length =
         BuildFrame(frame, context.readerAddress, static_cast<uint8_t>(command), data);
-    if (length == 0) return false;
-    const int echo = EchoesFirstByte(command) && !data.empty() ? data[0] : -1;
-    if (!DispatchEarlierFrames(context, command, echo)) return false;
+    if (length == 0) {
+        NoteFailure(QX4_CAUSE_BAD_ARGUMENT);
+        return false;
+    }
+    if (!DispatchEarlierFrames(context)) {
+        NoteFailure(QX4_CAUSE_NO_PORT);
+        return false;
+    }
+    // An earlier answer may still come: it must arrive, and be passed by, before ours.
+    if (context.inDoubt && !SendFence(context)) return false;
     if (records == Records::LastCommand) context.lastCommand = static_cast<uint8_t>(command);
     context.sentCommand = static_cast<uint8_t>(command);
-    context.expectedEcho = echo;
+    context.expectedEcho = EchoesFirstByte(command) && !data.empty() ? data[0] : -1;
     context.responseReceived = 0;
     SendFrame(context, frame.data(), length); // a failed write shows up as a time-out
     return true;
@@ -134,15 +117,21 @@ namespace {
 enum class Verdict { Answer, Reject, PassOn };
 
 // Whether the frame just dispatched ends the wait. ACKs of commands whose reply
-// echoes what was sent must echo it; notifications pass through the wait.
+// echoes what was sent must echo it; notifications pass through the wait. While the
+// fence is awaited, only its own answer counts and everything else passes.
 Verdict Judge(const ReaderContext& context, bool (*accepts)(uint8_t)) {
-    const uint8_t type = context.frame[2];
+    const auto& f = context.frame;
+    const uint8_t type = f[2];
+    if (context.fencing)
+        return type == static_cast<uint8_t>(ResponseType::Ack) && f[3] == 3 + 2 &&
+                       f[4] == sub::Eeprom && f[5] == context.fenceAddress && f[6] == 1
+                   ? Verdict::Answer
+                   : Verdict::PassOn;
     if (accepts) return accepts(type) ? Verdict::Answer : Verdict::Reject;
     switch (static_cast<ResponseType>(type)) {
     case ResponseType::Ack:
         if (context.expectedEcho < 0) return Verdict::Answer;
-        return context.frame[3] >= 1 && context.frame[4] == context.expectedEcho ? Verdict::Answer
-                                                                                 : Verdict::PassOn;
+        return f[3] >= 1 && f[4] == context.expectedEcho ? Verdict::Answer : Verdict::PassOn;
     case ResponseType::DataNotification:
     case ResponseType::UidDataNotification:
     case ResponseType::UidReport:
@@ -152,9 +141,7 @@ Verdict Judge(const ReaderContext& context, bool (*accepts)(uint8_t)) {
     }
 }
 
-} // namespace
-
-WaitOutcome AwaitResponse(ReaderContext& context, bool (*accepts)(uint8_t)) {
+WaitOutcome Await(ReaderContext& context, bool (*accepts)(uint8_t), uint32_t waitMs) {
     const uint32_t owner = generation;
     const uint32_t start = platform::TickMs();
     Link().waitStart = start;
@@ -165,7 +152,8 @@ WaitOutcome AwaitResponse(ReaderContext& context, bool (*accepts)(uint8_t)) {
     } waiting(Link().responseWait);
     for (;;) {
         // Wake as soon as the receive thread publishes; never later than one poll period.
-        if (Link().ring.WriteIndex() == static_cast<uint32_t>(context.readIndex))
+        if (Link().ring.WriteIndex() == static_cast<uint32_t>(context.readIndex) &&
+            context.rescanCount == 0)
             AwaitReceivedBytes(kPollPeriodMs);
         platform::PumpMessages();
         if (generation != owner) return WaitOutcome::Closed;
@@ -176,81 +164,188 @@ WaitOutcome AwaitResponse(ReaderContext& context, bool (*accepts)(uint8_t)) {
             case Verdict::Answer:
                 return WaitOutcome::Accepted;
             case Verdict::Reject:
+                // Another frame in place of the answer: the answer itself may still come.
+                if (context.frame[2] != static_cast<uint8_t>(ResponseType::Nack))
+                    context.inDoubt = true;
                 ShowDiagnostic(context, kNackReceived);
                 return WaitOutcome::Rejected;
             case Verdict::PassOn:
-                if (IsOwedAnswer(context)) context.owedEcho = -1; // it came, and went by
                 context.responseReceived = 0;
                 continue; // more frames may already wait in the ring
             }
         }
         if (Link().portLost.load(std::memory_order_acquire)) return WaitOutcome::PortLost;
-        if (platform::TickMs() - start >= context.cmdWaitTime) {
+        const uint32_t now = platform::TickMs();
+        if (context.inFrame && now - context.lastByteTick >= kPartialQuietMs) {
+            DropPartialFrame(context);
+            continue;
+        }
+        if (now - start >= waitMs) {
+            context.inDoubt = true; // the answer may still come
             ShowDiagnostic(context, kTimedOut);
-            if (context.expectedEcho >= 0) { // its answer may still come
-                context.owedCommand = context.sentCommand;
-                context.owedEcho = context.expectedEcho;
-                context.owedUntil =
-                    platform::TickMs() + std::max(context.cmdWaitTime, kOwedAtLeastMs);
-            }
             return WaitOutcome::TimedOut;
         }
     }
+}
+
+// Why a wait that did not accept fails the command.
+int CauseOf(const ReaderContext& context, WaitOutcome outcome) {
+    switch (outcome) {
+    case WaitOutcome::Accepted:
+        return QX4_CAUSE_NONE;
+    case WaitOutcome::Rejected:
+        return context.frame[2] == static_cast<uint8_t>(ResponseType::Nack) ? QX4_CAUSE_NACK
+                                                                            : QX4_CAUSE_BAD_REPLY;
+    case WaitOutcome::TimedOut:
+        return QX4_CAUSE_TIMEOUT;
+    case WaitOutcome::Closed:
+    case WaitOutcome::PortLost:
+        break;
+    }
+    return QX4_CAUSE_NO_PORT;
+}
+
+// An EEPROM read of one word: the reader answers in order and the reply echoes the
+// address, which changes with every fence, so nothing received before it can pass for it.
+bool SendFence(ReaderContext& context) {
+    ++context.fenceAddress;
+    const uint8_t request[] = {sub::Eeprom, context.fenceAddress, 0x01};
+    FrameBuffer frame;
+    const size_t length = BuildFrame(frame, context.readerAddress,
+                                     static_cast<uint8_t>(Command::ReadSetting), request);
+    context.responseReceived = 0;
+    SendFrame(context, frame.data(), length);
+    context.fencing = true;
+    const WaitOutcome outcome =
+        Await(context, nullptr, std::max<uint32_t>(context.cmdWaitTime, kFenceAtLeastMs));
+    if (outcome == WaitOutcome::Closed) {
+        NoteFailure(QX4_CAUSE_NO_PORT);
+        return false;
+    }
+    context.fencing = false;
+    context.responseReceived = 0;
+    if (outcome == WaitOutcome::Accepted) {
+        context.inDoubt = false;
+        return true;
+    }
+    NoteFailure(outcome == WaitOutcome::PortLost ? QX4_CAUSE_NO_PORT : QX4_CAUSE_OUT_OF_STEP);
+    return false;
+}
+
+} // namespace
+
+bool Resync(ReaderContext& context) {
+    if (!DispatchEarlierFrames(context)) {
+        NoteFailure(QX4_CAUSE_NO_PORT);
+        return false;
+    }
+    return SendFence(context);
+}
+
+WaitOutcome AwaitResponse(ReaderContext& context, bool (*accepts)(uint8_t)) {
+    const WaitOutcome outcome = Await(context, accepts, context.cmdWaitTime);
+    if (outcome != WaitOutcome::Accepted) NoteFailure(CauseOf(context, outcome));
+    return outcome;
 }
 
 int WaitForResponse(ReaderContext& context) {
     return AwaitResponse(context) == WaitOutcome::Accepted ? 1 : 0;
 }
 
+void DropPartialFrame(ReaderContext& context) {
+    if (!context.inFrame) return;
+    context.inFrame = 0;
+    context.inDoubt = true;
+    const uint32_t count = static_cast<uint32_t>(context.framePos);
+    Trace(QX4_TRACE_BAD, context.frame.data(), count);
+    // Its bytes after the STX go before what is still queued for another look.
+    std::array<uint8_t, sizeof context.rescan> queue;
+    const uint32_t capacity = static_cast<uint32_t>(queue.size());
+    uint32_t used = 0;
+    for (uint32_t i = 1; i < count && used < capacity; ++i)
+        queue[used++] = context.frame[i];
+    for (uint32_t i = 0; i < context.rescanCount && used < capacity; ++i)
+        queue[used++] = context.rescan[(context.rescanHead + i) % capacity];
+    context.rescan = queue;
+    context.rescanHead = 0;
+    context.rescanCount = used;
+}
+
+namespace {
+
+enum class Fed { Taken, Dispatched };
+
+// One byte into the frame being assembled. A frame counts only with ETX, sum and CR in
+// place; any other is dropped and its bytes are scanned again from the one after its STX.
+Fed Feed(ReaderContext& context, uint8_t b) {
+    auto& f = context.frame;
+    if (!context.inFrame) {
+        if (b == kStx) {
+            f[0] = b;
+            context.framePos = 1;
+            context.frameEnd = 7;
+            context.inFrame = 1;
+        }
+        return Fed::Taken;
+    }
+    f[static_cast<size_t>(context.framePos++)] = b;
+    if (context.framePos == 4) context.frameEnd = b + 6;
+    if (context.framePos <= context.frameEnd) return Fed::Taken;
+    const size_t n = f[3];
+    if (f[4 + n] != kEtx || f[5 + n] != FrameSum(f.data(), n) || f[6 + n] != kCr) {
+        DropPartialFrame(context);
+        return Fed::Taken;
+    }
+    context.inFrame = 0;
+    Trace(QX4_TRACE_RECEIVED, f.data(), n + kFrameOverhead);
+    DispatchFrame(context);
+    return Fed::Dispatched;
+}
+
+} // namespace
+
 void ScanReceived(ReaderContext& context) {
     LinkState& link = Link();
     if (link.scanBusy) return;
     link.scanBusy = true;
     const uint32_t owner = generation;
-    if (const uint64_t lost = link.ring.TakeDropped())
+    if (const uint64_t lost = link.ring.TakeDropped()) {
         Trace(QX4_TRACE_LOST, nullptr, static_cast<size_t>(lost));
-    const uint32_t write = link.ring.WriteIndex();
-    context.writeSnapshot = static_cast<int32_t>(write);
-    uint32_t read = static_cast<uint32_t>(context.readIndex) % RxRing::kSize;
-    if (write == read) {
-        if (context.idleCountdown != 0)
-            --context.idleCountdown;
-        else
-            context.inFrame = 0; // a partial frame that stopped growing is dropped
-    } else {
-        context.idleCountdown = context.rxWaitTime;
-        for (; read != write; read = (read + 1) % RxRing::kSize) {
-            const uint8_t b = link.ring.At(read);
-            if (!context.inFrame) {
-                if (b == kStx) {
-                    context.frame[0] = b;
-                    context.framePos = 1;
-                    context.frameEnd = 7;
-                    context.inFrame = 1;
-                }
-            } else if (context.framePos == 3) {
-                context.frame[3] = b;
-                context.framePos = 4;
-                context.frameEnd = b + 6;
-            } else if (context.framePos == context.frameEnd && b == kCr) {
-                context.frame[context.framePos] = b;
-                context.inFrame = 0;
-                Trace(QX4_TRACE_RECEIVED, context.frame.data(),
-                      static_cast<size_t>(context.frameEnd) + 1);
-                DispatchFrame(context);
-                if (generation != owner) break; // a handler closed the library
-                // The waiting command reads its answer from `frame`: assembling the next
-                // frame there in the same pass would overwrite it. The rest waits in the ring.
-                if (link.responseWait) {
-                    read = (read + 1) % RxRing::kSize;
-                    break;
-                }
-            } else if (context.framePos > context.frameEnd) {
-                context.inFrame = 0; // overrun: this byte is not examined as an STX
-            } else {
-                context.frame[context.framePos++] = b;
-            }
+        // The frame being assembled misses bytes: it can only absorb what follows.
+        if (generation == owner) {
+            context.inDoubt = true;
+            DropPartialFrame(context);
         }
+    }
+    const uint32_t write = link.ring.WriteIndex();
+    uint32_t read = static_cast<uint32_t>(context.readIndex) % RxRing::kSize;
+    if (generation == owner) {
+        context.writeSnapshot = static_cast<int32_t>(write);
+        if (write == read && context.rescanCount == 0) {
+            if (context.idleCountdown != 0)
+                --context.idleCountdown;
+            else
+                DropPartialFrame(context); // a partial frame that stopped growing
+        } else if (write != read) {
+            context.idleCountdown = context.rxWaitTime;
+            context.lastByteTick = platform::TickMs();
+        }
+    }
+    while (generation == owner) {
+        uint8_t b;
+        if (context.rescanCount != 0) {
+            b = context.rescan[context.rescanHead];
+            context.rescanHead = (context.rescanHead + 1) % context.rescan.size();
+            --context.rescanCount;
+        } else if (read != write) {
+            b = link.ring.At(read);
+            read = (read + 1) % RxRing::kSize;
+        } else {
+            break;
+        }
+        // The waiting command reads its answer from `frame`: assembling the next frame
+        // there in the same pass would overwrite it. The rest waits.
+        if (Feed(context, b) == Fed::Dispatched && link.responseWait) break;
     }
     if (generation == owner) {
         context.readIndex = static_cast<int32_t>(read);

@@ -37,7 +37,14 @@ WaitOutcome AwaitResponse(ReaderContext& context, bool (*accepts)(uint8_t respon
 // 1 for an ACK, else 0.
 int WaitForResponse(ReaderContext& context);
 
+// Dispatches what arrived, then sends the fence and waits for its answer; true when the
+// link is in step. Failures are noted for the running command.
+bool Resync(ReaderContext& context);
+
 void ScanReceived(ReaderContext& context);
+// Drops the frame being assembled (it is traced as bad and puts the link in doubt); its
+// bytes after the STX are scanned again.
+void DropPartialFrame(ReaderContext& context);
 void DispatchFrame(ReaderContext& context);
 // Info flags, UID and the optional fields of the system-information reply in `frame`.
 void RecordSystemInfo(ReaderContext& context);
