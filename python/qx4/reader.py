@@ -270,7 +270,8 @@ class Reader:
                 opened = self._lib.QX4DllOpen(number, 1 if self.baudrate == 9600 else 0)
             if not opened:
                 self._lib.QX4DllClose()
-                where = device or f"COM{number}"
+                named = os.environ.get(f"QX4_COM{number}")
+                where = device or (f"COM{number} ({named})" if named else f"COM{number}")
                 raise ReaderGoneError(f"cannot open {where}: it does not exist, is in use, "
                                       "or cannot be reached", function="QX4DllOpen")
             self._lib.QX4SetCmdWaitTime(self._timeout_ms)
