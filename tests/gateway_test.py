@@ -1,0 +1,443 @@
+#!/usr/bin/env python3
+"""qx4-mqtt end to end: a real mosquitto on 127.0.0.1 (own configuration, free ports,
+password file, TLS listener with certificates made here by openssl), qx4sim as the reader,
+paho-mqtt as the peer."""
+import json
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+import paho.mqtt.client as mqtt
+from paho.mqtt.packettypes import PacketTypes
+from paho.mqtt.properties import Properties
+
+BUILD = sys.argv.pop(1) if len(sys.argv) > 1 else "build"
+GATEWAY = os.path.join(BUILD, "gateway", "qx4-mqtt")
+QX4 = os.path.join(BUILD, "cli", "qx4")
+QX4SIM = os.path.join(BUILD, "sim", "qx4sim")
+MOSQUITTO = shutil.which("mosquitto") or "/usr/sbin/mosquitto"
+USER, PASSWORD = "gateway", "s3cret word"
+TAG_ONE, TAG_TWO, MYD = "E004010012345678", "E007000187654321", "E005109876543210"
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def wait_for(predicate, timeout, what):
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(0.05)
+    raise AssertionError("timed out waiting for " + what)
+
+
+def openssl(*args, cwd):
+    subprocess.run(["openssl", *args], cwd=cwd, check=True, capture_output=True)
+
+
+def make_ca(directory, name):
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+            "/CN=" + name, "-keyout", name + ".key", "-out", name + ".crt", cwd=directory)
+
+
+class Broker:
+    """mosquitto on free ports: plain and TLS listeners, passwords required, persistent
+    sessions (so a subscriber's queue survives a restart)."""
+
+    def __init__(self, directory):
+        self.directory = directory
+        self.port, self.tls_port = free_port(), free_port()
+        make_ca(directory, "ca")
+        make_ca(directory, "otherca")
+        with open(os.path.join(directory, "san.cnf"), "w") as san:
+            san.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n")
+        openssl("req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-keyout",
+                "server.key", "-out", "server.csr", cwd=directory)
+        openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.crt", "-CAkey", "ca.key",
+                "-CAcreateserial", "-days", "2", "-extfile", "san.cnf", "-out", "server.crt",
+                cwd=directory)
+        self.passwords = os.path.join(directory, "passwords")
+        open(self.passwords, "w").close()
+        subprocess.run(["mosquitto_passwd", "-b", self.passwords, USER, PASSWORD], check=True)
+        self.password_file = os.path.join(directory, "gateway.password")
+        with open(self.password_file, "w") as out:
+            out.write(PASSWORD + "\n")
+        self.config = os.path.join(directory, "mosquitto.conf")
+        with open(self.config, "w") as conf:
+            conf.write(f"""per_listener_settings false
+allow_anonymous false
+password_file {self.passwords}
+persistence true
+persistence_location {directory}/
+autosave_interval 1
+log_dest stderr
+listener {self.port} 127.0.0.1
+listener {self.tls_port} 127.0.0.1
+cafile {directory}/ca.crt
+certfile {directory}/server.crt
+keyfile {directory}/server.key
+""")
+        self.process = None
+        self.start()
+
+    def start(self):
+        self.log = open(os.path.join(self.directory, "mosquitto.log"), "a")
+        self.process = subprocess.Popen([MOSQUITTO, "-c", self.config], stdout=self.log,
+                                        stderr=subprocess.STDOUT)
+
+        def listening():
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=0.2).close()
+                return True
+            except OSError:
+                return False
+        wait_for(listening, 10, "mosquitto to listen")
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(timeout=10)
+        self.log.close()
+
+
+class Peer:
+    """A paho client that records every message it gets."""
+
+    def __init__(self, broker, topics, version=mqtt.MQTTv311, client_id="", clean=True):
+        self.messages = []
+        self.lock = threading.Lock()
+        if version == mqtt.MQTTv5:
+            self.client = mqtt.Client(client_id=client_id, protocol=version)
+        else:
+            self.client = mqtt.Client(client_id=client_id, clean_session=clean, protocol=version)
+        self.client.username_pw_set(USER, PASSWORD)
+        self.client.on_message = self._on_message
+        self.topics = topics
+        self.client.on_connect = lambda client, *rest: [client.subscribe(t, qos=1)
+                                                        for t in self.topics]
+        self.client.reconnect_delay_set(1, 2)
+        self.client.connect("127.0.0.1", broker.port)
+        self.client.loop_start()
+
+    def _on_message(self, client, userdata, message):
+        with self.lock:
+            self.messages.append(message)
+
+    def payloads(self, topic):
+        with self.lock:
+            return [json.loads(m.payload) for m in self.messages if m.topic == topic]
+
+    def last(self, topic, predicate=lambda p: True):
+        found = [p for p in self.payloads(topic) if predicate(p)]
+        return found[-1] if found else None
+
+    def close(self):
+        self.client.loop_stop()
+        self.client.disconnect()
+
+
+class Sim:
+    """qx4sim serving raw TCP, with its console for moving tags."""
+
+    def __init__(self, port=None, *args):
+        self.port = port or free_port()
+        self.process = subprocess.Popen([QX4SIM, "--listen", f"127.0.0.1:{self.port}", *args],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.process.stdout.readline()
+        self.process.stdout.readline()
+        self.url = f"tcp://127.0.0.1:{self.port}"
+
+    def command(self, line):
+        self.process.stdin.write(line + "\n")
+        self.process.stdin.flush()
+        return self.process.stdout.readline()
+
+    def kill(self):
+        self.process.kill()
+        self.process.wait(timeout=10)
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            self.process.wait(timeout=10)
+
+
+class Gateway:
+    def __init__(self, broker, name, *args, tls=False, password=True):
+        port = broker.tls_port if tls else broker.port
+        command = [GATEWAY, "-h", "127.0.0.1", "-p", str(port), "--name", name,
+                   "--leave-after", "700", "--heartbeat", "2", *args]
+        if password:
+            command += ["-u", USER, "--password-file", broker.password_file]
+        self.stderr = open(os.path.join(broker.directory, name + ".log"), "w")
+        self.process = subprocess.Popen(command, stderr=self.stderr)
+
+    def stop(self, sig=signal.SIGTERM):
+        if self.process.poll() is None:
+            self.process.send_signal(sig)
+            return self.process.wait(timeout=10)
+        return self.process.returncode
+
+    def close(self):
+        self.stop(signal.SIGKILL)
+        self.stderr.close()
+
+
+def events(peer, name):
+    return peer.payloads(f"qx4/{name}/event")
+
+
+class GatewayTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.directory = tempfile.mkdtemp(prefix="qx4-mqtt-test-")
+        cls.broker = Broker(cls.directory)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.broker.stop()
+        shutil.rmtree(cls.directory, ignore_errors=True)
+
+    def setUp(self):
+        self.cleanups = []
+
+    def tearDown(self):
+        for cleanup in reversed(self.cleanups):
+            cleanup()
+
+    def start(self, name, *args, sim=None, **kwargs):
+        sim = sim or Sim()
+        self.cleanups.append(sim.close)
+        gateway = Gateway(self.broker, name, "--device", sim.url, *args, **kwargs)
+        self.cleanups.append(gateway.close)
+        return sim, gateway
+
+    def peer(self, topics, **kwargs):
+        peer = Peer(self.broker, topics, **kwargs)
+        self.cleanups.append(peer.close)
+        return peer
+
+    def online(self, peer, name):
+        return wait_for(lambda: peer.last(f"qx4/{name}/state",
+                                          lambda p: p.get("reader") == "connected"),
+                        20, name + " online")
+
+    def request(self, peer, name, command, body, timeout=15):
+        response_topic = f"qx4/{name}/response/{command}"
+        transaction = f"t-{time.monotonic_ns()}"
+        body = dict(body, transaction=transaction)
+        peer.client.publish(f"qx4/{name}/request/{command}", json.dumps(body), qos=1)
+        return wait_for(lambda: peer.last(response_topic,
+                                          lambda p: p.get("transaction") == transaction),
+                        timeout, command + " response")
+
+    def test_retained_topics_events_in_order_and_clean_stop(self):
+        sim, gateway = self.start("door1")
+        time.sleep(2)
+        late = self.peer(["qx4/door1/#"])
+        self.online(late, "door1")
+        info = wait_for(lambda: late.last("qx4/door1/info"), 10, "info")
+        self.assertEqual(info["allowWrites"], False)
+        self.assertIn("model", info["reader"])
+        field = wait_for(lambda: late.last("qx4/door1/field", lambda p: len(p["tags"]) == 3),
+                         10, "field of three tags")
+        self.assertEqual({t["uid"] for t in field["tags"]}, {TAG_ONE, TAG_TWO, MYD})
+        self.assertTrue(all(t["lastSeen"].endswith("Z") and t["reads"] > 0
+                            for t in field["tags"]))
+        for _ in range(2):
+            sim.command("leave " + TAG_TWO)
+            time.sleep(1.5)
+            sim.command("enter " + TAG_TWO)
+            time.sleep(1.0)
+        moves = [e for e in events(late, "door1") if e["uid"] == TAG_TWO]
+        self.assertEqual([e["event"] for e in moves], ["leave", "enter", "leave", "enter"])
+        seqs = [e["seq"] for e in events(late, "door1")]
+        self.assertEqual(seqs, list(range(seqs[0], seqs[0] + len(seqs))))
+        self.assertEqual(len({e["runId"] for e in events(late, "door1")}), 1)
+        heartbeat = wait_for(lambda: late.last("qx4/door1/heartbeat"), 10, "heartbeat")
+        self.assertEqual(heartbeat["dropped"], 0)
+        self.assertGreaterEqual(heartbeat["eventsPublished"], 4)
+        started = time.monotonic()
+        self.assertEqual(gateway.stop(), 0)
+        self.assertLess(time.monotonic() - started, 1.5)
+        wait_for(lambda: late.last("qx4/door1/state") == {"state": "offline"}, 5, "offline")
+        sim_mode = subprocess.run([QX4, "--device", sim.url, "--json", "op-mode"],
+                                  capture_output=True, text=True, timeout=30)
+        self.assertEqual(json.loads(sim_mode.stdout).get("mode"), 0, sim_mode.stdout)
+
+    def test_last_will_on_sigkill(self):
+        sim, gateway = self.start("door2")
+        peer = self.peer(["qx4/door2/state"])
+        self.online(peer, "door2")
+        gateway.stop(signal.SIGKILL)
+        wait_for(lambda: peer.last("qx4/door2/state") == {"state": "offline"}, 10,
+                 "last will")
+
+    def test_read_commands_answer_as_qx4_does(self):
+        sim, gateway = self.start("desk")
+        peer = self.peer(["qx4/desk/response/#"])
+        self.online(self.peer(["qx4/desk/state"]), "desk")
+        cases = [("version", {}, ["version"]), ("model", {}, ["model"]),
+                 ("power-state", {}, ["power-state"]),
+                 ("info", {"uid": TAG_ONE}, ["--uid", TAG_ONE, "info"]),
+                 ("read", {"block": 0, "count": 4, "uid": TAG_ONE}, ["--uid", TAG_ONE, "read", "0", "4"]),
+                 ("read-bytes", {"block": "1", "count": "0x6", "uid": TAG_TWO},
+                  ["--uid", TAG_TWO, "read-bytes", "1", "0x6"]),
+                 ("security", {"block": 0, "count": 8, "uid": TAG_ONE},
+                  ["--uid", TAG_ONE, "security", "0", "8"]),
+                 ("eeprom-read", {"address": 12, "count": 4}, ["eeprom-read", "12", "4"]),
+                 ("myd-read", {"block": 2, "uid": MYD}, ["--uid", MYD, "myd-read", "2"])]
+        for command, body, words in cases:
+            with self.subTest(command=command):
+                got = self.request(peer, "desk", command, body)
+                del got["transaction"]
+                local = subprocess.run([QX4, "--simulate", "--json", *words],
+                                       capture_output=True, text=True, timeout=30)
+                self.assertEqual(got, json.loads(local.stdout))
+                self.assertTrue(got["ok"], got)
+
+    def test_mqtt5_response_topic_and_correlation_data(self):
+        sim, gateway = self.start("desk5")
+        self.online(self.peer(["qx4/desk5/state"]), "desk5")
+        peer = self.peer(["replies/mine"], version=mqtt.MQTTv5)
+        time.sleep(0.5)
+        props = Properties(PacketTypes.PUBLISH)
+        props.ResponseTopic = "replies/mine"
+        props.CorrelationData = b"\x00\x01corr"
+        peer.client.publish("qx4/desk5/request/version", "{}", qos=1, properties=props)
+        wait_for(lambda: peer.payloads("replies/mine"), 15, "response on the response topic")
+        message = peer.messages[-1]
+        self.assertEqual(message.properties.CorrelationData, b"\x00\x01corr")
+        self.assertTrue(json.loads(message.payload)["ok"])
+
+    def test_writes_and_locks_need_permission_and_a_uid(self):
+        sim, gateway = self.start("safe")
+        peer = self.peer(["qx4/safe/response/#"])
+        self.online(self.peer(["qx4/safe/state"]), "safe")
+        for command, body in [("write", {"block": 3, "hexbytes": "11223344", "uid": TAG_ONE}),
+                              ("lock", {"block": 3, "uid": TAG_ONE}),
+                              ("eeprom-init", {}), ("op-mode", {"mode": 0, "second": 0,
+                                                               "flags": 0, "value": 0}),
+                              ("write-afi", {"value": 1, "uid": TAG_ONE}), ("raw", {"hexbytes": "2B00"})]:
+            with self.subTest(command=command):
+                got = self.request(peer, "safe", command, body)
+                self.assertFalse(got["ok"])
+                self.assertIn("refused", got["error"])
+        self.assertTrue(self.request(peer, "safe", "op-mode", {})["ok"])  # reading is served
+        gateway.close()
+
+        sim2, writer = self.start("writer", "--allow-writes", sim=sim)
+        peer2 = self.peer(["qx4/writer/response/#"])
+        self.online(self.peer(["qx4/writer/state"]), "writer")
+        got = self.request(peer2, "writer", "write", {"block": 3, "hexbytes": "11223344"})
+        self.assertFalse(got["ok"])
+        self.assertIn("uid", got["error"])
+        got = self.request(peer2, "writer", "write",
+                           {"block": 3, "hexbytes": "11223344", "uid": TAG_ONE})
+        self.assertTrue(got["ok"], got)
+        got = self.request(peer2, "writer", "read", {"block": 3, "uid": TAG_ONE})
+        self.assertIn("11 22 33 44", json.dumps(got).replace('"', " "))
+        got = self.request(peer2, "writer", "lock", {"block": 3, "uid": TAG_ONE})
+        self.assertFalse(got["ok"])
+        self.assertIn("locks", got["error"])
+
+    def test_bad_payloads_get_error_responses(self):
+        sim, gateway = self.start("rough")
+        peer = self.peer(["qx4/rough/response/#"])
+        self.online(self.peer(["qx4/rough/state"]), "rough")
+        cases = [("read", b"{not json", "not valid JSON"),
+                 ("read", b"[1,2]", "JSON object"),
+                 ("read", b'{"block": [1]}', "number or a string"),
+                 ("read", b'{"block": 1.5}', "number or a string"),
+                 ("read", b'{"blok": 1}', "unknown key"),
+                 ("read", b'{"count": 2}', "without"),
+                 ("read", b'{"block": 999}', "BLOCK"),
+                 ("read", b'{"block": 0, "uid": "XYZ"}', "uid"),
+                 ("read", b'{"block": "' + b"9" * 70000 + b'"}', "larger than 65536"),
+                 ("read", b"[" * 5000, "nested"),
+                 ("frobnicate", b"{}", "no command"),
+                 ("dump", b'{"file": "x"}', "not served")]
+        for command, payload, error in cases:
+            with self.subTest(payload=payload[:40]):
+                count = len(peer.payloads(f"qx4/rough/response/{command}"))
+                peer.client.publish(f"qx4/rough/request/{command}", payload, qos=1)
+                got = wait_for(lambda: peer.payloads(f"qx4/rough/response/{command}")[count:],
+                               15, "error response")[0]
+                self.assertFalse(got["ok"])
+                self.assertIn(error, got["error"])
+        self.assertTrue(self.request(peer, "rough", "version", {})["ok"])
+        self.assertIsNone(gateway.process.poll())
+
+    def test_events_kept_while_the_broker_is_away(self):
+        sim, gateway = self.start("queue")
+        peer = self.peer(["qx4/queue/event"], client_id="queue-watcher", clean=False)
+        self.online(self.peer(["qx4/queue/state"]), "queue")
+        time.sleep(1.5)
+        self.broker.stop()
+        try:
+            for _ in range(5):
+                sim.command("leave " + TAG_TWO)
+                time.sleep(1.2)
+                sim.command("enter " + TAG_TWO)
+                time.sleep(1.2)
+            time.sleep(30 - 12)
+        finally:
+            self.broker.start()
+        wait_for(lambda: sum(e["uid"] == TAG_TWO for e in events(peer, "queue")) >= 10, 60,
+                 "every queued event")
+        got = events(peer, "queue")
+        seqs = [e["seq"] for e in got]
+        self.assertEqual(seqs, list(range(seqs[0], seqs[0] + len(seqs))))
+        moves = [e["event"] for e in got if e["uid"] == TAG_TWO]
+        self.assertEqual(moves, ["leave", "enter"] * 5)
+
+    def test_reader_lost_and_back(self):
+        sim, gateway = self.start("flaky")
+        peer = self.peer(["qx4/flaky/state", "qx4/flaky/event"])
+        self.online(peer, "flaky")
+        sim.kill()
+        wait_for(lambda: peer.last("qx4/flaky/state", lambda p: p.get("reader") == "lost"),
+                 10, "reader lost")
+        seen = len(events(peer, "flaky"))
+        again = Sim(sim.port)
+        self.cleanups.append(again.close)
+        wait_for(lambda: peer.last("qx4/flaky/state") == {"state": "online",
+                                                         "reader": "connected"},
+                 30, "reader connected again")
+        wait_for(lambda: [e for e in events(peer, "flaky")[seen:] if e["event"] == "enter"],
+                 10, "events after the reopen")
+
+    def test_tls_with_password_and_wrong_ca(self):
+        sim, gateway = self.start("secure", "--cafile", os.path.join(self.directory, "ca.crt"),
+                                  tls=True)
+        peer = self.peer(["qx4/secure/state", "qx4/wrongca/state", "qx4/nopass/state"])
+        self.online(peer, "secure")
+        self.start("wrongca", "--cafile", os.path.join(self.directory, "otherca.crt"), tls=True)
+        self.start("nopass", password=False)
+        time.sleep(4)
+        self.assertIsNone(peer.last("qx4/wrongca/state"))
+        self.assertIsNone(peer.last("qx4/nopass/state"))
+
+    def test_home_assistant_discovery(self):
+        sim, gateway = self.start("ha", "--homeassistant")
+        peer = self.peer(["homeassistant/tag/#"])
+        config = wait_for(lambda: peer.last("homeassistant/tag/qx4-ha/scanner/config",
+                                            lambda p: "model" in p["device"]),
+                          20, "discovery")
+        self.assertEqual(config["topic"], "qx4/ha/event")
+        self.assertEqual(config["device"]["identifiers"], ["qx4-ha"])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
