@@ -107,10 +107,12 @@ TEST_F(TagCommands, DataFieldsOver255BytesSendNothing) {
     EXPECT_EQ(QX4WriteMultiBlock(0, 0, 62, huge, kUid18), 0); // 63 blocks: 256 bytes
     EXPECT_EQ(QX4WriteMultiBlock(1, 0, 60, huge, kUid18), 0); // addressed, 61 blocks
     EXPECT_EQ(QX4WriteBytes(1, 0, 244, huge, kUid18), 0);
-    QX4SetTagBlockSize(300);
-    EXPECT_EQ(QX4WriteSingleBlock(0, 0, huge, kUid18), 0);
-    QX4SetTagMydBlockSize(1000);
-    EXPECT_EQ(QX4MydWrite(0, 0, huge, kUid18), 0);
+    QX4SetTagBlockSize(32);
+    EXPECT_EQ(QX4WriteMultiBlock(0, 0, 7, huge, kUid18), 0); // 8 blocks of 32: 256 bytes
+    EXPECT_EQ(QX4GetFailureCause(), QX4_CAUSE_BAD_ARGUMENT);
+    EXPECT_EQ(QX4ReadMultiBlock(0, 0, 7, huge, kUid18), 0); // the reply could not be framed
+    EXPECT_EQ(QX4GetFailureCause(), QX4_CAUSE_BAD_ARGUMENT);
+    QX4SetTagBlockSize(4);
     EXPECT_EQ(reader->Peer().Frames().size(), before);
 }
 
@@ -177,13 +179,16 @@ TEST_F(TagCommands, BlockReadsWithAndWithoutStatus) {
     std::memset(out, 0xEE, sizeof out);
     ASSERT_EQ(QX4ReadBytes(0, 1, 5, out, kTagOne), 1);
     EXPECT_EQ(0, std::memcmp(out, "tag on\xEE", 7)); // byteCount + 1 from block 1
-    // Block size 0: acknowledged, only the status byte copied.
-    QX4SetTagBlockSize(0);
+    // Block sizes no tag has are refused: the reads keep sizing by 4.
+    for (int size : {0, -1, 33}) {
+        QX4SetTagBlockSize(size);
+        QX4SetTagMydBlockSize(size);
+    }
+    EXPECT_EQ(QX4GetTagBlockSize(), 4);
+    EXPECT_EQ(QX4GetTagMydBlockSize(), 8);
     std::memset(out, 0xEE, sizeof out);
     ASSERT_EQ(QX4ReadSingleBlock(0x10, 0, out, kTagOne), 1);
-    EXPECT_EQ(out[0], 0x00);
-    EXPECT_EQ(out[1], 0xEE);
-    QX4SetTagBlockSize(4);
+    EXPECT_EQ(0, std::memcmp(out, "\x00QX4 \xEE", 6));
 }
 
 TEST_F(TagCommands, ShortAcknowledgementsCopyNothing) {

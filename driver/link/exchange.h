@@ -75,16 +75,27 @@ inline Reply Exchange(Command command, Bytes data) {
 // Sends without waiting; false without a claim.
 bool SendOnly(Command command, Bytes data, Records records = Records::LastCommand);
 
-// Arguments an export refuses before any frame: the cause is noted, false returned.
+// Arguments an export refuses before it claims the link: the cause is recorded, false
+// returned. (With the claim held, NoteFailure.)
 bool Refuse();
 
 // The accepted reply has the shape the export expects; if not, the command fails with
 // a bad reply and nothing is copied.
 bool ReplyIs(const ReaderContext& context, bool fits);
 
-// The accepted reply carries at least payloadBytes after its echo byte.
+// The accepted reply carries exactly payloadBytes after its echo byte.
 inline bool ReplyCarries(const ReaderContext& context, size_t payloadBytes) {
-    return ReplyIs(context, context.frame[3] >= 1 + payloadBytes);
+    return ReplyIs(context, context.frame[3] == 1 + payloadBytes);
+}
+
+// An acknowledgement that carries nothing but its echo.
+inline unsigned char Acknowledged(const Reply& reply) {
+    return reply && ReplyCarries(*reply, 0) ? 1 : 0;
+}
+
+// A block number, count or address that one request byte carries.
+inline bool FitsByte(int value) {
+    return value >= 0 && value <= 255;
 }
 
 } // namespace qx4

@@ -23,6 +23,11 @@ namespace {
 
 constexpr int kLongestCmdWaitMs = 60000;
 
+// ISO 15693 blocks hold 1 to 32 bytes.
+bool ValidBlockSize(int size) {
+    return size >= 1 && size <= 32;
+}
+
 void DestroyContext() {
     if (!Link().context) return;
     NextContextGeneration();
@@ -86,24 +91,25 @@ QX4_API int QX4GetTagBlockSize(void) {
     return ReadSetting([](ReaderContext& c) { return c.tagBlockSize; });
 }
 QX4_API void QX4SetTagBlockSize(int size) {
-    WriteSetting([=](ReaderContext& c) { c.tagBlockSize = size; });
+    if (ValidBlockSize(size)) WriteSetting([=](ReaderContext& c) { c.tagBlockSize = size; });
 }
 QX4_API int QX4GetTagMydBlockSize(void) {
     return ReadSetting([](ReaderContext& c) { return c.tagMydBlockSize; });
 }
 QX4_API void QX4SetTagMydBlockSize(int size) {
-    WriteSetting([=](ReaderContext& c) { c.tagMydBlockSize = size; });
+    if (ValidBlockSize(size)) WriteSetting([=](ReaderContext& c) { c.tagMydBlockSize = size; });
 }
 QX4_API int QX4GetRxWaitTime(void) {
     return ReadSetting([](ReaderContext& c) { return c.rxWaitTime; });
 }
 QX4_API void QX4SetRxWaitTime(int scans) {
-    WriteSetting([=](ReaderContext& c) { c.rxWaitTime = scans; });
+    if (scans >= 0) WriteSetting([=](ReaderContext& c) { c.rxWaitTime = scans; });
 }
 QX4_API int QX4GetCmdWaitTime(void) {
     return ReadSetting([](ReaderContext& c) { return static_cast<int>(c.cmdWaitTime); });
 }
 QX4_API void QX4SetCmdWaitTime(int milliseconds) {
+    if (milliseconds < 0) return;
     const int clamped = std::clamp(milliseconds, 0, kLongestCmdWaitMs);
     WriteSetting([=](ReaderContext& c) { c.cmdWaitTime = static_cast<uint32_t>(clamped); });
 }

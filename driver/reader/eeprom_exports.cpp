@@ -11,8 +11,8 @@ namespace {
 // 2 x count + 3 must fit the one-byte length.
 constexpr int kMaxWords = 126;
 
-bool ValidWordCount(int count) {
-    return count >= 0 && count <= kMaxWords;
+bool ValidWords(int address, int count) {
+    return FitsByte(address) && count >= 0 && count <= kMaxWords;
 }
 
 } // namespace
@@ -20,12 +20,12 @@ bool ValidWordCount(int count) {
 extern "C" {
 
 QX4_API unsigned char QX4GetEepromData2(int address, int count, unsigned char* data) {
-    if (!ValidWordCount(count)) return 0;
+    if (!ValidWords(address, count)) return Refuse();
     const Reply context = Exchange(Command::ReadSetting, {sub::Eeprom, Low(address), Low(count)});
     if (!context) return 0;
     const auto& f = context->frame;
     const size_t bytes = 2 * static_cast<size_t>(count);
-    if (f[4] != sub::Eeprom || f[5] != Low(address) || f[6] != Low(count) ||
+    if (!ReplyIs(*context, f[4] == sub::Eeprom && f[5] == Low(address) && f[6] == Low(count)) ||
         !ReplyCarries(*context, 2 + bytes))
         return 0;
     std::copy_n(f.begin() + 7, bytes, data);
@@ -37,33 +37,32 @@ QX4_API unsigned char QX4GetEepromData(int address, unsigned char* data) {
 }
 
 QX4_API unsigned char QX4SetEepromData2(int address, int count, const unsigned char* data) {
-    if (!ValidWordCount(count)) return 0;
+    if (!ValidWords(address, count)) return Refuse();
     std::array<uint8_t, 3 + 2 * kMaxWords> request{sub::Eeprom, Low(address), Low(count)};
     const size_t bytes = 2 * static_cast<size_t>(count);
     std::copy_n(data, bytes, request.begin() + 3);
-    return Exchange(Command::WriteSetting, std::span(request.data(), 3 + bytes)) ? 1 : 0;
+    return Acknowledged(Exchange(Command::WriteSetting, std::span(request.data(), 3 + bytes)));
 }
 
 QX4_API unsigned char QX4SetEepromData(int address, int value) {
-    return Exchange(Command::WriteSetting,
-                    {sub::Eeprom, Low(address), 0x01, Low(value), Low(value >> 8)})
-               ? 1
-               : 0;
+    if (!FitsByte(address)) return Refuse();
+    return Acknowledged(Exchange(Command::WriteSetting,
+                                 {sub::Eeprom, Low(address), 0x01, Low(value), Low(value >> 8)}));
 }
 
 QX4_API unsigned char QX4InitEEPROM(void) {
-    return Exchange(Command::WriteSetting, {sub::EepromInit}) ? 1 : 0;
+    return Acknowledged(Exchange(Command::WriteSetting, {sub::EepromInit}));
 }
 
 QX4_API unsigned char QX4GetParamData(int number, unsigned char* value) {
     const Reply context = Exchange(Command::ReadSetting, {Low(number)});
-    if (!context || context->frame[4] != Low(number) || !ReplyCarries(*context, 1)) return 0;
+    if (!context || !ReplyCarries(*context, 1)) return 0; // the wait checked the echo
     *value = context->frame[5];
     return 1;
 }
 
 QX4_API unsigned char QX4SetParamData(int number, int value) {
-    return Exchange(Command::WriteSetting, {Low(number), Low(value)}) ? 1 : 0;
+    return Acknowledged(Exchange(Command::WriteSetting, {Low(number), Low(value)}));
 }
 
 } // extern "C"

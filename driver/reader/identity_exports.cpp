@@ -27,7 +27,7 @@ unsigned char ReadByte(uint8_t subCommand, unsigned char* value) {
 }
 
 unsigned char WriteSetting(Bytes data) {
-    return Exchange(Command::WriteSetting, data) ? 1 : 0;
+    return Acknowledged(Exchange(Command::WriteSetting, data));
 }
 
 bool IsNotNack(uint8_t type) {
@@ -79,7 +79,7 @@ QX4_API unsigned char QX4BuzOn(int first, int second) {
 
 QX4_API unsigned char QX4ReadIOPort(unsigned char* value) {
     const Reply context = Exchange(Command::ReadSetting, {sub::IoPort});
-    if (!context || context->frame[4] != sub::IoPort || !ReplyCarries(*context, 1)) return 0;
+    if (!context || !ReplyCarries(*context, 1)) return 0; // the wait checked the echo
     *value = context->frame[5];
     return 1;
 }

@@ -14,7 +14,8 @@ extern "C" {
 QX4_API unsigned char QX4GetRWMode(unsigned char* mode, unsigned char* second,
                                    unsigned char* flags) {
     const Reply context = Exchange(Command::ReadSetting, {sub::OperationMode});
-    if (!context || !ReplyCarries(*context, 3)) return 0;
+    // Mode, second, flags and the two value bytes QX4SetRWMode writes.
+    if (!context || !ReplyCarries(*context, 5)) return 0;
     *mode = context->frame[5];
     *second = context->frame[6];
     *flags = context->frame[7];
@@ -28,7 +29,7 @@ QX4_API unsigned char QX4DllRxModeSetCmd(unsigned char* mode, unsigned char* sec
 
 QX4_API unsigned char QX4SetRWMode(int mode, int second, int flags, int value, int option) {
     ReaderContext* context = Context();
-    if (!context) return 0;
+    if (!context) return Link().failureCause.store(QX4_CAUSE_NO_PORT), 0;
     uint8_t high = Low(value >> 8);
     uint8_t low = Low(value);
     if (Low(mode) == kModeWithAfi) {
@@ -36,14 +37,12 @@ QX4_API unsigned char QX4SetRWMode(int mode, int second, int flags, int value, i
         low = 0x00;
     }
     const uint8_t target = option ? sub::OperationModeEeprom : sub::OperationMode;
-    return Exchange(Command::WriteSetting,
-                    {target, Low(mode), Low(second), Low(flags), 0x01, high, low})
-               ? 1
-               : 0;
+    return Acknowledged(Exchange(Command::WriteSetting,
+                                 {target, Low(mode), Low(second), Low(flags), 0x01, high, low}));
 }
 
 QX4_API unsigned char QX4GetTagMode(unsigned char* tagMode) {
-    if (!Context()) return 0;
+    if (!Context()) return Link().failureCause.store(QX4_CAUSE_NO_PORT), 0;
     *tagMode = 0; // callers read 0 after a failure
     const Reply context = Exchange(Command::ReadSetting, {sub::TagMode});
     if (!context || !ReplyCarries(*context, 1)) return 0;
@@ -53,7 +52,7 @@ QX4_API unsigned char QX4GetTagMode(unsigned char* tagMode) {
 
 QX4_API unsigned char QX4SetTagMode(int tagMode, int option) {
     const uint8_t target = option ? sub::TagModeEeprom : sub::TagMode;
-    return Exchange(Command::WriteSetting, {target, Low(tagMode)}) ? 1 : 0;
+    return Acknowledged(Exchange(Command::WriteSetting, {target, Low(tagMode)}));
 }
 
 } // extern "C"

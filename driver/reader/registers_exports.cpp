@@ -38,27 +38,25 @@ QX4_API unsigned char QX4GetUIDGetCmd(unsigned char* uid) {
 }
 
 QX4_API unsigned char QX4SetUIDSetCmd(const unsigned char* uid) {
-    return Exchange(Command::WriteSetting, {sub::UidRegister, uid[0], uid[1], uid[2], uid[3],
-                                            uid[4], uid[5], uid[6], uid[7]})
-               ? 1
-               : 0;
+    return Acknowledged(Exchange(Command::WriteSetting, {sub::UidRegister, uid[0], uid[1], uid[2],
+                                                         uid[3], uid[4], uid[5], uid[6], uid[7]}));
 }
 
 QX4_API unsigned char QX4GetAFIData(unsigned char* afi) {
     const Reply context = Exchange(Command::ReadSetting, {sub::AfiRegister});
-    if (!context || context->frame[4] != sub::AfiRegister || !ReplyCarries(*context, 1)) return 0;
+    if (!context || !ReplyCarries(*context, 1)) return 0; // the wait checked the echo
     *afi = context->frame[5];
     return 1;
 }
 
 QX4_API unsigned char QX4SetAFIData(int afi) {
-    return Exchange(Command::WriteSetting, {sub::AfiRegister, Low(afi)}) ? 1 : 0;
+    return Acknowledged(Exchange(Command::WriteSetting, {sub::AfiRegister, Low(afi)}));
 }
 
 QX4_API unsigned char QX4WriteTagData(int length, const unsigned char* data) {
     size_t count = Low(length);
     if (count == kWholeLength) count = 250;
-    if (count + kTagDataPrefix > 255) return 0; // 252 to 254 cannot be framed
+    if (count + kTagDataPrefix > 255) return Refuse(); // 252 to 254 cannot be framed
     std::array<uint8_t, 255> request{};
     std::copy_n(data, count, request.begin() + kTagDataPrefix);
     return Exchange(Command::WriteTagData, std::span(request.data(), count + kTagDataPrefix)) ? 1

@@ -7,11 +7,18 @@ using namespace qx4;
 
 namespace {
 
+// Payload of a system-information reply with these info flags.
+size_t SystemInfoBytes(uint8_t flags) {
+    return 1 + 8 + (flags & 0x01 ? 1 : 0) + (flags & 0x02 ? 1 : 0) + (flags & 0x04 ? 2 : 0) +
+           (flags & 0x08 ? 1 : 0);
+}
+
 unsigned char Simple(uint8_t code, int requestMode, Bytes parameters, const unsigned char* uid) {
     const CommandClaim claim = BeginTagExport(uid);
     if (!claim) return 0;
     return SendTagRequest(*claim,
-                          {.code = code, .parameters = parameters, .requestMode = requestMode})
+                          {.code = code, .parameters = parameters, .requestMode = requestMode}) &&
+                   EchoOnly(*claim)
                ? 1
                : 0;
 }
@@ -40,10 +47,11 @@ QX4_API unsigned char QX4GetSystemInfo(int requestMode, unsigned char* out, int*
                                        const unsigned char* uid) {
     const CommandClaim claim = BeginTagExport(uid);
     if (!claim) return 0;
-    // Info flags and UID at least; the copy ends with the reply's ETX byte.
+    // Info flags, UID and the fields the flags announce; the copy ends with the ETX byte.
     if (!SendTagRequest(
             *claim, {.code = iso::GetSystemInfo, .parameters = {}, .requestMode = requestMode}) ||
-        !ReplyCarries(*claim, 9))
+        !ReplyIs(*claim, claim->frame[3] >= 2) ||
+        !ReplyCarries(*claim, SystemInfoBytes(claim->frame[5])))
         return 0;
     RecordSystemInfo(*claim);
     const size_t n = claim->FrameDataCount();

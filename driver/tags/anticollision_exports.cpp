@@ -16,7 +16,7 @@ unsigned char Inventory(int requestMode, unsigned char* dsfidOut, unsigned char*
                                            .requestMode = requestMode & kInventoryModeMask,
                                            .uidField = UidField::Never}))
         return 0;
-    if (!ReplyCarries(*claim, 9)) return 0;
+    if (!ReplyCarries(*claim, 1 + 8)) return 0; // DSFID and UID
     dsfidOut[0] = claim->frame[5];
     std::copy_n(claim->frame.begin() + 6, 8, uidOut);
     return 1;
@@ -30,7 +30,8 @@ unsigned char StateCommand(uint8_t code, int requestMode, const unsigned char* u
                                    .parameters = {},
                                    .requestMode = requestMode,
                                    .uidField = uidField,
-                                   .uid = uid})
+                                   .uid = uid}) &&
+                   EchoOnly(*claim)
                ? 1
                : 0;
 }
@@ -57,7 +58,7 @@ QX4_API unsigned char QX4Inventory2(int requestMode, int inventoryParam, unsigne
                                            .uidField = UidField::Never,
                                            .afterMode = {Low(inventoryParam)}}))
         return 0;
-    if (inventoryParam == 0) {
+    if (inventoryParam == 0) { // the number of tags found; other parameters read nothing
         if (!ReplyCarries(*claim, 1)) return 0;
         countOut[0] = claim->frame[5];
     }

@@ -5,8 +5,14 @@ using namespace qx4;
 
 namespace {
 
+bool WithStatus(int requestMode) {
+    return (requestMode & kOptionFlag) != 0;
+}
+
 unsigned char ReadBlocks(uint8_t code, int requestMode, Bytes parameters, size_t blocks,
                          unsigned char* out, const unsigned char* uid) {
+    if (Context() && !BlocksFitAReply(blocks, Context()->tagBlockSize, WithStatus(requestMode)))
+        return Refuse();
     const CommandClaim claim = BeginTagExport(uid);
     if (!claim) return 0;
     ExpectSecurityStatus(*claim, requestMode);
@@ -25,7 +31,8 @@ unsigned char Write(uint8_t code, int requestMode, Bytes parameters, const unsig
     return SendTagRequest(*claim, {.code = code,
                                    .parameters = parameters,
                                    .data = {data, dataBytes},
-                                   .requestMode = requestMode})
+                                   .requestMode = requestMode}) &&
+                   EchoOnly(*claim)
                ? 1
                : 0;
 }
@@ -33,6 +40,7 @@ unsigned char Write(uint8_t code, int requestMode, Bytes parameters, const unsig
 // Reads whose reply is copied byte for byte: count bytes from frame[5].
 unsigned char ReadRaw(uint8_t code, int requestMode, Bytes parameters, size_t count,
                       unsigned char* out, const unsigned char* uid) {
+    if (count > 254) return Refuse();
     const CommandClaim claim = BeginTagExport(uid);
     if (!claim) return 0;
     return SendTagRequest(*claim,
@@ -52,6 +60,7 @@ extern "C" {
 
 QX4_API unsigned char QX4ReadSingleBlock(int requestMode, int blockNo, unsigned char* out,
                                          const unsigned char* uid) {
+    if (!FitsByte(blockNo)) return Refuse();
     return ReadBlocks(iso::ReadSingleBlock, requestMode, {Low(blockNo)}, 1, out, uid);
 }
 
@@ -62,52 +71,61 @@ QX4_API unsigned char QX4ReadSingleBlockB(int requestMode, int blockNo, unsigned
 
 QX4_API unsigned char QX4WriteSingleBlock(int requestMode, int blockNo, const unsigned char* data,
                                           const unsigned char* uid) {
+    if (!FitsByte(blockNo)) return Refuse();
     return Write(iso::WriteSingleBlock, requestMode, {Low(blockNo)}, data,
                  BlockBytes(BlockSize(), 1), uid);
 }
 
 QX4_API unsigned char QX4LockBlock(int requestMode, int blockNo, const unsigned char* uid) {
+    if (!FitsByte(blockNo)) return Refuse();
     return Write(iso::LockBlock, requestMode, {Low(blockNo)}, nullptr, 0, uid);
 }
 
 QX4_API unsigned char QX4ReadMultiBlock(int requestMode, int firstBlock, int blocksMinus1,
                                         unsigned char* out, const unsigned char* uid) {
+    if (!FitsByte(firstBlock) || !FitsByte(blocksMinus1)) return Refuse();
     return ReadBlocks(iso::ReadMultiBlock, requestMode, {Low(firstBlock), Low(blocksMinus1)},
-                      size_t{Low(blocksMinus1)} + 1, out, uid);
+                      size_t(blocksMinus1) + 1, out, uid);
 }
 
 QX4_API unsigned char QX4WriteMultiBlock(int requestMode, int firstBlock, int blocksMinus1,
                                          const unsigned char* data, const unsigned char* uid) {
+    if (!FitsByte(firstBlock) || !FitsByte(blocksMinus1)) return Refuse();
     return Write(iso::WriteMultiBlock, requestMode, {Low(firstBlock), Low(blocksMinus1)}, data,
-                 BlockBytes(BlockSize(), size_t{Low(blocksMinus1)} + 1), uid);
+                 BlockBytes(BlockSize(), size_t(blocksMinus1) + 1), uid);
 }
 
 QX4_API unsigned char QX4GetMBlockSecSt(int requestMode, int firstBlock, int blocksMinus1,
                                         unsigned char* out, const unsigned char* uid) {
+    if (!FitsByte(firstBlock) || !FitsByte(blocksMinus1)) return Refuse();
     return ReadRaw(iso::GetMultiBlockSecurity, requestMode, {Low(firstBlock), Low(blocksMinus1)},
-                   size_t{Low(blocksMinus1)} + 1, out, uid);
+                   size_t(blocksMinus1) + 1, out, uid);
 }
 
 QX4_API unsigned char QX4Write2Blocks(int requestMode, int blockNo, const unsigned char* data,
                                       const unsigned char* uid) {
+    if (!FitsByte(blockNo)) return Refuse();
     return Write(iso::Write2Blocks, requestMode, {Low(blockNo)}, data, BlockBytes(BlockSize(), 2),
                  uid);
 }
 
 QX4_API unsigned char QX4Lock2Blocks(int requestMode, int blockNo, const unsigned char* uid) {
+    if (!FitsByte(blockNo)) return Refuse();
     return Write(iso::Lock2Blocks, requestMode, {Low(blockNo)}, nullptr, 0, uid);
 }
 
 QX4_API unsigned char QX4ReadBytes(int requestMode, int blockNo, int byteCount, unsigned char* out,
                                    const unsigned char* uid) {
+    if (!FitsByte(blockNo) || !FitsByte(byteCount)) return Refuse();
     return ReadRaw(iso::ReadBytes, requestMode, {Low(blockNo), Low(byteCount)},
-                   size_t{Low(byteCount)} + 1, out, uid);
+                   size_t(byteCount) + 1, out, uid);
 }
 
 QX4_API unsigned char QX4WriteBytes(int requestMode, int blockNo, int byteCount,
                                     const unsigned char* data, const unsigned char* uid) {
-    return Write(iso::WriteBytes, requestMode, {Low(blockNo), Low(byteCount)}, data, Low(byteCount),
-                 uid);
+    if (!FitsByte(blockNo) || !FitsByte(byteCount)) return Refuse();
+    return Write(iso::WriteBytes, requestMode, {Low(blockNo), Low(byteCount)}, data,
+                 size_t(byteCount), uid);
 }
 
 } // extern "C"

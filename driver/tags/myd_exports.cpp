@@ -17,6 +17,7 @@ extern "C" {
 
 QX4_API unsigned char QX4Myd_Read(int requestMode, int blockNo, unsigned char* out,
                                   const unsigned char* uid) {
+    if (!FitsByte(blockNo)) return Refuse();
     const CommandClaim claim = BeginTagExport(uid);
     if (!claim) return 0;
     ExpectSecurityStatus(*claim, requestMode);
@@ -31,23 +32,27 @@ QX4_API unsigned char QX4Myd_Read(int requestMode, int blockNo, unsigned char* o
 
 QX4_API unsigned char QX4MydWrite(int requestMode, int blockNo, const unsigned char* data,
                                   const unsigned char* uid) {
+    if (!FitsByte(blockNo)) return Refuse();
     const CommandClaim claim = BeginTagExport(uid);
     if (!claim) return 0;
     return SendTagRequest(*claim, {.code = iso::MydWrite,
                                    .parameters = {Low(blockNo), kMydPad},
                                    .data = {data, MydBlockBytes(*claim)},
-                                   .requestMode = requestMode})
+                                   .requestMode = requestMode}) &&
+                   EchoOnly(*claim)
                ? 1
                : 0;
 }
 
 QX4_API unsigned char QX4Myd_WriteByte(int requestMode, int blockNo, int byte1, int byte2,
                                        const unsigned char* uid) {
+    if (!FitsByte(blockNo)) return Refuse();
     const CommandClaim claim = BeginTagExport(uid);
     if (!claim) return 0;
     return SendTagRequest(*claim, {.code = iso::MydWriteByte,
                                    .parameters = {Low(blockNo), kMydPad, Low(byte1), Low(byte2)},
-                                   .requestMode = requestMode})
+                                   .requestMode = requestMode}) &&
+                   EchoOnly(*claim)
                ? 1
                : 0;
 }
@@ -55,6 +60,7 @@ QX4_API unsigned char QX4Myd_WriteByte(int requestMode, int blockNo, int byte1, 
 // The read-back block carries a status byte exactly when this request's option flag is set.
 QX4_API unsigned char QX4MydWriteReread(int requestMode, int blockNo, unsigned char* buf,
                                         const unsigned char* uid) {
+    if (!FitsByte(blockNo)) return Refuse();
     const CommandClaim claim = BeginTagExport(uid);
     if (!claim) return 0;
     return SendTagRequest(*claim, {.code = iso::MydWriteReread,

@@ -22,7 +22,10 @@ bool SendTagRequest(ReaderContext& context, const TagRequest& request) {
 
     const size_t length = 1 + request.parameters.size() + request.data.size() + 1 +
                           request.afterMode.size() + (uid ? 8 : 0);
-    if (length > 255) return false;
+    if (length > 255) {
+        NoteFailure(QX4_CAUSE_BAD_ARGUMENT);
+        return false;
+    }
     std::array<uint8_t, 255> data;
     auto out = data.begin();
     *out++ = request.code;
@@ -37,7 +40,7 @@ bool SendTagRequest(ReaderContext& context, const TagRequest& request) {
 
 bool CopyBlocks(const ReaderContext& context, unsigned char* out, size_t blocks, int k,
                 bool withStatus) {
-    const size_t blockBytes = (k > 0 ? size_t(k) : 0) + (withStatus ? 1 : 0);
+    const size_t blockBytes = size_t(k) + (withStatus ? 1 : 0);
     if (!ReplyCarries(context, blocks * blockBytes)) return false;
     std::copy_n(context.frame.begin() + 5, blocks * blockBytes, out);
     return true;

@@ -37,13 +37,23 @@ inline void ExpectSecurityStatus(ReaderContext& context, int requestMode) {
 }
 
 // Copies `blocks` blocks of k bytes from frame[5] into out, each preceded by its
-// status byte when withStatus. False, copying nothing, when the reply is shorter.
+// status byte when withStatus. False, copying nothing, when the reply has another length.
 bool CopyBlocks(const ReaderContext& context, unsigned char* out, size_t blocks, int k,
                 bool withStatus);
 
-// A data field sized by the block size k (negative counts as 0).
+// A data field sized by the block size k (1 to 32).
 inline size_t BlockBytes(int k, size_t blocks) {
-    return k > 0 ? blocks * size_t(k) : 0;
+    return blocks * size_t(k);
+}
+
+// Whether a reply of `blocks` blocks of k bytes (and status bytes) fits one frame.
+inline bool BlocksFitAReply(size_t blocks, int k, bool withStatus) {
+    return blocks * (size_t(k) + (withStatus ? 1 : 0)) <= 254;
+}
+
+// An acknowledgement of a tag command that carries nothing but its echo.
+inline bool EchoOnly(const ReaderContext& context) {
+    return ReplyCarries(context, 0);
 }
 
 } // namespace qx4
