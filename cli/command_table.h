@@ -36,6 +36,17 @@ std::span<const GlobalOption> GlobalOptions();
 std::span<const CommandInfo> Commands();
 const CommandInfo* FindCommand(const std::string& name);
 
+// Whether the command option `name` (such as "--yes") is on the line.
+bool Given(const Session& s, const char* name);
+// The one tag that a write or lock goes to: --uid, else the only tag in the field (also
+// with --unaddressed, which then sends without its UID). Several tags: Refusal listing
+// them. `name`: the result names it as "uid" (null when unaddressed and unknown).
+std::optional<Uid> OneTag(Session& s, bool name = true);
+// The tag access for writes and locks: one tag, the option flag as asked.
+qx4dump::TagAccess& WriteAccess(Session& s);
+// A lock cannot be undone: asks on a terminal, else needs --yes (Refusal).
+void ConfirmLock(Session& s, const std::string& what);
+
 // Handlers, by family.
 void RunVersion(Session&);
 void RunModel(Session&);

@@ -32,6 +32,15 @@ void RunDemo(Session& s) {
     s.Field("blockSize", info.blockSize.value_or(0));
     QX4SetTagBlockSize(info.blockSize.value_or(4));
 
+    // A real reader's tag is someone's data: read only, unless asked.
+    if (!s.options().simulate && !Given(s, "--write")) {
+        unsigned char current[33] = {};
+        if (!s.Check(QX4ReadSingleBlock(0x11, 2, current, uid.data()), "QX4ReadSingleBlock"))
+            return;
+        s.Field("block2", Hex(current + 1, size_t(QX4GetTagBlockSize())));
+        s.Note("block 2 not written: the reader is not simulated (--write writes it)");
+        return;
+    }
     const int block = 2;
     const char message[] = "QX4 demo block data";
     unsigned char data[33] = {};

@@ -53,9 +53,10 @@ qx4dump::TagDump ChooseDump(const std::vector<qx4dump::TagDump>& dumps,
 bool ReadWholeTag(Session& s, qx4dump::TagDump& tag) {
     Progress progress(s);
     std::string note;
+    OneTag(s, false);
     qx4dump::TagAccess& access = s.Tag(true);
     const bool ok =
-        qx4dump::ReadTag(access, s.Overrides(), !s.options().noProbe, tag, note,
+        qx4dump::ReadTag(access, s.Overrides(), Given(s, "--probe-locks"), tag, note,
                          [&](int done, int total) { progress.Step("read", done, total); });
     if (!note.empty()) s.Note(note);
     if (!ok) {
@@ -81,6 +82,8 @@ std::string List(const std::vector<int>& blocks) {
 void RunDump(Session& s) {
     const std::string path = s.Arg(0, "FILE");
     const qx4dump::Format format = ChosenFormat(s, path);
+    if (path != "-" && !s.options().force && ::access(path.c_str(), F_OK) == 0)
+        throw Refusal(path + " exists: --force replaces it");
     qx4dump::CheckWritable(path); // before the tag is read, not after
     if (path == "-") s.ReportOnStderr();
     s.Connect();
@@ -103,10 +106,11 @@ void RunDiff(Session& s) {
     const qx4dump::TagDump dump = ChooseDump(dumps, s.Target(true), path);
     qx4dump::TagDump tag;
     if (!ReadWholeTag(s, tag)) return;
-    auto differences = qx4dump::Compare(dump, tag);
-    if (s.options().noProbe) // the AFI and DSFID locks were not read
-        std::erase_if(differences,
-                      [](const auto& d) { return d.what == "afiLock" || d.what == "dsfidLock"; });
+    const auto differences = qx4dump::Compare(dump, tag);
+    const auto unknown = qx4dump::Unknowns(dump, tag);
+    for (const auto& what : unknown)
+        s.Line("not compared: " + what);
+    s.result()["notCompared"] = unknown;
     nlohmann::json list = nlohmann::json::array();
     for (const auto& d : differences) {
         nlohmann::json entry{{"what", d.what}, {"dump", d.dump}, {"tag", d.tag}};
@@ -129,7 +133,9 @@ void RunRestore(Session& s) {
     const std::string path = s.Arg(0, "FILE");
     const auto dumps = qx4dump::LoadDump(path);
     s.Connect();
-    const qx4dump::TagDump dump = ChooseDump(dumps, s.Target(true), path);
+    qx4dump::TagAccess& access = WriteAccess(s);
+    const qx4dump::TagDump dump = ChooseDump(dumps, access.uid(), path);
+    if (s.options().locks) ConfirmLock(s, "applying the dump's locks to the tag");
     Progress progress(s);
     qx4dump::RestoreOptions options;
     options.force = s.options().force;
@@ -137,7 +143,7 @@ void RunRestore(Session& s) {
     options.locks = s.options().locks;
     options.overrides = s.Overrides();
     const qx4dump::RestoreReport report =
-        qx4dump::Restore(s.Tag(true), dump, options, [&](const char* step, int done, int total) {
+        qx4dump::Restore(access, dump, options, [&](const char* step, int done, int total) {
             progress.Step(step, done, total);
         });
     if (!report.error.empty()) {
@@ -162,6 +168,8 @@ void RunRestore(Session& s) {
            ", failed: " + std::to_string(report.failed.size()) +
            ", verified: " + std::to_string(report.verified.size()));
     s.Line("afi: " + report.afi + ", dsfid: " + report.dsfid);
+    for (const auto& what : report.unknown)
+        s.Line("left alone: " + what);
     s.Line("written blocks: " + List(report.written));
     if (!report.skippedLocked.empty())
         s.Line("skipped, locked on the tag: " + List(report.skippedLocked));

@@ -2,10 +2,62 @@
 #include "command_table.h"
 #include "system_info.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iostream>
+#include <unistd.h>
 
 namespace qx4cli {
+
+bool Given(const Session& s, const char* name) {
+    const auto& used = s.options().used;
+    return std::find(used.begin(), used.end(), name) != used.end();
+}
+
+std::optional<Uid> OneTag(Session& s, bool name) {
+    if (!s.options().unaddressed) {
+        const std::optional<Uid> uid = s.Target(true);
+        if (name) s.Field("uid", UidText(uid->data()));
+        return uid;
+    }
+    // A request without a UID reaches every tag that hears it.
+    std::string error;
+    bool several = false;
+    const auto only = qx4dump::FindTheTag(s.link(), s.options().timeoutMs, true, error, several);
+    if (several) throw Refusal(error + ": --unaddressed writes only with one tag in the field");
+    if (!name) {
+    } else if (only) {
+        s.Field("uid", UidText(only->data()));
+    } else {
+        s.result()["uid"] = nullptr;
+        s.Line("uid: unknown (unaddressed)");
+    }
+    return s.Target(true);
+}
+
+qx4dump::TagAccess& WriteAccess(Session& s) {
+    OneTag(s);
+    qx4dump::TagAccess& tag = s.Tag(true);
+    tag.UseOptionFlag(s.options().option);
+    return tag;
+}
+
+void ConfirmLock(Session& s, const std::string& what) {
+    if (Given(s, "--yes")) return;
+    if (!::isatty(STDIN_FILENO) || !::isatty(STDERR_FILENO))
+        throw Refusal(what + " cannot be undone: confirm with --yes");
+    std::cerr << "qx4: " << what << " cannot be undone. Go ahead? [y/N] " << std::flush;
+    std::string answer;
+    std::getline(std::cin, answer);
+    if (answer != "y" && answer != "yes") throw Refusal(what + ": not confirmed, nothing sent");
+}
+
 namespace {
+
+std::string TagName(Session& s) {
+    const auto& uid = s.result()["uid"];
+    return uid.is_string() ? "tag " + uid.get<std::string>() : std::string("the tag");
+}
 
 // Data field of a tag request: code, parameters, data, mode byte, the UID when addressed.
 int DataRoom(Session& s, int parameters) {
@@ -116,7 +168,7 @@ void RunWrite(Session& s) {
     const int first = s.IntArg(0, "BLOCK", 0, 255);
     const Bytes data = s.HexArg(1, "HEXBYTES");
     s.Connect();
-    qx4dump::TagAccess& tag = s.Tag(false);
+    qx4dump::TagAccess& tag = WriteAccess(s);
     const size_t k = static_cast<size_t>(s.UseTagBlockSize());
     if (data.empty() || data.size() % k)
         throw UsageError("HEXBYTES must be whole blocks of " + std::to_string(k) + " bytes");
@@ -133,16 +185,19 @@ void RunWrite(Session& s) {
 void RunLock(Session& s) {
     const int block = s.IntArg(0, "BLOCK", 0, 255);
     s.Connect();
-    if (s.Tag(false).LockBlock(block))
+    qx4dump::TagAccess& tag = WriteAccess(s);
+    ConfirmLock(s, "locking block " + std::to_string(block) + " of " + TagName(s));
+    if (tag.LockBlock(block))
         s.Line("block locked");
     else
-        s.Fail(s.Tag(false).failure());
+        s.Fail(tag.failure());
 }
 
 void RunWrite2(Session& s) {
-    const int block = s.IntArg(0, "BLOCK", 0, 255);
+    const int block = s.IntArg(0, "BLOCK", 0, 254);
     const Bytes data = s.HexArg(1, "HEXBYTES");
     s.Connect();
+    OneTag(s);
     const int k = s.UseTagBlockSize();
     if (data.size() != 2 * size_t(k))
         throw UsageError("HEXBYTES must be two blocks: " + std::to_string(2 * k) + " bytes");
@@ -152,8 +207,11 @@ void RunWrite2(Session& s) {
 }
 
 void RunLock2(Session& s) {
-    const int block = s.IntArg(0, "BLOCK", 0, 255);
+    const int block = s.IntArg(0, "BLOCK", 0, 254);
     s.Connect();
+    OneTag(s);
+    ConfirmLock(s, "locking blocks " + std::to_string(block) + " and " + std::to_string(block + 1) +
+                       " of " + TagName(s));
     const int mode = s.RequestMode();
     Done(s, QX4Lock2Blocks(mode, block, s.TargetUid()), "QX4Lock2Blocks", "two blocks locked");
 }
@@ -172,6 +230,7 @@ void RunWriteBytes(Session& s) {
     const int block = s.IntArg(0, "BLOCK", 0, 255);
     const Bytes data = s.HexArg(1, "HEXBYTES");
     s.Connect();
+    OneTag(s);
     const int room = DataRoom(s, 2);
     if (data.empty() || static_cast<int>(data.size()) > room)
         throw UsageError("HEXBYTES holds 1 to " + std::to_string(room) + " bytes in one frame");
@@ -181,7 +240,8 @@ void RunWriteBytes(Session& s) {
 }
 
 void RunSecurity(Session& s) {
-    const int first = s.IntArg(0, "BLOCK", 0, 255), count = s.IntArg(1, "COUNT", 1, 254);
+    const int first = s.IntArg(0, "BLOCK", 0, 255);
+    const int count = s.IntArg(1, "COUNT", 1, std::min(254, 256 - first));
     s.Connect();
     const int mode = s.RequestMode();
     Bytes out(static_cast<size_t>(count));
@@ -195,16 +255,17 @@ namespace {
 void TagByte(Session& s, bool (qx4dump::TagAccess::*write)(uint8_t), const char* line) {
     const int value = s.IntArg(0, "VALUE", 0, 255);
     s.Connect();
-    qx4dump::TagAccess& tag = s.Tag(false);
+    qx4dump::TagAccess& tag = WriteAccess(s);
     if ((tag.*write)(static_cast<uint8_t>(value)))
         s.Line(line);
     else
         s.Fail(tag.failure());
 }
 
-void TagLock(Session& s, bool (qx4dump::TagAccess::*lock)(), const char* line) {
+void TagLock(Session& s, bool (qx4dump::TagAccess::*lock)(), const char* what, const char* line) {
     s.Connect();
-    qx4dump::TagAccess& tag = s.Tag(false);
+    qx4dump::TagAccess& tag = WriteAccess(s);
+    ConfirmLock(s, std::string("locking the ") + what + " of " + TagName(s));
     if ((tag.*lock)())
         s.Line(line);
     else
@@ -217,13 +278,13 @@ void RunWriteAfi(Session& s) {
     TagByte(s, &qx4dump::TagAccess::WriteAfi, "AFI written");
 }
 void RunLockAfi(Session& s) {
-    TagLock(s, &qx4dump::TagAccess::LockAfi, "AFI locked");
+    TagLock(s, &qx4dump::TagAccess::LockAfi, "AFI", "AFI locked");
 }
 void RunWriteDsfid(Session& s) {
     TagByte(s, &qx4dump::TagAccess::WriteDsfid, "DSFID written");
 }
 void RunLockDsfid(Session& s) {
-    TagLock(s, &qx4dump::TagAccess::LockDsfid, "DSFID locked");
+    TagLock(s, &qx4dump::TagAccess::LockDsfid, "DSFID", "DSFID locked");
 }
 
 void RunInfo(Session& s) {
@@ -250,14 +311,26 @@ void RunMydRead(Session& s) {
     s.Field("data", Hex(out, ""), Hex(out) + "  " + Printable(out.data(), out.size()));
 }
 
-void RunMydWrite(Session& s) {
-    const int block = s.IntArg(0, "BLOCK", 0, 255);
-    Bytes data = s.HexArg(1, "HEXBYTES");
-    s.Connect();
+namespace {
+
+// The my-d block size; data that is not exactly one block is refused before any write.
+size_t MydBlock(Session& s, const Bytes& data) {
     s.UseTagBlockSize();
     const size_t k = static_cast<size_t>(QX4GetTagMydBlockSize());
-    if (data.size() > k) throw UsageError("a my-d block holds " + std::to_string(k) + " bytes");
-    data.resize(k, 0);
+    if (data.size() != k)
+        throw UsageError("HEXBYTES must be one whole my-d block: " + std::to_string(k) +
+                         " bytes, not " + std::to_string(data.size()));
+    return k;
+}
+
+} // namespace
+
+void RunMydWrite(Session& s) {
+    const int block = s.IntArg(0, "BLOCK", 0, 255);
+    const Bytes data = s.HexArg(1, "HEXBYTES");
+    s.Connect();
+    OneTag(s);
+    MydBlock(s, data);
     const int mode = s.RequestMode();
     Done(s, QX4MydWrite(mode, block, data.data(), s.TargetUid()), "QX4MydWrite",
          "my-d block written");
@@ -267,6 +340,7 @@ void RunMydWriteByte(Session& s) {
     const int block = s.IntArg(0, "BLOCK", 0, 255), first = s.IntArg(1, "BYTE1", 0, 255),
               second = s.IntArg(2, "BYTE2", 0, 255);
     s.Connect();
+    OneTag(s);
     const int mode = s.RequestMode();
     Done(s, QX4Myd_WriteByte(mode, block, first, second, s.TargetUid()), "QX4Myd_WriteByte",
          "my-d byte written");
@@ -276,10 +350,9 @@ void RunMydWriteReread(Session& s) {
     const int block = s.IntArg(0, "BLOCK", 0, 255);
     Bytes data = s.HexArg(1, "HEXBYTES");
     s.Connect();
-    s.UseTagBlockSize();
-    const size_t k = static_cast<size_t>(QX4GetTagMydBlockSize());
-    if (data.size() > k) throw UsageError("a my-d block holds " + std::to_string(k) + " bytes");
-    data.resize(k + 1, 0);
+    OneTag(s);
+    const size_t k = MydBlock(s, data);
+    data.resize(k + 1, 0); // room for the status byte read back
     const Bytes written(data.begin(), data.begin() + static_cast<long>(k));
     const int mode = s.RequestMode();
     if (!s.Check(QX4MydWriteReread(mode, block, data.data(), s.TargetUid()), "QX4MydWriteReread"))

@@ -96,7 +96,24 @@ std::optional<CallFailure> LinkObserver::Outcome(unsigned char result, const std
                       failure.nack, failure.iso);
         failure.text = std::string("the reader answered ") + code + ": " +
                        EnglishNackText(failure.nack, failure.iso) + " (" + failure.reader + ")";
-    } else if (!QX4IsOK()) {
+    } else if (const int cause = QX4GetFailureCause(); cause == QX4_CAUSE_BAD_ARGUMENT) {
+        failure.kind = CallFailure::Kind::NotSent;
+        failure.text = "nothing was sent: the library refused the arguments (a block number or "
+                       "count that one byte does not carry, or a request too long for a frame)";
+    } else if (cause == QX4_CAUSE_BUSY) {
+        failure.kind = CallFailure::Kind::NotSent;
+        failure.text = "nothing was sent: another command was running";
+    } else if (cause == QX4_CAUSE_OUT_OF_STEP) {
+        failure.kind = CallFailure::Kind::TimedOut;
+        failure.text = "the reader's answers are out of step with the requests (a late answer "
+                       "did not come within " +
+                       std::to_string(timeoutMs) + " ms)";
+    } else if (cause == QX4_CAUSE_BAD_REPLY) {
+        failure.kind = CallFailure::Kind::WrongReply;
+        failure.text = "the reader's answer" +
+                       (lastAck_.empty() ? "" : " (" + ToHex(lastAck_, " ") + ")") +
+                       " does not fit the request";
+    } else if (!QX4IsOK() || cause == QX4_CAUSE_NO_PORT) {
         failure.kind = CallFailure::Kind::PortLost;
         failure.text = "the reader's port is gone (hung up, unplugged or disconnected)";
     } else if (!sent_) {

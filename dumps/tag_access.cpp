@@ -100,10 +100,11 @@ bool TagAccess::ReadRun(int first, int count, bool withStatus, std::vector<Block
     const unsigned char result =
         single ? QX4ReadSingleBlock(Mode(withStatus), first, buffer.data(), UidBytes())
                : QX4ReadMultiBlock(Mode(withStatus), first, count - 1, buffer.data(), UidBytes());
-    if (!Done(result, single ? "QX4ReadSingleBlock" : "QX4ReadMultiBlock")) return false;
+    const bool ok = Done(result, single ? "QX4ReadSingleBlock" : "QX4ReadMultiBlock");
+    if (!ok && failure_.kind != CallFailure::Kind::WrongReply) return false;
     // A tag whose blocks are larger (or smaller) than assumed answers with another length.
     const int expected = 1 + count * stride;
-    if (link_.LastAckDataCount() != expected) {
+    if (!ok || link_.LastAckDataCount() != expected) {
         failure_ = CallFailure::Of(CallFailure::Kind::WrongReply,
                                    single ? "QX4ReadSingleBlock" : "QX4ReadMultiBlock", "");
         failure_.text = "the reply carries " + std::to_string(link_.LastAckDataCount() - 1) +

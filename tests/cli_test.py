@@ -211,9 +211,13 @@ class Commands(unittest.TestCase):
         code, result = run_json("--simulate", "--uid", TAG_ONE, "write", "3", "11223344")
         self.assertEqual((code, result["written"]), (0, 1))
         code, result = run_json("--simulate", "--uid", MYD, "--option", "myd-write-reread", "2",
-                                "0102")
+                                "0102000000000009")
         self.assertTrue(result["matches"], result)
-        self.assertEqual(result["readBack"], "0102000000000000")
+        self.assertEqual(result["readBack"], "0102000000000009")
+        for command in ("myd-write", "myd-write-reread"):  # never padded with zeros
+            code, result = run_json("--simulate", "--uid", MYD, command, "2", "0102")
+            self.assertEqual(code, 2)
+            self.assertIn("one whole my-d block: 8 bytes, not 2", result["error"])
 
     def test_state_file_carries_writes_between_runs(self):
         with tempfile.TemporaryDirectory() as tmp:
@@ -254,7 +258,7 @@ class DumpRestoreDiff(unittest.TestCase):
         for uid in (TAG_ONE, TAG_TWO, MYD):
             self.assertIn(uid, result["error"])
         for uid, size, count in ((TAG_ONE, 4, 28), (TAG_TWO, 8, 32), (MYD, 8, 16)):
-            code, result = run_json("--device", sim.device, "--uid", uid, "dump", dump)
+            code, result = run_json("--device", sim.device, "--uid", uid, "dump", dump, "--force")
             self.assertEqual(code, 0, result)
             with open(dump) as f:
                 doc = json.load(f)
@@ -316,7 +320,7 @@ class DumpRestoreDiff(unittest.TestCase):
         qx4("--device", sim.device, "--uid", TAG_ONE, "dump", dump)
         common = ("--device", sim.device, "--uid", TAG_ONE)
         qx4(*common, "write", "5", "55555555")
-        qx4(*common, "lock", "5")
+        qx4(*common, "lock", "5", "--yes")
         qx4(*common, "write-afi", "0x33")
         qx4(*common, "write-dsfid", "0x44")
         code, diff = run_json(*common, "diff", dump)
@@ -327,16 +331,17 @@ class DumpRestoreDiff(unittest.TestCase):
         self.assertEqual(code, 1)  # block 5 is locked on the tag with other content
         self.assertEqual(result["skippedLockedBlocks"], [5])
         self.assertEqual((result["afiOutcome"], result["dsfidOutcome"]), ("written", "written"))
-        qx4(*common, "lock-afi")
+        qx4(*common, "lock-afi", "--yes")
         with open(dump) as f:
             doc = json.load(f)
         doc["tags"][0]["afi"] = 0x12
         doc["tags"][0]["blocks"][6]["locked"] = True
         with open(dump, "w") as f:
             json.dump(doc, f)
-        code, mine = run_json(*common, "dump", os.path.join(self.dir, "now.json"))
+        code, mine = run_json(*common, "dump", os.path.join(self.dir, "now.json"),
+                              "--probe-locks")
         self.assertTrue(blocks_of(os.path.join(self.dir, "now.json"), TAG_ONE)["afiLocked"])
-        code, result = run_json(*common, "restore", dump, "--locks")
+        code, result = run_json(*common, "restore", dump, "--locks", "--yes")
         self.assertEqual(result["afiOutcome"], "skipped-locked")
         self.assertNotIn("lockedBlocks", result)  # not complete: nothing locked
 
