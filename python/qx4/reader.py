@@ -665,23 +665,27 @@ class Reader:
             number = first + len(blocks)
             run = min(per_frame, count - len(blocks))
             out = (ctypes.c_ubyte * (run * stride + 1))()
-            if run == 1:
-                self._call("QX4ReadSingleBlock", mode, number, out, uid_buffer)
-            else:
-                try:
-                    self._call("QX4ReadMultiBlock", mode, number, run - 1, out, uid_buffer)
-                except NackError as error:
-                    if error.code == 5 and error.detail == 0x01:  # no multi-block reads
-                        per_frame = 1
-                        continue
-                    raise
+            function = "QX4ReadSingleBlock" if run == 1 else "QX4ReadMultiBlock"
+            try:
+                if run == 1:
+                    self._call(function, mode, number, out, uid_buffer)
+                else:
+                    self._call(function, mode, number, run - 1, out, uid_buffer)
+                fits = self._wire.ack_count == 1 + run * stride
+            except NackError as error:
+                if run > 1 and error.code == 5 and error.detail == 0x01:  # no multi-block reads
+                    per_frame = 1
+                    continue
+                raise
+            except BadReplyError:
+                fits = False
             # A tag whose blocks are not of the size assumed answers with another length.
-            if self._wire.ack_count != 1 + run * stride:
+            if not fits:
                 self._tags.pop(target, None)
                 raise BadReplyError(
                     f"the reply carries {self._wire.ack_count - 1} bytes where {run} block(s) "
                     f"of {size} bytes take {run * stride}: the tag's blocks are not that size "
-                    "(pass block_size=)", function="QX4ReadMultiBlock")
+                    "(pass block_size=)", function=function)
             for i in range(run):
                 raw = bytes(out[i * stride:(i + 1) * stride])
                 blocks.append(Block(number + i, raw[1:] if security else raw,
