@@ -94,6 +94,11 @@ int qx4dump_read_tag(const unsigned char* uid, int blockSize, int blockCount, in
 
 int qx4dump_restore(const char* text, const unsigned char* uid, int force, int all, int locks,
                     int timeoutMs, char** report, char** error) {
+    return qx4dump_restore_with_option(text, uid, force, all, locks, 0, timeoutMs, report, error);
+}
+
+int qx4dump_restore_with_option(const char* text, const unsigned char* uid, int force, int all,
+                                int locks, int option, int timeoutMs, char** report, char** error) {
     try {
         const auto dumps = ParseDump(text ? text : "", "the dump");
         LinkObserver link;
@@ -104,6 +109,7 @@ int qx4dump_restore(const char* text, const unsigned char* uid, int force, int a
         for (const auto& d : dumps)
             if (d.uid == target) dump = &d;
         TagAccess tag(link, target, timeoutMs);
+        tag.UseOptionFlag(option != 0);
         RestoreOptions options;
         options.force = force != 0;
         options.all = all != 0;

@@ -37,6 +37,11 @@ QX4DUMP_API int qx4dump_read_tag(const unsigned char* uid, int blockSize, int bl
  * report (also when it refused or left the tag different: then the result is 0). */
 QX4DUMP_API int qx4dump_restore(const char* dump, const unsigned char* uid, int force, int all,
                                 int locks, int timeoutMs, char** report, char** error);
+/* qx4dump_restore with, when option is non-zero, the ISO 15693 option flag in every
+ * write and lock (tags that want it there). */
+QX4DUMP_API int qx4dump_restore_with_option(const char* dump, const unsigned char* uid, int force,
+                                            int all, int locks, int option, int timeoutMs,
+                                            char** report, char** error);
 
 #ifdef __cplusplus
 }

@@ -94,8 +94,9 @@ def dumps() -> ctypes.CDLL:
         lib.qx4dump_write.argtypes = [ctypes.c_char_p, ctypes.c_char_p, out, out]
         lib.qx4dump_read_tag.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int,
                                          ctypes.c_int, ctypes.c_int, out, out]
-        lib.qx4dump_restore.argtypes = [ctypes.c_char_p, ctypes.c_void_p, ctypes.c_int,
-                                        ctypes.c_int, ctypes.c_int, ctypes.c_int, out, out]
+        lib.qx4dump_restore_with_option.argtypes = [
+            ctypes.c_char_p, ctypes.c_void_p, ctypes.c_int, ctypes.c_int, ctypes.c_int,
+            ctypes.c_int, ctypes.c_int, out, out]
         _dumps = lib
     return _dumps
 

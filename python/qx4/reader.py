@@ -846,13 +846,15 @@ class Reader:
 
     @_one_at_a_time
     def restore(self, dump: dict[str, Any] | str | os.PathLike[str], uid: UidLike | None = None,
-                *, force: bool = False, all_blocks: bool = False,
-                locks: bool = False) -> RestoreReport:
+                *, force: bool = False, all_blocks: bool = False, locks: bool = False,
+                option: bool = False) -> RestoreReport:
         """Restores a dump (a dict as :meth:`dump` gives, a dump file's path, or its
         text in any format ``qx4`` reads) with ``qx4 restore``'s rules: only what
         differs is written and read back; another UID needs ``force``, blocks of
-        another size refuse. On failure the :class:`DumpError` carries the
-        :class:`RestoreReport` of what was done (``report``)."""
+        another size refuse. ``all_blocks`` writes equal blocks too, ``locks`` applies
+        the dump's locks, ``option`` sets the option flag in every write and lock. On
+        failure the :class:`DumpError` carries the :class:`RestoreReport` of what was
+        done (``report``)."""
         if isinstance(dump, dict):
             text = json.dumps(dump)
         elif isinstance(dump, os.PathLike) or (isinstance(dump, str) and os.path.exists(dump)):
@@ -864,8 +866,8 @@ class Reader:
                             f"{type(dump).__name__}")
         target = _uid_buffer(parse_uid(uid)) if uid is not None else None
         ok, report_text, error = self._dump_call(
-            "qx4dump_restore", text.encode("utf-8"), target, 1 if force else 0,
-            1 if all_blocks else 0, 1 if locks else 0, self._timeout_ms)
+            "qx4dump_restore_with_option", text.encode("utf-8"), target, 1 if force else 0,
+            1 if all_blocks else 0, 1 if locks else 0, 1 if option else 0, self._timeout_ms)
         report = _restore_report(json.loads(report_text)) if report_text else None
         if not ok:
             reason = error or "not restored"

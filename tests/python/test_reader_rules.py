@@ -3,6 +3,8 @@ which tag a write reaches, what a failure carries, threads, and a reader going a
 import os
 import pickle
 import socket
+import subprocess
+import sys
 import threading
 import time
 
@@ -139,6 +141,12 @@ def test_option_flag_reaches_every_write_and_lock(sim, reader):
         assert frame[-12] == 0x11, frame.hex(" ")
     reader.write_blocks(5, b"abcd", uid=TAG_ONE)
     assert tag_writes(settle(sim, reader))[-1][-12] == 0x01
+    dump = reader.dump(TAG_TWO)
+    reader.write_blocks(8, b"changed!" * 3, uid=TAG_TWO)
+    sent = len(tag_writes(settle(sim, reader)))
+    assert reader.restore(dump, uid=TAG_TWO, option=True).written == [8, 9, 10]
+    restored = tag_writes(settle(sim, reader))[sent:]
+    assert restored and all(frame[-12] == 0x11 for frame in restored)
 
 
 def test_dump_writes_nothing_unless_asked(sim, reader):
@@ -238,3 +246,18 @@ def test_a_late_answer_to_an_earlier_reader_is_never_taken():
         with qx4.Reader(sim.device, timeout=2) as reader:  # the late answer is on its way
             blocks = reader.read_blocks(5, 2, uid=TAG_ONE, block_size=4)
             assert [b.data for b in blocks] == [b"FIVE", b"SIX!"]
+
+
+def test_nack_texts_need_only_the_driver(tmp_path):
+    code = ("import qx4\n"
+            "with qx4.Simulator() as sim, qx4.Reader(sim.device) as reader:\n"
+            "    try:\n"
+            f"        reader.read_blocks(200, uid='{TAG_ONE}')\n"
+            "    except qx4.NackError as error:\n"
+            "        print(error.code, error.detail, error.text)\n"
+            "    print(qx4._library._dumps is None)\n")
+    env = dict(os.environ, QX4DUMP_LIBRARY=str(tmp_path / "missing.so"))
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                         env=env, check=True).stdout.splitlines()
+    assert out[0].startswith("5 16 ") and "not available" in out[0]
+    assert out[1] == "True"
