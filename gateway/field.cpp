@@ -51,6 +51,13 @@ bool FieldTracker::Seen(const std::string& uid, SteadyTime now, WallTime wall) {
     return entered;
 }
 
+bool FieldTracker::NewData(const std::string& uid, const std::string& data) {
+    std::optional<std::string>& last = tags_[uid].data;
+    if (last == data) return false;
+    last = data;
+    return true;
+}
+
 std::vector<std::string> FieldTracker::Leaves(SteadyTime now, std::chrono::milliseconds after) {
     std::vector<std::string> gone;
     for (auto it = tags_.begin(); it != tags_.end();) {

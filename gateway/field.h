@@ -30,6 +30,8 @@ class FieldTracker {
   public:
     // A read of uid; true when it entered the field with it.
     bool Seen(const std::string& uid, SteadyTime now, WallTime wall);
+    // Records the data a read of uid carried; true when it differs from the last read's.
+    bool NewData(const std::string& uid, const std::string& data);
     // The tags unseen for longer than `after`, removed from the field.
     std::vector<std::string> Leaves(SteadyTime now, std::chrono::milliseconds after);
     // Every tag as it leaves, for a reader that is gone.
@@ -42,6 +44,7 @@ class FieldTracker {
         WallTime firstSeen, lastSeen;
         SteadyTime lastSeenSteady;
         long long reads = 0;
+        std::optional<std::string> data;
     };
     std::map<std::string, Tag> tags_;
 };

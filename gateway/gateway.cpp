@@ -182,10 +182,11 @@ void Gateway::OnNotification(const QX4CopyData& record) {
         AddEvent({{"event", "enter"}, {"uid", notification.uid}});
         fieldChanged_ = true;
     }
-    if (!notification.data.empty()) {
-        nlohmann::json event{{"event", "data"}, {"data", notification.data}};
-        if (!notification.uid.empty()) event["uid"] = notification.uid;
-        AddEvent(event);
+    // Auto-scan repeats a tag's data with every read: an event when it is new or changed.
+    if (notification.uid.empty() && !notification.data.empty()) {
+        AddEvent({{"event", "data"}, {"data", notification.data}});
+    } else if (!notification.data.empty() && field_.NewData(notification.uid, notification.data)) {
+        AddEvent({{"event", "data"}, {"uid", notification.uid}, {"data", notification.data}});
     }
 }
 

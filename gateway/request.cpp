@@ -136,6 +136,8 @@ Decoded DecodeRequest(std::string_view command, std::string_view payload, const 
     }
     const qx4cli::CommandInfo* info = qx4cli::FindCommand(name);
     if (!info) return refuse("no command " + name + "; 'qx4 help' lists them");
+    if (AccessOf(name, false) == Access::NotServed)
+        return refuse(name + " is not served over MQTT: run qx4 " + name + " on the host");
     try {
         Request request;
         request.command = name;
@@ -185,7 +187,8 @@ Decoded DecodeRequest(std::string_view command, std::string_view payload, const 
 
         switch (AccessOf(name, !request.arguments.empty())) {
         case Access::NotServed:
-            throw Refused(name + " is not served over MQTT: run qx4 " + name + " on the host");
+        case Access::Read:
+            break;
         case Access::Lock:
             if (!policy.allowLocks)
                 throw Refused(name + " refused: this gateway does not allow locks (allow-locks)");
@@ -195,8 +198,6 @@ Decoded DecodeRequest(std::string_view command, std::string_view payload, const 
         case Access::Write:
             if (!policy.allowWrites)
                 throw Refused(name + " refused: this gateway does not allow writes (allow-writes)");
-            break;
-        case Access::Read:
             break;
         }
         if (In(kTagChanges, name) && !options.uid)
