@@ -97,6 +97,9 @@ int OpenPort(ReaderContext& context, int portNumber, int slowRate) {
     context.writeSnapshot = 0;
     context.idleCountdown = 0;
     context.inFrame = 0;
+    // Nothing from before the open can arrive any more: the link starts in step.
+    context.rescanCount = 0;
+    context.inDoubt = false;
     Link().portLost.store(false, std::memory_order_release);
 
     char name[32];
