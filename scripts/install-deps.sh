@@ -11,10 +11,11 @@ packages=(
   python3 ser2net
   mypy python3-pytest python3-venv python3-setuptools python3-wheel python3-pip help2man dpkg-dev
   file man-db
+  libmosquitto-dev mosquitto mosquitto-clients python3-paho-mqtt openssl
 )
 if [ "${1:-}" = "--minimal" ]; then
   packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
-            libbenchmark-dev nlohmann-json3-dev python3 ser2net)
+            libbenchmark-dev nlohmann-json3-dev libmosquitto-dev python3 ser2net)
 fi
 
 missing=()
