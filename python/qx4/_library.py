@@ -73,9 +73,8 @@ def driver() -> ctypes.CDLL:
         lib.QX4SetTraceHook.argtypes = [TraceHook, ctypes.c_void_p]
         lib.QX4SetHandle.argtypes = [ctypes.c_void_p]
         lib.QX4GetErrorCode.argtypes = [ctypes.POINTER(ctypes.c_int)] * 2
-        if hasattr(lib, "QX4GetFailureCause"):
-            lib.QX4GetFailureCause.restype = ctypes.c_int
-            lib.QX4Resync.restype = ctypes.c_ubyte
+        lib.QX4GetFailureCause.restype = ctypes.c_int
+        lib.QX4Resync.restype = ctypes.c_ubyte
         _driver = lib
     return _driver
 
@@ -99,16 +98,6 @@ def dumps() -> ctypes.CDLL:
             ctypes.c_int, ctypes.c_int, out, out]
         _dumps = lib
     return _dumps
-
-
-def has_failure_cause() -> bool:
-    """libQX4DRV tells why a command failed and has the link's fence (QX4Resync)."""
-    return hasattr(driver(), "QX4GetFailureCause")
-
-
-def has_resync() -> bool:
-    """libQX4DRV can bring the link in step after an open."""
-    return hasattr(driver(), "QX4Resync")
 
 
 def take_text(pointer: ctypes.c_void_p) -> str | None:

@@ -146,26 +146,17 @@ def _one_at_a_time(method: Callable[Concatenate[Reader, P], R]) -> Callable[Conc
 
 
 class _Wire:
-    """What the library's trace shows of the current call: a frame sent, the length of
-    the last acknowledgement."""
+    """The length of the last acknowledgement, from the library's trace."""
 
     def __init__(self) -> None:
-        self.sent = False
-        self.nack = False
         self.ack_count = -1  # the data count n of the last ACK
         self.hook = L.TraceHook(self._frame)
 
     def _frame(self, direction: int, data: Any, count: int, _user: Any) -> None:
-        if direction == 0:
-            self.sent = True
-        elif direction == 1 and count > 4 and data[2] == 0x31:
-            self.nack = True
-        elif direction == 1 and count > 4 and data[2] == 0x30:
+        if direction == 1 and count > 4 and data[2] == 0x30:
             self.ack_count = data[3]
 
     def mark(self) -> None:
-        self.sent = False
-        self.nack = False
         self.ack_count = -1
 
 
@@ -279,7 +270,7 @@ class Reader:
             self._open = True
             _open_reader = self
             try:
-                if L.has_resync() and not self._lib.QX4Resync():
+                if not self._lib.QX4Resync():
                     raise self._failure("QX4Resync")
             except BaseException:
                 self.close()
@@ -323,17 +314,8 @@ class Reader:
         if not getattr(self._lib, function)(*args):
             raise self._failure(function)
 
-    def _cause(self) -> int:
-        if L.has_failure_cause():
-            return int(self._lib.QX4GetFailureCause())
-        if not self._lib.QX4IsOK():
-            return _NO_PORT
-        if self._wire.nack:
-            return _NACK
-        return _TIMEOUT if self._wire.sent else _BAD_ARGUMENT
-
     def _failure(self, function: str) -> Exception:
-        cause = self._cause()
+        cause = self._lib.QX4GetFailureCause()
         if cause == _NACK:
             code, detail = ctypes.c_int(), ctypes.c_int()
             self._lib.QX4GetErrorCode(ctypes.byref(code), ctypes.byref(detail))

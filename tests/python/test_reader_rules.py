@@ -11,7 +11,6 @@ import time
 import pytest
 
 import qx4
-from qx4 import _library
 
 TAG_ONE = "E004010012345678"  # 28 blocks of 4
 TAG_TWO = "E007000187654321"  # 32 blocks of 8
@@ -235,7 +234,6 @@ def test_notifications_end_when_the_reader_goes():
         sim.stop()
 
 
-@pytest.mark.skipif(not _library.has_resync(), reason="libQX4DRV without QX4Resync")
 def test_a_late_answer_to_an_earlier_reader_is_never_taken():
     with qx4.Simulator(delay=0.6) as sim:
         with qx4.Reader(sim.device, timeout=2) as reader:
