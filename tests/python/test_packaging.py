@@ -14,8 +14,9 @@ SOURCE = Path(__file__).resolve().parents[2] / "python"
 def test_sdist_builds_and_installs_with_its_metadata(tmp_path):
     backend = ("import sys, qx4_build_backend as b; "
                "print(b.build_sdist(sys.argv[1]))")
+    quiet = dict(os.environ, PYTHONDONTWRITEBYTECODE="1")  # nothing left in python/
     built = subprocess.run([sys.executable, "-c", backend, str(tmp_path)], cwd=SOURCE,
-                           capture_output=True, text=True, check=True)
+                           capture_output=True, text=True, check=True, env=quiet)
     sdist = tmp_path / built.stdout.strip().splitlines()[-1]
     venv = tmp_path / "venv"
     subprocess.run([sys.executable, "-m", "venv", "--system-site-packages", str(venv)],
