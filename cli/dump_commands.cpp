@@ -193,8 +193,8 @@ void RunView(Session& s) {
     const auto dumps = qx4dump::LoadDump(path);
     if (s.options().json) {
         // Our own JSON, as a dump other commands read.
-        std::cout << qx4dump::WriteDump(dumps, qx4dump::Format::Qx4);
-        std::exit(0);
+        std::cout << qx4dump::WriteDump(dumps, qx4dump::Format::Qx4) << std::flush;
+        std::exit(std::cout ? 0 : 1);
     }
     for (const qx4dump::TagDump& tag : dumps) {
         auto byte = [](const std::optional<uint8_t>& value, const std::optional<bool>& locked) {

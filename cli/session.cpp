@@ -3,6 +3,7 @@
 #include "dump_files.h"
 #include "field_file.h"
 #include "simulated_reader.h"
+#include "state_file.h"
 
 #include <chrono>
 #include <cstdio>
@@ -67,18 +68,6 @@ Session::Session(Options options, std::vector<std::string> arguments)
     : options_(std::move(options)), args_(std::move(arguments)) {}
 
 Session::~Session() {
-    // A run that timed out stays until its late answer has come (as long again as it
-    // waited, a second at least): it would otherwise land in the next run, which could
-    // take it for its own answer.
-    if (timedOut_ && link_ && QX4IsOK()) {
-        const unsigned long acks = link_->acksReceived();
-        const auto end = std::chrono::steady_clock::now() +
-                         std::chrono::milliseconds(std::max(options_.timeoutMs, 1000));
-        while (link_->acksReceived() == acks && std::chrono::steady_clock::now() < end) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            QX4ReadData();
-        }
-    }
     tag_.reset();
     if (!options_.attached) QX4DllClose();
     link_.reset();
@@ -133,12 +122,15 @@ void Session::Connect() {
     if (options_.attached) return;
     if (options_.simulate) {
         simulator_ = std::make_unique<qx4sim::SimulatedReader>();
-        const bool resume =
-            !options_.stateFile.empty() && ::access(options_.stateFile.c_str(), F_OK) == 0;
-        if (resume)
-            simulator_->SetField(qx4sim::LoadField(options_.stateFile));
-        else if (!options_.fieldFile.empty())
+        if (!options_.stateFile.empty()) {
+            state_ = std::make_unique<StateFile>(options_.stateFile);
+            if (const auto field = state_->Load())
+                simulator_->SetField(*field);
+            else if (!options_.fieldFile.empty())
+                simulator_->SetField(qx4sim::LoadField(options_.fieldFile));
+        } else if (!options_.fieldFile.empty()) {
             simulator_->SetField(qx4sim::LoadField(options_.fieldFile));
+        }
         options_.device = simulator_->DevicePath();
     }
     if (!options_.device.empty())
@@ -157,6 +149,10 @@ void Session::Connect() {
                                  "cannot be reached");
     QX4SetCmdWaitTime(options_.timeoutMs);
     if (options_.blockSize) QX4SetTagBlockSize(options_.blockSize);
+    // An earlier run's late answer may still be on the line: the fence passes it by, so
+    // no command of this run takes it for its own.
+    link_->Mark();
+    if (!Check(QX4Resync(), "QX4Resync")) throw std::runtime_error(*failure_);
 }
 
 std::optional<Uid> Session::Target(bool severalCommands) {
@@ -224,7 +220,6 @@ bool Session::Check(unsigned char result, const char* function) {
 
 void Session::Fail(const qx4dump::CallFailure& failure) {
     failure_ = failure.function + " failed: " + failure.text;
-    if (failure.kind == qx4dump::CallFailure::Kind::TimedOut) timedOut_ = true;
     if (failure.kind == qx4dump::CallFailure::Kind::Nack) {
         result_["nack"] = failure.nack;
         result_["nackText"] = qx4dump::EnglishNackText(failure.nack, -1);
@@ -241,8 +236,7 @@ void Session::Fail(const std::string& text) {
 }
 
 void Session::SaveState() {
-    if (simulator_ && !options_.stateFile.empty())
-        qx4sim::SaveField(options_.stateFile, simulator_->Field());
+    if (simulator_ && state_) state_->Save(simulator_->Field());
 }
 
 int Session::Finish(const std::string& command) {
@@ -263,6 +257,11 @@ int Session::Finish(const std::string& command) {
         if (failure_) std::cerr << "qx4: " << *failure_ << "\n";
     }
     report.flush();
+    if (!report) { // a full disk, a closed pipe: the result did not reach its reader
+        std::cerr << "qx4: cannot write the result to standard "
+                  << (reportOnStderr_ ? "error" : "output") << "\n";
+        return 1;
+    }
     return failure_ ? 1 : 0;
 }
 

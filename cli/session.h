@@ -19,6 +19,7 @@ class SimulatedReader;
 
 namespace qx4cli {
 
+class StateFile;
 using Bytes = std::vector<uint8_t>;
 using Uid = qx4dump::Uid;
 
@@ -110,6 +111,7 @@ class Session {
     Options options_;
     std::vector<std::string> args_;
     std::unique_ptr<qx4sim::SimulatedReader> simulator_;
+    std::unique_ptr<StateFile> state_; // --state: locked from Connect to the end
     std::unique_ptr<qx4dump::LinkObserver> link_;
     std::unique_ptr<qx4dump::TagAccess> tag_;
     std::optional<std::optional<Uid>> target_;
@@ -117,7 +119,6 @@ class Session {
     std::vector<std::string> lines_, notes_;
     std::optional<std::string> failure_;
     bool reportOnStderr_ = false;
-    bool timedOut_ = false; // a late answer may still be on its way
     Uid noUid_{};
 };
 

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qx4dump {
@@ -79,12 +80,32 @@ std::string WriteDump(const std::vector<TagDump>& tags, Format format) {
 void SaveDump(const std::string& path, const std::vector<TagDump>& tags, Format format) {
     const std::string text = WriteDump(tags, format);
     if (path == "-") {
-        std::cout << text << std::flush;
+        if (!(std::cout << text << std::flush))
+            throw FormatError(std::string("cannot write standard output: ") + std::strerror(errno));
         return;
     }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out || !(out << text) || !out.flush())
-        throw FormatError("cannot write " + path + ": " + std::strerror(errno));
+    // A new file beside it, renamed over it once complete: a failed write (a full disk)
+    // leaves the old file as it was.
+    std::string temp = path + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) throw FormatError("cannot write " + path + ": " + std::strerror(errno));
+    struct stat old {};
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, ::stat(path.c_str(), &old) == 0 ? old.st_mode & 07777 : 0666 & ~mask);
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += size_t(n);
+    }
+    const int error = errno;
+    if (::close(fd) != 0 || done < text.size() || ::rename(temp.c_str(), path.c_str()) != 0) {
+        const int cause = done < text.size() ? error : errno;
+        ::unlink(temp.c_str());
+        throw FormatError("cannot write " + path + ": " + std::strerror(cause));
+    }
 }
 
 void CheckWritable(const std::string& path) {

@@ -105,9 +105,8 @@ std::optional<CallFailure> LinkObserver::Outcome(unsigned char result, const std
         failure.text = "nothing was sent: another command was running";
     } else if (cause == QX4_CAUSE_OUT_OF_STEP) {
         failure.kind = CallFailure::Kind::TimedOut;
-        failure.text = "the reader's answers are out of step with the requests (a late answer "
-                       "did not come within " +
-                       std::to_string(timeoutMs) + " ms)";
+        failure.text = "the reader did not answer the link check: it is silent, or its "
+                       "answers are out of step with the requests";
     } else if (cause == QX4_CAUSE_BAD_REPLY) {
         failure.kind = CallFailure::Kind::WrongReply;
         failure.text = "the reader's answer" +

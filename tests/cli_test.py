@@ -182,7 +182,7 @@ class Commands(unittest.TestCase):
             sim.process.send_signal(19)  # SIGSTOP: the reader goes silent
             out = qx4("--device", sim.device, "--timeout", "200", "version")
             self.assertEqual(out.returncode, 1)
-            self.assertIn("did not answer within 200 ms", out.stderr)
+            self.assertIn("did not answer the link check", out.stderr)
         finally:
             sim.process.send_signal(18)
             sim.close()
