@@ -24,6 +24,8 @@
 
 namespace qx4test {
 
+using qx4bench::LinkState;
+
 // Fills a dialog's controls; returns false to cancel it.
 using DialogAnswer = std::function<bool(qx4bench::ExchangeDialog&)>;
 
@@ -85,8 +87,15 @@ class BenchTest : public ::testing::Test {
             return int(QDialog::Accepted);
         };
         frame->show();
-        QApplication::processEvents();
+        WaitForOpen();
         QX4SetCmdWaitTime(400);
+    }
+    // The port opens off the GUI thread once the window is up.
+    void WaitForOpen() {
+        QApplication::processEvents();
+        for (int i = 0; i < 200 && (view()->Busy() || view()->linkState() == LinkState::Opening);
+             ++i)
+            QTest::qWait(25);
     }
     qx4bench::CQX4PanelView* view() const { return frame->view(); }
 
@@ -137,5 +146,12 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 }
 inline void PrintTo(const QStringList& list, std::ostream* out) {
     *out << "[" << list.join(" | ").toStdString() << "]";
+}
+// Messages of failed expectations take QStrings too.
+inline std::ostream& operator<<(std::ostream& out, const QString& text) {
+    return out << text.toStdString();
+}
+inline std::ostream& operator<<(std::ostream& out, const QStringList& list) {
+    return out << "[" << list.join(" | ").toStdString() << "]";
 }
 QT_END_NAMESPACE

@@ -21,7 +21,9 @@ TEST_F(BenchTest, StartUpWithAnEmptyStore) {
     EXPECT_EQ(view()->comBaudRate, 9600);
     EXPECT_EQ(view()->viewStarted, 1); // the window registered and the carrier switched on
     ASSERT_TRUE(reader->Peer().WaitForFrames(1, 500));
-    EXPECT_EQ(reader->Peer().Frames().front(), qx4sim::EncodeFrame(0x4E, {0x9E, 0x01}));
+    const auto frames = reader->Peer().Frames();
+    EXPECT_NE(std::find(frames.begin(), frames.end(), qx4sim::EncodeFrame(0x4E, {0x9E, 0x01})),
+              frames.end()); // carrier on
     // The COM dialog opens on the stored port and rate.
     Answer([](ExchangeDialog& dialog) {
         EXPECT_EQ(Combo(dialog, 1028)->currentText(), "COM4");
@@ -36,7 +38,12 @@ TEST_F(BenchTest, StartUpWithAnEmptyStore) {
 TEST_F(BenchTest, StartUpWithTheReaderMissing) {
     ::setenv("QX4_COM4", "/nonexistent/reader", 1);
     Start();
-    EXPECT_EQ(Lines(), QStringList{"NG: Port Open"});
+    ASSERT_EQ(LineCount(), 2);
+    EXPECT_EQ(Lines().first(), "NG: Port Open");
+    // Then the port, its device and why it did not open.
+    EXPECT_TRUE(Lines()[1].startsWith("COM4 (/nonexistent/reader): ")) << Lines()[1];
+    EXPECT_GT(Lines()[1].size(), QString("COM4 (/nonexistent/reader): ").size());
+    EXPECT_EQ(view()->linkState(), LinkState::Closed);
     Command(qx4bench::idm::Inventory);
     EXPECT_EQ(Lines().last(), "Error: QX4Inventory");
     EXPECT_TRUE(boxes.isEmpty());

@@ -295,6 +295,126 @@
         <source>２ブロックライト</source>
         <translation>Write two blocks</translation>
     </message>
+    <message>
+        <source>接続中</source>
+        <translation>Opening</translation>
+    </message>
+    <message>
+        <source>オープン</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>未接続</source>
+        <translation>Not open</translation>
+    </message>
+    <message>
+        <source>切断</source>
+        <translation>Lost</translation>
+    </message>
+    <message>
+        <source>モード不明</source>
+        <translation>Mode unknown</translation>
+    </message>
+    <message>
+        <source>タグ: %1</source>
+        <translation>Tags: %1</translation>
+    </message>
+    <message>
+        <source>リーダーから応答がありません（タイムアウト）</source>
+        <translation>No answer from the reader (time-out)</translation>
+    </message>
+    <message>
+        <source>別のコマンドの実行中のため送信していません</source>
+        <translation>Not sent: another command was running</translation>
+    </message>
+    <message>
+        <source>ポートが開いていません（COM再設定で開き直してください）</source>
+        <translation>The port is not open (reopen it with Set COM port)</translation>
+    </message>
+    <message>
+        <source>値が範囲外のため送信していません</source>
+        <translation>Not sent: a value is out of range</translation>
+    </message>
+    <message>
+        <source>応答の長さまたは形式が不正です</source>
+        <translation>The reply has the wrong length or shape</translation>
+    </message>
+    <message>
+        <source>リーダーとの同期が取れません</source>
+        <translation>The link to the reader is out of step</translation>
+    </message>
+    <message>
+        <source>COM%1 に対応するデバイスがありません</source>
+        <translation>No device for COM%1</translation>
+    </message>
+    <message>
+        <source>%1 は使用中か、シリアルポートではありません</source>
+        <translation>%1 is in use or is not a serial port</translation>
+    </message>
+    <message>
+        <source>%1 を開く権限がありません（dialout グループに入ってください）</source>
+        <translation>No permission to open %1 (join the dialout group)</translation>
+    </message>
+    <message>
+        <source>%1 は別のプログラムが使用中です</source>
+        <translation>%1 is in use by another program</translation>
+    </message>
+    <message>
+        <source>実行中: %1（COM%2）</source>
+        <translation>Waiting: %1 (COM%2)</translation>
+    </message>
+    <message>
+        <source>開けません</source>
+        <translation>cannot be opened</translation>
+    </message>
+    <message>
+        <source>リーダーとの同期が取れません: %1</source>
+        <translation>The link to the reader is out of step: %1</translation>
+    </message>
+    <message>
+        <source>COM%1%2 との接続が切れました。COM再設定 で開き直してください。</source>
+        <translation>COM%1%2 was lost. Reopen it with Set COM port.</translation>
+    </message>
+    <message>
+        <source>ログを保存</source>
+        <translation>Save log</translation>
+    </message>
+    <message>
+        <source>テキスト (*.txt *.log);;すべてのファイル (*)</source>
+        <translation>Text (*.txt *.log);;All files (*)</translation>
+    </message>
+    <message>
+        <source>ログを保存できません: %1</source>
+        <translation>Cannot save the log: %1</translation>
+    </message>
+    <message>
+        <source>結果の行</source>
+        <translation>Result line</translation>
+    </message>
+    <message>
+        <source>タグのブロックサイズは %1 バイトです（表示は %2 バイト分）</source>
+        <translation>The tag's blocks are %1 bytes long (%2 bytes shown)</translation>
+    </message>
+    <message>
+        <source>応答がブロックサイズ %1 バイトに合いません</source>
+        <translation>The reply does not fit blocks of %1 bytes</translation>
+    </message>
+    <message>
+        <source>コピー(&amp;C)</source>
+        <translation>&amp;Copy</translation>
+    </message>
+    <message>
+        <source>すべて選択(&amp;A)</source>
+        <translation>Select &amp;all</translation>
+    </message>
+    <message>
+        <source>行を表示(&amp;V)...</source>
+        <translation>&amp;View line...</translation>
+    </message>
+    <message>
+        <source>ログを保存(&amp;S)...</source>
+        <translation>&amp;Save log...</translation>
+    </message>
 </context>
 <context>
     <name>AboutDialog</name>

@@ -3,6 +3,7 @@
 #include "texts.h"
 
 #include "code_page.h"
+#include "link_calls.h"
 
 #include <algorithm>
 
@@ -83,16 +84,21 @@ void CQX4PanelView::OnReadSingleBlock() {
     ReplyBuffer data{};
     const bool ok = QX4ReadSingleBlock(mode, BlockNo, data.data(), tagUid.data());
     ShowOutcome(ok, "QX4ReadSingleBlock");
-    if (!ok) return ShowLastError();
+    if (!ok) {
+        ShowFailure();
+        if (FailureCause() == QX4_CAUSE_BAD_REPLY) ShowBlockSizeNotes(TagBlockSize, true);
+        return;
+    }
     const int n = ReturnedBlockSize(TagBlockSize) + ((mode & kOptionBit) ? 1 : 0);
     ShowHexLine("data: ", data.data(), std::clamp(n, 0, int(data.size())));
+    ShowBlockSizeNotes(ReturnedBlockSize(TagBlockSize));
 }
 
 void CQX4PanelView::OnWriteSingleBlock() {
     if (!AskBlockAndData("１ブロックライト")) return;
     const auto data = DataBuffer(WrStr1);
-    ShowOutcome(QX4WriteSingleBlock(WriteMode(), BlockNo, data.data(), tagUid.data()),
-                "QX4WriteSingleBlock");
+    ShowOutcomeAndReason(QX4WriteSingleBlock(WriteMode(), BlockNo, data.data(), tagUid.data()),
+                         "QX4WriteSingleBlock");
 }
 
 void CQX4PanelView::OnReadMultiBlock() {
@@ -101,11 +107,17 @@ void CQX4PanelView::OnReadMultiBlock() {
     ReplyBuffer data{};
     const bool ok = QX4ReadMultiBlock(mode, BlockNo, BlockNum, data.data(), tagUid.data());
     ShowOutcome(ok, "QX4ReadMultiBlock");
-    if (ok && !(inventoryFlags & kOptionBit)) {
+    if (!ok) {
+        ShowFailure();
+        if (FailureCause() == QX4_CAUSE_BAD_REPLY) ShowBlockSizeNotes(TagBlockSize, true);
+        return;
+    }
+    if (!(inventoryFlags & kOptionBit)) {
         // The library refuses replies longer than a frame, so this is within the buffer.
         const int n = (BlockNum + 1) * ReturnedBlockSize(TagBlockSize);
         ShowHexLine("data: ", data.data(), std::clamp(n, 0, int(data.size())));
     }
+    ShowBlockSizeNotes(ReturnedBlockSize(TagBlockSize));
 }
 
 void CQX4PanelView::OnWriteMultiBlock() {
@@ -124,8 +136,9 @@ void CQX4PanelView::OnWriteMultiBlock() {
     const auto data = DataBuffer(WrStr1);
     // A request of more than 255 bytes is refused by the library, so the library
     // never reads past this 256-byte buffer.
-    ShowOutcome(QX4WriteMultiBlock(WriteMode(), BlockNo, BlockNum, data.data(), tagUid.data()),
-                "QX4WriteMultiBlock");
+    ShowOutcomeAndReason(
+        QX4WriteMultiBlock(WriteMode(), BlockNo, BlockNum, data.data(), tagUid.data()),
+        "QX4WriteMultiBlock");
 }
 
 void CQX4PanelView::OnSelectTag() {
@@ -136,8 +149,8 @@ void CQX4PanelView::OnSelectTag() {
 void CQX4PanelView::OnWrite2Blocks() {
     if (!AskBlockAndData("２ブロックライト")) return;
     const auto data = DataBuffer(WrStr1);
-    ShowOutcome(QX4Write2Blocks(WriteMode(), BlockNo, data.data(), tagUid.data()),
-                "QX4Write2Blocks");
+    ShowOutcomeAndReason(QX4Write2Blocks(WriteMode(), BlockNo, data.data(), tagUid.data()),
+                         "QX4Write2Blocks");
 }
 
 void CQX4PanelView::OnResetToReady() {
@@ -150,8 +163,10 @@ void CQX4PanelView::OnWriteAfi() {
     dialog.label1 = "AFI値（１０進）";
     if (RunDialog(dialog) != QDialog::Accepted) return;
     const uint8_t value = static_cast<uint8_t>(ParseDecimalText(dialog.edit1));
-    ShowOutcome(QX4WriteAFI(WriteMode(), value, tagUid.data()), "QX4WriteAFI");
+    const bool ok = QX4WriteAFI(WriteMode(), value, tagUid.data());
+    ShowOutcome(ok, "QX4WriteAFI");
     AddResultLine(QString::asprintf("bdata: %d", value));
+    if (!ok) ShowFailure();
 }
 
 void CQX4PanelView::OnWriteDsfid() {
@@ -160,8 +175,10 @@ void CQX4PanelView::OnWriteDsfid() {
     dialog.label1 = "DSFID値（１０進）";
     if (RunDialog(dialog) != QDialog::Accepted) return;
     const uint8_t value = static_cast<uint8_t>(ParseDecimalText(dialog.edit1));
-    ShowOutcome(QX4WrietDSFID(WriteMode(), value, tagUid.data()), "QX4WrietDSFID");
+    const bool ok = QX4WrietDSFID(WriteMode(), value, tagUid.data());
+    ShowOutcome(ok, "QX4WrietDSFID");
     AddResultLine(QString::asprintf("bdata: %d", value));
+    if (!ok) ShowFailure();
 }
 
 void CQX4PanelView::OnGetSystemInfo() {
@@ -182,6 +199,9 @@ void CQX4PanelView::OnGetSystemInfo() {
     if (hasDsfid) tagDsfid = data[size_t(p++)];
     const bool hasAfi = (flags & 0x02) && p < payloadEnd;
     const uint8_t afi = hasAfi ? data[size_t(p)] : 0;
+    if (hasAfi) ++p;
+    // The memory size gives the tag's block size, which the reads are checked against.
+    if ((flags & 0x04) && p + 1 < payloadEnd) tagInfoBlockSize = (data[size_t(p + 1)] & 0x1F) + 1;
     ShowHexLine("DSFID: ", &tagDsfid, hasDsfid ? 1 : 0);
     ShowHexLineReversed("UID: ", tagUid.data(), 8);
     ShowHexLine("AFI値: ", &afi, hasAfi ? 1 : 0);
@@ -210,8 +230,8 @@ void CQX4PanelView::OnWriteBytes() {
     const auto data = DataBuffer(WrStr1);
     const int count = static_cast<int>(std::find(data.begin(), data.end(), 0) - data.begin());
     BlockNum = static_cast<uint8_t>(count);
-    ShowOutcome(QX4WriteBytes(WriteMode(), BlockNo, count, data.data(), tagUid.data()),
-                "QX4WriteBytes");
+    ShowOutcomeAndReason(QX4WriteBytes(WriteMode(), BlockNo, count, data.data(), tagUid.data()),
+                         "QX4WriteBytes");
 }
 
 void CQX4PanelView::OnInventoryWithSettings() {

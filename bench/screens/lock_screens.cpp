@@ -16,22 +16,22 @@ int CQX4PanelView::AskBlockNumber(const QString& heading) {
 
 void CQX4PanelView::OnLockBlock() {
     if (AskBlockNumber("ロックブロック") < 0) return;
-    ShowOutcome(QX4LockBlock(WriteMode(), BlockNo, tagUid.data()), "QX4LockBlock");
+    ShowOutcomeAndReason(QX4LockBlock(WriteMode(), BlockNo, tagUid.data()), "QX4LockBlock");
 }
 
 void CQX4PanelView::OnLockAfi() {
-    ShowOutcome(QX4LockAFI(WriteMode(), tagUid.data()), "QX4LockAFI");
+    ShowOutcomeAndReason(QX4LockAFI(WriteMode(), tagUid.data()), "QX4LockAFI");
 }
 
 void CQX4PanelView::OnLockDsfid() {
-    ShowOutcome(QX4LockDSFID(WriteMode(), tagUid.data()), "QX4LockDSFID");
+    ShowOutcomeAndReason(QX4LockDSFID(WriteMode(), tagUid.data()), "QX4LockDSFID");
 }
 
 void CQX4PanelView::OnLock2Blocks() {
     if (AskBlockNumber("Lock2Blocks") < 0) return;
     // The two-block lock always carries the option flag.
-    ShowOutcome(QX4Lock2Blocks(ModeByte(1, WriteUidFlag), BlockNo, tagUid.data()),
-                "QX4Lock2Blocks");
+    ShowOutcomeAndReason(QX4Lock2Blocks(ModeByte(1, WriteUidFlag), BlockNo, tagUid.data()),
+                         "QX4Lock2Blocks");
 }
 
 } // namespace qx4bench

@@ -2,6 +2,8 @@
 #include "panel_view.h"
 #include "texts.h"
 
+#include "link_calls.h"
+#include "platform_hooks.h"
 #include "settings_store.h"
 
 #include <bit>
@@ -74,8 +76,11 @@ void CQX4PanelView::OnComPortCheck() {
     AddResultLine(Tr("COM1～COM10までチェックします。"));
     AddResultLine(Tr("--- しばらくお待ちください ---"));
     PumpMessages();
+    QStringList boxes; // an address that does not answer is this scan's finding, not a box
+    CaptureBoxes(&boxes);
     for (int n = 1; n <= 10; ++n) {
-        int found = QX4ComReOpen(n, spped);
+        int found = 0;
+        RunOffGuiThread([&found, n, this] { found = QX4ComReOpen(n, spped); });
         PumpMessages();
         if (QX4IsOK()) {
             char text[256];
@@ -85,11 +90,17 @@ void CQX4PanelView::OnComPortCheck() {
         if (found) {
             ComPort = n;
             AddResultLine("Find " + label);
-            return;
+            break;
         }
         AddResultLine("Not Find " + label);
         PumpMessages();
     }
+    CaptureBoxes(nullptr);
+    // The library holds the last port tried; the status bar says which.
+    linkState_ = QX4IsOK() ? LinkState::Open : LinkState::Closed;
+    status_->SetPort(QX4GetPortNum(), comBaudRate);
+    status_->SetLink(linkState_);
+    status_->SetMode(-1);
 }
 
 } // namespace qx4bench

@@ -11,6 +11,7 @@ namespace qx4bench {
 void CQX4PanelView::OnRestart() {
     QX4ReStartComand();
     AddResultLine("QX4ReStartCommand");
+    FollowReaderMode(); // a restart brings back the mode kept in the EEPROM
 }
 
 void CQX4PanelView::OnRomVersion() {
@@ -104,7 +105,7 @@ void CQX4PanelView::OnMydRead() {
     std::array<uint8_t, 256> data{};
     const bool ok = QX4Myd_Read(mode, BlockNo, data.data(), tagUid.data());
     ShowOutcome(ok, "QX4Myd_Read");
-    if (!ok) return ShowLastError();
+    if (!ok) return ShowFailure();
     const int n = std::min(mydBlockSize, QX4GetTagMydBlockSize()) + ((mode & 0x10) ? 1 : 0);
     ShowHexLine("data: ", data.data(), n);
 }
@@ -112,7 +113,8 @@ void CQX4PanelView::OnMydRead() {
 void CQX4PanelView::OnMydWrite() {
     if (!AskBlockAndData("My-d １ブロックライト")) return;
     const auto data = DataBuffer(WrStr1);
-    ShowOutcome(QX4MydWrite(WriteMode(), BlockNo, data.data(), tagUid.data()), "QX4MydWrite");
+    ShowOutcomeAndReason(QX4MydWrite(WriteMode(), BlockNo, data.data(), tagUid.data()),
+                         "QX4MydWrite");
 }
 
 } // namespace qx4bench

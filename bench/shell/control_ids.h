@@ -66,6 +66,7 @@ inline constexpr int MydRead = 32825;
 inline constexpr int MydWrite = 32826;
 inline constexpr int InventoryWithSettings = 32822;
 inline constexpr int ComPortCheck = 32795;
+inline constexpr int SaveLog = 32900; // the checker's own: the result list to a file
 inline constexpr int About = 57664;
 // The framework's standard commands behind the accelerators.
 inline constexpr int FileNew = 57600;

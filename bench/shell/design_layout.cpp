@@ -21,6 +21,7 @@ DesignLayout::DesignLayout(QWidget* parent)
     for (QWidget* child : parent->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
         if (!child->isWindow()) entries_.push_back({new QWidgetItem(child), child->geometry(), {}});
     FitTexts();
+    AdoptIntoGroupBoxes();
 }
 
 namespace {
@@ -72,6 +73,32 @@ void DesignLayout::FitTexts() {
     for (const Entry& entry : entries_)
         if (!entry.item->widget() || !entry.item->widget()->isHidden())
             design_.setWidth(std::max(design_.width(), entry.design.right() + 6));
+}
+
+// Buttons drawn inside a group box become its children, so that the box is their group
+// for screen readers and keyboard focus; they keep their (fitted) places in it.
+void DesignLayout::AdoptIntoGroupBoxes() {
+    std::vector<std::pair<QGroupBox*, QRect>> groups;
+    for (const Entry& entry : entries_)
+        if (auto* group = qobject_cast<QGroupBox*>(entry.item->widget()))
+            groups.emplace_back(group, entry.design);
+    for (const auto& [group, frame] : groups) {
+        for (auto it = entries_.begin(); it != entries_.end();) {
+            QWidget* w = it->item->widget();
+            if (!qobject_cast<QAbstractButton*>(w) || qobject_cast<QPushButton*>(w) ||
+                !frame.contains(it->design)) {
+                ++it;
+                continue;
+            }
+            const bool hidden = w->isHidden();
+            const QRect place = it->design.translated(-frame.topLeft());
+            delete it->item; // out of this layout before the widget leaves its parent
+            it = entries_.erase(it);
+            w->setParent(group);
+            w->setGeometry(place);
+            w->setHidden(hidden);
+        }
+    }
 }
 
 DesignLayout::~DesignLayout() {

@@ -27,6 +27,11 @@ class DesignLayout : public QLayout {
     // Anchors for a dialog: fields, lists and group boxes share the extra width by
     // where they stand; buttons keep their size; the bottom row stays at the bottom.
     void AnchorAsDialog();
+    // Texts set after the layout took the controls (a caller's labels): fit them too.
+    void FitTextsAgain() {
+        FitTexts();
+        invalidate();
+    }
 
     void addItem(QLayoutItem* item) override;
     QLayoutItem* itemAt(int index) const override;
@@ -38,6 +43,7 @@ class DesignLayout : public QLayout {
 
   private:
     void FitTexts();
+    void AdoptIntoGroupBoxes();
     struct Entry {
         QLayoutItem* item;
         QRect design;

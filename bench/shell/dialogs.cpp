@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
@@ -36,6 +37,18 @@ void Fill(QComboBox* combo, const QStringList& entries) {
 }
 
 } // namespace
+
+void ExchangeDialog::Prepare() {
+    ToControls();
+    if (auto* fitted = dynamic_cast<DesignLayout*>(layout())) {
+        fitted->FitTextsAgain();
+        setMinimumSize(fitted->minimumSize());
+        resize(size().expandedTo(minimumSize()));
+    }
+    // Callers set the labels: a field's accessible name is the label the operator sees.
+    for (QLabel* label : findChildren<QLabel*>())
+        if (label->buddy()) label->buddy()->setAccessibleName(label->text().remove('&'));
+}
 
 void ExchangeDialog::accept() {
     FromControls();

@@ -28,8 +28,8 @@ namespace qx4bench {
 class ExchangeDialog : public QDialog {
   public:
     explicit ExchangeDialog(QWidget* parent) : QDialog(parent) {}
-    void Prepare() { ToControls(); } // members -> controls
-    void accept() override;          // controls -> members, then close
+    void Prepare();         // members -> controls; fields named after the labels now shown
+    void accept() override; // controls -> members, then close
     QWidget* Control(int controlId) const;
 
   protected:

@@ -11,27 +11,85 @@
 #include <QCloseEvent>
 #include <QMap>
 #include <QMenuBar>
+#include <QScreen>
+#include <QScrollArea>
+#include <QSettings>
+#include <QShortcut>
+#include <QStatusBar>
 
 namespace qx4bench {
 namespace {
 
 constexpr int kDesignedWidth = 540;
 constexpr int kDesignedHeight = 640;
+constexpr const char* kGeometryKey = "Window/Geometry"; // beside the operator's settings
+
+// Mnemonic letters of the menus: the text's own letter, else "(&X)" after it.
+QString WithMnemonic(const QString& text, QChar letter) {
+    const int at = text.indexOf(letter, 0, Qt::CaseInsensitive);
+    if (at >= 0) return QString(text).insert(at, '&');
+    return text + "(&" + letter + ")";
+}
+
+QChar MnemonicOf(const QString& path, int level) {
+    static const QMap<QString, QChar> letters{
+        {"ファイル", 'F'},     {"ISO15693", 'I'},     {"Lockコマンド", 'L'}, {"拡張コマンド", 'E'},
+        {"EEPROM初期化", 'P'}, {"送信キャリア", 'C'}, {"ツール", 'T'},       {"設定", 'S'},
+        {"AFI設定", 'A'},      {"my-d コマンド", 'M'}};
+    return letters.value(path.section('/', level, level), QChar());
+}
 
 } // namespace
 
 CMainFrame::CMainFrame() {
     setWindowTitle("QX4Panel");
-    view_ = new CQX4PanelView(this);
-    setCentralWidget(view_);
+    // On a screen smaller than the form (large scale factors) the form scrolls.
+    auto* scroller = new QScrollArea(this);
+    scroller->setWidgetResizable(true);
+    scroller->setFrameShape(QFrame::NoFrame);
+    view_ = new CQX4PanelView(scroller);
+    scroller->setWidget(view_);
+    setCentralWidget(scroller);
     BuildMenus();
-    // Its designed size, roomy enough for the longest result lines; the form's drawn
-    // size is the minimum. No command bar: it would hold nothing.
-    resize(std::max(kDesignedWidth, menuBar()->sizeHint().width()), kDesignedHeight);
+    statusBar()->addWidget(view_->statusPanel(), 1);
+    view_->statusPanel()->show();
+    view_->onBusyChanged = [this](bool busy) {
+        // Everything that would call the library waits for the running command.
+        for (QAction* action : findChildren<QAction*>()) {
+            const int id = action->property(kCommandIdProperty).toInt();
+            if (id >= idm::Inventory2 && id <= idm::Lock2Blocks && id != idm::Exit)
+                action->setEnabled(!busy);
+            else if (id == idm::About)
+                action->setEnabled(!busy);
+        }
+    };
+    // F10 opens the menu bar, as Alt does.
+    auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(menuKey, &QShortcut::activated, this, [this] {
+        if (!menuBar()->actions().isEmpty()) {
+            menuBar()->setFocus(Qt::MenuBarFocusReason);
+            menuBar()->setActiveAction(menuBar()->actions().first());
+        }
+    });
+    // Its designed size, roomy enough for the longest result lines, within the screen;
+    // the form's drawn size is the minimum. No command bar: it would hold nothing.
+    QSize size(std::max(kDesignedWidth, menuBar()->sizeHint().width()), kDesignedHeight);
+    if (const QScreen* screen = this->screen())
+        size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
+    resize(size);
+    // The form's drawn size is the least, unless the screen is smaller.
+    QSize least = view_->minimumSize() +
+                  QSize(0, menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
+    if (const QScreen* screen = this->screen())
+        least = least.boundedTo(screen->availableGeometry().size() * 9 / 10);
+    setMinimumSize(least);
+    const QByteArray geometry = QSettings().value(kGeometryKey).toByteArray();
+    if (!geometry.isEmpty()) restoreGeometry(geometry);
     timerId_ = startTimer(kTimerPeriodMs);
 }
 
 CMainFrame::~CMainFrame() {
+    QSettings().setValue(kGeometryKey, saveGeometry());
     if (timerId_) {
         killTimer(timerId_);
         timerId_ = 0;
@@ -49,14 +107,23 @@ void CMainFrame::BuildMenus() {
         QMenu* parent = nullptr;
         for (const QString& level : path.split('/')) {
             sofar += (sofar.isEmpty() ? "" : "/") + level;
-            if (!menus.contains(sofar))
-                menus[sofar] = parent ? parent->addMenu(Tr(level)) : menuBar()->addMenu(Tr(level));
+            if (!menus.contains(sofar)) {
+                const QString title =
+                    WithMnemonic(Tr(level), MnemonicOf(path, int(sofar.count('/'))));
+                menus[sofar] = parent ? parent->addMenu(title) : menuBar()->addMenu(title);
+            }
             parent = menus[sofar];
         }
         return parent;
     };
     for (const MenuItem& item : MenuItems()) {
         QMenu* menu = menuFor(QString::fromUtf8(item.menu));
+        if (item.id == idm::Exit) {
+            QAction* save = menu->addAction(Tr("ログを保存(&S)..."));
+            save->setProperty(kCommandIdProperty, idm::SaveLog);
+            connect(save, &QAction::triggered, this, [this] { OnCommand(idm::SaveLog); });
+            menu->addSeparator();
+        }
         if (item.id == 0) {
             menu->addSeparator();
             continue;
@@ -89,10 +156,17 @@ void CMainFrame::OnCommand(int commandId) {
         close();
         return;
     case idm::About: {
+        if (view_->Busy()) return; // a dialog would hold the waiting command
         CAboutDlg about(this);
         about.exec();
         return;
     }
+    case idm::EditCopy:
+        view_->CopySelectedLines();
+        return;
+    case idm::SaveLog:
+        view_->OnSaveLog();
+        return;
     default:
         // New and open find no file format; undo, cut, copy, paste and save have no handler.
         view_->OnCommand(commandId);
@@ -100,7 +174,7 @@ void CMainFrame::OnCommand(int commandId) {
 }
 
 void CMainFrame::timerEvent(QTimerEvent* event) {
-    if (event->timerId() == timerId_) QX4ReadData();
+    if (event->timerId() == timerId_) view_->OnTimerTick();
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

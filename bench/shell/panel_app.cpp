@@ -61,6 +61,7 @@ bool CQX4PanelApp::InitInstance() {
                      qPrintable(chosen));
 
     InstallPlatformHooks();
+    QuitOnTerminationSignals();
     if (parser.isSet(simulate) && !StartSimulation()) return false;
     if (parser.isSet(field) && simulator_) {
         try {

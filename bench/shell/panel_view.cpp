@@ -3,17 +3,31 @@
 #include "code_page.h"
 #include "control_ids.h"
 #include "design_layout.h"
+#include "link_calls.h"
+#include "menu_table.h"
+#include "platform_hooks.h"
 #include "settings_store.h"
 #include "texts.h"
 #include "ui_main_form.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QDateTime>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QEvent>
+#include <QFileDialog>
+#include <QFontDatabase>
 #include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <QTimer>
+#include <QVBoxLayout>
 #include <array>
 #include <cstring>
 
@@ -94,23 +108,132 @@ CQX4PanelView::CQX4PanelView(QWidget* parent) : QWidget(parent), ui(new Ui::Main
     TagBlockSize = ReadSettingInt("TagBlockSize", 4);
     comBaudRate = spped ? 9600 : 19200;
 
-    QX4DllOpen(ComPort, spped);
-    if (static_cast<uint8_t>(QX4IsOK())) {
-        QX4SetTagBlockSize(TagBlockSize);
-        openOutcome = "OK: Port Open";
-    } else {
-        openOutcome = "NG: Port Open";
-    }
-
     ui->setupUi(this);
     LayOutForm();
-    connect(ui->rfModeButton, &QPushButton::clicked, this, &CQX4PanelView::OnRfMode);
-    connect(ui->operationModeButton, &QPushButton::clicked, this, &CQX4PanelView::OnOperationMode);
-    connect(ui->writeButton, &QPushButton::clicked, this, &CQX4PanelView::OnWrite);
-    connect(ui->comResetButton, &QPushButton::clicked, this, &CQX4PanelView::OnComReset);
+    auto command = [this](QAbstractButton* button, void (CQX4PanelView::*handler)()) {
+        connect(button, &QAbstractButton::clicked, this, [this, button, handler] {
+            RunCommand(button->text().remove('&'), [this, handler] { (this->*handler)(); });
+        });
+    };
+    command(ui->rfModeButton, &CQX4PanelView::OnRfMode);
+    command(ui->operationModeButton, &CQX4PanelView::OnOperationMode);
+    command(ui->writeButton, &CQX4PanelView::OnWrite);
+    command(ui->comResetButton, &CQX4PanelView::OnComReset);
+    command(ui->autoScanBox, &CQX4PanelView::OnAutoScan);
     connect(ui->clearButton, &QPushButton::clicked, this, &CQX4PanelView::OnClear);
-    connect(ui->autoScanBox, &QCheckBox::clicked, this, &CQX4PanelView::OnAutoScan);
-    AddResultLine(openOutcome);
+
+    status_ = new StatusPanel(this);
+    status_->hide(); // until the frame puts it into its status bar
+    UpdatePortStatus();
+    status_->SetLink(LinkState::Opening);
+    // The port opens once the window is up: a network port may take seconds.
+    QTimer::singleShot(0, this, &CQX4PanelView::OpenLink);
+}
+
+void CQX4PanelView::UpdatePortStatus() {
+    status_->SetPort(ComPort, comBaudRate);
+}
+
+void CQX4PanelView::SetBusy(bool busy, const QString& name) {
+    running_ = busy;
+    for (QWidget* control :
+         {static_cast<QWidget*>(ui->rfModeButton), static_cast<QWidget*>(ui->operationModeButton),
+          static_cast<QWidget*>(ui->writeButton), static_cast<QWidget*>(ui->comResetButton),
+          static_cast<QWidget*>(ui->autoScanBox)})
+        control->setEnabled(!busy);
+    if (busy) {
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        status_->SetActivity(Tr("実行中: %1（COM%2）").arg(name).arg(ComPort));
+    } else {
+        QApplication::restoreOverrideCursor();
+        status_->SetActivity(QString());
+    }
+    if (onBusyChanged) onBusyChanged(busy);
+}
+
+bool CQX4PanelView::RunCommand(const QString& name, const std::function<void()>& handler) {
+    if (running_) return false;
+    SetBusy(true, name);
+    commandFirstLine_ = -1;
+    handler();
+    commandFirstLine_ = -1;
+    SetBusy(false);
+    OnTimerTick(); // a port lost during the command is reported now
+    return true;
+}
+
+void CQX4PanelView::OpenLink() {
+    if (linkOpened_ || running_) return;
+    SetBusy(true, "Port Open");
+    status_->SetLink(LinkState::Opening);
+    QStringList boxes;
+    CaptureBoxes(&boxes);
+    bool ok = false;
+    const int port = ComPort, slowRate = spped;
+    RunOffGuiThread([&] {
+        QX4DllOpen(port, slowRate);
+        ok = static_cast<uint8_t>(QX4IsOK()) != 0;
+    });
+    CaptureBoxes(nullptr);
+    linkOpened_ = true;
+    openOutcome = ok ? "OK: Port Open" : "NG: Port Open";
+    if (ok) QX4SetTagBlockSize(TagBlockSize);
+    AddLine(openOutcome, !ok);
+    LinkOpened(ok, boxes);
+    if (viewStarted) StartReader();
+    if (ok) FollowReaderMode();
+    SetBusy(false);
+}
+
+// After an open or reopen: the port's state, why it failed, the link brought in step.
+void CQX4PanelView::LinkOpened(bool ok, const QStringList& boxes) {
+    linkState_ = ok ? LinkState::Open : LinkState::Closed;
+    UpdatePortStatus();
+    status_->SetLink(linkState_);
+    status_->SetMode(-1);
+    if (!ok) {
+        const QString device = DeviceOfPort(ComPort);
+        QString reason = boxes.join(' ');
+        if (reason.isEmpty()) reason = PortOpenFailure(ComPort);
+        AddLine(QString("COM%1%2: %3")
+                    .arg(ComPort)
+                    .arg(device.isEmpty() ? QString() : " (" + device + ")")
+                    .arg(reason.isEmpty() ? Tr("開けません") : reason),
+                true);
+        return;
+    }
+    // A late answer of an earlier program may still be on the line.
+    if (!ResyncLink()) AddLine(Tr("リーダーとの同期が取れません: %1").arg(FailureText()), true);
+}
+
+void CQX4PanelView::StartReader() {
+    QX4SetHandle(this);
+    QX4SetTxOnOff(1);
+}
+
+void CQX4PanelView::FollowReaderMode() {
+    unsigned char mode = 0, second = 0, flags = rwModeFlags;
+    if (linkState_ == LinkState::Open && QX4GetRWMode(&mode, &second, &flags)) {
+        ui->autoScanBox->setChecked(mode == 1);
+        status_->SetMode(mode);
+    } else {
+        status_->SetMode(-1);
+    }
+}
+
+void CQX4PanelView::OnTimerTick() {
+    if (running_) return; // the waiting command scans; an open must not be disturbed
+    QX4ReadData();
+    if (linkState_ == LinkState::Open && !QX4IsOK()) {
+        linkState_ = LinkState::Lost;
+        status_->SetLink(linkState_);
+        status_->SetMode(-1);
+        const QString device = DeviceOfPort(ComPort);
+        AddLine(Tr("COM%1%2 との接続が切れました。COM再設定 で開き直してください。")
+                    .arg(ComPort)
+                    .arg(device.isEmpty() ? QString() : " (" + device + ")"),
+                true);
+    }
 }
 
 CQX4PanelView::~CQX4PanelView() {
@@ -141,7 +264,12 @@ QWidget* CQX4PanelView::Control(int controlId) const {
 
 int CQX4PanelView::RunDialog(ExchangeDialog& dialog) {
     dialog.Prepare();
-    return dialogRunner ? dialogRunner(dialog) : dialog.exec();
+    // The operator fills the dialog: no busy cursor over it.
+    const bool busyCursor = QApplication::overrideCursor() != nullptr;
+    if (busyCursor) QApplication::restoreOverrideCursor();
+    const int result = dialogRunner ? dialogRunner(dialog) : dialog.exec();
+    if (busyCursor) QApplication::setOverrideCursor(Qt::BusyCursor);
+    return result;
 }
 
 bool CQX4PanelView::event(QEvent* event) {
@@ -154,8 +282,7 @@ bool CQX4PanelView::event(QEvent* event) {
 void CQX4PanelView::OnFirstActivation() {
     if (viewStarted) return;
     viewStarted = 1;
-    QX4SetHandle(this);
-    QX4SetTxOnOff(1);
+    if (linkOpened_) StartReader(); // else the open does it when it ends
 }
 
 void CQX4PanelView::LayOutForm() {
@@ -192,6 +319,26 @@ void CQX4PanelView::LayOutForm() {
         ui->countList->verticalScrollBar()->setValue(ui->uidList->verticalScrollBar()->value());
     });
 
+    // The log: several lines selectable, copied, saved, long data lines viewed whole.
+    QListWidget* results = ui->resultList;
+    results->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    results->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(results, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        QMenu menu(this);
+        const int row = ui->resultList->indexAt(at).row();
+        menu.addAction(Tr("コピー(&C)"), QKeySequence::Copy, this,
+                       &CQX4PanelView::CopySelectedLines);
+        menu.addAction(Tr("すべて選択(&A)"), QKeySequence::SelectAll, ui->resultList,
+                       &QListWidget::selectAll);
+        if (row >= 0)
+            menu.addAction(Tr("行を表示(&V)..."), this, [this, row] { ShowLineViewer(row); });
+        menu.addSeparator();
+        menu.addAction(Tr("ログを保存(&S)..."), this, &CQX4PanelView::OnSaveLog);
+        menu.exec(ui->resultList->viewport()->mapToGlobal(at));
+    });
+    connect(results, &QListWidget::itemActivated, this,
+            [this](QListWidgetItem* item) { ShowLineViewer(ui->resultList->row(item)); });
+
     ui->countList->setAccessibleName("Counts of the UID table");
     ui->uidList->setAccessibleName("UID table");
     ui->resultList->setAccessibleName("Results");
@@ -199,9 +346,96 @@ void CQX4PanelView::LayOutForm() {
 }
 
 void CQX4PanelView::AddResultLine(const QString& text) {
-    if (ui->resultList->count() >= kResultLines) ui->resultList->clear();
-    ui->resultList->addItem(text);
-    ui->resultList->scrollToBottom(); // the outcome just added is in view
+    AddLine(text, text.startsWith("Error:") || text.startsWith("NG:"));
+}
+
+void CQX4PanelView::AddLine(const QString& text, bool error) {
+    QListWidget* list = ui->resultList;
+    if (list->count() >= kResultLines) {
+        // One command's lines stay together: what went before it goes.
+        if (commandFirstLine_ > 0) {
+            for (int i = 0; i < commandFirstLine_; ++i)
+                delete list->takeItem(0);
+        } else {
+            list->clear();
+        }
+        commandFirstLine_ = running_ ? 0 : -1;
+    }
+    if (running_ && commandFirstLine_ < 0) commandFirstLine_ = list->count();
+    auto* item = new QListWidgetItem(text);
+    const QDateTime now = QDateTime::currentDateTime();
+    item->setData(Qt::UserRole, now);
+    item->setToolTip(now.toString("yyyy-MM-dd HH:mm:ss.zzz"));
+    if (error) item->setForeground(QColor(0xB0, 0x00, 0x20));
+    list->addItem(item);
+    list->scrollToBottom(); // the outcome just added is in view
+}
+
+QString CQX4PanelView::SelectedLinesText() const {
+    QString text;
+    const QListWidget* list = ui->resultList;
+    const bool all = list->selectedItems().isEmpty();
+    for (int i = 0; i < list->count(); ++i) {
+        const QListWidgetItem* item = list->item(i);
+        if (!all && !item->isSelected()) continue;
+        text += item->data(Qt::UserRole).toDateTime().toString("HH:mm:ss.zzz") + '\t' +
+                item->text() + '\n';
+    }
+    return text;
+}
+
+void CQX4PanelView::CopySelectedLines() {
+    QApplication::clipboard()->setText(SelectedLinesText());
+}
+
+bool CQX4PanelView::SaveLog(const QString& path) const {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) return false;
+    const QListWidget* list = ui->resultList;
+    for (int i = 0; i < list->count(); ++i) {
+        const QListWidgetItem* item = list->item(i);
+        file.write((item->data(Qt::UserRole).toDateTime().toString("yyyy-MM-dd HH:mm:ss.zzz") +
+                    '\t' + item->text() + '\n')
+                       .toUtf8());
+    }
+    return file.commit();
+}
+
+void CQX4PanelView::OnSaveLog() {
+    const QString path = QFileDialog::getSaveFileName(
+        this, Tr("ログを保存"),
+        "qx4bench-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss") + ".txt",
+        Tr("テキスト (*.txt *.log);;すべてのファイル (*)"));
+    if (path.isEmpty()) return;
+    if (!SaveLog(path)) AddLine(Tr("ログを保存できません: %1").arg(path), true);
+}
+
+// Long data lines read better as rows of 16 bytes.
+void CQX4PanelView::ShowLineViewer(int row) {
+    const QListWidgetItem* item = ui->resultList->item(row);
+    if (!item) return;
+    QString text = item->text();
+    const int colon = text.indexOf(": ");
+    const QStringList bytes = text.mid(colon + 2).split(' ', Qt::SkipEmptyParts);
+    if (colon >= 0 && bytes.size() > 16) {
+        QString rows = text.left(colon + 1) + QString(" %1 bytes\n").arg(bytes.size());
+        for (int i = 0; i < bytes.size(); i += 16)
+            rows += QString::asprintf("%04X  ", i) + bytes.mid(i, 16).join(' ') + '\n';
+        text = rows;
+    }
+    QDialog viewer(this);
+    viewer.setWindowTitle(Tr("結果の行"));
+    auto* layout = new QVBoxLayout(&viewer);
+    auto* edit = new QPlainTextEdit(text, &viewer);
+    edit->setReadOnly(true);
+    edit->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    edit->setAccessibleName(Tr("結果の行"));
+    layout->addWidget(edit);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &viewer);
+    connect(buttons, &QDialogButtonBox::rejected, &viewer, &QDialog::reject);
+    layout->addWidget(buttons);
+    viewer.resize(edit->fontMetrics().horizontalAdvance(QString(60, '0')), 300);
+    viewer.exec();
 }
 
 void CQX4PanelView::ShowHexLine(const QString& prefix, const uint8_t* bytes, int count) {
@@ -229,6 +463,24 @@ void CQX4PanelView::ShowLastError() {
         }
     }
     AddResultLine(Tr(text));
+}
+
+void CQX4PanelView::ShowFailure() {
+    const QString text = FailureText();
+    if (text.isEmpty()) return ShowLastError(); // a NACK, or a library that does not say
+    AddLine(text, true);
+}
+
+// A tag whose blocks are longer than the block size the reads show: say so, so that no
+// one takes the bytes shown for the whole block.
+void CQX4PanelView::ShowBlockSizeNotes(int shownBlockSize, bool replyDidNotFit) {
+    if (tagInfoBlockSize > 0 && tagInfoBlockSize != shownBlockSize)
+        AddLine(Tr("タグのブロックサイズは %1 バイトです（表示は %2 バイト分）")
+                    .arg(tagInfoBlockSize)
+                    .arg(shownBlockSize),
+                false);
+    else if (replyDidNotFit)
+        AddLine(Tr("応答がブロックサイズ %1 バイトに合いません").arg(shownBlockSize), true);
 }
 
 int CQX4PanelView::ParseDecimalText(const QString& text) {
@@ -260,6 +512,7 @@ void CQX4PanelView::AddUidEntry(const QString& text) {
     ui->countList->insertItem(uidCount, "1");
     InsertUidRow(text);
     ++uidCount;
+    status_->SetTags(uidCount);
 }
 
 void CQX4PanelView::AddUidDataEntry(const QString& uidText, const QString& dataText) {
@@ -271,19 +524,20 @@ void CQX4PanelView::AddUidDataEntry(const QString& uidText, const QString& dataT
     ui->countList->insertItem(uidCount, "1");
     InsertUidRow(uidText + "[" + dataText + "]");
     ++uidCount;
+    status_->SetTags(uidCount);
     ui->countList->update();
     ui->uidList->update();
 }
 
 void CQX4PanelView::InsertUidRow(const QString& text) {
-    // Control bytes of a tag's data are drawn as their visible symbols, on one line;
-    // the item keeps the text as it came.
-    QString shown = text;
-    for (QChar& c : shown)
-        if (c.unicode() < 0x20)
-            c = QChar(0x2400 + c.unicode());
-        else if (c.unicode() == 0x7F)
-            c = QChar(0x2421);
+    // Control bytes of a tag's data are drawn as \x0A escapes, on one line (every font
+    // has those glyphs); the item keeps the text as it came.
+    QString shown;
+    for (QChar c : text)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            shown += QString::asprintf("\\x%02X", c.unicode());
+        else
+            shown += c;
     auto* item = new QListWidgetItem(shown);
     item->setData(Qt::UserRole, text);
     ui->uidList->insertItem(uidCount, item);
@@ -299,6 +553,7 @@ void CQX4PanelView::OnClear() {
     ui->uidList->clear();
     ui->countList->clear();
     ClearUidTable();
+    status_->SetTags(0);
 }
 
 void CQX4PanelView::OnCopyData(const QX4CopyData& record) {
@@ -324,6 +579,11 @@ void CQX4PanelView::PumpMessages() {
 
 void CQX4PanelView::ShowOutcome(bool ok, const char* function) {
     AddResultLine(QString(ok ? "OK: " : "Error: ") + function);
+}
+
+void CQX4PanelView::ShowOutcomeAndReason(bool ok, const char* function) {
+    ShowOutcome(ok, function);
+    if (!ok) ShowFailure();
 }
 
 std::array<uint8_t, 256> CQX4PanelView::DataBuffer(const QString& text) const {
@@ -357,11 +617,21 @@ void CQX4PanelView::OnComReset() {
     }
     ComPort = dialog.portNumber;
     spped = slowRate;
-    ShowOutcome(static_cast<uint8_t>(QX4ComReOpen(ComPort, slowRate)), "QX4ComReOpen");
+    status_->SetLink(LinkState::Opening);
+    UpdatePortStatus();
+    QStringList boxes;
+    CaptureBoxes(&boxes);
+    bool ok = false;
+    const int port = ComPort;
+    RunOffGuiThread([&] { ok = static_cast<uint8_t>(QX4ComReOpen(port, slowRate)) != 0; });
+    CaptureBoxes(nullptr);
+    ShowOutcome(ok, "QX4ComReOpen");
     AddResultLine(QString::asprintf("Port: %d", ComPort));
     WriteSettingInt("ComPort", ComPort);
     WriteSettingInt("spped", spped);
     QX4SetTagBlockSize(TagBlockSize);
+    LinkOpened(ok, boxes);
+    FollowReaderMode();
 }
 
 // ---- Reader mode dialogs and form buttons -----------------------------------
@@ -416,6 +686,7 @@ void CQX4PanelView::OnAutoScan() {
     unsigned char mode = static_cast<unsigned char>(m), second = 0, flags = rwModeFlags;
     QX4GetRWMode(&mode, &second, &flags);
     ShowOutcome(QX4SetRWMode(m, second, flags, 0, 0), "QX4SetRWMode");
+    FollowReaderMode(); // the box says what the reader does, also when the set failed
 }
 
 void CQX4PanelView::OnWrite() {
@@ -508,7 +779,10 @@ const CQX4PanelView::CommandHandler CQX4PanelView::kHandlers[] = {
 bool CQX4PanelView::OnCommand(int commandId) {
     for (const CommandHandler& entry : kHandlers) {
         if (entry.id == commandId) {
-            (this->*entry.handler)();
+            QString name;
+            for (const MenuItem& item : MenuItems())
+                if (item.id == commandId) name = Tr(item.text);
+            RunCommand(name, [this, &entry] { (this->*entry.handler)(); });
             return true;
         }
     }

@@ -4,6 +4,7 @@
 
 #include "dialogs.h"
 #include "qx4drv.h"
+#include "status_panel.h"
 
 #include <QString>
 #include <QWidget>
@@ -35,8 +36,32 @@ class CQX4PanelView : public QWidget, public QX4Window {
     explicit CQX4PanelView(QWidget* parent = nullptr);
     ~CQX4PanelView() override; // stores BlockNo, BlockNum, WrStr1, WrString
 
-    // Menu commands; false for an identifier the view does not handle.
+    // Menu commands; false for an identifier the view does not handle. While another
+    // command runs, a command is refused: nothing sent, no line.
     bool OnCommand(int commandId);
+    // Runs one command's handler unless another runs; false when refused. Meanwhile the
+    // commands are disabled, the cursor is busy and the status bar says what waits.
+    bool RunCommand(const QString& name, const std::function<void()>& handler);
+    bool Busy() const { return running_; }
+    // Told when commands become unavailable (true) and available again (false).
+    std::function<void(bool)> onBusyChanged;
+
+    // Opens the stored port off the GUI thread; the window paints meanwhile.
+    void OpenLink();
+    LinkState linkState() const { return linkState_; }
+    StatusPanel* statusPanel() const { return status_; }
+    // The frame's 200 ms tick: unsolicited data, and a lost port noticed.
+    void OnTimerTick();
+    // Reads the reader's operation mode; the AutoScan box and the status bar follow it.
+    void FollowReaderMode();
+
+    // The result list's selected lines (all when none is selected), one per line with
+    // their time; to the clipboard, or to a file (false when it cannot be written).
+    QString SelectedLinesText() const;
+    void CopySelectedLines();
+    bool SaveLog(const QString& path) const;
+    void OnSaveLog();
+    void ShowLineViewer(int row);
 
     // Display operations.
     void AddResultLine(const QString& text);
@@ -91,6 +116,14 @@ class CQX4PanelView : public QWidget, public QX4Window {
     bool event(QEvent* event) override;
 
   private:
+    void AddLine(const QString& text, bool error);
+    void ShowFailure(); // why the last command failed, as one line
+    // A line when the tag's blocks are not the size shown (or the reply did not fit it).
+    void ShowBlockSizeNotes(int shownBlockSize, bool replyDidNotFit = false);
+    void SetBusy(bool busy, const QString& name = QString());
+    void LinkOpened(bool ok, const QStringList& boxes);
+    void StartReader(); // window registered, carrier on
+    void UpdatePortStatus();
     void LayOutForm();
     void InsertUidRow(const QString& text);
     using Handler = void (CQX4PanelView::*)();
@@ -110,6 +143,8 @@ class CQX4PanelView : public QWidget, public QX4Window {
     uint8_t ReadMode() const { return ModeByte(ReadOptionFlag, ReadUidFlag); }
     uint8_t WriteMode() const { return ModeByte(WriteOptionFlag, WriteUidFlag); }
     void ShowOutcome(bool ok, const char* function);
+    // The outcome line, then on failure why (writes and locks, as the reads do).
+    void ShowOutcomeAndReason(bool ok, const char* function);
     // The data string of the write screens, zero-filled into a 256-byte buffer.
     std::array<uint8_t, 256> DataBuffer(const QString& text) const;
     void ShowInventoryResult(bool ok);
@@ -176,6 +211,12 @@ class CQX4PanelView : public QWidget, public QX4Window {
 
     std::unique_ptr<Ui::MainForm> ui;
     QString openOutcome;
+    StatusPanel* status_ = nullptr;
+    LinkState linkState_ = LinkState::Closed;
+    bool running_ = false;
+    bool linkOpened_ = false;   // the start-up open has ended, well or not
+    int commandFirstLine_ = -1; // the running command's first result line
+    int tagInfoBlockSize = 0;   // bytes per block the tag's system information gave
 };
 
 uint8_t EvenParity7(uint8_t value);

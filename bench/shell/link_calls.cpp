@@ -1,0 +1,76 @@
+#include "link_calls.h"
+
+#include "qx4drv.h"
+#include "status_panel.h"
+#include "texts.h"
+
+#include <QEventLoop>
+#include <QThread>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+// Libraries older than these exports run the checker too: weak references, null there.
+extern "C" {
+int QX4GetFailureCause(void) __attribute__((weak));
+unsigned char QX4Resync(void) __attribute__((weak));
+}
+
+namespace qx4bench {
+
+int FailureCause() {
+    return QX4GetFailureCause ? QX4GetFailureCause() : -1;
+}
+
+QString FailureText() {
+    switch (FailureCause()) {
+    case QX4_CAUSE_TIMEOUT:
+        return Tr("リーダーから応答がありません（タイムアウト）");
+    case QX4_CAUSE_BUSY:
+        return Tr("別のコマンドの実行中のため送信していません");
+    case QX4_CAUSE_NO_PORT:
+        return Tr("ポートが開いていません（COM再設定で開き直してください）");
+    case QX4_CAUSE_BAD_ARGUMENT:
+        return Tr("値が範囲外のため送信していません");
+    case QX4_CAUSE_BAD_REPLY:
+        return Tr("応答の長さまたは形式が不正です");
+    case QX4_CAUSE_OUT_OF_STEP:
+        return Tr("リーダーとの同期が取れません");
+    default:
+        return QString();
+    }
+}
+
+bool ResyncLink() {
+    return !QX4Resync || QX4Resync();
+}
+
+void RunOffGuiThread(const std::function<void()>& call) {
+    QThread* worker = QThread::create(call);
+    QEventLoop loop;
+    QObject::connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
+    worker->start();
+    if (!worker->isFinished()) loop.exec();
+    worker->wait(); // also when the application quit the loop early
+    delete worker;
+}
+
+QString PortOpenFailure(int port) {
+    const QString device = DeviceOfPort(port);
+    if (device.isEmpty()) return Tr("COM%1 に対応するデバイスがありません").arg(port);
+    if (device.contains("://")) return QString(); // the library's box names the address
+    const QByteArray path = device.toLocal8Bit();
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        return Tr("%1 は使用中か、シリアルポートではありません").arg(device);
+    }
+    const int error = errno;
+    if (error == EACCES)
+        return Tr("%1 を開く権限がありません（dialout グループに入ってください）").arg(device);
+    if (error == EBUSY) return Tr("%1 は別のプログラムが使用中です").arg(device);
+    return QString("%1: %2").arg(device, QString::fromLocal8Bit(std::strerror(error)));
+}
+
+} // namespace qx4bench
