@@ -813,13 +813,17 @@ class Reader:
         return bool(ok), L.take_text(result), L.take_text(error)
 
     @_one_at_a_time
-    def dump(self, uid: UidLike | None = None, *, probe_locks: bool = False) -> dict[str, Any]:
+    def dump(self, uid: UidLike | None = None, *, probe_locks: bool = False,
+             block_size: int | None = None, block_count: int | None = None) -> dict[str, Any]:
         """The tag as a dump, in the JSON layout of ``qx4 dump`` (``docs/dump-format.md``).
-        Without ``uid``, the only tag in the field (several refuse). Nothing is written
-        unless ``probe_locks``: then the AFI and DSFID are written back to find out
-        whether they are locked."""
+        Without ``uid``, the only tag in the field (several refuse). ``block_size`` and
+        ``block_count`` override the tag's own. Nothing is written unless
+        ``probe_locks``: then the AFI and DSFID are written back to find out whether
+        they are locked."""
+        size = 0 if block_size is None else _integer(block_size, "block_size", 1, 32)
+        count = 0 if block_count is None else _integer(block_count, "block_count", 1, 256)
         target = _uid_buffer(parse_uid(uid)) if uid is not None else None
-        ok, text, error = self._dump_call("qx4dump_read_tag", target, 0, 0,
+        ok, text, error = self._dump_call("qx4dump_read_tag", target, size, count,
                                           1 if probe_locks else 0, self._timeout_ms)
         if not ok or text is None:
             raise DumpError(error or "the tag could not be read")

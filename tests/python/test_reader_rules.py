@@ -152,6 +152,9 @@ def test_dump_writes_nothing_unless_asked(sim, reader):
     dump = reader.dump(TAG_ONE)
     assert dump["tags"][0]["uid"] == TAG_ONE
     assert tag_writes(settle(sim, reader)) == []
+    assert len(reader.dump(TAG_TWO, block_count=3)["tags"][0]["blocks"]) == 3
+    with pytest.raises(ValueError, match="block_size must be 1 to 32"):
+        reader.dump(TAG_TWO, block_size=33)
 
 
 def test_block_geometry_learnt_once_per_tag(sim, reader):
