@@ -15,7 +15,7 @@ class ScannerTest : public ::testing::Test {
         HookLog::Install();
         ::setenv("QX4_COM90", "/nonexistent/qx4", 1);
         QX4DllOpen(90, 0);
-        context = qx4::Context();
+        context = qx4::Context().get(); // alive until the TearDown's close
         ASSERT_NE(context, nullptr);
         QX4SetHandle(&window);
     }

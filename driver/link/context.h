@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <thread>
 
 namespace qx4 {
 
@@ -16,7 +17,7 @@ using Uid = std::array<uint8_t, 8>;
 class ReaderContext {
   public:
     explicit ReaderContext(int port) : portNumber(port) {}
-    virtual ~ReaderContext(); // closes the port
+    virtual ~ReaderContext() = default;
     ReaderContext(const ReaderContext&) = delete;
     ReaderContext& operator=(const ReaderContext&) = delete;
 
@@ -69,7 +70,18 @@ class ReaderContext {
 
 // Process-wide state shared by the context, the receive thread and the exports.
 struct LinkState {
-    std::unique_ptr<ReaderContext> context;
+    LinkState() = default;
+    ~LinkState();
+    LinkState(const LinkState&) = delete;
+    LinkState& operator=(const LinkState&) = delete;
+    // Replaced only by the lifecycle exports, one at a time; a command keeps its own
+    // reference, so a close from one of its callbacks cannot pull the memory away.
+    std::atomic<std::shared_ptr<ReaderContext>> context;
+    // Counts contexts and reopens: a command whose generation is gone stops touching the link.
+    std::atomic<uint32_t> generation{0};
+    // Lifecycle exports waiting for the running command to end; no new command starts then.
+    std::atomic<int> closing{0};
+    std::atomic<bool> portOpen{false};
     RxRing ring;
     std::atomic<QX4Window*> window{nullptr};
     bool scanBusy = false;
@@ -77,6 +89,7 @@ struct LinkState {
     bool responseWait = false; // a command is waiting for its answer
     // Held by one command export (or QX4ReadData) from its start to its return.
     std::atomic<bool> commandActive{false};
+    std::atomic<std::thread::id> commandThread{};
     // Set by the receive thread when the port hung up or failed; cleared by a reopen.
     std::atomic<bool> portLost{false};
     std::atomic<QX4TraceHook> traceHook{nullptr};
@@ -88,8 +101,11 @@ struct LinkState {
 };
 
 LinkState& Link();
-inline ReaderContext* Context() {
-    return Link().context.get();
+inline std::shared_ptr<ReaderContext> Context() {
+    return Link().context.load();
+}
+inline uint32_t Generation() {
+    return Link().generation.load();
 }
 // Notes why the running command fails (the last note wins).
 inline void NoteFailure(int cause) {

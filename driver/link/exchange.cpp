@@ -6,20 +6,30 @@ namespace qx4 {
 
 CommandClaim::CommandClaim(Needs needs) {
     LinkState& link = Link();
-    ReaderContext* context = link.context.get();
     // Scans are no commands: they leave the last command's cause alone.
     const bool command = needs == Needs::Port;
-    if (!context || (command && (!IsPortOpen() || link.portLost.load(std::memory_order_acquire)))) {
-        if (command) link.failureCause.store(QX4_CAUSE_NO_PORT, std::memory_order_relaxed);
-        return;
-    }
+    auto refuse = [&](int cause) {
+        if (command) link.failureCause.store(cause, std::memory_order_relaxed);
+    };
     bool idle = false;
-    if (!link.commandActive.compare_exchange_strong(idle, true, std::memory_order_acquire)) {
-        if (command) link.failureCause.store(QX4_CAUSE_BUSY, std::memory_order_relaxed);
+    if (!link.commandActive.compare_exchange_strong(idle, true)) {
+        refuse(QX4_CAUSE_BUSY);
         return;
     }
+    // Checked after taking the flag: a close waiting for the flag to fall sees it either way.
+    std::shared_ptr<ReaderContext> context = link.context.load();
+    const int cause = link.closing.load() != 0                             ? QX4_CAUSE_BUSY
+                      : !context                                           ? QX4_CAUSE_NO_PORT
+                      : command && (!IsPortOpen() || link.portLost.load()) ? QX4_CAUSE_NO_PORT
+                                                                           : QX4_CAUSE_NONE;
+    if (cause != QX4_CAUSE_NONE) {
+        link.commandActive.store(false);
+        refuse(cause);
+        return;
+    }
+    link.commandThread.store(std::this_thread::get_id());
     if (command) link.pendingCause = QX4_CAUSE_NONE;
-    context_ = context;
+    context_ = std::move(context);
     command_ = command;
 }
 
@@ -27,7 +37,9 @@ CommandClaim::~CommandClaim() {
     if (!context_) return;
     LinkState& link = Link();
     if (command_) link.failureCause.store(link.pendingCause, std::memory_order_relaxed);
-    link.commandActive.store(false, std::memory_order_release);
+    context_.reset();
+    link.commandThread.store(std::thread::id{});
+    link.commandActive.store(false);
 }
 
 Reply Exchange(Command command, std::span<const uint8_t> data, Records records,

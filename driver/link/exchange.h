@@ -33,19 +33,17 @@ class CommandClaim {
     explicit CommandClaim(Needs needs = Needs::Port);
     ~CommandClaim();
     CommandClaim(CommandClaim&& other) noexcept
-        : context_(other.context_), command_(other.command_) {
-        other.context_ = nullptr;
-    }
+        : context_(std::move(other.context_)), command_(other.command_) {}
     CommandClaim(const CommandClaim&) = delete;
     CommandClaim& operator=(const CommandClaim&) = delete;
     CommandClaim& operator=(CommandClaim&&) = delete;
 
     explicit operator bool() const { return context_ != nullptr; }
     ReaderContext& operator*() const { return *context_; }
-    ReaderContext* operator->() const { return context_; }
+    ReaderContext* operator->() const { return context_.get(); }
 
   private:
-    ReaderContext* context_ = nullptr;
+    std::shared_ptr<ReaderContext> context_; // kept alive while the command runs
     bool command_ = false;
 };
 

@@ -6,7 +6,10 @@
 #include "link/serial_link.h"
 
 #include <algorithm>
+#include <chrono>
+#include <mutex>
 #include <new>
+#include <thread>
 
 namespace qx4 {
 
@@ -15,7 +18,8 @@ LinkState& Link() {
     return state;
 }
 
-ReaderContext::~ReaderContext() {
+// At exit without QX4DllClose: the receive thread must not outlive the ring.
+LinkState::~LinkState() {
     ClosePort();
 }
 
@@ -28,19 +32,52 @@ bool ValidBlockSize(int size) {
     return size >= 1 && size <= 32;
 }
 
+std::mutex lifecycleMutex;
+thread_local bool inLifecycle = false;
+
 void DestroyContext() {
-    if (!Link().context) return;
-    NextContextGeneration();
-    Link().context.reset();
+    if (!Link().context.load()) return;
+    Link().generation.fetch_add(1);
+    ClosePort();
+    Link().context.store(nullptr); // a running command keeps its own reference
+}
+
+// Runs a lifecycle change (open, close, reopen). Refused on the receive thread and
+// from hooks of another lifecycle change. From a callback of the running command it
+// runs at once, and that command stops touching the link when the callback returns;
+// from another thread it wakes the running command, which then fails, and waits for
+// it to end. No command starts meanwhile.
+template <typename Change> int Lifecycle(Change change) {
+    if (OnReceiveThread() || inLifecycle) return 0;
+    LinkState& link = Link();
+    const bool nested =
+        link.commandActive.load() && link.commandThread.load() == std::this_thread::get_id();
+    link.closing.fetch_add(1);
+    if (!nested) {
+        link.generation.fetch_add(1);
+        while (link.commandActive.load()) {
+            NotifyReceived();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    int result;
+    {
+        const std::lock_guard lock(lifecycleMutex);
+        inLifecycle = true;
+        result = change();
+        inLifecycle = false;
+    }
+    link.closing.fetch_sub(1);
+    return result;
 }
 
 // Read accessors give `otherwise` without a context; setters do nothing.
 template <typename Read> int ReadSetting(Read read, int otherwise = 0) {
-    ReaderContext* context = Context();
+    const std::shared_ptr<ReaderContext> context = Context();
     return context ? read(*context) : otherwise;
 }
 template <typename Write> void WriteSetting(Write write) {
-    if (ReaderContext* context = Context()) write(*context);
+    if (const std::shared_ptr<ReaderContext> context = Context()) write(*context);
 }
 
 } // namespace
@@ -51,14 +88,20 @@ using namespace qx4;
 extern "C" {
 
 QX4_API unsigned char QX4DllOpen(int port, int slowRate) {
-    DestroyContext(); // its port is process-wide anyway
-    Link().context.reset(new (std::nothrow) ReaderContext(port));
-    ReaderContext* context = Context();
-    return context ? static_cast<unsigned char>(OpenPort(*context, port, slowRate)) : 0;
+    return static_cast<unsigned char>(Lifecycle([=] {
+        DestroyContext(); // its port is process-wide anyway
+        std::shared_ptr<ReaderContext> context(new (std::nothrow) ReaderContext(port));
+        if (!context) return 0;
+        Link().context.store(context);
+        return OpenPort(*context, port, slowRate);
+    }));
 }
 
 QX4_API void QX4DllClose(void) {
-    DestroyContext();
+    Lifecycle([] {
+        DestroyContext();
+        return 1;
+    });
 }
 
 QX4_API int QX4IsOK(void) {
@@ -70,8 +113,12 @@ QX4_API void QX4SetHandle(QX4Window* window) {
 }
 
 QX4_API int QX4ComReOpen(int port, int slowRate) {
-    ReaderContext* context = Context();
-    return context ? OpenPort(*context, port, slowRate) : 0;
+    return Lifecycle([=] {
+        const std::shared_ptr<ReaderContext> context = Context();
+        if (!context) return 0;
+        Link().generation.fetch_add(1); // a command on the old port stops touching it
+        return OpenPort(*context, port, slowRate);
+    });
 }
 
 QX4_API int QX4GetPortNum(void) {

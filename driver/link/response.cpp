@@ -24,8 +24,6 @@ constexpr uint32_t kPartialQuietMs = 200;
 // comes before its answer may be an answer of any lateness.
 constexpr uint32_t kFenceAtLeastMs = 1000;
 
-uint32_t generation = 0;
-
 // Commands whose ACK echoes data[0] (the ISO 15693 code or the sub-command) at frame[4].
 bool EchoesFirstByte(Command command) {
     return command == Command::Iso15693 || command == Command::ReadSetting ||
@@ -42,9 +40,9 @@ void Trace(int direction, const uint8_t* bytes, size_t count) {
 // in may finish while its bytes keep coming, within the time the longest frame takes on
 // the line; one that stops arriving is dropped. False when a handler closed the library.
 bool DispatchEarlierFrames(ReaderContext& context) {
-    const uint32_t owner = generation;
+    const uint32_t owner = Generation();
     ScanReceived(context);
-    if (generation != owner) return false;
+    if (Generation() != owner) return false;
     const uint32_t byteMs = context.baudRate == 9600 ? 2 : 1; // 10 bits a byte, rounded up
     const uint32_t limit = kSettleMarginMs + byteMs * kLongestFrame;
     const uint32_t start = platform::TickMs();
@@ -57,14 +55,14 @@ bool DispatchEarlierFrames(ReaderContext& context) {
             continue;
         }
         ScanReceived(context);
-        if (generation != owner) return false;
+        if (Generation() != owner) return false;
         lastByte = platform::TickMs();
     }
     // What is left of a partial frame is scanned again; each pass drops at least one byte.
     for (uint32_t pass = 0; context.inFrame && pass <= kLongestFrame; ++pass) {
         DropPartialFrame(context);
         ScanReceived(context);
-        if (generation != owner) return false;
+        if (Generation() != owner) return false;
     }
     return true;
 }
@@ -73,17 +71,15 @@ bool SendFence(ReaderContext& context);
 
 } // namespace
 
-void NextContextGeneration() {
-    ++generation;
-}
-
 void ShowDiagnostic(const ReaderContext& context, const char* text) {
     if (context.dispMessage) platform::ShowMessageBox(text, "Info Message");
 }
 
 bool SendFrame(ReaderContext&, const uint8_t* bytes, size_t count) {
+    const uint32_t owner = Generation();
     platform::SleepMs(1);
     Trace(QX4_TRACE_SENT, bytes, count);
+    if (Generation() != owner) return false; // the trace hook closed or reopened the port
     const size_t written = WritePort(bytes, count);
     platform::SleepMs(1);
     return written == count;
@@ -104,11 +100,16 @@ bool SendCommand(ReaderContext& context, Command command, std::span<const uint8_
     }
     // An earlier answer may still come: it must arrive, and be passed by, before ours.
     if (context.inDoubt && !SendFence(context)) return false;
+    const uint32_t owner = Generation();
     if (records == Records::LastCommand) context.lastCommand = static_cast<uint8_t>(command);
     context.sentCommand = static_cast<uint8_t>(command);
     context.expectedEcho = EchoesFirstByte(command) && !data.empty() ? data[0] : -1;
     context.responseReceived = 0;
     SendFrame(context, frame.data(), length); // a failed write shows up as a time-out
+    if (Generation() != owner) {              // the trace hook closed or reopened the port
+        NoteFailure(QX4_CAUSE_NO_PORT);
+        return false;
+    }
     return true;
 }
 
@@ -142,7 +143,7 @@ Verdict Judge(const ReaderContext& context, bool (*accepts)(uint8_t)) {
 }
 
 WaitOutcome Await(ReaderContext& context, bool (*accepts)(uint8_t), uint32_t waitMs) {
-    const uint32_t owner = generation;
+    const uint32_t owner = Generation();
     const uint32_t start = platform::TickMs();
     Link().waitStart = start;
     struct WaitFlag { // set while this wait runs, whichever way it ends
@@ -156,9 +157,9 @@ WaitOutcome Await(ReaderContext& context, bool (*accepts)(uint8_t), uint32_t wai
             context.rescanCount == 0)
             AwaitReceivedBytes(kPollPeriodMs);
         platform::PumpMessages();
-        if (generation != owner) return WaitOutcome::Closed;
+        if (Generation() != owner) return WaitOutcome::Closed;
         ScanReceived(context);
-        if (generation != owner) return WaitOutcome::Closed;
+        if (Generation() != owner) return WaitOutcome::Closed;
         if (context.responseReceived) {
             switch (Judge(context, accepts)) {
             case Verdict::Answer:
@@ -214,7 +215,12 @@ bool SendFence(ReaderContext& context) {
     const size_t length = BuildFrame(frame, context.readerAddress,
                                      static_cast<uint8_t>(Command::ReadSetting), request);
     context.responseReceived = 0;
+    const uint32_t owner = Generation();
     SendFrame(context, frame.data(), length);
+    if (Generation() != owner) {
+        NoteFailure(QX4_CAUSE_NO_PORT);
+        return false;
+    }
     context.fencing = true;
     const WaitOutcome outcome =
         Await(context, nullptr, std::max<uint32_t>(context.cmdWaitTime, kFenceAtLeastMs));
@@ -297,7 +303,9 @@ Fed Feed(ReaderContext& context, uint8_t b) {
         return Fed::Taken;
     }
     context.inFrame = 0;
+    const uint32_t owner = Generation();
     Trace(QX4_TRACE_RECEIVED, f.data(), n + kFrameOverhead);
+    if (Generation() != owner) return Fed::Taken; // the trace hook closed the library
     DispatchFrame(context);
     return Fed::Dispatched;
 }
@@ -308,18 +316,18 @@ void ScanReceived(ReaderContext& context) {
     LinkState& link = Link();
     if (link.scanBusy) return;
     link.scanBusy = true;
-    const uint32_t owner = generation;
+    const uint32_t owner = Generation();
     if (const uint64_t lost = link.ring.TakeDropped()) {
         Trace(QX4_TRACE_LOST, nullptr, static_cast<size_t>(lost));
         // The frame being assembled misses bytes: it can only absorb what follows.
-        if (generation == owner) {
+        if (Generation() == owner) {
             context.inDoubt = true;
             DropPartialFrame(context);
         }
     }
     const uint32_t write = link.ring.WriteIndex();
     uint32_t read = static_cast<uint32_t>(context.readIndex) % RxRing::kSize;
-    if (generation == owner) {
+    if (Generation() == owner) {
         context.writeSnapshot = static_cast<int32_t>(write);
         if (write == read && context.rescanCount == 0) {
             if (context.idleCountdown != 0)
@@ -331,7 +339,7 @@ void ScanReceived(ReaderContext& context) {
             context.lastByteTick = platform::TickMs();
         }
     }
-    while (generation == owner) {
+    while (Generation() == owner) {
         uint8_t b;
         if (context.rescanCount != 0) {
             b = context.rescan[context.rescanHead];
@@ -347,7 +355,7 @@ void ScanReceived(ReaderContext& context) {
         // there in the same pass would overwrite it. The rest waits.
         if (Feed(context, b) == Fed::Dispatched && link.responseWait) break;
     }
-    if (generation == owner) {
+    if (Generation() == owner) {
         context.readIndex = static_cast<int32_t>(read);
         link.ring.Consumed(read);
     }

@@ -50,7 +50,4 @@ void DispatchFrame(ReaderContext& context);
 void RecordSystemInfo(ReaderContext& context);
 void ShowDiagnostic(const ReaderContext& context, const char* textUtf8);
 
-// Called when the context is destroyed: waits and scans of it stop touching it.
-void NextContextGeneration();
-
 } // namespace qx4

@@ -28,6 +28,7 @@ struct PortHandle {
     std::thread receiver;
 };
 PortHandle port;
+thread_local bool receiveThread = false;
 
 // Signalled by the receive thread after each publish, so a waiting command wakes at once.
 int ReceivedSignal() {
@@ -49,6 +50,7 @@ void LosePort(const char* text) {
 }
 
 void ReceiveThread(platform::Port& line, int wakeFd) {
+    receiveThread = true;
     uint8_t chunk[kReadChunk];
     for (;;) {
         const platform::PortEvent event = line.Wait(wakeFd);
@@ -73,6 +75,7 @@ int FailSetup(const std::string& text) {
 
 void ClosePort() {
     if (!port.line) return;
+    Link().portOpen.store(false);
     const uint64_t one = 1;
     [[maybe_unused]] ssize_t ignored = ::write(port.wakeFd, &one, sizeof one);
     if (port.receiver.joinable()) port.receiver.join();
@@ -82,7 +85,11 @@ void ClosePort() {
 }
 
 bool IsPortOpen() {
-    return port.line != nullptr;
+    return Link().portOpen.load();
+}
+
+bool OnReceiveThread() {
+    return receiveThread;
 }
 
 size_t WritePort(const uint8_t* bytes, size_t count) {
@@ -126,6 +133,7 @@ int OpenPort(ReaderContext& context, int portNumber, int slowRate) {
     } catch (const std::system_error&) {
         return FailSetup("Error: Creating Thread.");
     }
+    Link().portOpen.store(true);
     return 1;
 }
 

@@ -11,6 +11,8 @@ class ReaderContext;
 int OpenPort(ReaderContext& context, int port, int slowRate);
 void ClosePort(); // ends the receive thread before it returns
 bool IsPortOpen();
+// The library's own receive thread: lifecycle calls from its hooks are refused.
+bool OnReceiveThread();
 size_t WritePort(const uint8_t* bytes, size_t count);
 
 // Wakes a waiting command as if the receive thread had published bytes.

@@ -28,7 +28,7 @@ QX4_API unsigned char QX4DllRxModeSetCmd(unsigned char* mode, unsigned char* sec
 }
 
 QX4_API unsigned char QX4SetRWMode(int mode, int second, int flags, int value, int option) {
-    ReaderContext* context = Context();
+    const std::shared_ptr<ReaderContext> context = Context();
     if (!context) return Link().failureCause.store(QX4_CAUSE_NO_PORT), 0;
     uint8_t high = Low(value >> 8);
     uint8_t low = Low(value);

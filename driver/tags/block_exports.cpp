@@ -11,7 +11,8 @@ bool WithStatus(int requestMode) {
 
 unsigned char ReadBlocks(uint8_t code, int requestMode, Bytes parameters, size_t blocks,
                          unsigned char* out, const unsigned char* uid) {
-    if (Context() && !BlocksFitAReply(blocks, Context()->tagBlockSize, WithStatus(requestMode)))
+    const std::shared_ptr<ReaderContext> context = Context();
+    if (context && !BlocksFitAReply(blocks, context->tagBlockSize, WithStatus(requestMode)))
         return Refuse();
     const CommandClaim claim = BeginTagExport(uid);
     if (!claim) return 0;
@@ -51,7 +52,8 @@ unsigned char ReadRaw(uint8_t code, int requestMode, Bytes parameters, size_t co
 }
 
 int BlockSize() {
-    return Context() ? Context()->tagBlockSize : 0;
+    const std::shared_ptr<ReaderContext> context = Context();
+    return context ? context->tagBlockSize : 0;
 }
 
 } // namespace
