@@ -11,6 +11,7 @@ import os
 import re
 import threading
 import time
+import weakref
 from collections import deque
 from collections.abc import Callable, Iterator
 from pathlib import Path
@@ -38,7 +39,7 @@ _TIMEOUT, _NACK, _BUSY, _NO_PORT, _BAD_ARGUMENT, _BAD_REPLY, _OUT_OF_STEP = rang
 # Guards which Reader has the library's one context, and the environment while a
 # device name is handed to the library's open.
 _process_lock = threading.RLock()
-_open_reader: Reader | None = None
+_open_reader: weakref.ref[Reader] | None = None  # weak: a dropped Reader closes itself
 
 P = ParamSpec("P")
 R = TypeVar("R")
@@ -169,7 +170,8 @@ class Reader:
 
     ``port``: a device path, ``rfc2217://HOST:PORT``, ``tcp://HOST:PORT``, or a COM
     number (``QX4_COM<n>`` or the library's own name for it); without it the Reader
-    opens COM3 on :meth:`open` or ``with``. ``baudrate``: 19200 or 9600. ``timeout``:
+    opens COM3 on :meth:`open` or ``with``. ``baudrate``: 19200 or 9600 (used at
+    open). ``timeout``:
     seconds to wait for each answer. ``device`` is another name for ``port``. The
     process environment is left as it was.
 
@@ -253,7 +255,7 @@ class Reader:
         with self._lock, _process_lock:
             if self._open:
                 return self
-            if _open_reader is not None:
+            if _open_reader is not None and _open_reader() is not None:
                 raise RuntimeError("another qx4.Reader is open in this process: the library "
                                    "has one context per process; close it first")
             number, device = _port(self._port_given)
@@ -268,7 +270,7 @@ class Reader:
             self._lib.QX4SetCmdWaitTime(self._timeout_ms)
             self._lib.QX4SetTraceHook(self._wire.hook, None)
             self._open = True
-            _open_reader = self
+            _open_reader = weakref.ref(self)
             try:
                 if not self._lib.QX4Resync():
                     raise self._failure("QX4Resync")
@@ -288,6 +290,11 @@ class Reader:
                 self._open = False
                 self._tags.clear()
                 _open_reader = None
+
+    def __del__(self) -> None:
+        # A Reader dropped without close() gives the port back, as a file object does.
+        with contextlib.suppress(Exception):
+            self.close()
 
     def __enter__(self) -> Reader:
         return self.open()

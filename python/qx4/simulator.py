@@ -16,6 +16,7 @@ import shutil
 import subprocess
 import threading
 from collections import deque
+from collections.abc import Sequence
 from pathlib import Path
 from types import TracebackType
 from typing import IO
@@ -56,7 +57,7 @@ class Simulator:
     def __init__(self, *, field: str | os.PathLike[str] | None = None, baud: int | None = None,
                  delay: float | None = None, log: bool = False,
                  scan_period: float | None = None, eeprom: str | os.PathLike[str] | None = None,
-                 extra: tuple[str, ...] = (), program: str | None = None,
+                 extra: Sequence[str] = (), program: str | None = None,
                  start_timeout: float = 10.0, grace: float = 5.0) -> None:
         args = [program or _program()]
         if field is not None:

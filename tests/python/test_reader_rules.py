@@ -1,5 +1,6 @@
 """The Reader's rules against qx4sim: how it is opened, what it refuses before sending,
 which tag a write reaches, what a failure carries, threads, and a reader going away."""
+import gc
 import os
 import pickle
 import socket
@@ -66,6 +67,11 @@ def test_opened_by_device_path_com_number_and_url_leaving_the_environment(sim, m
     with pytest.raises(qx4.ReaderGoneError, match=r"cannot open COM3 \(/dev/null/not-a-reader\)"):
         qx4.Reader(3)
     assert not qx4.Reader().is_open  # no port: opened by open() or with
+    dropped = qx4.Reader(sim.device)
+    del dropped  # closes itself, as a file object does
+    gc.collect()
+    with qx4.Reader(sim.device) as again:
+        assert again.version()
 
 
 def test_opened_over_tcp():
