@@ -34,7 +34,8 @@ def _candidates(name: str, variable: str, build_folder: str) -> list[str]:
     return places
 
 
-def _load(name: str, variable: str, build_folder: str, first: list[str] | None = None) -> ctypes.CDLL:
+def _load(name: str, variable: str, build_folder: str,
+          first: list[str] | None = None) -> ctypes.CDLL:
     tried = []
     for place in (first or []) + _candidates(name, variable, build_folder):
         try:
