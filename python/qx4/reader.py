@@ -135,7 +135,8 @@ def _named_device(number: int, device: str | None) -> Iterator[None]:
             os.environ[key] = before
 
 
-def _one_at_a_time(method: Callable[Concatenate[Reader, P], R]) -> Callable[Concatenate[Reader, P], R]:
+def _one_at_a_time(
+        method: Callable[Concatenate[Reader, P], R]) -> Callable[Concatenate[Reader, P], R]:
     """A command of a Reader waits for any other of the same Reader to finish."""
 
     @functools.wraps(method)
