@@ -41,6 +41,8 @@ Broker::Broker(const GatewayOptions& options, std::string base, std::function<vo
     Require(mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION,
                                  options.protocol == 5 ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311),
             "MQTT protocol version");
+    // Small messages go out at once: events and responses are latency, not bulk.
+    mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
     if (!options.username.empty() || !options.passwordFile.empty()) {
         const std::string password =
             options.passwordFile.empty() ? std::string() : ReadPassword(options.passwordFile);
