@@ -3,55 +3,96 @@
  *
  * Principles of this interface
  * - Flat C functions, C calling convention, usable from C, C++ and Python ctypes.
+ * - One context per process: QX4DllOpen replaces the previous one, and the port, the
+ *   receive ring and the hooks are process-wide.
  * - Buffers belong to the caller. The library never allocates for the caller;
  *   each function states how many bytes it reads from or writes to a buffer.
- * - One command at a time, on the caller's thread. A command blocks until the
- *   reader's answer or until the response time-out (QX4SetCmdWaitTime, 2000 ms
- *   by default, clamped to 0..60000). While it waits it keeps calling the
- *   pumpMessages hook, so a GUI stays responsive.
- * - Command results are 1 for success and 0 for failure (time-out, NACK, another
- *   frame, no open context, a lost port, another command running, or arguments
- *   that cannot form a valid frame). The cause of a NACK is read with
- *   QX4GetErrorCode; codes are not cleared by a success, and a time-out leaves
- *   them unchanged.
- * - Outputs are written only on success. An ACK too short for the value a
- *   command reads is a failure and leaves the outputs untouched.
+ * - One command at a time. A command blocks until the reader's answer or until the
+ *   response time-out W (QX4SetCmdWaitTime, 2000 ms by default, 0..60000). While it
+ *   waits it keeps calling the pumpMessages hook, so a GUI stays responsive.
+ * - Longest block: a command takes at most max(W, 1000) + W + 600 ms plus the time
+ *   its hooks take (the fence below, then its own wait, and up to 600 ms for a frame
+ *   still arriving when it starts; with W = 0 both waits look once). Without an open
+ *   port (never opened, failed to open, or lost) every command returns 0 at once.
+ * - Command results are 1 for success and 0 for failure. QX4GetFailureCause says
+ *   why: a time-out, a NACK (code with QX4GetErrorCode; codes are not cleared by a
+ *   success, and a time-out leaves them unchanged), another command running, no
+ *   port, an argument refused before anything was sent, a reply of the wrong length
+ *   or shape, or a link that could not be brought back in step.
+ * - Outputs are written only on success. Each export takes only the reply length
+ *   its arguments call for (stated at the export; "acknowledged" means an ACK with
+ *   the echo alone, n = 1); a reply of any other length is a failure
+ *   (QX4_CAUSE_BAD_REPLY) and leaves the outputs untouched.
+ * - Block numbers, counts and EEPROM addresses outside 0..255, and requests or
+ *   replies that would not fit one frame, are refused before any frame
+ *   (QX4_CAUSE_BAD_ARGUMENT). Other integer arguments travel as their low byte.
  * - Times are milliseconds. UIDs are 8 bytes in the order the reader delivers
  *   them (least significant byte first); the library never reorders them.
  * - Port n is opened as "COMn:", resolved to a device path by the environment
  *   variable QX4_COM<n> (for example QX4_COM3=/dev/ttyUSB0), else COM1-32 ->
  *   /dev/ttyS0-31, COM33-64 -> /dev/ttyUSB0-31, COM65-96 -> /dev/ttyACM0-31.
  *   What the device received before the open is discarded.
+ * - Network ports: QX4_COM<n> may be tcp://HOST:PORT or rfc2217://HOST:PORT. The
+ *   connection (and, for RFC 2217, the server's agreement) must come within 3 s,
+ *   or the open fails with a box naming the address. A connection the server
+ *   closes or resets counts as a lost port, as an unplugged device does.
  *
  * Which answer belongs to which command
- * - Frames received before a command is sent (and a frame still arriving then)
- *   are dispatched first, as QX4ReadData would: notifications reach the window,
- *   NACK codes are recorded, acknowledgements nobody waits for are dropped.
+ * - A received frame counts only with ETX at 4+n, the right sum at 5+n and CR at
+ *   6+n; any other is dropped (the trace hook sees it as QX4_TRACE_BAD) and the
+ *   bytes after its STX are scanned again. A partial frame is dropped when a
+ *   command starts (after up to 600 ms for its remaining bytes), when 200 ms pass
+ *   without a byte during a wait, after a receive-ring overrun, and outside waits
+ *   after QX4GetRxWaitTime scans without a byte.
+ * - Frames received before a command is sent are dispatched first, as QX4ReadData
+ *   would: notifications reach the window, NACK codes are recorded,
+ *   acknowledgements nobody waits for are dropped.
+ * - The reader answers in order. After anything that leaves an answer in doubt
+ *   (a time-out, a command sent without waiting for its answer, a dropped frame or
+ *   partial frame, a NACK nobody waited for, a frame of an unknown type in place
+ *   of an answer, a receive-ring overrun), the next command
+ *   first sends the fence, an EEPROM read of one word at an address that changes
+ *   with every fence, and waits up to max(W, 1000) ms for its answer, dispatching
+ *   every frame before it and taking none of them as an answer. Only then does it
+ *   send its own request. If the fence's answer does not come, the command fails
+ *   (QX4_CAUSE_OUT_OF_STEP) without sending and the link stays in doubt. While
+ *   nothing is in doubt no fence is sent. QX4Resync sends one on demand; opening
+ *   or reopening a port starts the link in step.
  * - Tag commands (0x78) and reader reads and writes (0x4F, 0x4E) take only an
  *   ACK that echoes the ISO 15693 code or sub-command they sent; other ACKs are
  *   dispatched and the wait goes on. The buzzer (0x42), the simple read (0x52)
- *   and the tag data write take the first ACK. A NACK ends any wait.
+ *   and the tag data write take the first ACK. A NACK or a frame of an unknown
+ *   type ends any wait. A NACK without data records code 256 ("no code").
  * - Notifications (data 0x44, UID data 0x64, UID report 0x49) arriving during a
  *   wait are dispatched and do not end it; QX4SimpleReadCmd, whose answer is
  *   such a frame, takes the first frame that is not a NACK.
- * - After a time-out, the next command of the same kind (same command byte and
- *   echo) first waits for the late reply, up to the response time-out (at least
- *   1000 ms) more, and drops it. A reply later than that can still answer it:
- *   nothing in the reply tells them apart.
  *
- * Threads and re-entry
- * - Command exports and QX4ReadData may be called from any thread. While one
- *   of them runs, another (from the pumpMessages hook, a window notification,
- *   a timer or another thread) returns 0 at once and sends nothing; the running
- *   command still gets its own answer. QX4ReadData is then a no-op.
- * - QX4DllOpen, QX4DllClose, QX4ComReOpen and the setters belong to one thread
- *   (the one that runs the commands), or to any thread while no command runs.
+ * Threads, hooks and re-entry
+ * - Command exports, QX4Resync and QX4ReadData may be called from any thread and
+ *   from any hook. While one of them runs, another returns 0 at once and sends
+ *   nothing (QX4_CAUSE_BUSY); the running command still gets its own answer.
+ *   QX4ReadData is then a no-op.
+ * - Setters and getters may be called from any hook; from another thread only
+ *   while no command runs (they are not synchronised with a running command).
+ * - QX4DllOpen, QX4DllClose and QX4ComReOpen:
+ *   - from another thread while a command runs: the command is woken, fails
+ *     (QX4_CAUSE_NO_PORT) within a poll period, and the call waits for it to end;
+ *   - from a hook or window notification of the running command (on its thread):
+ *     done at once; that command then fails without touching the port again;
+ *   - from the messageBox hook on the receive thread, and from hooks called
+ *     during one of these three calls: refused (QX4DllOpen and QX4ComReOpen
+ *     return 0, QX4DllClose does nothing). Reopen from the caller's thread instead.
  * - The library runs one receive thread per open port. It calls no user code
  *   except the messageBox hook when the port hangs up or fails ("WaitCommEvent."
- *   or "Reading comms port.", caption "Error Info1"). From then on QX4IsOK is 0,
- *   a waiting command returns 0 at once and later commands return 0 without
- *   sending, until QX4ComReOpen (or QX4DllOpen) opens a port again. Every other
- *   hook and window notification runs on the thread of the command or QX4ReadData.
+ *   or "Reading comms port.", caption "Error Info1"). The port counts as lost
+ *   before that box shows: QX4IsOK is 0 and commands fail at once, until
+ *   QX4ComReOpen (or QX4DllOpen) opens a port again. Every other hook and window
+ *   notification runs on the thread of the command or QX4ReadData.
+ * - Lifetimes: the hook table passed to QX4SetPlatformHooks is copied (it may go
+ *   at once). The window passed to QX4SetHandle, and the trace hook's user
+ *   pointer, must stay valid until they are replaced and any command or
+ *   QX4ReadData running on another thread at that moment has returned. Bytes
+ *   handed to the window and the trace hook are valid only during the call.
  * - The receive ring holds 16384 bytes. Bytes arriving while it is full of
  *   unscanned ones are dropped (never overwriting those) and reported to the
  *   trace hook as QX4_TRACE_LOST.
@@ -86,6 +127,12 @@ struct QX4Window {
     void (*copyData)(QX4Window* self, const QX4CopyData* record);
 };
 
+/* What each hook may call: see "Threads, hooks and re-entry" above. In short, from
+ * messageBox on the receive thread: anything but the lifecycle calls (refused), and
+ * commands fail at once there (the port is lost); from messageBox, pumpMessages or a
+ * window notification on a command's thread: anything, other commands fail with
+ * QX4_CAUSE_BUSY, a lifecycle call ends the running command; from playSound and the
+ * boxes of QX4DllOpen / QX4ComReOpen: anything but the lifecycle calls (refused). */
 typedef struct QX4PlatformHooks {
     /* Modal box. May be called from the receive thread (port read/wait failures). */
     void (*messageBox)(const char* textUtf8, const char* captionUtf8);
@@ -95,16 +142,20 @@ typedef struct QX4PlatformHooks {
     void (*playSound)(const char* name);
 } QX4PlatformHooks;
 
-/* NULL restores the defaults: a box is one line "caption: text" on standard
- * error; pumping and sound do nothing. A NULL member keeps that member's default. */
+/* The table is copied. NULL restores the defaults: a box is one line "caption: text"
+ * on standard error; pumping and sound do nothing. A NULL member keeps that member's
+ * default. */
 QX4_API void QX4SetPlatformHooks(const QX4PlatformHooks* hooks);
 
-/* Wire trace: called with every frame written (QX4_TRACE_SENT) and every complete
+/* Wire trace (the fence's frames included): called with every frame written
+ * (QX4_TRACE_SENT) and every complete
  * frame received (QX4_TRACE_RECEIVED), on the thread of the command or scan. With
  * QX4_TRACE_LOST, bytes is NULL and count the number of received bytes dropped
  * because the receive ring was full. QX4_TRACE_BAD: received bytes dropped as no
  * frame (wrong ETX, sum or CR, or a partial frame that stopped arriving); their
- * bytes after the STX are scanned again. NULL switches it off (the default). */
+ * bytes after the STX are scanned again. NULL switches it off (the default). The hook
+ * may call any export, as the window may (a close or reopen from it ends the running
+ * command; a close from the trace of a frame being sent keeps the frame unsent). */
 #define QX4_TRACE_SENT 0
 #define QX4_TRACE_RECEIVED 1
 #define QX4_TRACE_LOST 2
@@ -143,7 +194,8 @@ QX4_API const char* QX4LibraryVersion(void);
  * 0x4E must echo data[0]). 1 on an ACK: reply receives its data field (the echo first)
  * and *replyLength its length n. 0 on a NACK (QX4GetErrorCode), a time-out, an unknown
  * command byte or a data field that cannot be framed (nothing sent), and when n exceeds
- * replyCapacity (*replyLength still says n). reply: 255 bytes always suffice. */
+ * replyCapacity (*replyLength still says n). reply: 255 bytes always suffice. Reads
+ * length bytes of data. Any reply length is taken; the caller checks it. */
 QX4_API unsigned char QX4Transceive(int commandByte, const unsigned char* data, int length,
                                     unsigned char* reply, int replyCapacity, int* replyLength);
 
@@ -151,7 +203,8 @@ QX4_API unsigned char QX4Transceive(int commandByte, const unsigned char* data, 
 
 /* Creates the context (a previous one is destroyed) and opens COM<port>: at
  * 19200 baud, or 9600 when slowRate is non-zero. 1 when the port is open. The
- * context stays when the port fails, so QX4ComReOpen can retry. */
+ * context stays when the port fails, so QX4ComReOpen can retry; until then every
+ * command fails at once with QX4_CAUSE_NO_PORT. A network port may take up to 3 s. */
 QX4_API unsigned char QX4DllOpen(int port, int slowRate);
 QX4_API void QX4DllClose(void); /* closes the port, ends the receive thread */
 QX4_API int QX4IsOK(void);      /* 1 when a context exists and its port is open and alive */
@@ -159,16 +212,21 @@ QX4_API void QX4SetHandle(QX4Window* window); /* NULL: no forwarding */
 QX4_API int QX4ComReOpen(int port, int slowRate);
 QX4_API int QX4GetPortNum(void);
 QX4_API void QX4SetCommParam(int value); /* accepted and ignored */
-/* Last NACK code and, for code 5, its ISO 15693 error code. Without a context
- * the outputs are left untouched; so do the other accessors' setters. */
+/* Last NACK code (256 for a NACK without data) and, for code 5, its ISO 15693 error
+ * code (0 when the NACK carried none). Without a context the outputs are left
+ * untouched, and the setters below do nothing. */
 QX4_API void QX4GetErrorCode(int* code, int* detail);
+/* Block sizes 1 to 32; other values are refused (the setting stays). */
 QX4_API int QX4GetTagBlockSize(void);
 QX4_API void QX4SetTagBlockSize(int size);
 QX4_API int QX4GetTagMydBlockSize(void);
 QX4_API void QX4SetTagMydBlockSize(int size);
-QX4_API int QX4GetRxWaitTime(void); /* scans before a partial frame is dropped */
+/* Scans without a byte before a partial frame is dropped outside waits (default 100);
+ * negative values are refused. */
+QX4_API int QX4GetRxWaitTime(void);
 QX4_API void QX4SetRxWaitTime(int scans);
-QX4_API int QX4GetCmdWaitTime(void); /* response time-out, ms */
+/* Response time-out W, ms: negative values are refused, values above 60000 clamped. */
+QX4_API int QX4GetCmdWaitTime(void);
 QX4_API void QX4SetCmdWaitTime(int milliseconds);
 QX4_API int QX4GetTimerInterval(void); /* always 0 */
 QX4_API void QX4SetTimerInterval(int value);
@@ -180,54 +238,65 @@ QX4_API void QX4ReadData(void);
 
 /* ---- Reader identity, control and I/O ------------------------------------ */
 
-/* text: 255 bytes; receives the reply text and a terminating 0. */
+/* text: 255 bytes; receives the reply text (n - 1 bytes, any n) and a terminating 0. */
 QX4_API unsigned char QX4GetROMVersion(char* text);
 QX4_API unsigned char QX4GetModelNameComad(char* text);
-QX4_API unsigned char QX4ReStartComand(void); /* does not wait */
+/* Send without waiting (1 when sent); whatever the reader answers is passed by the
+ * next command's fence. */
+QX4_API unsigned char QX4ReStartComand(void);
+QX4_API unsigned char QX4SetPowerDown(void);
+/* Writes: acknowledged. */
 QX4_API unsigned char QX4SetTxOnOff(int value);
-QX4_API unsigned char QX4SetPowerDown(void); /* does not wait */
+QX4_API unsigned char QX4SetLEDCont(int first, int second, int third);
+QX4_API unsigned char QX4WriteIOPort(int first, int second);
+/* One value byte: n = 2. */
 QX4_API unsigned char QX4GetPowerDown(unsigned char* state);
 QX4_API unsigned char QX4GetErrorStatus(unsigned char* status);
-QX4_API unsigned char QX4SetLEDCont(int first, int second, int third);
-/* Waits only when second is non-zero. */
-QX4_API unsigned char QX4BuzOn(int first, int second);
 QX4_API unsigned char QX4ReadIOPort(unsigned char* value);
-QX4_API unsigned char QX4WriteIOPort(int first, int second);
+/* Waits only when second is non-zero, then for the first ACK (any n); with second 0
+ * it is sent without waiting, like QX4ReStartComand. */
+QX4_API unsigned char QX4BuzOn(int first, int second);
 /* 1 for any answer but a NACK (a data notification included). */
 QX4_API unsigned char QX4SimpleReadCmd(void);
 
 /* ---- Reader EEPROM and parameters ---------------------------------------- */
 
-/* count: 0 to 126 words; data: 2 x count bytes. */
+/* address: word 0 to 255; count: 0 to 126 words (others refused). Reads take a reply
+ * echoing address and count with n = 3 + 2 x count and write 2 x count bytes to data;
+ * writes read 2 x count bytes from data and are acknowledged. */
 QX4_API unsigned char QX4GetEepromData2(int address, int count, unsigned char* data);
 QX4_API unsigned char QX4GetEepromData(int address, unsigned char* data); /* 2 bytes */
 QX4_API unsigned char QX4SetEepromData2(int address, int count, const unsigned char* data);
 /* value's low byte is stored first */
 QX4_API unsigned char QX4SetEepromData(int address, int value);
-QX4_API unsigned char QX4InitEEPROM(void);
-QX4_API unsigned char QX4GetParamData(int number, unsigned char* value);
-QX4_API unsigned char QX4SetParamData(int number, int value);
+QX4_API unsigned char QX4InitEEPROM(void);                               /* acknowledged */
+QX4_API unsigned char QX4GetParamData(int number, unsigned char* value); /* n = 2 */
+QX4_API unsigned char QX4SetParamData(int number, int value);            /* acknowledged */
 
 /* ---- Operation mode and tag mode ----------------------------------------- */
 
+/* Reply: mode, second, flags and the two value bytes QX4SetRWMode writes, n = 6. */
 QX4_API unsigned char QX4GetRWMode(unsigned char* mode, unsigned char* second,
                                    unsigned char* flags);
 QX4_API unsigned char QX4DllRxModeSetCmd(unsigned char* mode, unsigned char* second,
                                          unsigned char* flags);
-/* option non-zero: also store in the reader's EEPROM. */
+/* option non-zero: also store in the reader's EEPROM. Acknowledged. */
 QX4_API unsigned char QX4SetRWMode(int mode, int second, int flags, int value, int option);
-QX4_API unsigned char QX4GetTagMode(unsigned char* tagMode); /* 0 stored on failure */
-QX4_API unsigned char QX4SetTagMode(int tagMode, int option);
+/* n = 2; 0 stored on failure (with a context). */
+QX4_API unsigned char QX4GetTagMode(unsigned char* tagMode);
+QX4_API unsigned char QX4SetTagMode(int tagMode, int option); /* acknowledged */
 
 /* ---- UID registers, AFI register, tag data ------------------------------- */
 
-QX4_API unsigned char QX4GetUidNumber(unsigned char* count);
-QX4_API unsigned char QX4GetUidData(int index, unsigned char* uid); /* 8 bytes */
-QX4_API unsigned char QX4GetUIDGetCmd(unsigned char* uid);          /* 8 bytes */
-QX4_API unsigned char QX4SetUIDSetCmd(const unsigned char* uid);    /* 8 bytes */
-QX4_API unsigned char QX4GetAFIData(unsigned char* afi);
-QX4_API unsigned char QX4SetAFIData(int afi);
-/* length 0 to 251, or 255 (sends 250 bytes). */
+QX4_API unsigned char QX4GetUidNumber(unsigned char* count); /* n = 2 */
+/* uid: 8 bytes. Replies: index, a byte and the UID (n = 11); the UID alone (n = 9). */
+QX4_API unsigned char QX4GetUidData(int index, unsigned char* uid);
+QX4_API unsigned char QX4GetUIDGetCmd(unsigned char* uid);
+QX4_API unsigned char QX4SetUIDSetCmd(const unsigned char* uid); /* reads 8; acknowledged */
+QX4_API unsigned char QX4GetAFIData(unsigned char* afi);         /* n = 2 */
+QX4_API unsigned char QX4SetAFIData(int afi);                    /* acknowledged */
+/* Reads length bytes: 0 to 251, or 255 (sends 250 bytes); 252 to 254 refused. Takes
+ * the first ACK (any n). */
 QX4_API unsigned char QX4WriteTagData(int length, const unsigned char* data);
 
 /* ---- Tag commands ---------------------------------------------------------
@@ -236,38 +305,47 @@ QX4_API unsigned char QX4WriteTagData(int length, const unsigned char* data);
  * status byte precedes each block), other bits passed through. The uid
  * argument (8 bytes) is copied into the library's current UID first, whatever
  * the designation, so it must always be valid. Requests whose data would
- * exceed 255 bytes are refused (result 0, nothing sent). k below is the block
- * size (QX4SetTagBlockSize, default 4; my-d: QX4SetTagMydBlockSize, default 8).
+ * exceed 255 bytes, and reads whose reply would exceed one frame (254 bytes after
+ * the echo), are refused (result 0, nothing sent). k below is the block size
+ * (QX4SetTagBlockSize, default 4; my-d: QX4SetTagMydBlockSize, default 8); s is 1
+ * with the option flag, else 0. Writes, locks, selects and AFI/DSFID commands are
+ * acknowledged (n = 1). Block numbers and counts: 0 to 255.
  */
+/* Reply: DSFID and UID, n = 10. */
 QX4_API unsigned char QX4Inventory(int requestMode, unsigned char* dsfidOut, unsigned char* uidOut);
 QX4_API unsigned char QX4InventoryB(int requestMode, unsigned char* dsfidOut,
                                     unsigned char* uidOut);
-/* countOut is written only when inventoryParam is 0. */
+/* countOut is written only when inventoryParam is 0, from a reply with n = 2; other
+ * parameters take any acknowledgement. */
 QX4_API unsigned char QX4Inventory2(int requestMode, int inventoryParam, unsigned char* countOut);
 QX4_API unsigned char QX4StayQuiet(int requestMode, const unsigned char* uid);
 QX4_API unsigned char QX4SelectTag(int requestMode, const unsigned char* uid);
 QX4_API unsigned char QX4ResetToReady(int requestMode, const unsigned char* uid);
 
-/* out: k bytes, k + 1 with the option flag (status first). */
+/* out: k + s bytes (status first); n = 1 + k + s. */
 QX4_API unsigned char QX4ReadSingleBlock(int requestMode, int blockNo, unsigned char* out,
                                          const unsigned char* uid);
 QX4_API unsigned char QX4ReadSingleBlockB(int requestMode, int blockNo, unsigned char* out,
                                           const unsigned char* uid);
+/* data: k bytes. */
 QX4_API unsigned char QX4WriteSingleBlock(int requestMode, int blockNo, const unsigned char* data,
                                           const unsigned char* uid);
 QX4_API unsigned char QX4LockBlock(int requestMode, int blockNo, const unsigned char* uid);
-/* out: (blocksMinus1 + 1) x (k [+ 1 with the option flag]) bytes. */
+/* out: (blocksMinus1 + 1) x (k + s) bytes, n = 1 + that. Write data:
+ * (blocksMinus1 + 1) x k bytes. */
 QX4_API unsigned char QX4ReadMultiBlock(int requestMode, int firstBlock, int blocksMinus1,
                                         unsigned char* out, const unsigned char* uid);
 QX4_API unsigned char QX4WriteMultiBlock(int requestMode, int firstBlock, int blocksMinus1,
                                          const unsigned char* data, const unsigned char* uid);
-/* out: blocksMinus1 + 1 status bytes. */
+/* out: blocksMinus1 + 1 status bytes, n = 1 + that. */
 QX4_API unsigned char QX4GetMBlockSecSt(int requestMode, int firstBlock, int blocksMinus1,
                                         unsigned char* out, const unsigned char* uid);
+/* data: 2 x k bytes. */
 QX4_API unsigned char QX4Write2Blocks(int requestMode, int blockNo, const unsigned char* data,
                                       const unsigned char* uid);
 QX4_API unsigned char QX4Lock2Blocks(int requestMode, int blockNo, const unsigned char* uid);
-/* out: byteCount + 1 bytes from the start of the block. */
+/* out: byteCount + 1 bytes from the start of the block, n = byteCount + 2. The write
+ * reads byteCount bytes of data. */
 QX4_API unsigned char QX4ReadBytes(int requestMode, int blockNo, int byteCount, unsigned char* out,
                                    const unsigned char* uid);
 QX4_API unsigned char QX4WriteBytes(int requestMode, int blockNo, int byteCount,
@@ -278,11 +356,14 @@ QX4_API unsigned char QX4LockAFI(int requestMode, const unsigned char* uid);
 QX4_API unsigned char QX4WrietDSFID(int requestMode, int dsfidValue, const unsigned char* uid);
 QX4_API unsigned char QX4LockDSFID(int requestMode, const unsigned char* uid);
 /* out: up to 255 bytes: info flags, UID, the fields the flags announce, then the
- * reply frame's ETX byte; *lenOut = that count. */
+ * reply frame's ETX byte; *lenOut = that count. The reply must hold exactly the
+ * fields its flags announce (DSFID 0x01, AFI 0x02, memory size 0x04 (2 bytes), IC
+ * reference 0x08): n = 10 + those. */
 QX4_API unsigned char QX4GetSystemInfo(int requestMode, unsigned char* out, int* lenOut,
                                        const unsigned char* uid);
 
-/* my-d. out: k bytes, k + 1 with the option flag (status first). */
+/* my-d, with the my-d block size k. out: k + s bytes (status first), n = 1 + k + s.
+ * QX4MydWrite reads k bytes of data. */
 QX4_API unsigned char QX4Myd_Read(int requestMode, int blockNo, unsigned char* out,
                                   const unsigned char* uid);
 QX4_API unsigned char QX4MydWrite(int requestMode, int blockNo, const unsigned char* data,
@@ -291,7 +372,7 @@ QX4_API unsigned char QX4Myd_WriteByte(int requestMode, int blockNo, int byte1, 
                                        const unsigned char* uid);
 /* buf: k bytes to write; on success it receives the block read back. Like a
  * block read, the reply starts with the block security status byte when this
- * request's option flag (bit 4) is set: buf then receives k + 1 bytes. */
+ * request's option flag (bit 4) is set: buf then receives k + 1 bytes (n = 1 + k + s). */
 QX4_API unsigned char QX4MydWriteReread(int requestMode, int blockNo, unsigned char* buf,
                                         const unsigned char* uid);
 

@@ -21,8 +21,14 @@ constexpr uint32_t kLongestFrame = 255 + 7;
 // bytes are scanned again from the next STX: a stray STX cannot swallow the answer.
 constexpr uint32_t kPartialQuietMs = 200;
 // The fence waits at least this long, also with a shorter response time-out: what
-// comes before its answer may be an answer of any lateness.
+// comes before its answer may be an answer of any lateness. A time-out of 0 (look once)
+// holds for the fence too.
 constexpr uint32_t kFenceAtLeastMs = 1000;
+
+uint32_t WaitLimit(const ReaderContext& context) {
+    if (!context.fencing || context.cmdWaitTime == 0) return context.cmdWaitTime;
+    return std::max(context.cmdWaitTime, kFenceAtLeastMs);
+}
 
 // Commands whose ACK echoes data[0] (the ISO 15693 code or the sub-command) at frame[4].
 bool EchoesFirstByte(Command command) {
@@ -142,7 +148,8 @@ Verdict Judge(const ReaderContext& context, bool (*accepts)(uint8_t)) {
     }
 }
 
-WaitOutcome Await(ReaderContext& context, bool (*accepts)(uint8_t), uint32_t waitMs) {
+// The limit is read at every pass: a setter called from a hook meanwhile counts.
+WaitOutcome Await(ReaderContext& context, bool (*accepts)(uint8_t)) {
     const uint32_t owner = Generation();
     const uint32_t start = platform::TickMs();
     Link().waitStart = start;
@@ -181,7 +188,7 @@ WaitOutcome Await(ReaderContext& context, bool (*accepts)(uint8_t), uint32_t wai
             DropPartialFrame(context);
             continue;
         }
-        if (now - start >= waitMs) {
+        if (now - start >= WaitLimit(context)) {
             context.inDoubt = true; // the answer may still come
             ShowDiagnostic(context, kTimedOut);
             return WaitOutcome::TimedOut;
@@ -222,8 +229,7 @@ bool SendFence(ReaderContext& context) {
         return false;
     }
     context.fencing = true;
-    const WaitOutcome outcome =
-        Await(context, nullptr, std::max<uint32_t>(context.cmdWaitTime, kFenceAtLeastMs));
+    const WaitOutcome outcome = Await(context, nullptr);
     if (outcome == WaitOutcome::Closed) {
         NoteFailure(QX4_CAUSE_NO_PORT);
         return false;
@@ -249,7 +255,7 @@ bool Resync(ReaderContext& context) {
 }
 
 WaitOutcome AwaitResponse(ReaderContext& context, bool (*accepts)(uint8_t)) {
-    const WaitOutcome outcome = Await(context, accepts, context.cmdWaitTime);
+    const WaitOutcome outcome = Await(context, accepts);
     if (outcome != WaitOutcome::Accepted) NoteFailure(CauseOf(context, outcome));
     return outcome;
 }
