@@ -1,5 +1,6 @@
 // Screenshots of the checker as an operator sees it, against the simulated reader:
-// the main window after a short session with auto-scan, and every dialog.
+// the main window after a short session with auto-scan (with its status bar), the window
+// while a command waits, and every dialog in Japanese and English.
 // Run under Xvfb by scripts/screenshots.sh.
 #include "code_page.h"
 #include "control_ids.h"
@@ -16,9 +17,11 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QSettings>
 #include <QTest>
+#include <QTimer>
 #include <cstdio>
 
 using namespace qx4bench;
@@ -113,6 +116,19 @@ int main(int argc, char** argv) {
     QTest::qWait(100);
     Save(frame.get(), "main_window");
 
+    // A command waiting for a reader that answers late: disabled commands, the status bar.
+    reader.Peer().SetReplyDelay(1200);
+    QTimer::singleShot(400, [&] {
+        Save(frame.get(), "main_window_busy");
+        QMenu* menu = frame->menuBar()->actions().at(2)->menu();
+        menu->popup(frame->mapToGlobal(QPoint(120, 20)));
+        QTest::qWait(150);
+        Save(menu, "menu_busy");
+        menu->close();
+    });
+    view->OnCommand(idm::RomVersion);
+    reader.Peer().SetReplyDelay(0);
+
     // The window stretched: the lists take the room.
     frame->resize(900, 700);
     QTest::qWait(100);
@@ -140,10 +156,27 @@ int main(int argc, char** argv) {
         return int(QDialog::Rejected);
     };
     view->OnCommand(idm::Inventory);
-    nextName = "dialog_environment_en";
-    view->OnCommand(idm::EnvSettings);
+    const std::pair<const char*, int> english[] = {
+        {"dialog_environment_en", idm::EnvSettings},
+        {"dialog_read_single_block_en", idm::ReadSingleBlock},
+        {"dialog_read_multi_block_en", idm::ReadMultiBlock},
+        {"dialog_write_multi_block_en", idm::WriteMultiBlock},
+        {"dialog_write_single_block_en", idm::WriteSingleBlock},
+        {"dialog_inventory_settings_en", idm::InventoryWithSettings},
+        {"dialog_uid_number_en", idm::UidData},
+        {"dialog_afi_en", idm::SetAfi}};
+    for (const auto& [name, command] : english) {
+        nextName = name;
+        view->OnCommand(command);
+    }
     nextName = "dialog_operation_mode_en";
     view->OnOperationMode();
+    nextName = "dialog_rf_mode_en";
+    view->OnRfMode();
+    nextName = "dialog_com_port_en";
+    view->OnComReset();
+    nextName = "dialog_write_tag_data_en";
+    view->OnWrite();
     frame->menuBar()->actions().at(2)->menu()->popup(frame->mapToGlobal(QPoint(120, 20)));
     QTest::qWait(200);
     Save(frame.get(), "main_window_en");

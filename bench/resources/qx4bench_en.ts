@@ -360,8 +360,8 @@
         <translation>%1 is in use by another program</translation>
     </message>
     <message>
-        <source>実行中: %1（COM%2）</source>
-        <translation>Waiting: %1 (COM%2)</translation>
+        <source>実行中: %1</source>
+        <translation>Waiting: %1</translation>
     </message>
     <message>
         <source>開けません</source>

@@ -73,7 +73,9 @@ CMainFrame::CMainFrame() {
     });
     // Its designed size, roomy enough for the longest result lines, within the screen;
     // the form's drawn size is the minimum. No command bar: it would hold nothing.
-    QSize size(std::max(kDesignedWidth, menuBar()->sizeHint().width()), kDesignedHeight);
+    QSize size(std::max({kDesignedWidth, menuBar()->sizeHint().width(),
+                         view_->statusPanel()->sizeHint().width() + 60}), // and a long device
+               kDesignedHeight);
     if (const QScreen* screen = this->screen())
         size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
     resize(size);

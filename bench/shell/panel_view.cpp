@@ -143,7 +143,7 @@ void CQX4PanelView::SetBusy(bool busy, const QString& name) {
         control->setEnabled(!busy);
     if (busy) {
         QApplication::setOverrideCursor(Qt::BusyCursor);
-        status_->SetActivity(Tr("実行中: %1（COM%2）").arg(name).arg(ComPort));
+        status_->SetActivity(Tr("実行中: %1").arg(name)); // the port stands beside it
     } else {
         QApplication::restoreOverrideCursor();
         status_->SetActivity(QString());

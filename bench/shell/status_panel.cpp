@@ -29,6 +29,9 @@ StatusPanel::StatusPanel(QWidget* parent) : QWidget(parent) {
         row->addWidget(*field);
     }
     port_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Room for a command's name while it waits, so that the fields do not jump.
+    activity_->setMinimumWidth(
+        activity_->fontMetrics().horizontalAdvance(Tr("実行中: %1").arg("ROMバージョン取得")));
     SetLink(LinkState::Closed);
     SetMode(-1);
     SetTags(0);
