@@ -1,5 +1,6 @@
 // qx4: the reader from the command line. Usage and help come from the command table.
 #include "command_table.h"
+#include "run_command.h"
 
 #include "tag_dump.h"
 
@@ -127,10 +128,7 @@ bool TakeOption(const std::string& arg, int argc, char** argv, int& i, qx4cli::O
 int Report(bool json, const std::string& command, const std::string& message, int status,
            const char* usage = nullptr) {
     if (json) {
-        nlohmann::json out{{"ok", false}, {"error", message}};
-        if (!command.empty()) out["command"] = command;
-        if (usage) out["usage"] = usage;
-        std::cout << out.dump() << "\n";
+        std::cout << qx4cli::RefusalObject(command, message, usage).dump() << "\n";
     } else {
         std::cerr << "qx4: " << message << "\n";
         if (usage) std::cerr << "usage: " << usage << "\n";
@@ -171,17 +169,7 @@ int main(int argc, char** argv) {
         if (!command)
             throw qx4cli::UsageError("no command " + words[0] + "; 'qx4 help' lists them");
         usage = std::string("qx4 [options] ") + command->name + " " + command->arguments;
-        const int given = static_cast<int>(words.size()) - 1;
-        if (given < command->minArgs)
-            throw qx4cli::UsageError(std::string(command->name) + " needs " + command->arguments);
-        if (given > command->maxArgs)
-            throw qx4cli::UsageError("unexpected argument \"" +
-                                     words[size_t(command->maxArgs) + 1] + "\" for " +
-                                     command->name);
-        const std::string allowed = std::string(" ") + command->options + " ";
-        for (const std::string& used : options.used)
-            if (allowed.find(" " + used + " ") == std::string::npos)
-                throw qx4cli::UsageError(used + " is not an option of " + command->name);
+        qx4cli::CheckUsage(*command, {words.begin() + 1, words.end()}, options);
         if ((!options.fieldFile.empty() || !options.stateFile.empty()) && !options.simulate)
             throw qx4cli::UsageError("--field and --state go with --simulate");
     } catch (const qx4cli::UsageError& error) {
