@@ -126,10 +126,10 @@ void Gateway::OpenReader() {
         return;
     }
     QX4SetCmdWaitTime(options_.timeoutMs);
-#ifdef QX4_CAUSE_NONE
     // A late answer meant for an earlier program may still be on the line.
-    QX4Resync();
-#endif
+    if (!QX4Resync())
+        std::fprintf(stderr, "qx4-mqtt: the reader's link is not in step (cause %d)\n",
+                     QX4GetFailureCause());
     QX4SetHandle(&window_);
     char text[256] = {};
     if (QX4GetROMVersion(text)) readerVersion_ = text;
