@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstring>
 #include <iostream>
+#include <string>
 
 namespace {
 
@@ -14,30 +15,35 @@ constexpr const char* kExitStatus =
     "exit status: 0 success, 1 the reader or the tag answered with an error, not at all, or\n"
     "(diff, restore) the tag does not hold the dump; 2 bad usage or a refusal\n";
 
+// One entry per line, its text in a column; a head too wide for the column gets a line of
+// its own. At least two spaces always part head and text: the man page is made from this
+// output and tells an entry from running text by them.
+void PrintEntry(std::ostream& out, std::string head, size_t column, const char* help) {
+    if (head.size() + 2 > column)
+        head += "\n" + std::string(column + 2, ' ');
+    else
+        head.resize(column, ' ');
+    out << "  " << head << help << "\n";
+}
+
 void PrintOptions(std::ostream& out) {
     out << "options (anywhere on the line):\n";
-    for (const auto& option : qx4cli::GlobalOptions()) {
-        std::string head = std::string(option.name) + (*option.value ? " " : "") + option.value;
-        head.resize(std::max<size_t>(head.size() + 1, 22), ' ');
-        out << "  " << head << option.help << "\n";
-    }
+    for (const auto& option : qx4cli::GlobalOptions())
+        PrintEntry(out, std::string(option.name) + (*option.value ? " " : "") + option.value, 22,
+                   option.help);
     out << "command options:\n";
-    for (const auto& option : qx4cli::CommandOptions()) {
-        std::string head = std::string(option.name) + (option.takesValue ? " F" : "");
-        head.resize(std::max<size_t>(head.size() + 1, 22), ' ');
-        out << "  " << head << option.help << "\n";
-    }
+    for (const auto& option : qx4cli::CommandOptions())
+        PrintEntry(out, std::string(option.name) + (option.takesValue ? " F" : ""), 22,
+                   option.help);
     out << kExitStatus;
 }
 
 void PrintUsage(std::ostream& out) {
     out << "usage: qx4 [options] COMMAND [arguments]\n\ncommands:\n";
-    for (const auto& command : qx4cli::Commands()) {
-        std::string head = std::string(command.name) + " " + command.arguments;
-        head.resize(std::max<size_t>(head.size() + 1, 34), ' ');
-        out << "  " << head << command.help << "\n";
-    }
-    out << "  help [COMMAND]\n\n";
+    for (const auto& command : qx4cli::Commands())
+        PrintEntry(out, std::string(command.name) + " " + command.arguments, 34, command.help);
+    PrintEntry(out, "help [COMMAND]", 34, "every command, or one command's usage and example");
+    out << "\n";
     PrintOptions(out);
 }
 
