@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # What a screen reader finds in the checker: starts QX4Bench (simulated reader) under
-# Xvfb on a private D-Bus session with accessibility on, and walks its AT-SPI tree.
+# Xvfb on a private D-Bus session with accessibility on, and walks its AT-SPI tree and
+# every dialog (opened through the accessibility actions, then cancelled).
 # Needs python3-pyatspi, at-spi2-core, dbus, xvfb (Debian).
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -48,6 +48,9 @@ void ExchangeDialog::Prepare() {
     // Callers set the labels: a field's accessible name is the label the operator sees.
     for (QLabel* label : findChildren<QLabel*>())
         if (label->buddy()) label->buddy()->setAccessibleName(label->text().remove('&'));
+    // The typing field of an editable combo box is the same control to a screen reader.
+    for (QComboBox* combo : findChildren<QComboBox*>())
+        if (combo->lineEdit()) combo->lineEdit()->setAccessibleName(combo->accessibleName());
 }
 
 void ExchangeDialog::accept() {
