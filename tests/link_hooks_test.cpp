@@ -33,8 +33,8 @@ class HookTest : public LinkTest {
         HookPlan::Get().onTrace = nullptr;
         static const QX4PlatformHooks hooks{
             [](const char*, const char*) {
-                ++HookPlan::Get().boxes;
                 if (HookPlan::Get().onBox) HookPlan::Get().onBox();
+                ++HookPlan::Get().boxes;
             },
             nullptr,
             nullptr,
@@ -62,8 +62,10 @@ TEST_F(HookTest, LifecycleCallsFromTheReceiveThreadAreRefused) {
             EXPECT_EQ(QX4GetErrorStatus(&status), 0); // the port is lost: at once
             EXPECT_EQ(QX4IsOK(), 0);
         };
+        const int boxesBefore = HookPlan::Get().boxes;
         reader->Peer().Vanish();
-        for (int i = 0; i < 200 && HookPlan::Get().lifecycleResult == -1; ++i)
+        // Counted when the hook has returned: only then is onBox free to change.
+        for (int i = 0; i < 400 && HookPlan::Get().boxes == boxesBefore; ++i)
             std::this_thread::sleep_for(5ms);
         EXPECT_EQ(HookPlan::Get().lifecycleResult, 0);
         EXPECT_EQ(QX4GetPortNum(), 3); // the close was refused: the context is still there

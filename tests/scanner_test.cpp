@@ -106,6 +106,25 @@ TEST_F(ScannerTest, StrayStxBeforeAFrameIsDroppedWhenTheLineFallsQuiet) {
     EXPECT_EQ(window.received[0].second, Bytes{'Q'});
 }
 
+TEST_F(ScannerTest, RingOverrunDropsThePartialFrameBeforeItAbsorbsMore) {
+    TraceLog trace;
+    trace.Install();
+    Feed({0x02, 0x00, 0x44, 0x03, 'a'});
+    Scan();
+    ASSERT_EQ(context->inFrame, 1);
+    Feed(Bytes(qx4::RxRing::kSize, 0xEE)); // the rest of it is lost
+    Scan();
+    QX4SetTraceHook(nullptr, nullptr);
+    ASSERT_GE(trace.frames.size(), 2u);
+    EXPECT_EQ(trace.frames[0].first, QX4_TRACE_LOST);
+    EXPECT_EQ(trace.frames[1],
+              std::make_pair(int{QX4_TRACE_BAD}, Bytes{0x02, 0x00, 0x44, 0x03, 'a'}));
+    EXPECT_TRUE(context->inDoubt);
+    Feed(qx4sim::EncodeFrame(0x44, {'O', 'K'}));
+    Scan();
+    ASSERT_EQ(window.received.size(), 1u);
+}
+
 TEST_F(ScannerTest, NackWithoutDataRecordsNoCode) {
     Feed(qx4sim::EncodeFrame(0x31, {0x05, 0x12}));
     Feed(qx4sim::EncodeFrame(0x31, {}));

@@ -27,7 +27,7 @@ extern "C" {
 
 QX4_API unsigned char QX4Transceive(int commandByte, const unsigned char* data, int length,
                                     unsigned char* reply, int replyCapacity, int* replyLength) {
-    if (!Known(commandByte) || length < 0 || length > 255 || (length > 0 && !data)) return 0;
+    if (!Known(commandByte) || length < 0 || length > 255 || (length > 0 && !data)) return Refuse();
     const auto command = static_cast<Command>(commandByte);
     // As the library's own builders do: the buzzer and the simple read leave lastCommand.
     const Records records = command == Command::Buzzer || command == Command::SimpleRead
@@ -37,7 +37,10 @@ QX4_API unsigned char QX4Transceive(int commandByte, const unsigned char* data, 
     if (!answer) return 0;
     const int n = static_cast<int>(answer->FrameDataCount());
     if (replyLength) *replyLength = n;
-    if (n > replyCapacity) return 0;
+    if (n > replyCapacity) {
+        NoteFailure(QX4_CAUSE_BAD_REPLY); // longer than the caller can take
+        return 0;
+    }
     std::copy_n(answer->frame.begin() + 4, n, reply);
     return 1;
 }
