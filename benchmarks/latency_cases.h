@@ -45,6 +45,8 @@ class LatencyCases {
              [this] { return QX4ReadSingleBlock(0x01, 0, out_, uid_) == 1; }},
             {"QX4ReadMultiBlock 16 blocks", 11, 7 + 1 + 64,
              [this] { return QX4ReadMultiBlock(0x00, 0, 15, out_, uid_) == 1; }},
+            // What a command pays once after a doubt: one EEPROM word read.
+            {"QX4Resync (the fence)", 10, 7 + 5, [] { return QX4Resync() == 1; }},
         };
     }
     LatencyCases(const LatencyCases&) = delete;
