@@ -141,6 +141,8 @@ class Peer:
             self.messages.append(message)
 
     def payloads(self, topic):
+        # A message the broker redelivers is marked "dup", for the tests that must tell
+        # a redelivery from a repeat.
         with self.lock:
             return [dict(json.loads(m.payload), **({"dup": True} if m.dup else {}))
                     for m in self.messages if m.topic == topic]
@@ -178,6 +180,8 @@ class Sim:
         if self.process.poll() is None:
             self.process.terminate()
             self.process.wait(timeout=10)
+        self.process.stdin.close()
+        self.process.stdout.close()
 
 
 class Gateway:
@@ -296,7 +300,10 @@ class GatewayTest(unittest.TestCase):
         peer = self.peer(["qx4/desk/response/#"])
         self.online(self.peer(["qx4/desk/state"]), "desk")
         cases = [("version", {}, ["version"]), ("model", {}, ["model"]),
-                 ("power-state", {}, ["power-state"]),
+                 ("power-state", {}, ["power-state"]), ("error-status", {}, ["error-status"]),
+                 ("io-read", {}, ["io-read"]), ("tag-mode", {}, ["tag-mode"]),
+                 ("afi-register", {}, ["afi-register"]), ("param-read", {"number": 3},
+                                                          ["param-read", "3"]),
                  ("info", {"uid": TAG_ONE}, ["--uid", TAG_ONE, "info"]),
                  ("read", {"block": 0, "count": 4, "uid": TAG_ONE}, ["--uid", TAG_ONE, "read", "0", "4"]),
                  ("read-bytes", {"block": "1", "count": "0x6", "uid": TAG_TWO},
