@@ -49,7 +49,6 @@ _driver: ctypes.CDLL | None = None
 _dumps: ctypes.CDLL | None = None
 
 u8p = ctypes.POINTER(ctypes.c_ubyte)
-TraceHook = ctypes.CFUNCTYPE(None, ctypes.c_int, u8p, ctypes.c_uint, ctypes.c_void_p)
 
 
 class CopyData(ctypes.Structure):
@@ -71,7 +70,6 @@ def driver() -> ctypes.CDLL:
         lib = _load(DRIVER, "QX4DRV_LIBRARY", "driver")
         lib.QX4ErrorText.restype = ctypes.c_char_p
         lib.QX4LibraryVersion.restype = ctypes.c_char_p
-        lib.QX4SetTraceHook.argtypes = [TraceHook, ctypes.c_void_p]
         lib.QX4SetHandle.argtypes = [ctypes.c_void_p]
         lib.QX4GetErrorCode.argtypes = [ctypes.POINTER(ctypes.c_int)] * 2
         lib.QX4GetFailureCause.restype = ctypes.c_int

@@ -147,21 +147,6 @@ def _one_at_a_time(
     return run
 
 
-class _Wire:
-    """The length of the last acknowledgement, from the library's trace."""
-
-    def __init__(self) -> None:
-        self.ack_count = -1  # the data count n of the last ACK
-        self.hook = L.TraceHook(self._frame)
-
-    def _frame(self, direction: int, data: Any, count: int, _user: Any) -> None:
-        if direction == 1 and count > 4 and data[2] == 0x30:
-            self.ack_count = data[3]
-
-    def mark(self) -> None:
-        self.ack_count = -1
-
-
 class Reader:
     """The QX4 reader on a serial line, opened at once when a port is given::
 
@@ -213,7 +198,6 @@ class Reader:
         self.baudrate = baudrate
         self._timeout = _seconds(timeout, "timeout", 60)
         self._lib = L.driver()
-        self._wire = _Wire()
         self._lock = threading.RLock()
         self._open = False
         self._tags: dict[bytes, Geometry] = {}
@@ -269,7 +253,6 @@ class Reader:
                 raise ReaderGoneError(f"cannot open {where}: it does not exist, is in use, "
                                       "or cannot be reached", function="QX4DllOpen")
             self._lib.QX4SetCmdWaitTime(self._timeout_ms)
-            self._lib.QX4SetTraceHook(self._wire.hook, None)
             self._open = True
             _open_reader = weakref.ref(self)
             try:
@@ -285,7 +268,6 @@ class Reader:
         global _open_reader
         with self._lock, _process_lock:
             if self._open:
-                self._lib.QX4SetTraceHook(L.TraceHook(0), None)  # no hook
                 self._lib.QX4SetHandle(None)
                 self._lib.QX4DllClose()
                 self._open = False
@@ -318,7 +300,6 @@ class Reader:
     def _call(self, function: str, *args: Any) -> None:
         if not self._open:
             raise ReaderGoneError(f"{function}: the reader is not open", function=function)
-        self._wire.mark()
         if not getattr(self._lib, function)(*args):
             raise self._failure(function)
 
@@ -661,21 +642,18 @@ class Reader:
                     self._call(function, mode, number, out, uid_buffer)
                 else:
                     self._call(function, mode, number, run - 1, out, uid_buffer)
-                fits = self._wire.ack_count == 1 + run * stride
             except NackError as error:
                 if run > 1 and error.code == 5 and error.detail == 0x01:  # no multi-block reads
                     per_frame = 1
                     continue
                 raise
             except BadReplyError:
-                fits = False
-            # A tag whose blocks are not of the size assumed answers with another length.
-            if not fits:
+                # The library takes only replies of the exact length asked for: a tag whose
+                # blocks are not of the size assumed answers with another one.
                 self._tags.pop(target, None)
                 raise BadReplyError(
-                    f"the reply carries {self._wire.ack_count - 1} bytes where {run} block(s) "
-                    f"of {size} bytes take {run * stride}: the tag's blocks are not that size "
-                    "(pass block_size=)", function=function)
+                    f"the reply does not carry {run} block(s) of {size} bytes: the tag's "
+                    "blocks are not that size (pass block_size=)", function=function) from None
             for i in range(run):
                 raw = bytes(out[i * stride:(i + 1) * stride])
                 blocks.append(Block(number + i, raw[1:] if security else raw,
@@ -817,7 +795,6 @@ class Reader:
             raise ReaderGoneError(f"{function}: the reader is not open", function=function)
         result, error = ctypes.c_void_p(), ctypes.c_void_p()
         ok = getattr(L.dumps(), function)(*args, ctypes.byref(result), ctypes.byref(error))
-        self._lib.QX4SetTraceHook(self._wire.hook, None)  # it had its own meanwhile
         return bool(ok), L.take_text(result), L.take_text(error)
 
     @_one_at_a_time
