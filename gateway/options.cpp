@@ -244,6 +244,8 @@ std::string UsageText() {
         head.resize(std::max<size_t>(head.size() + 2, 26), ' ');
         text += "  " + head + option.help + "\n";
     }
+    text += "      --help                this text\n      --version             the versions of "
+            "qx4-mqtt and of the library\n";
     text += "\nTopics under BASE/NAME/: state, info, field, event, heartbeat, request/COMMAND -> "
             "response/COMMAND.\nRequests larger than 65536 bytes are refused.\n";
     return text;
