@@ -9,6 +9,7 @@ import json
 import operator
 import os
 import re
+import signal
 import threading
 import time
 import weakref
@@ -145,6 +146,38 @@ def _one_at_a_time(
             return method(self, *args, **kwargs)
 
     return run
+
+
+class _FrameBoundary:
+    """Holds Ctrl+C back while a frame is in flight, so that a command of many frames
+    stops between two of them knowing exactly what it did. Only Python's own SIGINT
+    handler on the main thread is held back; a program's own handler stays as it is."""
+
+    def __init__(self) -> None:
+        self.pending = False
+        self._before: Any = None
+
+    def __enter__(self) -> _FrameBoundary:
+        if (threading.current_thread() is threading.main_thread()
+                and signal.getsignal(signal.SIGINT) is signal.default_int_handler):
+            self._before = signal.signal(signal.SIGINT, self._hold)
+        return self
+
+    def _hold(self, _number: int, _frame: Any) -> None:
+        self.pending = True
+
+    def cross(self) -> None:
+        """Raises the KeyboardInterrupt held back while the last frame was in flight."""
+        if self.pending:
+            self.pending = False
+            raise KeyboardInterrupt
+
+    def __exit__(self, kind: type[BaseException] | None, value: BaseException | None,
+                 trace: TracebackType | None) -> None:
+        if self._before is not None:
+            signal.signal(signal.SIGINT, self._before)
+            self._before = None
+        self.cross()
 
 
 class Reader:
@@ -666,7 +699,8 @@ class Reader:
         """Writes ``data``, whole blocks, from block ``first`` (Write Multiple Blocks in
         runs where the tag has it); returns the number of blocks written. ``option``
         sets the option flag in every request. A failure part way carries the blocks
-        written before it in ``blocks_written``."""
+        written before it in ``blocks_written``; so does Ctrl+C, which stops the write
+        between two frames."""
         first, data = _block(first, "first block"), _data(data)
         if not data:
             raise ValueError("no data to write")
@@ -681,26 +715,30 @@ class Reader:
         mode = _ADDRESSED | (_OPTION if option else 0)
         per_frame = max(1, (255 - 4 - 8) // size)
         done = 0
-        try:
-            while done < blocks:
-                run = min(per_frame, blocks - done)
-                chunk = data[done * size:(done + run) * size]
-                buffer = (ctypes.c_ubyte * len(chunk)).from_buffer_copy(chunk)
-                if run == 1:
-                    self._call("QX4WriteSingleBlock", mode, first + done, buffer, uid_buffer)
-                else:
-                    try:
-                        self._call("QX4WriteMultiBlock", mode, first + done, run - 1, buffer,
+        with _FrameBoundary() as boundary:
+            try:
+                while done < blocks:
+                    boundary.cross()
+                    run = min(per_frame, blocks - done)
+                    chunk = data[done * size:(done + run) * size]
+                    buffer = (ctypes.c_ubyte * len(chunk)).from_buffer_copy(chunk)
+                    if run == 1:
+                        self._call("QX4WriteSingleBlock", mode, first + done, buffer,
                                    uid_buffer)
-                    except NackError as error:
-                        if error.code == 5 and error.detail == 0x01:
-                            per_frame = 1
-                            continue
-                        raise
-                done += run
-        except QX4Error as error:
-            error.blocks_written = done
-            raise
+                    else:
+                        try:
+                            self._call("QX4WriteMultiBlock", mode, first + done, run - 1,
+                                       buffer, uid_buffer)
+                        except NackError as error:
+                            if error.code == 5 and error.detail == 0x01:
+                                per_frame = 1
+                                continue
+                            raise
+                    done += run
+                boundary.cross()
+            except BaseException as error:  # a KeyboardInterrupt too says what was written
+                setattr(error, "blocks_written", done)
+                raise
         return done
 
     @staticmethod
@@ -808,8 +846,9 @@ class Reader:
         size = 0 if block_size is None else _integer(block_size, "block_size", 1, 32)
         count = 0 if block_count is None else _integer(block_count, "block_count", 1, 256)
         target = _uid_buffer(parse_uid(uid)) if uid is not None else None
-        ok, text, error = self._dump_call("qx4dump_read_tag", target, size, count,
-                                          1 if probe_locks else 0, self._timeout_ms)
+        with _FrameBoundary():  # the library reads to the end: Ctrl+C comes after it
+            ok, text, error = self._dump_call("qx4dump_read_tag", target, size, count,
+                                              1 if probe_locks else 0, self._timeout_ms)
         if not ok or text is None:
             raise DumpError(error or "the tag could not be read")
         result: dict[str, Any] = json.loads(text)
@@ -825,7 +864,8 @@ class Reader:
         another size refuse. ``all_blocks`` writes equal blocks too, ``locks`` applies
         the dump's locks, ``option`` sets the option flag in every write and lock. On
         failure the :class:`DumpError` carries the :class:`RestoreReport` of what was
-        done (``report``)."""
+        done (``report``). Ctrl+C takes effect when the restore has ended; its
+        KeyboardInterrupt carries the ``report`` too."""
         if isinstance(dump, dict):
             text = json.dumps(dump)
         elif isinstance(dump, os.PathLike) or (isinstance(dump, str) and os.path.exists(dump)):
@@ -836,10 +876,17 @@ class Reader:
             raise TypeError("dump is a dict, a path or a dump's text, not "
                             f"{type(dump).__name__}")
         target = _uid_buffer(parse_uid(uid)) if uid is not None else None
-        ok, report_text, error = self._dump_call(
-            "qx4dump_restore_with_option", text.encode("utf-8"), target, 1 if force else 0,
-            1 if all_blocks else 0, 1 if locks else 0, 1 if option else 0, self._timeout_ms)
-        report = _restore_report(json.loads(report_text)) if report_text else None
+        with _FrameBoundary() as boundary:  # the library runs the restore to its end
+            ok, report_text, error = self._dump_call(
+                "qx4dump_restore_with_option", text.encode("utf-8"), target,
+                1 if force else 0, 1 if all_blocks else 0, 1 if locks else 0,
+                1 if option else 0, self._timeout_ms)
+            report = _restore_report(json.loads(report_text)) if report_text else None
+            try:
+                boundary.cross()
+            except KeyboardInterrupt as interrupt:
+                setattr(interrupt, "report", report)
+                raise
         if not ok:
             reason = error or "not restored"
             if report is not None and report.failures:

@@ -1,5 +1,6 @@
 """Ctrl+C (SIGINT) in the middle of reader commands: it always reaches the program as
 KeyboardInterrupt, never as another error or not at all, and what was done is known."""
+import json
 import os
 import signal
 import threading
@@ -10,6 +11,7 @@ import qx4
 
 TAG_ONE = "E004010012345678"  # 28 blocks of 4
 TAG_TWO = "E007000187654321"  # 32 blocks of 8
+SINGLE = "E004010000000077"
 
 
 def interrupt_after(seconds):
@@ -37,3 +39,44 @@ def test_ctrl_c_during_reads_is_a_keyboard_interrupt(paced):
         # Neither the tag's geometry nor the link suffered.
         assert reader.read_blocks(0, 28, uid=TAG_ONE) == expected
         assert reader.geometry(TAG_ONE) == qx4.Geometry(4, 28)
+
+
+@pytest.fixture
+def one_block_writes(tmp_path):
+    """A tag without Write Multiple Blocks: a frame per block, at 9600 baud."""
+    field = tmp_path / "single.json"
+    field.write_text(json.dumps({"format": 2, "tags": [{
+        "type": "iso15693", "uid": SINGLE, "blockSize": 8, "blockCount": 64,
+        "simulation": {"multiBlock": False},
+        "blocks": [{"data": "00" * 8, "locked": False}] * 64}]}))
+    with qx4.Simulator(field=field, baud=9600, log=True) as sim, \
+            qx4.Reader(sim.device) as reader:
+        yield sim, reader
+
+
+def test_ctrl_c_stops_a_write_between_frames_knowing_what_it_wrote(one_block_writes):
+    sim, reader = one_block_writes
+    reader.geometry(SINGLE)
+    data = bytes(range(1, 65)) * 8
+    timer = interrupt_after(0.4)
+    with pytest.raises(KeyboardInterrupt) as stopped:
+        reader.write_blocks(0, data, uid=SINGLE)
+    timer.join()
+    written = stopped.value.blocks_written
+    assert 0 < written < 64
+    blocks = [b.data for b in reader.read_blocks(0, 64, uid=SINGLE)]
+    assert blocks[:written] == [data[i * 8:(i + 1) * 8] for i in range(written)]
+    assert blocks[written:] == [bytes(8)] * (64 - written)  # not one frame more
+
+
+def test_ctrl_c_during_a_restore_keeps_its_report(paced):
+    _, reader = paced
+    dump = reader.dump(TAG_TWO)
+    reader.write_blocks(0, b"\xEE" * 256, uid=TAG_TWO)
+    timer = interrupt_after(0.3)
+    with pytest.raises(KeyboardInterrupt) as stopped:
+        reader.restore(dump, uid=TAG_TWO)
+    timer.join()
+    report = stopped.value.report
+    assert report.written == list(range(32)) and report.complete
+    assert reader.dump(TAG_TWO)["tags"][0]["blocks"] == dump["tags"][0]["blocks"]
