@@ -18,6 +18,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeWidget>
 #include <deque>
 #include <functional>
 #include <gtest/gtest.h>
@@ -114,6 +115,16 @@ class BenchTest : public ::testing::Test {
     // The lines added since `before` lines were there.
     QStringList LinesSince(int before) const { return Lines().mid(before); }
     int LineCount() const { return view()->resultList()->count(); }
+    // The UID table's rows: the text shown and the count of row `row`.
+    int UidRows() const { return view()->uidTableView()->topLevelItemCount(); }
+    QString UidText(int row) const {
+        const QTreeWidgetItem* item = view()->uidTableView()->topLevelItem(row);
+        return item ? item->text(1) : QString("<no row %1>").arg(row);
+    }
+    QString CountText(int row) const {
+        const QTreeWidgetItem* item = view()->uidTableView()->topLevelItem(row);
+        return item ? item->text(0) : QString("<no row %1>").arg(row);
+    }
     static QVariant Stored(const char* key) {
         QSettings settings;
         settings.beginGroup(qx4bench::kSettingsSection);

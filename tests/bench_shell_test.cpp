@@ -153,10 +153,10 @@ TEST_F(BenchTest, AutoScanCountsNotificationsInTheUidTable) {
         QTest::qWait(50);
     QTest::qWait(400);
     ASSERT_EQ(view()->uidCount, 3);
-    EXPECT_EQ(view()->uidList()->item(0)->text(), "E004010012345678[QX4 tag one]");
-    EXPECT_EQ(view()->uidList()->item(1)->text(), "E007000187654321[]");
-    EXPECT_GT(view()->countList()->item(0)->text().toInt(), 1); // counted in place
-    reader->SetAutoScanPeriod(2); // notifications keep landing while the mode is set
+    EXPECT_EQ(UidText(0), "E004010012345678[QX4 tag one]");
+    EXPECT_EQ(UidText(1), "E007000187654321[]");
+    EXPECT_GT(CountText(0).toInt(), 1); // counted in place
+    reader->SetAutoScanPeriod(2);       // notifications keep landing while the mode is set
     QTest::qWait(20);
     view()->autoScanBox()->click();
     EXPECT_EQ(Lines().last(), "OK: QX4SetRWMode");
@@ -232,28 +232,28 @@ TEST_F(BenchTest, UidTableFromNotifications) {
     notify(0, {'E', '0', '0', '4'});
     notify(0, {}); // count 0
     ASSERT_EQ(view()->uidCount, 4);
-    EXPECT_EQ(view()->uidList()->item(0)->text(), "0807060504030201[ABC]");
-    EXPECT_EQ(view()->countList()->item(0)->text(), "2");
-    EXPECT_EQ(view()->uidList()->item(1)->text(), "0807060504030201[X]");
-    EXPECT_EQ(view()->uidList()->item(2)->text(), "E004");
-    EXPECT_EQ(view()->uidList()->item(3)->text(), "");
+    EXPECT_EQ(UidText(0), "0807060504030201[ABC]");
+    EXPECT_EQ(CountText(0), "2");
+    EXPECT_EQ(UidText(1), "0807060504030201[X]");
+    EXPECT_EQ(UidText(2), "E004");
+    EXPECT_EQ(UidText(3), "");
     // Shift-JIS data text, and a notification longer than 256 bytes cut to 256.
     notify(1, {9, 9, 9, 9, 9, 9, 9, 9, 0x83, 0x5E, 0x83, 0x4F});
-    EXPECT_EQ(view()->uidList()->item(4)->text(), "0909090909090909[タグ]");
+    EXPECT_EQ(UidText(4), "0909090909090909[タグ]");
     qx4sim::Bytes longer(300, 'z');
     notify(0, longer);
-    EXPECT_EQ(view()->uidList()->item(5)->text().size(), 256);
+    EXPECT_EQ(UidText(5).size(), 256);
     // A full table drops new tags but keeps counting the ones it has.
     for (int i = view()->uidCount; i < 256; ++i)
         notify(0, {'T', uint8_t('0' + i / 100), uint8_t('0' + i / 10 % 10), uint8_t('0' + i % 10)});
     notify(0, {'n', 'e', 'w'});
     EXPECT_EQ(view()->uidCount, 256);
-    EXPECT_EQ(view()->uidList()->count(), 256);
+    EXPECT_EQ(UidRows(), 256);
     notify(0, {'E', '0', '0', '4'});
-    EXPECT_EQ(view()->countList()->item(2)->text(), "2");
+    EXPECT_EQ(CountText(2), "2");
     view()->OnClear();
     EXPECT_EQ(view()->uidCount, 0);
-    EXPECT_EQ(view()->uidList()->count(), 0);
+    EXPECT_EQ(UidRows(), 0);
 }
 
 TEST_F(BenchTest, SettingsReadAtStartAndWrittenAtExit) {

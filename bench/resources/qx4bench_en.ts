@@ -415,6 +415,10 @@
         <source>ログを保存(&amp;S)...</source>
         <translation>&amp;Save log...</translation>
     </message>
+    <message>
+        <source>回数</source>
+        <translation>Count</translation>
+    </message>
 </context>
 <context>
     <name>AboutDialog</name>

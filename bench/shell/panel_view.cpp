@@ -19,14 +19,15 @@
 #include <QEvent>
 #include <QFileDialog>
 #include <QFontDatabase>
+#include <QHeaderView>
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSaveFile>
-#include <QScrollBar>
-#include <QStyledItemDelegate>
+#include <QStyle>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 #include <array>
 #include <cstring>
@@ -64,29 +65,7 @@ constexpr std::array kErrorLines{
 constexpr const char* kUnknownError = "??? NACK受信";
 
 constexpr int kNotificationBytes = 256;
-constexpr int kCountColumnWidth = 56; // "99999" in full
-
-// Rows of one height, whatever fonts their text falls back to.
-class FixedRowDelegate : public QStyledItemDelegate {
-  public:
-    FixedRowDelegate(int height, QObject* parent) : QStyledItemDelegate(parent), height_(height) {}
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        QSize size = QStyledItemDelegate::sizeHint(option, index);
-        size.setHeight(height_);
-        return size;
-    }
-
-  private:
-    int height_;
-};
-
-int RowHeightOf(QListWidget* list) {
-    QListWidget probe;
-    probe.setFont(list->font());
-    probe.addItem(QString::fromUtf8("E004010012345678[タグ漢字]"));
-    probe.addItem("99999");
-    return std::max(probe.sizeHintForRow(0), probe.sizeHintForRow(1));
-}
+constexpr int kCountColumn = 0, kUidColumn = 1;
 
 } // namespace
 
@@ -246,11 +225,8 @@ CQX4PanelView::~CQX4PanelView() {
 QListWidget* CQX4PanelView::resultList() const {
     return ui->resultList;
 }
-QListWidget* CQX4PanelView::uidList() const {
-    return ui->uidList;
-}
-QListWidget* CQX4PanelView::countList() const {
-    return ui->countList;
+QTreeWidget* CQX4PanelView::uidTableView() const {
+    return ui->uidTable;
 }
 QCheckBox* CQX4PanelView::autoScanBox() const {
     return ui->autoScanBox;
@@ -286,38 +262,30 @@ void CQX4PanelView::OnFirstActivation() {
 }
 
 void CQX4PanelView::LayOutForm() {
-    // Counts up to 99999 need more room than the form first gave them.
-    ui->countList->setGeometry(4, 76, kCountColumnWidth, 138);
-    ui->uidList->setGeometry(4 + kCountColumnWidth, 76, 266 - kCountColumnWidth, 138);
     auto* layout = new DesignLayout(this);
     layout->GrowIntoFittedWidth();
     // The UID table takes a third of the extra height, the result list the rest; both
     // take the extra width; buttons keep their places, the company name goes right.
     layout->SetAnchor(ui->companyLabel, {1, 0, 0, 0});
-    layout->SetAnchor(ui->countList, {0, 0, 0, 1.0 / 3});
-    layout->SetAnchor(ui->uidList, {0, 1, 0, 1.0 / 3});
+    layout->SetAnchor(ui->uidTable, {0, 1, 0, 1.0 / 3});
     layout->SetAnchor(ui->resultList, {0, 1, 1.0 / 3, 2.0 / 3});
     setMinimumSize(layout->minimumSize());
 
-    // Row i of the counts stands beside row i of the UIDs: one row height (that of a
-    // line with Japanese text, which is taller) and one scroll position for both.
-    auto* rows = new FixedRowDelegate(RowHeightOf(ui->uidList), this);
-    for (QListWidget* list : {ui->countList, ui->uidList}) {
-        list->setItemDelegate(rows);
-        list->setWordWrap(false);
-    }
-    ui->countList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    ui->uidList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    ui->countList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn); // rows line up
-    ui->uidList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    connect(ui->uidList->verticalScrollBar(), &QScrollBar::valueChanged,
-            ui->countList->verticalScrollBar(), &QScrollBar::setValue);
-    connect(ui->countList->verticalScrollBar(), &QScrollBar::valueChanged,
-            ui->uidList->verticalScrollBar(), &QScrollBar::setValue);
-    // A row added to one list before the other has laid it out must not part them.
-    connect(ui->countList->verticalScrollBar(), &QScrollBar::rangeChanged, this, [this] {
-        ui->countList->verticalScrollBar()->setValue(ui->uidList->verticalScrollBar()->value());
-    });
+    // One row per tag: its count, then its UID (and data); a screen reader reads them
+    // together. Counts up to 99999 fit their column.
+    QTreeWidget* table = ui->uidTable;
+    table->setColumnCount(2);
+    table->setHeaderLabels({Tr("回数"), "UID"});
+    table->setRootIsDecorated(false);
+    table->setUniformRowHeights(true);
+    table->setWordWrap(false);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->header()->setStretchLastSection(true);
+    table->header()->setSectionResizeMode(kCountColumn, QHeaderView::Fixed);
+    table->setColumnWidth(kCountColumn,
+                          table->fontMetrics().horizontalAdvance(QString("99999")) +
+                              4 * table->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 12);
+    table->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 
     // The log: several lines selectable, copied, saved, long data lines viewed whole.
     QListWidget* results = ui->resultList;
@@ -339,8 +307,7 @@ void CQX4PanelView::LayOutForm() {
     connect(results, &QListWidget::itemActivated, this,
             [this](QListWidgetItem* item) { ShowLineViewer(ui->resultList->row(item)); });
 
-    ui->countList->setAccessibleName("Counts of the UID table");
-    ui->uidList->setAccessibleName("UID table");
+    ui->uidTable->setAccessibleName("UID table");
     ui->resultList->setAccessibleName("Results");
     ui->testButton->setAccessibleName(ui->testButton->text());
 }
@@ -498,9 +465,8 @@ int CQX4PanelView::ParseDecimalText(const QString& text) {
 
 void CQX4PanelView::CountAgain(int row) {
     ++uidTable[size_t(row)].count;
-    delete ui->countList->takeItem(row);
-    ui->countList->insertItem(row, QString::number(uidTable[size_t(row)].count));
-    ui->countList->update();
+    ui->uidTable->topLevelItem(row)->setText(kCountColumn,
+                                             QString::number(uidTable[size_t(row)].count));
 }
 
 void CQX4PanelView::AddUidEntry(const QString& text) {
@@ -509,7 +475,6 @@ void CQX4PanelView::AddUidEntry(const QString& text) {
     }
     if (uidCount >= kUidRows) return;
     uidTable[uidCount] = {text, QString(), 1};
-    ui->countList->insertItem(uidCount, "1");
     InsertUidRow(text);
     ++uidCount;
     status_->SetTags(uidCount);
@@ -521,12 +486,9 @@ void CQX4PanelView::AddUidDataEntry(const QString& uidText, const QString& dataT
     }
     if (uidCount >= kUidRows) return;
     uidTable[uidCount] = {uidText, dataText, 1};
-    ui->countList->insertItem(uidCount, "1");
     InsertUidRow(uidText + "[" + dataText + "]");
     ++uidCount;
     status_->SetTags(uidCount);
-    ui->countList->update();
-    ui->uidList->update();
 }
 
 void CQX4PanelView::InsertUidRow(const QString& text) {
@@ -538,9 +500,10 @@ void CQX4PanelView::InsertUidRow(const QString& text) {
             shown += QString::asprintf("\\x%02X", c.unicode());
         else
             shown += c;
-    auto* item = new QListWidgetItem(shown);
-    item->setData(Qt::UserRole, text);
-    ui->uidList->insertItem(uidCount, item);
+    auto* item = new QTreeWidgetItem(QStringList{"1", shown});
+    item->setData(kUidColumn, Qt::UserRole, text);
+    item->setTextAlignment(kCountColumn, Qt::AlignRight | Qt::AlignVCenter);
+    ui->uidTable->insertTopLevelItem(uidCount, item);
 }
 
 void CQX4PanelView::ClearUidTable() {
@@ -550,8 +513,7 @@ void CQX4PanelView::ClearUidTable() {
 
 void CQX4PanelView::OnClear() {
     ui->resultList->clear();
-    ui->uidList->clear();
-    ui->countList->clear();
+    ui->uidTable->clear();
     ClearUidTable();
     status_->SetTags(0);
 }

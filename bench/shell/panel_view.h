@@ -14,6 +14,7 @@
 #include <memory>
 
 class QListWidget;
+class QTreeWidget;
 class QCheckBox;
 
 namespace Ui {
@@ -90,8 +91,8 @@ class CQX4PanelView : public QWidget, public QX4Window {
     int RunDialog(ExchangeDialog& dialog);
 
     QListWidget* resultList() const;
-    QListWidget* uidList() const;
-    QListWidget* countList() const;
+    // The UID table: one row per tag, column 0 its count, column 1 its text.
+    QTreeWidget* uidTableView() const;
     QCheckBox* autoScanBox() const;
     QWidget* Control(int controlId) const;
 
