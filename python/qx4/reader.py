@@ -232,6 +232,7 @@ class Reader:
         self._timeout = _seconds(timeout, "timeout", 60)
         self._lib = L.driver()
         self._lock = threading.RLock()
+        self._dispatch = _Dispatch()
         self._open = False
         self._tags: dict[bytes, Geometry] = {}
         if port is not None:
@@ -302,6 +303,7 @@ class Reader:
         with self._lock, _process_lock:
             if self._open:
                 self._lib.QX4SetHandle(None)
+                self._dispatch.clear()
                 self._lib.QX4DllClose()
                 self._open = False
                 self._tags.clear()
@@ -333,7 +335,9 @@ class Reader:
     def _call(self, function: str, *args: Any) -> None:
         if not self._open:
             raise ReaderGoneError(f"{function}: the reader is not open", function=function)
-        if not getattr(self._lib, function)(*args):
+        ok = getattr(self._lib, function)(*args)
+        self._dispatch.raise_held()  # from a notification handed over during the wait
+        if not ok:
             raise self._failure(function)
 
     def _failure(self, function: str) -> Exception:
@@ -899,30 +903,27 @@ class Reader:
     def notifications(self, timeout: float | None = None) -> Iterator[Notification]:
         """Auto-scan frames as they arrive (put the reader in auto-scan first:
         ``set_operation_mode(1, ...)``), until ``timeout`` seconds pass (None: forever).
-        Raises :class:`ReaderGoneError` when the reader goes away or is closed."""
+        Raises :class:`ReaderGoneError` when the reader goes away or is closed. Several
+        iterators at once (in several threads, say) each get every notification."""
         end = None if timeout is None else time.monotonic() + _seconds(timeout, "timeout")
-        queue: deque[Notification] = deque()
+        if not self._open:
+            raise ReaderGoneError("the reader is not open")
+        return self._notifications(end)
 
-        def arrived(_window: Any, record: Any) -> None:
-            r = record.contents
-            data = bytes(r.data[: r.count]) if r.count else b""
-            if r.kind == 1 and len(data) >= 8:
-                queue.append(Notification("uid-data", data[:8], data[8:], time.monotonic()))
-            else:
-                queue.append(Notification("data", None, data, time.monotonic()))
-
-        window = L.Window(L.CopyDataHook(arrived))
+    def _notifications(self, end: float | None) -> Iterator[Notification]:
+        # Listening starts with the iteration: an iterator never started holds nothing.
         with self._lock:
             if not self._open:
                 raise ReaderGoneError("the reader is not open")
-            self._lib.QX4SetHandle(ctypes.byref(window))
+            queue = self._dispatch.listen(self._lib)
         try:
             while True:
                 with self._lock:
-                    if not self.is_ok:
-                        raise ReaderGoneError("the reader went away while notifications "
-                                              "were awaited")
+                    if not self.is_ok or not self._dispatch.listening(queue):
+                        raise ReaderGoneError("the reader went away or was closed while "
+                                              "notifications were awaited")
                     self._lib.QX4ReadData()
+                    self._dispatch.raise_held()
                 while queue:
                     yield queue.popleft()
                 if end is not None and time.monotonic() >= end:
@@ -930,8 +931,56 @@ class Reader:
                 time.sleep(0.05)
         finally:
             with self._lock:
-                if self._open:
-                    self._lib.QX4SetHandle(None)
+                self._dispatch.leave(self._lib, queue, self._open)
+
+
+class _Dispatch:
+    """The window that receives auto-scan frames, handing each to every iterator of
+    :meth:`Reader.notifications`. It holds no reference to its Reader, so a dropped
+    Reader still closes itself."""
+
+    def __init__(self) -> None:
+        self._queues: list[deque[Notification]] = []
+        self._held: BaseException | None = None
+        self.window = L.Window(L.CopyDataHook(self._arrived))
+
+    def _arrived(self, _window: Any, record: Any) -> None:
+        # An exception here would only be printed by ctypes: a Ctrl+C landing in this
+        # call would be lost. It is kept and raised once the library has returned.
+        try:
+            r = record.contents
+            data = bytes(r.data[: r.count]) if r.count else b""
+            if r.kind == 1 and len(data) >= 8:
+                notification = Notification("uid-data", data[:8], data[8:], time.monotonic())
+            else:
+                notification = Notification("data", None, data, time.monotonic())
+            for queue in self._queues:
+                queue.append(notification)
+        except BaseException as error:  # noqa: B902 - raised by raise_held
+            self._held = error
+
+    def raise_held(self) -> None:
+        held, self._held = self._held, None
+        if held is not None:
+            raise held
+
+    def listen(self, lib: ctypes.CDLL) -> deque[Notification]:
+        queue: deque[Notification] = deque()
+        if not self._queues:
+            lib.QX4SetHandle(ctypes.byref(self.window))
+        self._queues.append(queue)
+        return queue
+
+    def listening(self, queue: deque[Notification]) -> bool:
+        return any(q is queue for q in self._queues)
+
+    def leave(self, lib: ctypes.CDLL, queue: deque[Notification], is_open: bool) -> None:
+        self._queues = [q for q in self._queues if q is not queue]
+        if not self._queues and is_open:
+            lib.QX4SetHandle(None)
+
+    def clear(self) -> None:
+        self._queues = []
 
 
 def _uid_buffer(uid: bytes) -> Any:

@@ -80,3 +80,20 @@ def test_ctrl_c_during_a_restore_keeps_its_report(paced):
     report = stopped.value.report
     assert report.written == list(range(32)) and report.complete
     assert reader.dump(TAG_TWO)["tags"][0]["blocks"] == dump["tags"][0]["blocks"]
+
+
+def test_ctrl_c_while_a_notification_is_handed_over_is_not_lost(monkeypatch):
+    # Where a Ctrl+C lands is up to chance; here it lands, every time, in the middle of
+    # handing a notification over from the library.
+    def interrupted(*args, **kwargs):
+        raise KeyboardInterrupt
+
+    with qx4.Simulator(scan_period=0.05) as sim, qx4.Reader(sim.device) as reader:
+        reader.set_operation_mode(1, 0, 0x78, 0)
+        monkeypatch.setattr(qx4.reader, "Notification", interrupted)
+        with pytest.raises(KeyboardInterrupt):
+            for _ in reader.notifications(timeout=5):
+                pass
+        monkeypatch.undo()
+        reader.set_operation_mode(0, 0, 0x78, 0)
+        assert reader.version()

@@ -268,3 +268,21 @@ def test_nack_texts_need_only_the_driver(tmp_path):
                          env=env, check=True).stdout.splitlines()
     assert out[0].startswith("5 16 ") and "not available" in out[0]
     assert out[1] == "True"
+
+
+def test_notification_iterators_each_get_every_frame_and_check_at_once():
+    with qx4.Simulator(scan_period=0.05) as sim, qx4.Reader(sim.device) as reader:
+        with pytest.raises(ValueError):
+            reader.notifications(timeout=-1)  # at the call, not at the first next()
+        never_started = reader.notifications()
+        reader.set_operation_mode(1, 0, 0x78, 0)
+        first, second = reader.notifications(timeout=10), reader.notifications(timeout=1.5)
+        next(first)
+        next(second)
+        first.close()  # the other one goes on receiving
+        assert len(list(second)) >= 5
+        del never_started
+        reader.set_operation_mode(0, 0, 0x78, 0)
+        reader.close()
+        with pytest.raises(qx4.ReaderGoneError, match="not open"):
+            reader.notifications()
