@@ -63,6 +63,23 @@ CopyDataHook = ctypes.CFUNCTYPE(None, ctypes.POINTER(Window), ctypes.POINTER(Cop
 Window._fields_ = [("copyData", CopyDataHook)]
 
 
+# The exports used here that answer in an unsigned char. Only its low byte is defined
+# when it comes back: read as an int, a failure's 0 could pass for success.
+_BYTE_RESULTS = (
+    "QX4BuzOn", "QX4DllOpen", "QX4GetAFIData", "QX4GetEepromData2", "QX4GetErrorStatus",
+    "QX4GetModelNameComad", "QX4GetParamData", "QX4GetPowerDown", "QX4GetROMVersion",
+    "QX4GetRWMode", "QX4GetSystemInfo", "QX4GetTagMode", "QX4GetUIDGetCmd", "QX4GetUidData",
+    "QX4GetUidNumber", "QX4InitEEPROM", "QX4Inventory", "QX4Inventory2", "QX4LockAFI",
+    "QX4LockBlock", "QX4LockDSFID", "QX4MydWrite", "QX4MydWriteReread", "QX4Myd_Read",
+    "QX4Myd_WriteByte", "QX4ReStartComand", "QX4ReadIOPort", "QX4ReadMultiBlock",
+    "QX4ReadSingleBlock", "QX4ResetToReady", "QX4Resync", "QX4SelectTag", "QX4SetAFIData",
+    "QX4SetEepromData2", "QX4SetLEDCont", "QX4SetParamData", "QX4SetPowerDown",
+    "QX4SetRWMode", "QX4SetTagMode", "QX4SetTxOnOff", "QX4SetUIDSetCmd", "QX4SimpleReadCmd",
+    "QX4StayQuiet", "QX4WrietDSFID", "QX4WriteAFI", "QX4WriteIOPort", "QX4WriteMultiBlock",
+    "QX4WriteSingleBlock", "QX4WriteTagData",
+)
+
+
 def driver() -> ctypes.CDLL:
     """libQX4DRV, with the argument types of the functions used here."""
     global _driver
@@ -73,7 +90,8 @@ def driver() -> ctypes.CDLL:
         lib.QX4SetHandle.argtypes = [ctypes.c_void_p]
         lib.QX4GetErrorCode.argtypes = [ctypes.POINTER(ctypes.c_int)] * 2
         lib.QX4GetFailureCause.restype = ctypes.c_int
-        lib.QX4Resync.restype = ctypes.c_ubyte
+        for name in _BYTE_RESULTS:
+            getattr(lib, name).restype = ctypes.c_ubyte
         _driver = lib
     return _driver
 

@@ -1,7 +1,9 @@
 """The package as users get it: an sdist that builds and installs offline with its
 metadata, and a docstring on every public name."""
+import ctypes
 import inspect
 import os
+import re
 import subprocess
 import sys
 from pathlib import Path
@@ -44,3 +46,18 @@ def test_every_public_name_has_a_docstring():
                 if documented and not member.startswith("_") and not inspect.getdoc(value):
                     missing.append(f"{name}.{member}")
     assert missing == []
+
+
+def test_results_are_read_at_the_width_the_library_declares():
+    # Only the low byte of an unsigned char result is defined: read as an int, a failure's
+    # 0 with stray upper bits would pass for success.
+    header = (SOURCE.parent / "driver" / "qx4drv.h").read_text(encoding="utf-8")
+    declared = {name: kind for kind, name in
+                re.findall(r"QX4_API (unsigned char|int) (QX4\w+)\(", header)}
+    source = (SOURCE / "qx4" / "reader.py").read_text(encoding="utf-8")
+    used = {a or b for a, b in re.findall(r'"(QX4\w+)"|_lib\.(QX4\w+)', source)}
+    width = {"unsigned char": ctypes.c_ubyte, "int": ctypes.c_int}
+    library = qx4._library.driver()
+    wrong = [name for name in sorted(used & declared.keys())
+             if getattr(library, name).restype is not width[declared[name]]]
+    assert wrong == [] and len(used & declared.keys()) > 40
