@@ -125,6 +125,17 @@ TEST_F(ScannerTest, RingOverrunDropsThePartialFrameBeforeItAbsorbsMore) {
     ASSERT_EQ(window.received.size(), 1u);
 }
 
+TEST_F(ScannerTest, FramesTooShortForAUidLeaveTheCurrentUidAlone) {
+    const qx4::Uid before{1, 2, 3, 4, 5, 6, 7, 8};
+    context->currentUid = before;
+    Feed(qx4sim::EncodeFrame(0x49, {0x00, 9, 9}));
+    Feed(qx4sim::EncodeFrame(0x64, {5, 5, 5}));
+    Scan();
+    EXPECT_EQ(context->currentUid, before);
+    ASSERT_EQ(window.received.size(), 1u); // the notification itself still goes out
+    EXPECT_EQ(window.received[0].second, (Bytes{5, 5, 5}));
+}
+
 TEST_F(ScannerTest, NackWithoutDataRecordsNoCode) {
     Feed(qx4sim::EncodeFrame(0x31, {0x05, 0x12}));
     Feed(qx4sim::EncodeFrame(0x31, {}));

@@ -62,7 +62,10 @@ void ShowReceiveText(const ReaderContext& context, const std::array<ReceiveText,
         if (entry.code == code) ShowDiagnostic(context, entry.text);
 }
 
+// Copies the UID at `from` when the frame's data reaches that far: a short frame
+// leaves the registers as they were instead of filling them with older bytes.
 void CopyUid(ReaderContext& context, size_t from) {
+    if (4 + size_t{context.frame[3]} < from + 8) return;
     std::copy_n(context.frame.begin() + from, 8, context.currentUid.begin());
 }
 
@@ -76,8 +79,10 @@ void AfterReadSetting(ReaderContext& context) {
 void AfterTagCommand(ReaderContext& context) {
     const uint8_t code = context.frame[4];
     if (code == iso::Inventory) {
-        context.dsfid = context.frame[5];
-        CopyUid(context, 6);
+        if (context.frame[3] >= 10) { // echo, DSFID, UID
+            context.dsfid = context.frame[5];
+            CopyUid(context, 6);
+        }
     } else if (code == iso::GetSystemInfo) {
         RecordSystemInfo(context);
     }
@@ -98,6 +103,7 @@ void Notify(ReaderContext& context, uintptr_t kind) {
 
 void RecordSystemInfo(ReaderContext& context) {
     const auto& f = context.frame;
+    if (f[3] < 10) return; // echo, info flags, UID
     context.sysInfoFlags = f[5];
     CopyUid(context, 6);
     size_t p = 14;
