@@ -32,6 +32,10 @@ _OPTION = 0x10
 _ONE_SLOT = 0x40
 _NO_TAG = 4  # the reader's NACK when no tag answered
 _DEFAULT_PORT = 3
+# A device given by name is opened as COM0, which no port name maps to: its QX4_COM0,
+# set just around the open, is read by nobody else, and a program's own QX4_COM3 (or
+# whatever it set) stays as it is for its other threads and child processes.
+_NAMED_PORT = 0
 _LAST_BLOCK = 255  # a request carries block numbers and counts in one byte
 
 # libQX4DRV's failure causes (QX4GetFailureCause).
@@ -115,7 +119,7 @@ def _port(port: PortLike | None) -> tuple[int, str | None]:
     com = re.fullmatch(r"(?i)com(\d+):?", name)
     if com:
         return _integer(int(com.group(1)), "the COM number", 1, 255), None
-    return _DEFAULT_PORT, name
+    return _NAMED_PORT, name
 
 
 @contextlib.contextmanager
@@ -191,8 +195,9 @@ class Reader:
     number (``QX4_COM<n>`` or the library's own name for it); without it the Reader
     opens COM3 on :meth:`open` or ``with``. ``baudrate``: 19200 or 9600 (used at
     open). ``timeout``:
-    seconds to wait for each answer. ``device`` is another name for ``port``. The
-    process environment is left as it was.
+    seconds to wait for each answer. ``device`` is another name for ``port``. A
+    device given by name reaches the library as ``QX4_COM0``, set only while the port
+    opens; the program's own ``QX4_COM<n>`` variables are never touched.
 
     Opening sends the library's fence (``QX4Resync``), so a late answer meant for an
     earlier program is never taken for one of ours. One Reader is open per process

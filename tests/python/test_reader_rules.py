@@ -286,3 +286,32 @@ def test_notification_iterators_each_get_every_frame_and_check_at_once():
         reader.close()
         with pytest.raises(qx4.ReaderGoneError, match="not open"):
             reader.notifications()
+
+
+def test_opening_by_name_leaves_the_programs_own_port_variables_alone(monkeypatch):
+    # A server that takes the connection and never agrees to RFC 2217: the open waits
+    # for it, then fails. Meanwhile another thread watches the environment.
+    monkeypatch.setenv("QX4_COM3", "/dev/ttyUSB7")
+    seen = set()
+    with socket.socket() as server:
+        server.bind(("127.0.0.1", 0))
+        server.listen()
+        url = f"rfc2217://127.0.0.1:{server.getsockname()[1]}"
+        opening = threading.Event()
+
+        def watch():
+            while not opening.is_set():
+                seen.add(os.environ.get("QX4_COM3"))
+                seen.add(subprocess.run(["/usr/bin/printenv", "QX4_COM3"], capture_output=True,
+                                        text=True).stdout.strip())
+
+        watcher = threading.Thread(target=watch)
+        watcher.start()
+        try:
+            with pytest.raises(qx4.ReaderGoneError, match="cannot open rfc2217"):
+                qx4.Reader(url)
+        finally:
+            opening.set()
+            watcher.join()
+    assert seen == {"/dev/ttyUSB7"}
+    assert os.environ["QX4_COM3"] == "/dev/ttyUSB7" and "QX4_COM0" not in os.environ
