@@ -45,6 +45,7 @@ _TIMEOUT, _NACK, _BUSY, _NO_PORT, _BAD_ARGUMENT, _BAD_REPLY, _OUT_OF_STEP = rang
 # device name is handed to the library's open.
 _process_lock = threading.RLock()
 _open_reader: weakref.ref[Reader] | None = None  # weak: a dropped Reader closes itself
+_forked_open = False  # this process was forked from one with a Reader open
 
 P = ParamSpec("P")
 R = TypeVar("R")
@@ -214,7 +215,8 @@ class Reader:
     Threads: every method may be called from any thread. The methods of one Reader run
     one at a time (an internal lock): a second thread waits until the first one's
     command, with all its frames, is done. :class:`BusyError` means code outside this
-    Reader used the library at the same moment.
+    Reader used the library at the same moment. A child process forked while a Reader
+    is open can neither use it nor open another (the port is the parent's).
 
     Tags: ``uid`` arguments take 8 bytes in reply order or the 16 hex digits ``qx4``
     shows. Reads without ``uid`` address the tag that answers an inventory; writes and
@@ -274,7 +276,7 @@ class Reader:
     def open(self) -> Reader:
         """Opens the port and brings the link in step. Raises :class:`ReaderGoneError`
         when the port cannot be opened, ``RuntimeError`` while another Reader of this
-        process is open."""
+        process is open or this process was forked from one with a Reader open."""
         global _open_reader
         with self._lock, _process_lock:
             if self._open:
@@ -282,6 +284,11 @@ class Reader:
             if _open_reader is not None and _open_reader() is not None:
                 raise RuntimeError("another qx4.Reader is open in this process: the library "
                                    "has one context per process; close it first")
+            if _forked_open:
+                raise RuntimeError("this process was forked while a qx4.Reader was open: the "
+                                   "library's context belongs to the parent; open Readers "
+                                   "before forking only in the parent, or start children "
+                                   "with the 'spawn' method")
             number, device = _port(self._port_given)
             with _named_device(number, device):
                 opened = self._lib.QX4DllOpen(number, 1 if self.baudrate == 9600 else 0)
@@ -986,6 +993,25 @@ class _Dispatch:
 
     def clear(self) -> None:
         self._queues = []
+
+
+def _after_fork_in_child() -> None:
+    # The library's receive thread stays in the parent: the child neither uses nor closes
+    # the parent's port (closing would wait for that thread for ever), and locks held by
+    # the parent's other threads are new.
+    global _process_lock, _open_reader, _forked_open
+    _process_lock = threading.RLock()
+    reader = _open_reader() if _open_reader is not None else None
+    if reader is not None:
+        reader._lock = threading.RLock()
+        reader._open = False
+        reader._tags.clear()
+        reader._dispatch.clear()
+        _forked_open = True
+    _open_reader = None
+
+
+os.register_at_fork(after_in_child=_after_fork_in_child)
 
 
 def _uid_buffer(uid: bytes) -> Any:

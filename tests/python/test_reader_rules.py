@@ -1,6 +1,7 @@
 """The Reader's rules against qx4sim: how it is opened, what it refuses before sending,
 which tag a write reaches, what a failure carries, threads, and a reader going away."""
 import gc
+import multiprocessing
 import os
 import pickle
 import socket
@@ -315,3 +316,24 @@ def test_opening_by_name_leaves_the_programs_own_port_variables_alone(monkeypatc
             watcher.join()
     assert seen == {"/dev/ttyUSB7"}
     assert os.environ["QX4_COM3"] == "/dev/ttyUSB7" and "QX4_COM0" not in os.environ
+
+
+def _child_uses(reader, device, results):
+    for attempt in (reader.version, lambda: qx4.Reader(device)):
+        try:
+            attempt()
+            results.put("worked")
+        except (qx4.QX4Error, RuntimeError) as error:
+            results.put(type(error).__name__)
+
+
+def test_a_forked_child_never_touches_the_parents_port(sim, reader):
+    sent = len(settle(sim, reader))
+    fork = multiprocessing.get_context("fork")
+    results = fork.SimpleQueue()
+    child = fork.Process(target=_child_uses, args=(reader, sim.device, results))
+    child.start()
+    child.join()
+    assert [results.get(), results.get()] == ["ReaderGoneError", "RuntimeError"]
+    assert len(settle(sim, reader)) == sent + 1  # the parent's version request alone
+    assert reader.read_blocks(0, uid=TAG_ONE)[0].data == b"QX4 "
