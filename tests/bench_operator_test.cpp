@@ -244,6 +244,24 @@ TEST_F(OperatorTest, TagsWithLongerBlocksAreNamedWithTheirData) {
     EXPECT_TRUE(lines.last().contains("8 バイト")) << lines;
 }
 
+TEST_F(OperatorTest, TypedValuesAreStoredOnceConfirmedNotOnlyAtExit) {
+    Start();
+    Answer([](ExchangeDialog& dialog) {
+        SetText(dialog, 1002, "7");
+        SetText(dialog, 1003, "abc");
+        return true;
+    });
+    Command(idm::WriteSingleBlock);
+    EXPECT_EQ(Stored("BlockNo").toInt(), 7); // a killed checker keeps them too
+    EXPECT_EQ(Stored("WrStr1").toString(), "abc");
+    Answer([](ExchangeDialog& dialog) {
+        SetText(dialog, 1002, "9");
+        return false;
+    });
+    Command(idm::ReadSingleBlock);
+    EXPECT_EQ(Stored("BlockNo").toInt(), 7); // cancelled: nothing taken
+}
+
 TEST_F(OperatorTest, EveryDialogNamesItsFieldsAfterTheirLabelsAndGroupsItsRadios) {
     Start();
     int checked = 0;

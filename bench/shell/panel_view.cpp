@@ -86,6 +86,7 @@ CQX4PanelView::CQX4PanelView(QWidget* parent) : QWidget(parent), ui(new Ui::Main
     WrString = ReadSettingText("WrString", QString());
     TagBlockSize = ReadSettingInt("TagBlockSize", 4);
     comBaudRate = spped ? 9600 : 19200;
+    storedTypedValues_ = std::make_tuple(BlockNo, BlockNum, WrStr1, WrString);
 
     ui->setupUi(this);
     LayOutForm();
@@ -137,6 +138,7 @@ bool CQX4PanelView::RunCommand(const QString& name, const std::function<void()>&
     handler();
     commandFirstLine_ = -1;
     SetBusy(false);
+    StoreTypedValues();
     OnTimerTick(); // a port lost during the command is reported now
     return true;
 }
@@ -216,6 +218,14 @@ void CQX4PanelView::OnTimerTick() {
 }
 
 CQX4PanelView::~CQX4PanelView() {
+    StoreTypedValues(true);
+}
+
+// What the operator typed survives a program that is killed, not only one that exits.
+void CQX4PanelView::StoreTypedValues(bool always) {
+    const auto now = std::make_tuple(BlockNo, BlockNum, WrStr1, WrString);
+    if (now == storedTypedValues_ && !always) return;
+    storedTypedValues_ = now;
     WriteSettingInt("BlockNo", BlockNo);
     WriteSettingInt("BlockNum", BlockNum);
     WriteSettingText("WrStr1", WrStr1);

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <tuple>
 
 class QListWidget;
 class QTreeWidget;
@@ -122,6 +123,7 @@ class CQX4PanelView : public QWidget, public QX4Window {
     // A line when the tag's blocks are not the size shown (or the reply did not fit it).
     void ShowBlockSizeNotes(int shownBlockSize, bool replyDidNotFit = false);
     void SetBusy(bool busy, const QString& name = QString());
+    void StoreTypedValues(bool always = false); // BlockNo, BlockNum, WrStr1, WrString
     void LinkOpened(bool ok, const QStringList& boxes);
     void StartReader(); // window registered, carrier on
     void UpdatePortStatus();
@@ -218,6 +220,7 @@ class CQX4PanelView : public QWidget, public QX4Window {
     bool linkOpened_ = false;   // the start-up open has ended, well or not
     int commandFirstLine_ = -1; // the running command's first result line
     int tagInfoBlockSize = 0;   // bytes per block the tag's system information gave
+    std::tuple<uint8_t, uint8_t, QString, QString> storedTypedValues_;
 };
 
 uint8_t EvenParity7(uint8_t value);
