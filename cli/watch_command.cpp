@@ -2,6 +2,7 @@
 #include "command_table.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <map>
@@ -79,11 +80,22 @@ struct Watcher : QX4Window {
     }
 };
 
+// A closed pipe (watch | head), a hung-up terminal or SIGQUIT end the watch as Ctrl+C
+// does, so the reader goes back to its mode.
+void StopWatching(int) {
+    qx4dump::TagAccess::interrupted = true;
+}
+
 } // namespace
 
 void RunWatch(Session& s) {
     const int seconds = s.HasArg(0) ? s.IntArg(0, "SECONDS", 1, 86400) : 0;
     s.Connect();
+    struct sigaction stop {};
+    stop.sa_handler = StopWatching;
+    ::sigemptyset(&stop.sa_mask);
+    for (const int signal : {SIGPIPE, SIGHUP, SIGQUIT})
+        ::sigaction(signal, &stop, nullptr);
     unsigned char mode = 0, second = 0, flags = 0;
     s.link().Mark();
     if (!s.Check(QX4GetRWMode(&mode, &second, &flags), "QX4GetRWMode")) return;
@@ -92,7 +104,7 @@ void RunWatch(Session& s) {
     Watcher watcher(&s);
     QX4SetHandle(&watcher);
     const auto end = Clock::now() + std::chrono::seconds(seconds);
-    while (!qx4dump::TagAccess::interrupted && (seconds == 0 || Clock::now() < end)) {
+    while (!qx4dump::TagAccess::interrupted && std::cout && (seconds == 0 || Clock::now() < end)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         QX4ReadData(); // as the checker's timer does
         watcher.Leaves();

@@ -3,10 +3,13 @@
 dump -> restore -> diff across two readers, watch."""
 import json
 import os
+import queue
+import signal
 import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -633,6 +636,334 @@ class Simulator(unittest.TestCase):
             self.assertEqual(out.returncode, 1)
             code, read = run_json(*common, "read", "1")
             self.assertEqual((code, read["blocks"][0]["data"]), (0, "8899AABBCCDDEEFF"))
+        finally:
+            sim.close()
+
+
+# ISO 15693 codes that change a tag: writes and locks of blocks, AFI, DSFID, custom, my-d.
+WRITE_CODES = {0x21, 0x22, 0x24, 0x27, 0x28, 0x29, 0x2A, 0xA1, 0xA2, 0xA3, 0xB1, 0xB2, 0xB3}
+
+
+class LoggedSim(SimProcess):
+    """qx4sim --log: every request it received, to check what went out frame by frame."""
+
+    def __init__(self, *args):
+        super().__init__("--log", *args)
+        self.frames = []
+        self.answers = queue.Queue()  # the replies to typed commands
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            if line.startswith("<- "):
+                self.frames.append(bytes.fromhex(line[3:]))
+            elif not line.startswith("-> "):
+                self.answers.put(line)
+
+    def command(self, line):
+        self.process.stdin.write(line + "\n")
+        self.process.stdin.flush()
+        return self.answers.get(timeout=10)
+
+    def tag_requests(self):
+        """The data field of every tag request (0x78) so far; forgets them."""
+        time.sleep(0.2)  # the log reader catches up with the last line
+        frames, self.frames = self.frames, []
+        return [f[4:4 + f[3]] for f in frames if len(f) > 4 and f[2] == 0x78]
+
+    def writes(self):
+        return [r for r in self.tag_requests() if r[0] in WRITE_CODES]
+
+
+def uid_bytes(uid):
+    return bytes.fromhex(uid)[::-1]  # as the reader delivers it
+
+
+class NothingUnasked(unittest.TestCase):
+    """What was not asked for is never written: exact bytes, one named tag, reads read."""
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.dir = self.tmp.name
+        self.sims = []
+
+    def tearDown(self):
+        for sim in self.sims:
+            sim.close()
+        self.tmp.cleanup()
+
+    def sim(self, *args, logged=True):
+        sim = (LoggedSim if logged else SimProcess)(*args)
+        self.sims.append(sim)
+        return sim
+
+    def test_restore_sends_only_the_dumps_bytes_at_the_tags_block_size(self):
+        def pattern(uid, size, count):
+            return (uid, size, count, {"blocks": [
+                {"data": bytes([0x10 * size + b] * size).hex()} for b in range(count)]})
+        tags = {4: ("E004010000000004", "E004010000000044"),
+                8: ("E004010000000008", "E004010000000088")}
+        field = field_file(self.dir, "f.json", [pattern(tags[4][0], 4, 20),
+                                                pattern(tags[8][0], 8, 20),
+                                                (tags[4][1], 4, 20, {}), (tags[8][1], 8, 20, {})])
+        for pace in ([], ["--baud", "19200"]):
+            sim = self.sim("--field", field, *pace)
+            for size, (source, _) in tags.items():
+                dump = os.path.join(self.dir, f"{size}.json")
+                out = qx4("--device", sim.device, "--uid", source, "dump", dump, "--force")
+                self.assertEqual(out.returncode, 0, out.stderr)
+            for dump_size, (source, _) in tags.items():
+                with open(os.path.join(self.dir, f"{dump_size}.json")) as f:
+                    data = [bytes.fromhex(b["data"]) for b in json.load(f)["tags"][0]["blocks"]]
+                for tag_size, (_, target) in tags.items():
+                    sim.tag_requests()
+                    code, result = run_json("--device", sim.device, "--uid", target, "restore",
+                                            os.path.join(self.dir, f"{dump_size}.json"),
+                                            "--force")
+                    writes = sim.writes()
+                    if dump_size != tag_size:  # also with --force
+                        self.assertEqual(code, 1)
+                        self.assertIn(f"blocks hold {dump_size} bytes, the tag's {tag_size}",
+                                      result["error"])
+                        self.assertEqual(writes, [])
+                        continue
+                    self.assertEqual((code, result["verified"]), (0, 20), result)
+                    self.assertTrue(writes)
+                    for w in writes:
+                        k = dump_size
+                        first, count = (w[1], 1) if w[0] == 0x21 else (w[1], w[2] + 1)
+                        body = w[2:2 + k] if w[0] == 0x21 else w[3:3 + count * k]
+                        self.assertEqual(body, b"".join(data[first:first + count]))
+                        self.assertEqual(len(w), (2 if w[0] == 0x21 else 3) + count * k + 9)
+                        self.assertEqual(w[-8:], uid_bytes(target))
+
+    def test_what_a_dump_does_not_know_is_left_alone(self):
+        plain, set_up = "E004010000000001", "E004010000000002"
+        field = field_file(self.dir, "f.json", [
+            (plain, 4, 8, {"simulation": {"systemInfo": False}}),
+            (set_up, 4, 8, {"afi": 0x10, "dsfid": 0x20})])
+        sim = self.sim("--field", field)
+        dump = os.path.join(self.dir, "plain.json")
+        self.assertEqual(qx4("--device", sim.device, "--uid", plain, "--blocks", "8", "dump",
+                             dump).returncode, 0)
+        with open(dump) as f:
+            tag = json.load(f)["tags"][0]
+        self.assertEqual((tag["afi"], tag["dsfid"], tag["afiLocked"], tag["dsfidLocked"]),
+                         (None, None, None, None))
+        code, result = run_json("--device", sim.device, "--uid", set_up, "restore", dump,
+                                "--force")
+        self.assertEqual(code, 0, result)
+        self.assertEqual((result["afiOutcome"], result["dsfidOutcome"]), ("unknown", "unknown"))
+        self.assertIn("the dump does not hold the AFI", result["unknown"])
+        code, info = run_json("--device", sim.device, "--uid", set_up, "info")
+        self.assertEqual((info["afi"], info["dsfid"]), (0x10, 0x20))
+        self.assertNotIn(0x27, [w[0] for w in sim.writes()])
+        code, diff = run_json("--device", sim.device, "--uid", set_up, "diff", dump)
+        self.assertEqual([d["what"] for d in diff["differences"]], ["uid"])
+        self.assertIn("the dump does not hold the DSFID", diff["notCompared"])
+
+    def test_reads_never_write(self):
+        sim = self.sim()
+        dump = os.path.join(self.dir, "d.json")
+        common = ("--device", sim.device, "--uid", TAG_ONE)
+        for args in (["dump", dump], ["diff", dump], ["info"], ["read", "0", "4"],
+                     ["--option", "read", "0"], ["view", dump]):
+            out = qx4(*common, *args)
+            self.assertEqual(out.returncode, 0, (args, out.stderr))
+            self.assertEqual(sim.writes(), [], args)
+        out = qx4("--device", sim.device, "demo")  # a reader that is not simulated
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertIn("not written", out.stderr)
+        self.assertEqual(sim.writes(), [])
+        self.assertEqual(qx4("--device", sim.device, "demo", "--write").returncode, 0)
+        self.assertEqual([w[:2] for w in sim.writes()], [bytes([0x21, 2])])
+        # The lock probe writes the values back only on request, and finds the lock.
+        qx4(*common, "lock-afi", "--yes")
+        sim.tag_requests()
+        code, _ = run_json(*common, "dump", dump, "--force", "--probe-locks")
+        self.assertEqual([w[0] for w in sim.writes()], [0x27, 0x29])
+        self.assertEqual(blocks_of(dump, TAG_ONE)["afiLocked"], True)
+        self.assertEqual(blocks_of(dump, TAG_ONE)["dsfidLocked"], False)
+
+    def test_writes_and_locks_address_one_named_tag(self):
+        sim = self.sim()
+        eight = "0102030405060708"
+        commands = [["write", "3", "11223344"], ["lock", "3", "--yes"], ["write2", "4", eight],
+                    ["lock2", "4", "--yes"], ["write-bytes", "1", "AABB"], ["write-afi", "1"],
+                    ["lock-afi", "--yes"], ["write-dsfid", "1"], ["lock-dsfid", "--yes"],
+                    ["myd-write", "2", eight], ["myd-write-byte", "2", "5", "1"],
+                    ["myd-write-reread", "2", eight]]
+        for addressing in ([], ["--unaddressed"]):
+            for args in commands:
+                code, result = run_json("--device", sim.device, *addressing, *args)
+                self.assertEqual(code, 2, (addressing, args, result))
+                for uid in (TAG_ONE, TAG_TWO, MYD):
+                    self.assertIn(uid, result["error"])
+                self.assertEqual(sim.writes(), [], args)
+        # Named, the result says which tag it went to, in text and JSON.
+        code, result = run_json("--device", sim.device, "--uid", TAG_TWO, "write-afi", "7")
+        self.assertEqual((code, result["uid"]), (0, TAG_TWO))
+        out = qx4("--device", sim.device, "--uid", TAG_TWO, "write", "0", eight * 2)
+        self.assertIn("uid: " + TAG_TWO, out.stdout)
+        sim.tag_requests()
+        # A lock without --yes and without a terminal to ask on: refused, nothing sent.
+        code, result = run_json("--device", sim.device, "--uid", TAG_TWO, "lock", "3")
+        self.assertEqual(code, 2)
+        self.assertIn("cannot be undone", result["error"])
+        self.assertEqual(sim.writes(), [])
+        # With one tag in the field an unaddressed write goes ahead and names it.
+        sim.command("leave " + TAG_TWO)
+        sim.command("leave " + MYD)
+        code, result = run_json("--device", sim.device, "--unaddressed", "write", "1", "0A0B0C0D")
+        self.assertEqual((code, result["uid"]), (0, TAG_ONE), result)
+        self.assertEqual([bytes(w) for w in sim.writes()], [bytes.fromhex("21010A0B0C0D00")])
+
+    def test_the_option_flag_reaches_writes_locks_and_restore(self):
+        sim = self.sim()
+        common = ("--device", sim.device, "--uid", TAG_ONE, "--option")
+        dump = os.path.join(self.dir, "d.json")
+        qx4(*common, "dump", dump)
+        qx4(*common, "write", "3", "11223344", "--json")
+        qx4(*common, "write-afi", "3")
+        qx4(*common, "lock", "9", "--yes")
+        self.assertEqual(qx4(*common, "restore", dump).returncode, 0)
+        writes = sim.writes()
+        self.assertEqual([w[0] for w in writes], [0x21, 0x27, 0x22, 0x21, 0x27])
+        for w in writes:
+            self.assertEqual(w[-9], 0x11, w.hex())  # option flag and addressed, before the UID
+
+    def test_block_numbers_one_byte_does_not_carry_are_refused_before_any_frame(self):
+        sim = self.sim()
+        common = ("--device", sim.device, "--uid", TAG_ONE)
+        for args in (["read", "256"], ["read", "-1"], ["read", "250", "7"], ["write", "256", "00"],
+                     ["lock", "256", "--yes"], ["write2", "255", "00" * 8],
+                     ["security", "200", "57"], ["myd-read", "256"]):
+            out = qx4(*common, *args)
+            self.assertEqual(out.returncode, 2, args)
+            self.assertEqual(sim.tag_requests(), [], args)
+        self.assertEqual(qx4(*common, "write", "255", "00000000" * 2).returncode, 2)
+        self.assertEqual(sim.writes(), [])
+
+
+class StaleAnswers(unittest.TestCase):
+    """A late answer from an earlier run is never taken for a later run's own."""
+
+    def field(self, directory):
+        # Every block tells its number: block b holds b b b b.
+        return field_file(directory, "numbered.json", [(TAG_ONE, 4, 28, {"blocks": [
+            {"data": bytes([b] * 4).hex()} for b in range(28)]})])
+
+    def check(self, delay, first, second, expected):
+        with tempfile.TemporaryDirectory() as tmp:
+            sim = SimProcess("--field", self.field(tmp), "--delay", str(delay))
+            try:
+                out = qx4("--device", sim.device, *first)
+                self.assertEqual(out.returncode, 1, out.stdout)
+                code, result = run_json("--device", sim.device, *second)
+                if code == 0:
+                    self.assertEqual(result["reply"] if "reply" in result else
+                                     [b["data"] for b in result["blocks"]], expected)
+                else:
+                    self.assertEqual(code, 1)
+                    self.assertNotIn("blocks", result)
+                    self.assertNotIn("reply", result)
+                return code
+            finally:
+                sim.close()
+
+    def test_two_time_outs_in_one_run(self):
+        uid = uid_bytes(TAG_ONE).hex().upper()
+        self.check(600, ["--timeout", "300", "--uid", TAG_ONE, "read", "0", "4"],
+                   ["raw", "230A0101" + uid], "23" + "0A" * 4 + "0B" * 4)
+
+    def test_an_answer_later_than_a_second(self):
+        uid = uid_bytes(TAG_ONE).hex().upper()
+        self.check(1500, ["--timeout", "200", "raw", "200001" + uid],
+                   ["raw", "200501" + uid], "20" + "05" * 4)
+
+    def test_dump_and_restore_time_outs(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            sim = SimProcess("--field", self.field(tmp))
+            dump = os.path.join(tmp, "d.json")
+            qx4("--device", sim.device, "--uid", TAG_ONE, "dump", dump)
+            sim.close()
+            with open(dump) as f:
+                text = f.read()
+        with tempfile.TemporaryDirectory() as tmp:
+            dump = os.path.join(tmp, "d.json")
+            with open(dump, "w") as f:
+                f.write(text.replace('"05050505"', '"55555555"'))
+            for command in (["restore", dump], ["dump", os.path.join(tmp, "new.json")]):
+                self.check(400, ["--timeout", "150", "--uid", TAG_ONE, *command],
+                           ["--uid", TAG_ONE, "read", "6"], ["06060606"])
+
+
+class Files(unittest.TestCase):
+    """Files are never destroyed; write errors fail the run."""
+
+    def test_state_refuses_what_it_cannot_read_and_serialises_writers(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            state = os.path.join(tmp, "state.json")
+            for text in ("{not json", "Filetype: Flipper NFC device\nVersion: 4\n",
+                         '{"FileType": "15693 v4", "Card": {}}'):
+                with open(state, "w") as f:
+                    f.write(text)
+                out = qx4("--simulate", "--state", state, "--uid", TAG_ONE, "write", "0",
+                          "11223344")
+                self.assertEqual(out.returncode, 2, out.stderr)
+                self.assertIn("left as it is", out.stderr)
+                with open(state) as f:
+                    self.assertEqual(f.read(), text)
+            os.unlink(state)
+            writers = [subprocess.Popen([QX4, "--simulate", "--state", state, "--uid", TAG_ONE,
+                                         "write", str(b), f"{b:02X}" * 4],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                       for b in range(10)]
+            for w in writers:
+                self.assertEqual(w.wait(timeout=60), 0, w.stderr.read())
+                w.stderr.close()
+            code, read = run_json("--simulate", "--state", state, "--uid", TAG_ONE, "read", "0",
+                                  "10")
+            self.assertEqual([b["data"] for b in read["blocks"]],
+                             [f"{b:02X}" * 4 for b in range(10)])
+            self.assertEqual(sorted(os.listdir(tmp)), ["state.json", "state.json.lock"])
+
+    def test_dump_keeps_files_and_reports_write_errors(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "keep.json")
+            with open(path, "w") as f:
+                f.write("mine")
+            code, result = run_json("--simulate", "--uid", TAG_ONE, "dump", path)
+            self.assertEqual(code, 2)
+            self.assertIn("--force", result["error"])
+            with open(path) as f:
+                self.assertEqual(f.read(), "mine")
+            self.assertEqual(qx4("--simulate", "--uid", TAG_ONE, "dump", path,
+                                 "--force").returncode, 0)
+            self.assertEqual(blocks_of(path, TAG_ONE)["uid"], TAG_ONE)
+            self.assertEqual(os.listdir(tmp), ["keep.json"])
+        with open("/dev/full", "w") as full:
+            for args in (["dump", "-"], ["--json", "read", "0"], ["read", "0"]):
+                out = subprocess.run([QX4, "--simulate", "--uid", TAG_ONE, *args], stdout=full,
+                                     stderr=subprocess.PIPE, text=True, timeout=30)
+                self.assertEqual(out.returncode, 1, args)
+                self.assertIn("cannot write", out.stderr)
+
+    def test_watch_restores_the_mode_on_every_way_out(self):
+        sim = SimProcess("--scan-period", "50")
+        try:
+            out = subprocess.run(f"{QX4} --device {sim.device} --json watch | head -n 1",
+                                 shell=True, capture_output=True, text=True, timeout=30)
+            self.assertIn('"kind"', out.stdout)
+            for stop in (signal.SIGHUP, signal.SIGQUIT):
+                watch = subprocess.Popen([QX4, "--device", sim.device, "watch"],
+                                         stdout=subprocess.DEVNULL)
+                time.sleep(0.8)
+                watch.send_signal(stop)
+                watch.wait(timeout=10)
+            mode = json.loads(qx4("--device", sim.device, "--json", "op-mode").stdout)
+            self.assertEqual(mode["mode"], 0)
         finally:
             sim.close()
 
