@@ -203,6 +203,11 @@ class Gateway:
     def close(self):
         self.stop(signal.SIGKILL)
         self.stderr.close()
+        # Under the sanitizer builds a finding is only on the gateway's standard error.
+        with open(self.stderr.name) as log:
+            text = log.read()
+        if "Sanitizer" in text or "runtime error:" in text:
+            raise AssertionError(self.stderr.name + ":\n" + text[-4000:])
 
 
 def events(peer, name):
