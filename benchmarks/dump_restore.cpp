@@ -1,7 +1,7 @@
 // Dump and restore against the simulated reader paced at 19200 baud: the time taken
 // next to the wire time of the frames exchanged, and how many frames that took next to
 // the fewest that carry the data. Also with the single-block fallbacks of a tag that
-// has no multi-block commands.
+// has no multi-block commands. And the start-up fence every qx4 run sends.
 #include "link_observer.h"
 #include "machine.h"
 #include "qx4drv.h"
@@ -47,6 +47,25 @@ int main() {
         if (direction == QX4_TRACE_SENT) ++wire.frames;
         if (direction != QX4_TRACE_LOST) wire.bytes += count;
     });
+
+    // What every qx4 run pays at its start: the fence that passes an earlier run's late
+    // answer by. One request and its answer on the paced line.
+    {
+        constexpr int kFences = 20;
+        wire = {};
+        const auto start = Clock::now();
+        for (int i = 0; i < kFences; ++i)
+            if (!QX4Resync()) {
+                std::printf("  fence failed\n");
+                return 1;
+            }
+        const double ms =
+            std::chrono::duration<double, std::milli>(Clock::now() - start).count() / kFences;
+        wire.bytes /= kFences;
+        wire.frames /= kFences;
+        std::printf("\nstart-up fence of a qx4 run (QX4Resync, mean of %d)\n", kFences);
+        Report("fence", ms, wire, 1);
+    }
 
     for (bool multiBlock : {true, false}) {
         reader.Modify([&](auto&, std::vector<qx4sim::Tag>& field) {
