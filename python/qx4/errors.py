@@ -77,11 +77,12 @@ class ReaderGoneError(QX4Error):
 
 class SeveralTagsError(QX4Error):
     """A write or lock named no tag while several are in the field; ``uids`` lists them
-    (reply order). Pass ``uid=`` to say which one."""
+    (reply order). Pass ``uid=`` to say which one (or, for a request that names no tag,
+    leave only one in the field)."""
 
-    def __init__(self, uids: list[bytes], what: str) -> None:
+    def __init__(self, uids: list[bytes], what: str, remedy: str = "name one with uid=") -> None:
         shown = ", ".join(uid[::-1].hex().upper() for uid in uids)
-        super().__init__(f"{what}: {len(uids)} tags in the field ({shown}); name one with uid=")
+        super().__init__(f"{what}: {len(uids)} tags in the field ({shown}); {remedy}")
         self.uids = uids
 
 

@@ -568,10 +568,15 @@ class Reader:
 
     @_one_at_a_time
     def write_tag_data(self, data: bytes) -> None:
-        """Hands data to the reader to write into the tag in its field (command 0x4A)."""
+        """Hands data to the reader to write into the tag in its field (command 0x4A).
+        The request names no tag, so it refuses with :class:`SeveralTagsError` while
+        several are in the field."""
         data = _data(data)
         if len(data) > 251:
             raise ValueError(f"tag data is at most 251 bytes, not {len(data)}")
+        uids = self.scan()
+        if len(uids) > 1:
+            raise SeveralTagsError(uids, "write_tag_data", "leave only one in the field")
         buffer = (ctypes.c_ubyte * max(1, len(data))).from_buffer_copy(data.ljust(1, b"\0"))
         self._call("QX4WriteTagData", len(data), buffer)
 

@@ -50,7 +50,8 @@ def test_reader_commands(reader):
     assert qx4.uid_text(reader.uid_register()) == TAG_ONE
     reader.set_afi_register(0x42)
     assert reader.afi_register() == 0x42
-    reader.write_tag_data(b"hi")
+    with pytest.raises(qx4.SeveralTagsError, match="leave only one"):
+        reader.write_tag_data(b"hi")  # the request names no tag: which one would it be?
     reader.simple_read()
     reader.eeprom_init()
     reader.restart()

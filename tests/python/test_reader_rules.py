@@ -37,7 +37,7 @@ def settle(sim, reader):
 
 
 def tag_writes(frames):
-    return [f for f in frames if f[2] == 0x78 and f[4] in WRITES]
+    return [f for f in frames if (f[2] == 0x78 and f[4] in WRITES) or f[2] == 0x4A]
 
 
 @pytest.fixture
@@ -120,7 +120,8 @@ def test_writes_without_uid_refuse_several_tags_and_name_them(sim, reader):
     for write in (lambda: reader.write_blocks(0, b"XXXX"), lambda: reader.lock_block(1),
                   lambda: reader.write_afi(7), lambda: reader.lock_afi(),
                   lambda: reader.write_dsfid(7), lambda: reader.lock_dsfid(),
-                  lambda: reader.myd_write(1, bytes(8)), lambda: reader.myd_write_byte(1, 0, 1)):
+                  lambda: reader.myd_write(1, bytes(8)), lambda: reader.myd_write_byte(1, 0, 1),
+                  lambda: reader.write_tag_data(b"XY")):
         with pytest.raises(qx4.SeveralTagsError) as several:
             write()
         assert [qx4.uid_text(u) for u in several.value.uids] == [TAG_ONE, TAG_TWO, MYD]
