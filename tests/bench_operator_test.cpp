@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -343,6 +344,36 @@ TEST_F(OperatorTest, MenusHaveMnemonicsAndTheWindowFitsTheScreen) {
     const QRect screen = frame->screen()->availableGeometry();
     EXPECT_LE(frame->frameGeometry().height(), screen.height());
     EXPECT_LE(frame->frameGeometry().width(), screen.width());
+}
+
+TEST_F(OperatorTest, F10OpensTheMenuBar) {
+    Start();
+    QApplication::setActiveWindow(frame.get());
+    frame->activateWindow();
+    QTest::keyClick(frame.get(), Qt::Key_F10);
+    EXPECT_EQ(frame->menuBar()->activeAction(), frame->menuBar()->actions().first());
+    QTest::keyClick(frame->menuBar(), Qt::Key_Escape);
+}
+
+TEST_F(OperatorTest, ALongDataLineIsViewedInRowsOfSixteenBytes) {
+    Start();
+    std::vector<uint8_t> bytes(248);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>(i);
+    view()->ShowHexLine("data: ", bytes.data(), int(bytes.size()));
+    QString shown;
+    QTimer::singleShot(100, [&] {
+        QWidget* viewer = QApplication::activeModalWidget();
+        ASSERT_NE(viewer, nullptr);
+        if (auto* text = viewer->findChild<QPlainTextEdit*>()) shown = text->toPlainText();
+        viewer->close();
+    });
+    view()->ShowLineViewer(LineCount() - 1);
+    const QStringList rows = shown.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(rows.size(), 1 + 16) << shown; // a heading, then 15 full rows and one of 8
+    EXPECT_EQ(rows[0], "data: 248 bytes");
+    EXPECT_EQ(rows[1], "0000  00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F");
+    EXPECT_EQ(rows[16], "00F0  F0 F1 F2 F3 F4 F5 F6 F7");
 }
 
 #ifdef QX4BENCH_PROGRAM
