@@ -15,6 +15,7 @@ import queue
 import shutil
 import subprocess
 import threading
+import weakref
 from collections import deque
 from collections.abc import Sequence
 from pathlib import Path
@@ -32,6 +33,16 @@ def _program() -> str:
     if build.exists():
         return str(build)
     raise FileNotFoundError("qx4sim not found: set QX4SIM, or put it on PATH")
+
+
+def _end(process: subprocess.Popen[str], grace: float) -> None:
+    if process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(timeout=grace)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
 
 
 class SimulatorError(RuntimeError):
@@ -82,6 +93,8 @@ class Simulator:
         self._markers = itertools.count(1)
         self._process = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                          stderr=subprocess.PIPE, text=True, bufsize=1)
+        # A script that never calls stop() leaves no qx4sim running after it.
+        self._ending = weakref.finalize(self, _end, self._process, grace)
         assert self._process.stdout is not None and self._process.stderr is not None
         self._readers = [
             threading.Thread(target=self._read_output, args=(self._process.stdout,), daemon=True),
@@ -157,14 +170,10 @@ class Simulator:
         return "\n".join(self._errors)
 
     def stop(self) -> None:
-        """Ends qx4sim: asks it to stop, and kills it after ``grace`` seconds."""
-        if self._process.poll() is None:
-            self._process.terminate()
-            try:
-                self._process.wait(timeout=self.grace)
-            except subprocess.TimeoutExpired:
-                self._process.kill()
-                self._process.wait()
+        """Ends qx4sim: asks it to stop, and kills it after ``grace`` seconds. A
+        Simulator never stopped is stopped when the program ends."""
+        _end(self._process, self.grace)
+        self._ending.detach()
         for thread in self._readers:
             thread.join(timeout=self.grace)
         for stream in (self._process.stdin, self._process.stdout, self._process.stderr):

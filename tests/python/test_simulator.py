@@ -1,6 +1,8 @@
 """qx4.Simulator: whole replies, output drained on long logged runs, start-up time-out,
 and a qx4sim that will not stop."""
+import os
 import subprocess
+import sys
 import time
 
 import pytest
@@ -54,3 +56,13 @@ def test_options_are_keyword_only():
         qx4.Simulator("field.json")  # type: ignore[misc]
     assert subprocess.run([qx4.simulator._program(), "--version"], capture_output=True,
                           text=True).stdout.startswith("qx4sim ")
+
+
+def test_a_simulator_never_stopped_ends_with_the_program():
+    script = ("import qx4\n"
+              "sim = qx4.Simulator()\n"
+              "print(sim._process.pid)\n")
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                         check=True)
+    with pytest.raises(ProcessLookupError):
+        os.kill(int(out.stdout), 0)
