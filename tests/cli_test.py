@@ -801,6 +801,11 @@ class NothingUnasked(unittest.TestCase):
                 for uid in (TAG_ONE, TAG_TWO, MYD):
                     self.assertIn(uid, result["error"])
                 self.assertEqual(sim.writes(), [], args)
+        some = field_file(self.dir, "some.json", [(TAG_ONE, 4, 28, {})])
+        for args in (["dump", "-"], ["diff", some], ["restore", some]):
+            code, result = run_json("--device", sim.device, "--unaddressed", *args)
+            self.assertEqual(code, 2, result)
+            self.assertIn("--unaddressed", result["error"])
         # Named, the result says which tag it went to, in text and JSON.
         code, result = run_json("--device", sim.device, "--uid", TAG_TWO, "write-afi", "7")
         self.assertEqual((code, result["uid"]), (0, TAG_TWO))
