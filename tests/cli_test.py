@@ -237,7 +237,9 @@ def blocks_of(dump_path, uid):
         return next(t for t in json.load(f)["tags"] if t["uid"] == uid)
 
 
-class DumpRestoreDiff(unittest.TestCase):
+class WithSims(unittest.TestCase):
+    """A directory of its own and simulators closed at the end of each test."""
+
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory()
         self.dir = self.tmp.name
@@ -248,10 +250,13 @@ class DumpRestoreDiff(unittest.TestCase):
             sim.close()
         self.tmp.cleanup()
 
-    def sim(self, *args):
-        sim = SimProcess(*args)
+    def sim(self, *args, kind=None):
+        sim = (kind or SimProcess)(*args)
         self.sims.append(sim)
         return sim
+
+
+class DumpRestoreDiff(WithSims):
 
     def test_two_tags_need_a_uid_and_dumps_have_the_documented_shape(self):
         sim = self.sim()
@@ -680,23 +685,11 @@ def uid_bytes(uid):
     return bytes.fromhex(uid)[::-1]  # as the reader delivers it
 
 
-class NothingUnasked(unittest.TestCase):
+class NothingUnasked(WithSims):
     """What was not asked for is never written: exact bytes, one named tag, reads read."""
 
-    def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory()
-        self.dir = self.tmp.name
-        self.sims = []
-
-    def tearDown(self):
-        for sim in self.sims:
-            sim.close()
-        self.tmp.cleanup()
-
-    def sim(self, *args, logged=True):
-        sim = (LoggedSim if logged else SimProcess)(*args)
-        self.sims.append(sim)
-        return sim
+    def sim(self, *args, kind=None):
+        return super().sim(*args, kind=kind or LoggedSim)
 
     def test_restore_sends_only_the_dumps_bytes_at_the_tags_block_size(self):
         def pattern(uid, size, count):
