@@ -854,7 +854,10 @@ class Reader:
             raise ReaderGoneError(f"{function}: the reader is not open", function=function)
         result, error = ctypes.c_void_p(), ctypes.c_void_p()
         ok = getattr(L.dumps(), function)(*args, ctypes.byref(result), ctypes.byref(error))
-        return bool(ok), L.take_text(result), L.take_text(error)
+        text = L.take_text(error)
+        for option, keyword in _KEYWORDS:  # libqx4dump's texts name qx4's options
+            text = text.replace(option, keyword) if text else text
+        return bool(ok), L.take_text(result), text
 
     @_one_at_a_time
     def dump(self, uid: UidLike | None = None, *, probe_locks: bool = False,
@@ -891,6 +894,9 @@ class Reader:
             text = json.dumps(dump)
         elif isinstance(dump, os.PathLike) or (isinstance(dump, str) and os.path.exists(dump)):
             text = Path(dump).read_text(encoding="utf-8")
+        elif isinstance(dump, str) and "\n" not in dump.strip() and "{" not in dump:
+            # One line that is no JSON: a file name mistyped, not a dump's text.
+            raise FileNotFoundError(f"no dump file {dump!r}")
         elif isinstance(dump, str):
             text = dump
         else:
@@ -1017,6 +1023,9 @@ def _after_fork_in_child() -> None:
 
 
 os.register_at_fork(after_in_child=_after_fork_in_child)
+
+
+_KEYWORDS = (("--blocks", "block_count="), ("--block-size", "block_size="))
 
 
 def _uid_buffer(uid: bytes) -> Any:

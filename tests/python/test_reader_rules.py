@@ -338,3 +338,11 @@ def test_a_forked_child_never_touches_the_parents_port(sim, reader):
     assert [results.get(), results.get()] == ["ReaderGoneError", "RuntimeError"]
     assert len(settle(sim, reader)) == sent + 1  # the parent's version request alone
     assert reader.read_blocks(0, uid=TAG_ONE)[0].data == b"QX4 "
+
+
+def test_dump_failures_speak_python(reader, tmp_path):
+    with pytest.raises(FileNotFoundError, match="tag.jsn"):
+        reader.restore(str(tmp_path / "tag.jsn"), uid=TAG_ONE)
+    with pytest.raises(qx4.DumpError) as absent:
+        reader.dump("E004010099999999")
+    assert "--" not in str(absent.value)
