@@ -23,7 +23,26 @@ cmake -S "$prefix/consumer" -B "$prefix/consumer/build" -DCMAKE_PREFIX_PATH="$pr
 cmake --build "$prefix/consumer/build" >/dev/null
 
 for program in qx4 qx4sim; do [ -x "$prefix/bin/$program" ]; done
-ls "$prefix"/share/applications/qx4bench.desktop >/dev/null 2>&1 || [ ! -x "$build/bench/QX4Bench" ]
+
+# Every command of qx4 has an entry of its own in qx4(1), not a line of a run-on paragraph.
+man_page=$prefix/share/man/man1/qx4.1
+if [ -f "$man_page" ]; then
+  commands=$("$prefix/bin/qx4" help | awk '/^commands:/ { on = 1; next } /^$/ { on = 0 }
+                                          on && /^  [a-z]/ { print $1 }')
+  [ "$(wc -l <<< "$commands")" -gt 30 ]
+  entries=$(grep -A1 -x '\.TP' "$man_page" | sed 's/\\-/-/g')
+  for command in $commands; do
+    grep -q -E "^$command( |\$)" <<< "$entries" ||
+      { echo "qx4(1) has no entry of its own for $command" >&2; exit 1; }
+  done
+fi
+if [ -x "$build/bench/QX4Bench" ]; then
+  ls "$prefix"/share/applications/qx4bench.desktop >/dev/null
+  # --version and --help print without a display.
+  no_display=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
+  "${no_display[@]}" "$prefix/bin/QX4Bench" --version | grep -E "^QX4Bench [0-9]+\.[0-9]+" >/dev/null
+  "${no_display[@]}" "$prefix/bin/QX4Bench" --help | grep -- --simulate >/dev/null
+fi
 
 # Run the pkg-config build against a simulated reader from the installed tree.
 coproc SIM { exec "$prefix/bin/qx4sim" 2>/dev/null; }
