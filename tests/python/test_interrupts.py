@@ -73,7 +73,7 @@ def test_ctrl_c_during_a_restore_keeps_its_report(paced):
     _, reader = paced
     dump = reader.dump(TAG_TWO)
     reader.write_blocks(0, b"\xEE" * 256, uid=TAG_TWO)
-    timer = interrupt_after(0.3)
+    timer = interrupt_after(0.1)  # the restore takes about a second at 9600 baud
     with pytest.raises(KeyboardInterrupt) as stopped:
         reader.restore(dump, uid=TAG_TWO)
     timer.join()
