@@ -156,6 +156,23 @@ TEST_F(OperatorTest, OpeningASilentNetworkPortKeepsTheWindowResponsive) {
     ::unsetenv("QX4_COM5");
 }
 
+TEST_F(OperatorTest, AutoScanDataKeepsComingWhileACommandsDialogIsOpen) {
+    reader->SetAutoScanPeriod(50);
+    Start();
+    view()->autoScanBox()->click();
+    ASSERT_TRUE(view()->autoScanBox()->isChecked());
+    int during = 0;
+    Answer([&](ExchangeDialog&) {
+        const int before = view()->uidCount ? view()->uidTable[0].count : 0;
+        QTest::qWait(700);
+        during = (view()->uidCount ? view()->uidTable[0].count : 0) - before;
+        return false;
+    });
+    Command(idm::ReadSingleBlock);
+    EXPECT_GT(during, 0); // the frame's timer went on feeding the table
+    view()->autoScanBox()->click();
+}
+
 TEST_F(OperatorTest, ALostPortWritesItsLineAndTheStatusBarFollows) {
     Start();
     EXPECT_TRUE(Status().contains("COM4 (" + QString::fromStdString(reader->DevicePath()) + ")"))

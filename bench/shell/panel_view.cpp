@@ -203,7 +203,9 @@ void CQX4PanelView::FollowReaderMode() {
 }
 
 void CQX4PanelView::OnTimerTick() {
-    if (running_) return; // the waiting command scans; an open must not be disturbed
+    // A waiting command scans itself, and an open must not be disturbed; while a
+    // command's dialog is open, nothing waits and auto-scan data goes on arriving.
+    if (running_ && !dialogOpen_) return;
     QX4ReadData();
     if (linkState_ == LinkState::Open && !QX4IsOK()) {
         linkState_ = LinkState::Lost;
@@ -253,7 +255,9 @@ int CQX4PanelView::RunDialog(ExchangeDialog& dialog) {
     // The operator fills the dialog: no busy cursor over it.
     const bool busyCursor = QApplication::overrideCursor() != nullptr;
     if (busyCursor) QApplication::restoreOverrideCursor();
+    dialogOpen_ = true; // no call waits meanwhile: the timer may scan
     const int result = dialogRunner ? dialogRunner(dialog) : dialog.exec();
+    dialogOpen_ = false;
     if (busyCursor) QApplication::setOverrideCursor(Qt::BusyCursor);
     return result;
 }

@@ -217,6 +217,7 @@ class CQX4PanelView : public QWidget, public QX4Window {
     StatusPanel* status_ = nullptr;
     LinkState linkState_ = LinkState::Closed;
     bool running_ = false;
+    bool dialogOpen_ = false;   // the running command waits for its dialog, not the reader
     bool linkOpened_ = false;   // the start-up open has ended, well or not
     int commandFirstLine_ = -1; // the running command's first result line
     int tagInfoBlockSize = 0;   // bytes per block the tag's system information gave
