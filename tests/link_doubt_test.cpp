@@ -31,9 +31,10 @@ class DoubtTest : public LinkTest {
     }
     // The reader answers as simulated, except where `change` says otherwise (nullopt).
     void Answer(std::function<std::optional<std::vector<Bytes>>(const Bytes&)> change) {
-        reader->Peer().SetResponder([this, change](const Bytes& request) {
+        // The reader itself, not the fixture's pointer to it, which TearDown resets.
+        reader->Peer().SetResponder([sim = reader.get(), change](const Bytes& request) {
             if (auto answer = change(request)) return *answer;
-            return reader->Respond(request);
+            return sim->Respond(request);
         });
     }
     size_t Fences() {
@@ -280,7 +281,7 @@ TEST_F(DoubtTest, FenceWithoutAnswerLeavesTheLinkInDoubt) {
     EXPECT_EQ(QX4GetFailureCause(), QX4_CAUSE_OUT_OF_STEP);
     EXPECT_EQ(QX4Resync(), 0);
     EXPECT_EQ(QX4GetFailureCause(), QX4_CAUSE_OUT_OF_STEP);
-    reader->Peer().SetResponder([this](const Bytes& r) { return reader->Respond(r); });
+    Answer([](const Bytes&) -> std::optional<std::vector<Bytes>> { return std::nullopt; });
     reader->Peer().SetReplyDelay(0);
     EXPECT_EQ(ReadsBlock(1), 1); // fenced again first
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 namespace qx4test {
@@ -15,12 +16,29 @@ using namespace std::chrono_literals;
 struct HookPlan {
     std::atomic<int> boxes{0};
     std::atomic<int> lifecycleResult{-1};
-    std::function<void()> onBox;
     std::function<void(int direction)> onTrace;
     static HookPlan& Get() {
         static HookPlan plan;
         return plan;
     }
+    // The box may come from the receive thread while the test sets the next action.
+    void OnBox(std::function<void()> action) {
+        const std::lock_guard lock(mutex);
+        onBox = std::move(action);
+    }
+    void Box() {
+        std::function<void()> action;
+        {
+            const std::lock_guard lock(mutex);
+            action = onBox;
+        }
+        if (action) action();
+        ++boxes;
+    }
+
+  private:
+    std::mutex mutex;
+    std::function<void()> onBox;
 };
 
 class HookTest : public LinkTest {
@@ -29,13 +47,10 @@ class HookTest : public LinkTest {
         LinkTest::SetUp();
         HookPlan::Get().boxes = 0;
         HookPlan::Get().lifecycleResult = -1;
-        HookPlan::Get().onBox = nullptr;
+        HookPlan::Get().OnBox(nullptr);
         HookPlan::Get().onTrace = nullptr;
         static const QX4PlatformHooks hooks{
-            [](const char*, const char*) {
-                if (HookPlan::Get().onBox) HookPlan::Get().onBox();
-                ++HookPlan::Get().boxes;
-            },
+            [](const char*, const char*) { HookPlan::Get().Box(); },
             nullptr,
             nullptr,
         };
@@ -56,12 +71,12 @@ class HookTest : public LinkTest {
 
 TEST_F(HookTest, LifecycleCallsFromTheReceiveThreadAreRefused) {
     for (int reopen = 0; reopen < 2; ++reopen) {
-        HookPlan::Get().onBox = [reopen] {
+        HookPlan::Get().OnBox([reopen] {
             HookPlan::Get().lifecycleResult = reopen ? QX4ComReOpen(3, 0) : (QX4DllClose(), 0);
             unsigned char status;
             EXPECT_EQ(QX4GetErrorStatus(&status), 0); // the port is lost: at once
             EXPECT_EQ(QX4IsOK(), 0);
-        };
+        });
         const int boxesBefore = HookPlan::Get().boxes;
         reader->Peer().Vanish();
         // Counted when the hook has returned: only then is onBox free to change.
@@ -69,7 +84,7 @@ TEST_F(HookTest, LifecycleCallsFromTheReceiveThreadAreRefused) {
             std::this_thread::sleep_for(5ms);
         EXPECT_EQ(HookPlan::Get().lifecycleResult, 0);
         EXPECT_EQ(QX4GetPortNum(), 3); // the close was refused: the context is still there
-        HookPlan::Get().onBox = nullptr;
+        HookPlan::Get().OnBox(nullptr);
         HookPlan::Get().lifecycleResult = -1;
         reader->Peer().Reappear();
         ::setenv("QX4_COM3", reader->DevicePath().c_str(), 1);
@@ -82,12 +97,12 @@ TEST_F(HookTest, LifecycleCallsFromTheReceiveThreadAreRefused) {
 TEST_F(HookTest, BoxOnTheCommandThreadMayCloseOrReopen) {
     const auto close = [] { QX4DllClose(); };
     const auto reopen = [] {
-        HookPlan::Get().onBox = nullptr;
+        HookPlan::Get().OnBox(nullptr);
         EXPECT_EQ(QX4ComReOpen(3, 0), 1);
         QX4SetfDispMessage(1);
     };
     const auto closeAndOpen = [this] {
-        HookPlan::Get().onBox = nullptr;
+        HookPlan::Get().OnBox(nullptr);
         EXPECT_EQ(QX4DllOpen(3, 0), 1);
         char text[255];
         EXPECT_EQ(QX4GetROMVersion(text), 0); // the command that showed the box still runs
@@ -117,18 +132,18 @@ TEST_F(HookTest, BoxOnTheCommandThreadMayCloseOrReopen) {
     };
     for (const auto& action : actions) {
         for (const auto& trigger : triggers) {
-            HookPlan::Get().onBox = nullptr;
+            HookPlan::Get().OnBox(nullptr);
             if (!QX4GetPortNum()) {
                 ASSERT_EQ(QX4DllOpen(3, 0), 1);
             }
             QX4SetCmdWaitTime(100);
             ASSERT_EQ(QX4Resync(), 1); // what an earlier round left on the line goes by
             QX4SetfDispMessage(1);
-            HookPlan::Get().onBox = action;
+            HookPlan::Get().OnBox(action);
             EXPECT_EQ(trigger(), 0);
         }
     }
-    HookPlan::Get().onBox = nullptr;
+    HookPlan::Get().OnBox(nullptr);
     if (!QX4GetPortNum()) {
         ASSERT_EQ(QX4DllOpen(3, 0), 1);
     }
