@@ -12,6 +12,7 @@ packages=(
   mypy python3-pytest python3-venv python3-setuptools python3-wheel python3-pip help2man dpkg-dev
   file man-db
   libmosquitto-dev mosquitto mosquitto-clients python3-paho-mqtt openssl
+  debhelper dh-python pybuild-plugin-pyproject lintian
 )
 if [ "${1:-}" = "--minimal" ]; then
   packages=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
