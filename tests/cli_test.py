@@ -3,6 +3,7 @@
 dump -> restore -> diff across two readers, watch."""
 import json
 import os
+import pty
 import queue
 import signal
 import socket
@@ -810,6 +811,21 @@ class NothingUnasked(WithSims):
         self.assertEqual(code, 2)
         self.assertIn("cannot be undone", result["error"])
         self.assertEqual(sim.writes(), [])
+        # On a terminal it asks: only "y" locks.
+        for answer, status in (("n", 2), ("y", 0)):
+            controller, terminal = pty.openpty()
+            lock = subprocess.Popen([QX4, "--device", sim.device, "--uid", TAG_TWO, "lock", "3"],
+                                    stdin=terminal, stdout=subprocess.PIPE, stderr=terminal)
+            os.close(terminal)
+            asked = b""
+            while b"[y/N]" not in asked:
+                asked += os.read(controller, 256)
+            self.assertIn(b"locking block 3 of tag " + TAG_TWO.encode(), asked)
+            os.write(controller, answer.encode() + b"\n")
+            self.assertEqual(lock.wait(timeout=30), status)
+            lock.stdout.close()
+            os.close(controller)
+            self.assertEqual([w[0] for w in sim.writes()], [0x22] if answer == "y" else [])
         # With one tag in the field an unaddressed write goes ahead and names it.
         sim.command("leave " + TAG_TWO)
         sim.command("leave " + MYD)
