@@ -20,7 +20,9 @@
 #include <QTimer>
 #include <arpa/inet.h>
 #include <csignal>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -171,6 +173,20 @@ TEST_F(OperatorTest, AutoScanDataKeepsComingWhileACommandsDialogIsOpen) {
     Command(idm::ReadSingleBlock);
     EXPECT_GT(during, 0); // the frame's timer went on feeding the table
     view()->autoScanBox()->click();
+}
+
+TEST_F(OperatorTest, APortHeldByAnotherProgramIsNamedWithTheReason) {
+    // Another checker holds the port as the library does: open and locked.
+    const int other = ::open(reader->DevicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    Start();
+    ::close(other);
+    ASSERT_EQ(LineCount(), 2);
+    EXPECT_EQ(Lines()[0], "NG: Port Open");
+    EXPECT_EQ(Lines()[1], QString("COM4 (%1): %1 は別のプログラムが使用中です")
+                              .arg(QString::fromStdString(reader->DevicePath())));
+    EXPECT_TRUE(Status().contains("未接続")) << Status();
 }
 
 TEST_F(OperatorTest, ALostPortWritesItsLineAndTheStatusBarFollows) {

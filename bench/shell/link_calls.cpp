@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 // Libraries older than these exports run the checker too: weak references, null there.
@@ -63,7 +64,10 @@ QString PortOpenFailure(int port) {
     const QByteArray path = device.toLocal8Bit();
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd >= 0) {
+        // The library locks the device it holds; another program's lock means in use.
+        const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
         ::close(fd);
+        if (locked) return Tr("%1 は別のプログラムが使用中です").arg(device);
         return Tr("%1 は使用中か、シリアルポートではありません").arg(device);
     }
     const int error = errno;
