@@ -1,16 +1,22 @@
-// Arbitrary byte streams from the serial line arriving while a command waits, for
-// each kind of wait: tag commands (0x78, echo matched), reader reads (0x4F, echo
-// matched) and the simple read (first frame that is not a NACK). Output buffers are
-// allocated at exactly their documented size, so ASan catches a copy beyond them.
-// Byte 0 picks the command, byte 1 the chunk size, byte 2 the block size and counts;
-// the rest arrives in chunks, one per message pump of the wait.
+// Arbitrary byte streams from the serial line arriving while commands wait, for each
+// kind of wait: tag commands (0x78, echo matched), reader reads (0x4F, echo matched),
+// the simple read (first frame that is not a NACK) and the fence that brings a link in
+// doubt back in step. Output buffers are allocated at exactly their documented size, so
+// ASan catches a copy beyond them. Byte 0 picks two commands run one after the other
+// (a time-out or a bad frame in the first makes the second fence first), byte 1 the
+// chunk size, byte 2 the block size and counts; the rest arrives in chunks, one per
+// message pump of the waits. The port is a pseudo-terminal nobody writes to: the pump
+// hook is the line.
 #include "link/context.h"
 #include "link/serial_link.h"
 #include "qx4drv.h"
 
 #include <cstdint>
 #include <cstdlib>
+#include <fcntl.h>
 #include <memory>
+#include <pty.h>
+#include <unistd.h>
 
 namespace {
 
@@ -20,8 +26,17 @@ struct Stream {
     size_t chunk = 1;
 } stream;
 
+int master = -1; // the far end of the port: what the library writes is drained here
+
+void Drain() {
+    uint8_t sink[4096];
+    while (::read(master, sink, sizeof sink) > 0) {
+    }
+}
+
 // Stands in for the receive thread: each pump of the wait delivers the next chunk.
 void Deliver() {
+    Drain();
     if (stream.at == stream.end) {
         QX4SetCmdWaitTime(0); // nothing more will come: let the wait end now
     } else {
@@ -56,7 +71,7 @@ void RunCommand(uint8_t which, uint8_t shape) {
     const bool option = shape & 0x80;
     const int mode = option ? 0x11 : 0x01;
     const int count = shape & 0x1F; // blocks minus 1, bytes minus 1, words
-    switch (which % 12) {
+    switch (which % 13) {
     case 0: {
         auto out = Exact(size_t(k) + option);
         QX4ReadSingleBlock(mode, 0, out.get(), uid);
@@ -114,8 +129,11 @@ void RunCommand(uint8_t which, uint8_t shape) {
         QX4GetUidData(1, uidOut.get());
         break;
     }
-    default:
+    case 11:
         QX4SimpleReadCmd();
+        break;
+    default:
+        QX4Resync();
         break;
     }
 }
@@ -124,25 +142,36 @@ void RunCommand(uint8_t which, uint8_t shape) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool ready = [] {
+        int slave = -1;
+        char path[128];
+        if (::openpty(&master, &slave, path, nullptr, nullptr) != 0) std::abort();
+        ::close(slave);
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
         const QX4PlatformHooks hooks{Quiet, Deliver, nullptr};
         QX4SetPlatformHooks(&hooks);
-        ::setenv("QX4_COM98", "/nonexistent/qx4-fuzz", 1);
-        QX4DllOpen(98, 0); // a context without a port: the pump hook is the line
+        ::setenv("QX4_COM98", path, 1);
+        if (QX4DllOpen(98, 0) != 1) std::abort();
         QX4SetHandle(&sink);
         QX4SetfDispMessage(1);
         return true;
     }();
     (void)ready;
     if (size < 3) return 0;
-    // Start each input on a quiet line.
-    qx4::ReaderContext* context = qx4::Context();
+    // Start each input on a quiet line, in step, with the same fence address.
+    Drain();
+    const std::shared_ptr<qx4::ReaderContext> context = qx4::Context();
     context->readIndex = static_cast<int32_t>(qx4::Link().ring.WriteIndex());
     qx4::Link().ring.Consumed(static_cast<uint32_t>(context->readIndex));
     context->inFrame = 0;
-    QX4SetCmdWaitTime(1000);
-    QX4SetTagBlockSize(data[2] % 33);
-    QX4SetTagMydBlockSize(data[2] % 17);
+    context->rescanCount = 0;
+    context->inDoubt = false;
+    context->fenceAddress = 0;
+    QX4SetTagBlockSize(1 + data[2] % 32);
+    QX4SetTagMydBlockSize(1 + data[2] % 16);
     stream = {data + 3, data + size, size_t(data[1] % 64) + 1};
-    RunCommand(data[0], data[2]);
+    QX4SetCmdWaitTime(1000);
+    RunCommand(data[0] & 0x0F, data[2]);
+    QX4SetCmdWaitTime(1000);
+    RunCommand(data[0] >> 4, data[2]);
     return 0;
 }
