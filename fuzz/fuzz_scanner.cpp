@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -40,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }();
     (void)ready;
     if (size < 2) return 0;
-    qx4::ReaderContext* context = qx4::Context();
+    const std::shared_ptr<qx4::ReaderContext> context = qx4::Context();
     const size_t chunk = data[1] % 64 + 1;
     context->lastCommand = data[0]; // picks the acknowledgement's post-processing
     for (size_t at = 2; at < size; at += chunk) {
