@@ -86,7 +86,7 @@ void CQX4PanelView::OnReadSingleBlock() {
     ShowOutcome(ok, "QX4ReadSingleBlock");
     if (!ok) {
         ShowFailure();
-        if (FailureCause() == QX4_CAUSE_BAD_REPLY) ShowBlockSizeNotes(TagBlockSize, true);
+        if (QX4GetFailureCause() == QX4_CAUSE_BAD_REPLY) ShowBlockSizeNotes(TagBlockSize, true);
         return;
     }
     const int n = ReturnedBlockSize(TagBlockSize) + ((mode & kOptionBit) ? 1 : 0);
@@ -109,7 +109,7 @@ void CQX4PanelView::OnReadMultiBlock() {
     ShowOutcome(ok, "QX4ReadMultiBlock");
     if (!ok) {
         ShowFailure();
-        if (FailureCause() == QX4_CAUSE_BAD_REPLY) ShowBlockSizeNotes(TagBlockSize, true);
+        if (QX4GetFailureCause() == QX4_CAUSE_BAD_REPLY) ShowBlockSizeNotes(TagBlockSize, true);
         return;
     }
     if (!(inventoryFlags & kOptionBit)) {

@@ -12,20 +12,10 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-// Libraries older than these exports run the checker too: weak references, null there.
-extern "C" {
-int QX4GetFailureCause(void) __attribute__((weak));
-unsigned char QX4Resync(void) __attribute__((weak));
-}
-
 namespace qx4bench {
 
-int FailureCause() {
-    return QX4GetFailureCause ? QX4GetFailureCause() : -1;
-}
-
 QString FailureText() {
-    switch (FailureCause()) {
+    switch (QX4GetFailureCause()) {
     case QX4_CAUSE_TIMEOUT:
         return Tr("リーダーから応答がありません（タイムアウト）");
     case QX4_CAUSE_BUSY:
@@ -44,7 +34,7 @@ QString FailureText() {
 }
 
 bool ResyncLink() {
-    return !QX4Resync || QX4Resync();
+    return QX4Resync() != 0;
 }
 
 void RunOffGuiThread(const std::function<void()>& call) {

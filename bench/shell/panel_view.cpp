@@ -448,7 +448,7 @@ void CQX4PanelView::ShowLastError() {
 
 void CQX4PanelView::ShowFailure() {
     const QString text = FailureText();
-    if (text.isEmpty()) return ShowLastError(); // a NACK, or a library that does not say
+    if (text.isEmpty()) return ShowLastError(); // a NACK: its code has the words
     AddLine(text, true);
 }
 
