@@ -40,7 +40,7 @@ const CommandInfo* FindCommand(const std::string& name);
 bool Given(const Session& s, const char* name);
 // The one tag that a write or lock goes to: --uid, else the only tag in the field (also
 // with --unaddressed, which then sends without its UID). Several tags: Refusal listing
-// them. `name`: the result names it as "uid" (null when unaddressed and unknown).
+// them. `name`: the result names it as "uid" (absent when unaddressed and unknown).
 std::optional<Uid> OneTag(Session& s, bool name = true);
 // The tag access for writes and locks: one tag, the option flag as asked.
 qx4dump::TagAccess& WriteAccess(Session& s);

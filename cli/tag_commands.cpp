@@ -28,8 +28,7 @@ std::optional<Uid> OneTag(Session& s, bool name) {
     if (!name) {
     } else if (only) {
         s.Field("uid", UidText(only->data()));
-    } else {
-        s.result()["uid"] = nullptr;
+    } else { // no "uid" key: it is a UID text wherever it appears
         s.Line("uid: unknown (unaddressed)");
     }
     return s.Target(true);
@@ -55,8 +54,9 @@ void ConfirmLock(Session& s, const std::string& what) {
 namespace {
 
 std::string TagName(Session& s) {
-    const auto& uid = s.result()["uid"];
-    return uid.is_string() ? "tag " + uid.get<std::string>() : std::string("the tag");
+    const auto uid = s.result().find("uid");
+    return uid != s.result().end() && uid->is_string() ? "tag " + uid->get<std::string>()
+                                                       : std::string("the tag");
 }
 
 // Data field of a tag request: code, parameters, data, mode byte, the UID when addressed.
