@@ -60,8 +60,8 @@ for example in "$source_dir"/examples/*.py; do
 done
 
 echo "== C programs built with pkg-config and with find_package(QX4DRV)"
-test "$(pkg-config --cflags qx4drv)" = "" # /usr/include needs no -I
-test "$(pkg-config --libs qx4drv)" = "-lQX4DRV"
+test -z "$(pkg-config --cflags qx4drv | xargs)" # /usr/include needs no -I
+test "$(pkg-config --libs qx4drv | xargs)" = "-lQX4DRV"
 cc -Wall -Wextra -Werror -o read_tag_pc "$source_dir/examples/read_tag.c" \
   $(pkg-config --cflags --libs qx4drv)
 mkdir consumer
