@@ -111,6 +111,20 @@ TEST_F(DoubtTest, AnAnswerWithTheSameEchoFromAnotherKindIsNotTaken) {
     });
     EXPECT_EQ(QX4SetTagMode(0x0C, 0), 0);
     EXPECT_EQ(QX4GetFailureCause(), QX4_CAUSE_NACK);
+
+    // An EEPROM read and write echo the same sub-command.
+    Answer([](const Bytes&) -> std::optional<std::vector<Bytes>> { return std::nullopt; });
+    reader->Peer().SetReplyDelay(250);
+    unsigned char words[4];
+    EXPECT_EQ(QX4GetEepromData2(20, 2, words), 0);
+    reader->Peer().SetReplyDelay(0);
+    Answer([](const Bytes& r) -> std::optional<std::vector<Bytes>> {
+        if (r[2] == 0x4E && r[4] == 0x70)
+            return std::vector<Bytes>{qx4sim::EncodeFrame(0x31, {0x41})};
+        return std::nullopt;
+    });
+    EXPECT_EQ(QX4SetEepromData2(20, 2, words), 0);
+    EXPECT_EQ(QX4GetFailureCause(), QX4_CAUSE_NACK);
 }
 
 TEST_F(DoubtTest, FirstAckCommandsTakeNoStrayAck) {
