@@ -61,8 +61,6 @@ Broker::Broker(const GatewayOptions& options, std::string base, std::function<vo
                                   static_cast<int>(offline.size()), offline.data(), 1, true,
                                   nullptr),
             "last will");
-    // Back off from one second up to half a minute while the broker is away.
-    mosquitto_reconnect_delay_set(client_, 1, 30, true);
     mosquitto_connect_v5_callback_set(
         client_, [](mosquitto* m, void* self, int rc, int flags, const mosquitto_property* props) {
             OnConnect(m, self, rc, flags, props);
@@ -80,22 +78,43 @@ Broker::Broker(const GatewayOptions& options, std::string base, std::function<vo
 }
 
 Broker::~Broker() {
-    if (started_) {
-        mosquitto_disconnect(client_);
-        mosquitto_loop_stop(client_, true);
-    }
+    stopping_ = true;
+    if (network_.joinable()) network_.join();
     mosquitto_destroy(client_);
 }
 
 void Broker::Start() {
-    // A first connection that fails is retried by the network thread like any other.
-    const int rc =
-        mosquitto_connect_async(client_, options_.host.c_str(), options_.port, options_.keepalive);
-    if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_ERRNO && rc != MOSQ_ERR_CONN_REFUSED &&
-        rc != MOSQ_ERR_EAI && rc != MOSQ_ERR_TLS)
-        Require(rc, "connect");
-    Require(mosquitto_loop_start(client_), "MQTT network thread");
+    mosquitto_threaded_set(client_, true);
+    network_ = std::thread(&Broker::Network, this);
     started_ = true;
+}
+
+// Our own loop rather than the library's: every failure, of the first connection too,
+// is retried after a delay growing from one second to ten, until the gateway stops.
+void Broker::Network() {
+    using namespace std::chrono_literals;
+    auto delay = std::chrono::milliseconds(1000);
+    bool socket = false, everConnected = false;
+    while (!stopping_) {
+        if (!socket) {
+            const int rc = everConnected ? mosquitto_reconnect(client_)
+                                         : mosquitto_connect(client_, options_.host.c_str(),
+                                                             options_.port, options_.keepalive);
+            if (rc != MOSQ_ERR_SUCCESS) {
+                for (auto waited = 0ms; waited < delay && !stopping_; waited += 50ms)
+                    std::this_thread::sleep_for(50ms);
+                delay = std::min<std::chrono::milliseconds>(delay * 2, 10s);
+                continue;
+            }
+            socket = everConnected = true;
+        }
+        if (mosquitto_loop(client_, 100, 1) != MOSQ_ERR_SUCCESS) {
+            socket = false;
+            connected_ = false;
+        } else if (connected_) {
+            delay = 1000ms;
+        }
+    }
 }
 
 void Broker::OnConnect(mosquitto* client, void* self, int rc, int, const void*) {
@@ -193,7 +212,8 @@ void Broker::Close(const std::string& offlinePayload) {
         }
     }
     mosquitto_disconnect(client_);
-    mosquitto_loop_stop(client_, false);
+    stopping_ = true;
+    if (network_.joinable()) network_.join();
     started_ = false;
 }
 

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 
 struct mosquitto;
 
@@ -57,6 +58,9 @@ class Broker {
     mosquitto* client_ = nullptr;
     std::atomic<bool> connected_{false};
     std::atomic<bool> started_{false};
+    std::atomic<bool> stopping_{false};
+    std::thread network_; // connects, reconnects with backoff, runs the client's loop
+    void Network();
     std::atomic<unsigned long long> acknowledged_{0};
     mutable std::mutex pendingMutex_;
     std::set<int> pending_;   // mids of counted messages awaiting PUBACK
