@@ -28,6 +28,10 @@ struct CallFailure {
     }
     bool NotSupported() const { return kind == Kind::Nack && nack == 5 && iso == 0x01; }
     bool Locked() const { return kind == Kind::Nack && nack == 5 && iso == 0x12; }
+    bool NoTag() const { return kind == Kind::Nack && nack == 4; }
+    // The reader went silent, out of step or away: every further frame would only wait
+    // out its own time-out, so a run of commands ends here.
+    bool EndsRun() const { return kind == Kind::TimedOut || kind == Kind::PortLost; }
 };
 
 // English text of a NACK code (of the ISO 15693 error code with code 5).

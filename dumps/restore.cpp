@@ -6,7 +6,7 @@ namespace qx4dump {
 namespace {
 
 bool Stops(const CallFailure& failure) {
-    return TagAccess::interrupted || failure.kind == CallFailure::Kind::PortLost;
+    return TagAccess::interrupted || failure.EndsRun();
 }
 
 // Writes one run; on a failure the rest goes block by block, so each block gets its own
@@ -84,7 +84,7 @@ RestoreReport Restore(TagAccess& tag, const TagDump& dump, const RestoreOptions&
 
     const auto runs = Runs(plan.write, tag.LongestWrite());
     for (const Run& run : runs) {
-        if (Stops(tag.failure()) && !report.failed.empty()) {
+        if (!report.failed.empty() && Stops(report.failed.back().cause)) {
             for (int b = run.first; b < run.first + run.count; ++b)
                 report.failed.push_back({b, tag.failure()});
             continue;
@@ -92,23 +92,28 @@ RestoreReport Restore(TagAccess& tag, const TagDump& dump, const RestoreOptions&
         WriteRun(tag, dump, run, report);
         if (progress) progress("write", int(report.written.size()), int(plan.write.size()));
     }
-    if (!TagAccess::interrupted) {
+    bool stopped = !report.failed.empty() && Stops(report.failed.back().cause);
+    if (!TagAccess::interrupted && !stopped) {
         report.afi = plan.afiUnknown ? "unknown"
                                      : WriteByte(tag, plan.writeAfi, plan.afiLockedOnTag,
                                                  dump.afi.value_or(0), true);
-        report.dsfid = plan.dsfidUnknown ? "unknown"
-                                         : WriteByte(tag, plan.writeDsfid, plan.dsfidLockedOnTag,
-                                                     dump.dsfid.value_or(0), false);
+        stopped = report.afi == "failed" && tag.failure().EndsRun();
+        report.dsfid = stopped             ? "failed"
+                       : plan.dsfidUnknown ? "unknown"
+                                           : WriteByte(tag, plan.writeDsfid, plan.dsfidLockedOnTag,
+                                                       dump.dsfid.value_or(0), false);
         report.unknown = Unknowns(dump, current);
     }
 
     // Read back what was written, in runs.
     std::vector<int> written = report.written;
     std::sort(written.begin(), written.end());
+    bool silent = stopped;
     for (const Run& run : Runs(written, tag.LongestRead(false))) {
         if (TagAccess::interrupted) break;
         std::vector<Block> back;
-        if (!tag.ReadBlocks(run.first, run.count, false, back)) {
+        if (silent || !tag.ReadBlocks(run.first, run.count, false, back)) {
+            silent = silent || tag.failure().EndsRun();
             for (int b = run.first; b < run.first + run.count; ++b)
                 report.failed.push_back({b, tag.failure()});
             continue;
@@ -136,7 +141,9 @@ RestoreReport Restore(TagAccess& tag, const TagDump& dump, const RestoreOptions&
     // Locks last, and only once every block is right: a lock cannot be undone.
     if (options.locks && report.complete) {
         for (int b : plan.lockBlocks) {
-            if (tag.LockBlock(b))
+            if (!report.failed.empty() && Stops(report.failed.back().cause))
+                report.failed.push_back({b, report.failed.back().cause});
+            else if (tag.LockBlock(b))
                 report.lockedNow.push_back(b);
             else
                 report.failed.push_back({b, tag.failure()});

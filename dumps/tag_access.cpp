@@ -78,13 +78,15 @@ bool TagAccess::ReadSystemInfo(SystemInfo& info) {
 
 Geometry TagAccess::ReadGeometry(const Geometry& overrides, SystemInfo& info, std::string& note) {
     Geometry geometry{4, 0, false};
-    if (ReadSystemInfo(info) && info.blockSize && info.blockCount) {
+    const bool answered = ReadSystemInfo(info);
+    if (answered && info.blockSize && info.blockCount) {
         geometry = {*info.blockSize, *info.blockCount, true};
+    } else if (!answered && (failure_.NoTag() || failure_.EndsRun())) {
+        geometry.stop = true; // no tag to read, whatever the overrides say
+        return geometry;
     } else {
-        note = failure_.NotSupported() || failure_.kind == CallFailure::Kind::Nack ||
-                       failure_.kind == CallFailure::Kind::TimedOut
-                   ? "the tag gives no system information"
-                   : "the tag's system information gives no memory size";
+        note = !answered ? "the tag gives no system information"
+                         : "the tag's system information gives no memory size";
     }
     if (overrides.blockSize) geometry.blockSize = overrides.blockSize;
     if (overrides.blockCount) geometry.blockCount = overrides.blockCount;
@@ -240,6 +242,7 @@ bool ReadTag(TagAccess& tag, const Geometry& overrides, bool probeLocks, TagDump
              std::string& note, const std::function<void(int, int)>& progress) {
     SystemInfo info;
     const Geometry geometry = tag.ReadGeometry(overrides, info, note);
+    if (geometry.stop) return false;
     if (!geometry.blockCount) {
         note += note.empty() ? "" : "; ";
         note += "give the number of blocks with --blocks";

@@ -23,6 +23,7 @@ struct Geometry {
     int blockSize = 0;    // 0: unknown (as an override: the tag's)
     int blockCount = 0;   // 0: unknown (as an override: the tag's)
     bool fromTag = false; // the tag's system information gave both
+    bool stop = false;    // nothing answered (no tag, silent reader): failure() says why
 };
 
 class TagAccess {

@@ -13,6 +13,9 @@
 namespace qx4sim {
 namespace {
 
+// How long a reader may leave the line full before what we send is dropped.
+constexpr int kFullLineMs = 200;
+
 void SleepMs(unsigned ms) {
     if (ms) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
@@ -44,6 +47,9 @@ void PtyPeer::Open() {
     if (::ptsname_r(master_, name, sizeof name) != 0)
         throw std::runtime_error("cannot name the pseudo-terminal");
     path_ = name;
+    // Writes never block: with nobody reading, a full line must not hold up the server,
+    // the auto-scan or stopping.
+    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
     slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     termios raw{};
     if (slave_ >= 0 && ::tcgetattr(slave_, &raw) == 0) {
@@ -240,9 +246,14 @@ void PtyPeer::Write(const Reply& reply) {
         size_t done = 0;
         while (done < piece.size()) {
             const ssize_t n = ::write(master_, piece.data() + done, piece.size() - done);
+            if (n > 0) {
+                done += static_cast<size_t>(n);
+                continue;
+            }
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return;
-            done += static_cast<size_t>(n);
+            pollfd room{master_, POLLOUT, 0};
+            if (n < 0 && errno == EAGAIN && ::poll(&room, 1, kFullLineMs) > 0) continue;
+            return; // the line stays full or is gone: nobody reads this reply
         }
     }
 }

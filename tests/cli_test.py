@@ -626,6 +626,20 @@ class Simulator(unittest.TestCase):
         sim.process.terminate()
         self.assertEqual(sim.process.wait(timeout=5), 0)
 
+    def test_sigterm_ends_it_while_auto_scan_fills_a_line_nobody_reads(self):
+        sim = SimProcess("--scan-period", "1")
+        try:
+            # Auto-scan left on by a client that went away: notifications pile up unread.
+            out = qx4("--device", sim.device, "op-mode", "1", "0", "0x78", "10")
+            self.assertEqual(out.returncode, 0, out.stderr)
+            time.sleep(8)
+            sim.process.terminate()
+            self.assertEqual(sim.process.wait(timeout=5), 0)
+        finally:
+            if sim.process.poll() is None:
+                sim.process.kill()
+                sim.process.wait()
+
     def test_a_late_reply_does_not_answer_the_next_run(self):
         sim = SimProcess("--delay", "300")
         try:
@@ -911,6 +925,71 @@ class StaleAnswers(unittest.TestCase):
             for command in (["restore", dump], ["dump", os.path.join(tmp, "new.json")]):
                 self.check(400, ["--timeout", "150", "--uid", TAG_ONE, *command],
                            ["--uid", TAG_ONE, "read", "6"], ["06060606"])
+
+
+class SilentReader(WithSims):
+    """A reader that goes silent ends a dump or restore at its first time-out."""
+
+    def unanswered(self, trace):
+        # Frames sent after the last one received: each waited out a time-out.
+        lines = [line.split(" ", 1)[1] for line in trace.splitlines() if " " in line]
+        last = max((i for i, l in enumerate(lines) if l.startswith("<-")), default=-1)
+        return [l for l in lines[last + 1:] if l.startswith("->")]
+
+    def test_restore_stops_at_the_first_time_out(self):
+        field = field_file(self.dir, "slow.json", [
+            (TAG_TWO, 8, 32, {"simulation": {"multiBlock": False}})])
+        dump = os.path.join(self.dir, "dump.json")
+        source = self.sim("--field", field)
+        qx4("--device", source.device, "dump", dump)
+        with open(dump) as f:
+            doc = json.load(f)
+        for block in doc["tags"][0]["blocks"]:
+            block["data"] = "5A" * 8
+        with open(dump, "w") as f:
+            json.dump(doc, f)
+        target = self.sim("--field", field, "--delay", "20", kind=LoggedSim)
+        restore = subprocess.Popen([QX4, "--device", target.device, "--timeout", "300",
+                                    "--trace", "--json", "restore", dump],
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        try:
+            while not target.writes():
+                self.assertIsNone(restore.poll())
+            target.process.send_signal(signal.SIGSTOP)
+            out, trace = restore.communicate(timeout=60)
+        finally:
+            target.process.send_signal(signal.SIGCONT)
+        result = json.loads(out)
+        self.assertEqual(restore.returncode, 1)
+        self.assertEqual(len(self.unanswered(trace)), 1, self.unanswered(trace))
+        self.assertEqual(result["written"], len(result["writtenBlocks"]))
+        self.assertLess(result["written"], 32)
+        # Every block is named: none could be verified after the silence.
+        self.assertEqual(result["verified"], 0)
+        self.assertEqual({f["block"] for f in result["failures"]}, set(range(32)))
+        self.assertTrue(any("did not answer" in f["cause"] for f in result["failures"]),
+                        result["failures"])
+
+    def test_dump_stops_at_the_first_time_out(self):
+        sim = self.sim()
+        sim.process.send_signal(signal.SIGSTOP)
+        try:
+            out = qx4("--device", sim.device, "--timeout", "200", "--uid", TAG_ONE, "--blocks",
+                      "28", "--trace", "dump", os.path.join(self.dir, "d.json"))
+        finally:
+            sim.process.send_signal(signal.SIGCONT)
+        self.assertEqual(out.returncode, 1)
+        self.assertEqual(len(self.unanswered(out.stderr)), 1, out.stderr)
+        self.assertNotIn("system information", out.stderr)
+
+    def test_dump_of_a_uid_not_in_the_field_says_no_tag_answered(self):
+        sim = self.sim()
+        code, result = run_json("--device", sim.device, "--uid", "E0040100DEADBEEF", "dump",
+                                os.path.join(self.dir, "absent.json"))
+        self.assertEqual(code, 1)
+        self.assertIn("no tag answered", result["error"])
+        self.assertNotIn("system information", json.dumps(result))
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "absent.json")))
 
 
 class Files(unittest.TestCase):
