@@ -16,4 +16,4 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$build/bench/QX4Bench" ]; 
 fi
 echo "No display here: running the command-line demonstration against the simulated reader instead."
 echo "(On a desktop, this command starts the checker window QX4Bench.)"
-exec "$build/cli/qx4" --simulate demo
+exec "$build/cli/qx4" --simulate --uid E004010012345678 demo

@@ -780,11 +780,11 @@ class NothingUnasked(WithSims):
             out = qx4(*common, *args)
             self.assertEqual(out.returncode, 0, (args, out.stderr))
             self.assertEqual(sim.writes(), [], args)
-        out = qx4("--device", sim.device, "demo")  # a reader that is not simulated
+        out = qx4(*common, "demo")  # a reader that is not simulated
         self.assertEqual(out.returncode, 0, out.stderr)
         self.assertIn("not written", out.stderr)
         self.assertEqual(sim.writes(), [])
-        self.assertEqual(qx4("--device", sim.device, "demo", "--write").returncode, 0)
+        self.assertEqual(qx4(*common, "demo", "--write").returncode, 0)
         self.assertEqual([w[:2] for w in sim.writes()], [bytes([0x21, 2])])
         # The lock probe writes the values back only on request, and finds the lock.
         qx4(*common, "lock-afi", "--yes")
@@ -793,6 +793,21 @@ class NothingUnasked(WithSims):
         self.assertEqual([w[0] for w in sim.writes()], [0x27, 0x29])
         self.assertEqual(blocks_of(dump, TAG_ONE)["afiLocked"], True)
         self.assertEqual(blocks_of(dump, TAG_ONE)["dsfidLocked"], False)
+
+    def test_demo_writes_one_named_tag_or_none(self):
+        sim = self.sim()
+        out = qx4("--device", sim.device, "demo", "--write")
+        self.assertEqual(out.returncode, 2)
+        self.assertIn("3 tags in the field", out.stderr)
+        self.assertIn(TAG_ONE, out.stderr)
+        self.assertEqual(sim.writes(), [])
+        code, result = run_json("--device", sim.device, "--uid", TAG_TWO, "demo", "--write")
+        self.assertEqual((code, result["uid"]), (0, TAG_TWO))
+        writes = sim.writes()
+        self.assertEqual(len(writes), 1)
+        self.assertEqual(writes[0][:2], bytes([0x21, 2]))
+        self.assertEqual(writes[0][-9] & 0x01, 0x01)  # addressed, to the named tag
+        self.assertEqual(writes[0][-8:], uid_bytes(TAG_TWO))
 
     def test_writes_and_locks_address_one_named_tag(self):
         sim = self.sim()
