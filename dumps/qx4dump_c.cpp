@@ -45,6 +45,16 @@ void qx4dump_free(char* text) {
     std::free(text);
 }
 
+static_assert(std::atomic<bool>::is_always_lock_free, "set from signal handlers");
+
+void qx4dump_interrupt(void) {
+    TagAccess::interrupted = true;
+}
+
+void qx4dump_clear_interrupt(void) {
+    TagAccess::interrupted = false;
+}
+
 const char* qx4dump_nack_text(int code, int iso) {
     static thread_local std::string text;
     text = EnglishNackText(code, iso);

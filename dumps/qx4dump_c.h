@@ -21,6 +21,13 @@ extern "C" {
 
 QX4DUMP_API void qx4dump_free(char* text);
 
+/* Stops a running read or restore between two frames; safe in a signal handler and from
+ * any thread. It stays set, stopping every later one at once, until cleared: clear it
+ * before a run you want to go ahead. An interrupted restore still hands out its report,
+ * with "interrupted" true. */
+QX4DUMP_API void qx4dump_interrupt(void);
+QX4DUMP_API void qx4dump_clear_interrupt(void);
+
 /* English text of a NACK code (of the ISO 15693 error code with code 5); static. */
 QX4DUMP_API const char* qx4dump_nack_text(int code, int iso);
 

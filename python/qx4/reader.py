@@ -156,11 +156,13 @@ def _one_at_a_time(
 class _FrameBoundary:
     """Holds Ctrl+C back while a frame is in flight, so that a command of many frames
     stops between two of them knowing exactly what it did. Only Python's own SIGINT
-    handler on the main thread is held back; a program's own handler stays as it is."""
+    handler on the main thread is held back; a program's own handler stays as it is.
+    ``interrupt``: also called on Ctrl+C, to stop a library call of many frames."""
 
-    def __init__(self) -> None:
+    def __init__(self, interrupt: Callable[[], None] | None = None) -> None:
         self.pending = False
         self._before: Any = None
+        self._interrupt = interrupt
 
     def __enter__(self) -> _FrameBoundary:
         if (threading.current_thread() is threading.main_thread()
@@ -170,6 +172,31 @@ class _FrameBoundary:
 
     def _hold(self, _number: int, _frame: Any) -> None:
         self.pending = True
+        if self._interrupt is not None:
+            self._interrupt()
+
+    def run(self, call: Callable[[], R]) -> R:
+        """``call`` in a thread of its own while this one waits: Python runs its signal
+        handlers only between bytecodes, never inside a library call, so Ctrl+C reaches
+        ``interrupt`` only while this thread waits."""
+        if self._before is None:
+            return call()
+        outcome: list[Any] = []
+
+        def work() -> None:
+            try:
+                outcome.append((True, call()))
+            except BaseException as error:  # handed to the caller's thread
+                outcome.append((False, error))
+
+        worker = threading.Thread(target=work, name="qx4-dump")
+        worker.start()
+        while worker.is_alive():
+            worker.join(0.05)
+        done, value = outcome[0]
+        if not done:
+            raise value
+        return value  # type: ignore[no-any-return]
 
     def cross(self) -> None:
         """Raises the KeyboardInterrupt held back while the last frame was in flight."""
@@ -870,9 +897,11 @@ class Reader:
         size = 0 if block_size is None else _integer(block_size, "block_size", 1, 32)
         count = 0 if block_count is None else _integer(block_count, "block_count", 1, 256)
         target = _uid_buffer(parse_uid(uid)) if uid is not None else None
-        with _FrameBoundary():  # the library reads to the end: Ctrl+C comes after it
-            ok, text, error = self._dump_call("qx4dump_read_tag", target, size, count,
-                                              1 if probe_locks else 0, self._timeout_ms)
+        L.dumps().qx4dump_clear_interrupt()
+        with _FrameBoundary(L.dumps().qx4dump_interrupt) as boundary:  # stops between frames
+            ok, text, error = boundary.run(lambda: self._dump_call(
+                "qx4dump_read_tag", target, size, count, 1 if probe_locks else 0,
+                self._timeout_ms))
         if not ok or text is None:
             raise DumpError(error or "the tag could not be read")
         result: dict[str, Any] = json.loads(text)
@@ -888,8 +917,8 @@ class Reader:
         another size refuse. ``all_blocks`` writes equal blocks too, ``locks`` applies
         the dump's locks, ``option`` sets the option flag in every write and lock. On
         failure the :class:`DumpError` carries the :class:`RestoreReport` of what was
-        done (``report``). Ctrl+C takes effect when the restore has ended; its
-        KeyboardInterrupt carries the ``report`` too."""
+        done (``report``). Ctrl+C stops it between two frames; its KeyboardInterrupt
+        carries the ``report`` of what was written."""
         if isinstance(dump, dict):
             text = json.dumps(dump)
         elif isinstance(dump, os.PathLike) or (isinstance(dump, str) and os.path.exists(dump)):
@@ -903,11 +932,13 @@ class Reader:
             raise TypeError("dump is a dict, a path or a dump's text, not "
                             f"{type(dump).__name__}")
         target = _uid_buffer(parse_uid(uid)) if uid is not None else None
-        with _FrameBoundary() as boundary:  # the library runs the restore to its end
-            ok, report_text, error = self._dump_call(
-                "qx4dump_restore_with_option", text.encode("utf-8"), target,
-                1 if force else 0, 1 if all_blocks else 0, 1 if locks else 0,
-                1 if option else 0, self._timeout_ms)
+        data = text.encode("utf-8")
+        L.dumps().qx4dump_clear_interrupt()
+        with _FrameBoundary(L.dumps().qx4dump_interrupt) as boundary:  # stops between frames
+            ok, report_text, error = boundary.run(lambda: self._dump_call(
+                "qx4dump_restore_with_option", data, target, 1 if force else 0,
+                1 if all_blocks else 0, 1 if locks else 0, 1 if option else 0,
+                self._timeout_ms))
             report = _restore_report(json.loads(report_text)) if report_text else None
             try:
                 boundary.cross()

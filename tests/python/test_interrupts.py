@@ -69,17 +69,31 @@ def test_ctrl_c_stops_a_write_between_frames_knowing_what_it_wrote(one_block_wri
     assert blocks[written:] == [bytes(8)] * (64 - written)  # not one frame more
 
 
-def test_ctrl_c_during_a_restore_keeps_its_report(paced):
-    _, reader = paced
-    dump = reader.dump(TAG_TWO)
-    reader.write_blocks(0, b"\xEE" * 256, uid=TAG_TWO)
-    timer = interrupt_after(0.1)  # the restore takes about a second at 9600 baud
+def test_ctrl_c_during_a_restore_keeps_its_report(one_block_writes):
+    _, reader = one_block_writes
+    dump = reader.dump(SINGLE)
+    reader.write_blocks(0, b"\xEE" * 512, uid=SINGLE)
+    timer = interrupt_after(0.5)  # a frame per block at 9600 baud: several seconds
     with pytest.raises(KeyboardInterrupt) as stopped:
-        reader.restore(dump, uid=TAG_TWO)
+        reader.restore(dump, uid=SINGLE)
     timer.join()
     report = stopped.value.report
-    assert report.written == list(range(32)) and report.complete
-    assert reader.dump(TAG_TWO)["tags"][0]["blocks"] == dump["tags"][0]["blocks"]
+    assert report.interrupted and not report.complete
+    # It stopped between frames: what it says it wrote is on the tag, nothing more.
+    blocks = [b["data"] for b in reader.dump(SINGLE)["tags"][0]["blocks"]]
+    assert blocks == ["00" * 8 if b in report.written else "EE" * 8 for b in range(64)]
+    assert len(report.written) < 64
+
+
+def test_ctrl_c_stops_a_dump_between_frames(one_block_writes):
+    _, reader = one_block_writes
+    reader.dump(SINGLE)
+    timer = interrupt_after(0.3)  # 64 single reads at 9600 baud take several seconds
+    with pytest.raises(KeyboardInterrupt):
+        reader.dump(SINGLE)
+    timer.join()
+    # The interruption is over: the next dump goes to the end.
+    assert len(reader.dump(SINGLE)["tags"][0]["blocks"]) == 64
 
 
 def test_ctrl_c_while_a_notification_is_handed_over_is_not_lost(monkeypatch):
