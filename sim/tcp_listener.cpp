@@ -58,6 +58,15 @@ TcpListener::TcpListener(const std::string& where, const std::string& devicePath
         if (listener_ >= 0) ::close(listener_);
         throw std::runtime_error("cannot listen on " + where + ": " + reason);
     }
+    // Port 0 lets the system choose: name the port it chose.
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    if (::getsockname(listener_, reinterpret_cast<sockaddr*>(&bound), &length) == 0) {
+        if (bound.ss_family == AF_INET)
+            port = std::to_string(ntohs(reinterpret_cast<const sockaddr_in&>(bound).sin_port));
+        else if (bound.ss_family == AF_INET6)
+            port = std::to_string(ntohs(reinterpret_cast<const sockaddr_in6&>(bound).sin6_port));
+    }
     address_ =
         "tcp://" + (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + port;
     wake_ = ::eventfd(0, EFD_CLOEXEC);

@@ -619,7 +619,18 @@ class Simulator(unittest.TestCase):
         finally:
             sim.close()
 
-    def test_sigterm_stops_it_with_a_line_half_typed(self):
+    def test_listen_on_port_0_names_the_port_it_bound(self):
+        for where, host in (("127.0.0.1:0", "127.0.0.1"), ("0", "127.0.0.1")):
+            sim = SimProcess("--listen", where)
+            try:
+                self.assertTrue(sim.device.startswith(f"tcp://{host}:"), sim.device)
+                self.assertNotEqual(sim.device.rsplit(":", 1)[1], "0")
+                code, result = run_json("--device", sim.device, "inventory")
+                self.assertEqual((code, result["uid"]), (0, TAG_ONE))
+            finally:
+                sim.close()
+
+
         sim = SimProcess()
         sim.process.stdin.write("lea")  # no end of line yet
         sim.process.stdin.flush()
