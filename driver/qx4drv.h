@@ -56,8 +56,12 @@
  *   every frame before it and taking none of them as an answer. Only then does it
  *   send its own request. If the fence's answer does not come, the command fails
  *   (QX4_CAUSE_OUT_OF_STEP) without sending and the link stays in doubt. While
- *   nothing is in doubt no fence is sent. QX4Resync sends one on demand; opening
- *   or reopening a port starts the link in step.
+ *   nothing is in doubt no fence is sent. QX4Resync sends one on demand.
+ *   QX4ComReOpen keeps a doubt (an answer owed by the reader may still arrive on
+ *   the new port); QX4DllOpen starts a new context in step, so call QX4Resync
+ *   after it when an earlier answer may still be on the line. The fence's first
+ *   address is random for every open, so another program's late fence answer does
+ *   not pass for this one's.
  * - Tag commands (0x78) and reader reads and writes (0x4F, 0x4E) take only an
  *   ACK that echoes the ISO 15693 code or sub-command they sent; other ACKs are
  *   dispatched and the wait goes on. The buzzer (0x42), the simple read (0x52)
@@ -73,7 +77,11 @@
  *   nothing (QX4_CAUSE_BUSY); the running command still gets its own answer.
  *   QX4ReadData is then a no-op.
  * - Setters and getters may be called from any hook; from another thread only
- *   while no command runs (they are not synchronised with a running command).
+ *   while no command runs (they are not synchronised with a running command). On
+ *   the receive thread (the messageBox hook of a lost port) setters and
+ *   QX4GetErrorCode do nothing.
+ * - A child process forked after an open neither uses nor closes its parent's
+ *   port: there QX4IsOK is 0 and commands fail (QX4_CAUSE_NO_PORT).
  * - QX4DllOpen, QX4DllClose and QX4ComReOpen:
  *   - from another thread while a command runs: the command is woken, fails
  *     (QX4_CAUSE_NO_PORT) within a poll period, and the call waits for it to end;
@@ -91,7 +99,9 @@
  * - Lifetimes: the hook table passed to QX4SetPlatformHooks is copied (it may go
  *   at once). The window passed to QX4SetHandle, and the trace hook's user
  *   pointer, must stay valid until they are replaced and any command or
- *   QX4ReadData running on another thread at that moment has returned. Bytes
+ *   QX4ReadData running on another thread at that moment has returned. The trace
+ *   hook and its user pointer are replaced together: a trace never sees one
+ *   with the other's partner. Bytes
  *   handed to the window and the trace hook are valid only during the call.
  * - The receive ring holds 16384 bytes. Bytes arriving while it is full of
  *   unscanned ones are dropped (never overwriting those) and reported to the

@@ -2,9 +2,13 @@
 // pass for another command's answer, and failures say why.
 #include "link_fixture.h"
 
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace qx4test {
 namespace {
@@ -313,7 +317,6 @@ TEST_F(DoubtTest, WithoutAPortEveryCommandFailsAtOnce) {
     EXPECT_EQ(QX4BuzOn(1, 1), 0);
     EXPECT_EQ(QX4GetFailureCause(), QX4_CAUSE_NO_PORT);
     ::unsetenv("QX4_COM5");
-    // A reopen starts in step: no fence, although the last command before it timed out.
     ASSERT_EQ(QX4ComReOpen(3, 0), 1);
     QX4SetTagBlockSize(8);
     QX4SetCmdWaitTime(100);
@@ -322,9 +325,66 @@ TEST_F(DoubtTest, WithoutAPortEveryCommandFailsAtOnce) {
     reader->Peer().SetReplyDelay(0);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     ASSERT_EQ(QX4ComReOpen(3, 0), 1);
-    const size_t fences = Fences();
     EXPECT_EQ(ReadsBlock(1), 1);
-    EXPECT_EQ(Fences(), fences);
+}
+
+TEST_F(DoubtTest, AReopenKeepsTheDoubtOfAnAnswerStillOnItsWay) {
+    reader->Peer().SetReplyDelay(250);
+    EXPECT_EQ(ReadsBlock(5), 0);
+    reader->Peer().SetReplyDelay(0);
+    ASSERT_EQ(QX4ComReOpen(3, 0), 1); // block 5's answer comes after the reopen
+    const size_t fences = Fences();
+    EXPECT_EQ(ReadsBlock(6), 1);
+    EXPECT_EQ(Fences(), fences + 1);
+}
+
+TEST_F(DoubtTest, AStreamOfNotificationsDoesNotHoldAWaitPastItsLimit) {
+    reader->Peer().ScriptSilence();
+    std::atomic<bool> stop{false}, floodEnded{false};
+    std::thread flood([&] {
+        // Far longer than the wait: the read must end while the stream still runs.
+        for (int i = 0; i < 5000 && !stop; ++i) {
+            reader->Peer().Send(qx4sim::EncodeFrame(0x44, {0x01, 0x02}));
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        floodEnded = true;
+    });
+    EXPECT_EQ(ReadsBlock(0), 0);
+    const bool endedFirst = floodEnded;
+    stop = true;
+    flood.join();
+    EXPECT_FALSE(endedFirst);
+    EXPECT_EQ(QX4GetFailureCause(), QX4_CAUSE_TIMEOUT);
+}
+
+TEST_F(DoubtTest, TagDataLengthsOutsideOneByteAreRefused) {
+    const unsigned char data[4] = {1, 2, 3, 4};
+    const size_t frames = reader->Peer().Frames().size();
+    for (int length : {-1, -256, 256, 1000}) {
+        EXPECT_EQ(QX4WriteTagData(length, data), 0) << length;
+        EXPECT_EQ(QX4GetFailureCause(), QX4_CAUSE_BAD_ARGUMENT);
+    }
+    EXPECT_EQ(reader->Peer().Frames().size(), frames);
+}
+
+TEST_F(DoubtTest, AChildForkedAfterTheOpenLeavesTheParentsPortAlone) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "fork of a threaded process under ThreadSanitizer";
+#endif
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        unsigned char status;
+        const bool refused = QX4IsOK() == 0 && QX4GetErrorStatus(&status) == 0 &&
+                             QX4GetFailureCause() == QX4_CAUSE_NO_PORT;
+        QX4DllClose(); // what the child's exit would do
+        ::_exit(refused ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(QX4IsOK(), 1);
+    EXPECT_EQ(ReadsBlock(0), 1);
 }
 
 } // namespace

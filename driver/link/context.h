@@ -68,6 +68,11 @@ class ReaderContext {
     uint32_t FrameDataCount() const { return frame[3]; }
 };
 
+struct TraceBinding {
+    QX4TraceHook hook;
+    void* user;
+};
+
 // Process-wide state shared by the context, the receive thread and the exports.
 struct LinkState {
     LinkState() = default;
@@ -92,8 +97,8 @@ struct LinkState {
     std::atomic<std::thread::id> commandThread{};
     // Set by the receive thread when the port hung up or failed; cleared by a reopen.
     std::atomic<bool> portLost{false};
-    std::atomic<QX4TraceHook> traceHook{nullptr};
-    std::atomic<void*> traceUser{nullptr};
+    // The trace hook and its user pointer, replaced together (never one without the other).
+    std::atomic<const TraceBinding*> trace{nullptr};
     // Why the last command export failed; written when it returns.
     std::atomic<int> failureCause{QX4_CAUSE_NONE};
     // The running command's cause so far; only its holder touches it.

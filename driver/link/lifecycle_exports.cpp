@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <list>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -76,7 +77,9 @@ template <typename Read> int ReadSetting(Read read, int otherwise = 0) {
     const std::shared_ptr<ReaderContext> context = Context();
     return context ? read(*context) : otherwise;
 }
+// Setters are refused on the receive thread: a command on another thread reads them unlocked.
 template <typename Write> void WriteSetting(Write write) {
+    if (OnReceiveThread()) return;
     if (const std::shared_ptr<ReaderContext> context = Context()) write(*context);
 }
 
@@ -177,8 +180,16 @@ QX4_API void QX4ReadData(void) {
 }
 
 QX4_API void QX4SetTraceHook(QX4TraceHook hook, void* user) {
-    Link().traceUser.store(user);
-    Link().traceHook.store(hook);
+    // A trace running on another thread may still hold the binding it loaded: bindings are
+    // kept for the life of the process (one per distinct hook and user).
+    static std::mutex bindingsMutex;
+    static std::list<TraceBinding> bindings;
+    const std::lock_guard lock(bindingsMutex);
+    const TraceBinding* binding = nullptr;
+    for (const TraceBinding& b : bindings)
+        if (b.hook == hook && b.user == user) binding = &b;
+    if (!binding) binding = &bindings.emplace_back(TraceBinding{hook, user});
+    Link().trace.store(binding, std::memory_order_release);
 }
 
 QX4_API int QX4GetFailureCause(void) {

@@ -37,8 +37,9 @@ bool EchoesFirstByte(Command command) {
 }
 
 void Trace(int direction, const uint8_t* bytes, size_t count) {
-    if (auto hook = Link().traceHook.load(std::memory_order_relaxed))
-        hook(direction, bytes, static_cast<unsigned>(count), Link().traceUser.load());
+    const TraceBinding* trace = Link().trace.load(std::memory_order_acquire);
+    if (trace && trace->hook)
+        trace->hook(direction, bytes, static_cast<unsigned>(count), trace->user);
 }
 
 // Frames received before a command is sent (and a frame still arriving then) are not
@@ -178,8 +179,10 @@ WaitOutcome Await(ReaderContext& context, bool (*accepts)(uint8_t)) {
                 ShowDiagnostic(context, kNackReceived);
                 return WaitOutcome::Rejected;
             case Verdict::PassOn:
+                // More frames may already wait in the ring; a steady stream of them must
+                // not hold the wait past its limit, so the checks below still run.
                 context.responseReceived = 0;
-                continue; // more frames may already wait in the ring
+                break;
             }
         }
         if (Link().portLost.load(std::memory_order_acquire)) return WaitOutcome::PortLost;

@@ -10,6 +10,7 @@
 #include <memory>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/random.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -28,6 +29,13 @@ struct PortHandle {
     std::thread receiver;
 };
 PortHandle port;
+// The process that opened the port. A child forked after the open shares its descriptors
+// but not its receive thread: it must neither use the port nor close it under the parent.
+std::atomic<pid_t> openerPid{0};
+
+bool ForkedChild() {
+    return openerPid.load() != ::getpid();
+}
 thread_local bool receiveThread = false;
 
 // Signalled by the receive thread after each publish, so a waiting command wakes at once.
@@ -65,6 +73,13 @@ void ReceiveThread(platform::Port& line, int wakeFd) {
     }
 }
 
+uint8_t RandomByte() {
+    uint8_t value = 0;
+    if (::getrandom(&value, 1, GRND_NONBLOCK) != 1)
+        value = static_cast<uint8_t>(::getpid() ^ platform::TickMs());
+    return value;
+}
+
 int FailSetup(const std::string& text) {
     platform::ShowMessageBox(text.c_str(), kSetupCaption);
     ClosePort();
@@ -76,6 +91,15 @@ int FailSetup(const std::string& text) {
 void ClosePort() {
     if (!port.line) return;
     Link().portOpen.store(false);
+    if (ForkedChild()) {
+        // The thread and the descriptors belong to the parent: forget them, touch nothing.
+        [[maybe_unused]] static std::thread* parentReceiver = nullptr;
+        [[maybe_unused]] static platform::Port* parentLine = nullptr;
+        parentReceiver = new std::thread(std::move(port.receiver));
+        parentLine = port.line.release();
+        port.wakeFd = -1;
+        return;
+    }
     const uint64_t one = 1;
     [[maybe_unused]] ssize_t ignored = ::write(port.wakeFd, &one, sizeof one);
     if (port.receiver.joinable()) port.receiver.join();
@@ -85,7 +109,7 @@ void ClosePort() {
 }
 
 bool IsPortOpen() {
-    return Link().portOpen.load();
+    return Link().portOpen.load() && !ForkedChild();
 }
 
 bool OnReceiveThread() {
@@ -93,7 +117,7 @@ bool OnReceiveThread() {
 }
 
 size_t WritePort(const uint8_t* bytes, size_t count) {
-    return port.line ? port.line->Write(bytes, count) : 0;
+    return port.line && !ForkedChild() ? port.line->Write(bytes, count) : 0;
 }
 
 int OpenPort(ReaderContext& context, int portNumber, int slowRate) {
@@ -104,9 +128,11 @@ int OpenPort(ReaderContext& context, int portNumber, int slowRate) {
     context.writeSnapshot = 0;
     context.idleCountdown = 0;
     context.inFrame = 0;
-    // Nothing from before the open can arrive any more: the link starts in step.
     context.rescanCount = 0;
-    context.inDoubt = false;
+    // A reopen keeps the doubt: an answer owed by the reader may still come on the new port,
+    // and only a fence tells. The fence's address starts anywhere, so that another program's
+    // (or an earlier context's) late fence answer cannot pass for this one's.
+    context.fenceAddress = RandomByte();
     Link().portLost.store(false, std::memory_order_release);
 
     char name[32];
@@ -133,6 +159,7 @@ int OpenPort(ReaderContext& context, int portNumber, int slowRate) {
     } catch (const std::system_error&) {
         return FailSetup("Error: Creating Thread.");
     }
+    openerPid.store(::getpid());
     Link().portOpen.store(true);
     return 1;
 }

@@ -54,7 +54,9 @@ QX4_API unsigned char QX4SetAFIData(int afi) {
 }
 
 QX4_API unsigned char QX4WriteTagData(int length, const unsigned char* data) {
-    size_t count = Low(length);
+    // Lengths beyond one byte would be sent as their low byte: another length than asked.
+    if (length < 0 || length > 255) return Refuse();
+    size_t count = static_cast<size_t>(length);
     if (count == kWholeLength) count = 250;
     if (count + kTagDataPrefix > 255) return Refuse(); // 252 to 254 cannot be framed
     std::array<uint8_t, 255> request{};
