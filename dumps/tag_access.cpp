@@ -217,7 +217,13 @@ std::optional<Uid> FindTheTag(LinkObserver& link, int timeoutMs, bool only, std:
     several = false;
     unsigned char count = 0;
     link.Mark();
-    if (only && QX4Inventory2(0, 0, &count) && count > 1) {
+    const unsigned char listed = only ? QX4Inventory2(0, 0, &count) : 0;
+    if (const auto failure = only ? link.Outcome(listed, "QX4Inventory2", timeoutMs) : std::nullopt;
+        failure && failure->EndsRun()) {
+        error = "no tag to address: " + failure->text;
+        return std::nullopt;
+    }
+    if (listed && count > 1) {
         std::string list;
         for (int index = 1; index <= count; ++index) {
             Uid uid{};
