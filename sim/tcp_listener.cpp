@@ -26,6 +26,24 @@ void WriteAll(int fd, const uint8_t* bytes, size_t count) {
     }
 }
 
+// To the client: one that has gone raises no SIGPIPE, and one that stops reading has what
+// does not fit dropped after a while rather than holding up the relay and stopping.
+void SendAll(int client, const uint8_t* bytes, size_t count) {
+    constexpr int kFullSocketMs = 200;
+    while (count > 0) {
+        const ssize_t n = ::send(client, bytes, count, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            bytes += n;
+            count -= static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        pollfd room{client, POLLOUT, 0};
+        if (n < 0 && errno == EAGAIN && ::poll(&room, 1, kFullSocketMs) > 0) continue;
+        return;
+    }
+}
+
 } // namespace
 
 TcpListener::TcpListener(const std::string& where, const std::string& devicePath)
@@ -124,7 +142,7 @@ void TcpListener::Relay(int client) {
         if (fds[2].revents) {
             const ssize_t n = ::read(line, buffer, sizeof buffer);
             if (n <= 0) break;
-            WriteAll(client, buffer, static_cast<size_t>(n));
+            SendAll(client, buffer, static_cast<size_t>(n));
         }
     }
     ::close(line);
