@@ -173,6 +173,14 @@ QX4_API void QX4SetPlatformHooks(const QX4PlatformHooks* hooks);
 typedef void (*QX4TraceHook)(int direction, const unsigned char* bytes, unsigned count, void* user);
 QX4_API void QX4SetTraceHook(QX4TraceHook hook, void* user);
 
+/* Called on the receive thread each time bytes arrived, so a program that waits on
+ * something of its own (a condition variable, an event loop) wakes at once and then
+ * calls QX4ReadData on its own thread. It must only wake that thread: it may call no
+ * export and must not block. NULL switches it off (the default). The user pointer
+ * must stay valid until the hook is replaced and the port is closed. */
+typedef void (*QX4ReceivedHook)(void* user);
+QX4_API void QX4SetReceivedHook(QX4ReceivedHook hook, void* user);
+
 /* Why the last command export returned 0. QX4_CAUSE_NONE: it succeeded. */
 #define QX4_CAUSE_NONE 0
 #define QX4_CAUSE_TIMEOUT 1      /* no answer within the response time-out */

@@ -19,8 +19,8 @@ constexpr int kComPort = 3;                // the library's name for our one por
 constexpr size_t kMaxWaitingRequests = 32; // more at once are answered "busy"
 constexpr auto kMaxOpenDelay = 10s;
 constexpr size_t kMaxUnacknowledged = 1000; // events handed to the connection at once
-// Frames are taken from the library this often; its receive thread buffers them meanwhile.
-constexpr auto kReadPeriod = 2ms;
+// The loop's pace for housekeeping (leaves, heartbeats); arriving frames wake it at once.
+constexpr auto kReadPeriod = 20ms;
 
 std::string RunId() {
     std::random_device random;
@@ -72,6 +72,7 @@ Gateway::Gateway(GatewayOptions options)
 }
 
 Gateway::~Gateway() {
+    QX4SetReceivedHook(nullptr, nullptr);
     QX4SetHandle(nullptr);
     QX4DllClose();
 }
@@ -88,6 +89,8 @@ int Gateway::Run(const std::atomic<bool>& stop) {
                                  },
                                  nullptr, nullptr};
     QX4SetPlatformHooks(&hooks);
+    // Frames wake the loop at once; the period only paces the housekeeping.
+    QX4SetReceivedHook([](void* self) { static_cast<Gateway*>(self)->Wake(); }, this);
     broker_->Start();
     nextHeartbeat_ = Clock::now() + std::chrono::seconds(options_.heartbeatSeconds);
     while (!stop) {

@@ -72,6 +72,10 @@ struct TraceBinding {
     QX4TraceHook hook;
     void* user;
 };
+struct ReceivedBinding {
+    QX4ReceivedHook hook;
+    void* user;
+};
 
 // Process-wide state shared by the context, the receive thread and the exports.
 struct LinkState {
@@ -99,6 +103,8 @@ struct LinkState {
     std::atomic<bool> portLost{false};
     // The trace hook and its user pointer, replaced together (never one without the other).
     std::atomic<const TraceBinding*> trace{nullptr};
+    // Told on the receive thread that bytes arrived; replaced together with its user pointer.
+    std::atomic<const ReceivedBinding*> received{nullptr};
     // Why the last command export failed; written when it returns.
     std::atomic<int> failureCause{QX4_CAUSE_NONE};
     // The running command's cause so far; only its holder touches it.

@@ -83,6 +83,17 @@ template <typename Write> void WriteSetting(Write write) {
     if (const std::shared_ptr<ReaderContext> context = Context()) write(*context);
 }
 
+// A hook running on another thread may still hold the binding it loaded: bindings are kept
+// for the life of the process, one per distinct hook and user.
+template <typename Binding> const Binding* KeptBinding(Binding wanted) {
+    static std::mutex bindingsMutex;
+    static std::list<Binding> bindings;
+    const std::lock_guard lock(bindingsMutex);
+    for (const Binding& b : bindings)
+        if (b.hook == wanted.hook && b.user == wanted.user) return &b;
+    return &bindings.emplace_back(wanted);
+}
+
 } // namespace
 } // namespace qx4
 
@@ -180,16 +191,11 @@ QX4_API void QX4ReadData(void) {
 }
 
 QX4_API void QX4SetTraceHook(QX4TraceHook hook, void* user) {
-    // A trace running on another thread may still hold the binding it loaded: bindings are
-    // kept for the life of the process (one per distinct hook and user).
-    static std::mutex bindingsMutex;
-    static std::list<TraceBinding> bindings;
-    const std::lock_guard lock(bindingsMutex);
-    const TraceBinding* binding = nullptr;
-    for (const TraceBinding& b : bindings)
-        if (b.hook == hook && b.user == user) binding = &b;
-    if (!binding) binding = &bindings.emplace_back(TraceBinding{hook, user});
-    Link().trace.store(binding, std::memory_order_release);
+    Link().trace.store(KeptBinding(TraceBinding{hook, user}), std::memory_order_release);
+}
+
+QX4_API void QX4SetReceivedHook(QX4ReceivedHook hook, void* user) {
+    Link().received.store(KeptBinding(ReceivedBinding{hook, user}), std::memory_order_release);
 }
 
 QX4_API int QX4GetFailureCause(void) {

@@ -69,6 +69,8 @@ void ReceiveThread(platform::Port& line, int wakeFd) {
         if (count == 0) continue; // nothing for the ring (a network line's negotiation)
         Link().ring.Append(chunk, static_cast<size_t>(count));
         SignalReceived();
+        const ReceivedBinding* told = Link().received.load(std::memory_order_acquire);
+        if (told && told->hook) told->hook(told->user);
         platform::SleepMs(1);
     }
 }
