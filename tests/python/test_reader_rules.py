@@ -26,12 +26,16 @@ def requests(sim):
 
 
 def settle(sim, reader):
-    """Every frame sent so far is in the simulator's log: a version request is the last."""
+    """Every frame sent so far is in the simulator's log: a new version request is the last."""
+    def versions(frames):
+        return sum(1 for f in frames if f[2:5] == bytes([0x4F, 0x02, 0x90]))
+    before = versions(requests(sim))
     reader.version()
     deadline = time.monotonic() + 5
     while time.monotonic() < deadline:
-        if requests(sim) and requests(sim)[-1][2:5] == bytes([0x4F, 0x02, 0x90]):
-            return requests(sim)
+        frames = requests(sim)
+        if versions(frames) > before and frames[-1][2:5] == bytes([0x4F, 0x02, 0x90]):
+            return frames
         time.sleep(0.01)
     raise AssertionError("the version request never reached the log")
 
