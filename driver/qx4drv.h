@@ -224,6 +224,10 @@ QX4_API unsigned char QX4Transceive(int commandByte, const unsigned char* data, 
  * context stays when the port fails, so QX4ComReOpen can retry; until then every
  * command fails at once with QX4_CAUSE_NO_PORT. A network port may take up to 3 s. */
 QX4_API unsigned char QX4DllOpen(int port, int slowRate);
+/* As QX4DllOpen, on a device named directly (a path, rfc2217://HOST:PORT or
+ * tcp://HOST:PORT) instead of a COM number: no environment variable is read or set.
+ * The context's port number is 0; QX4ComReOpen(0, rate) reopens the same device. */
+QX4_API unsigned char QX4DllOpenDevice(const char* device, int slowRate);
 QX4_API void QX4DllClose(void); /* closes the port, ends the receive thread */
 QX4_API int QX4IsOK(void);      /* 1 when a context exists and its port is open and alive */
 QX4_API void QX4SetHandle(QX4Window* window); /* NULL: no forwarding */

@@ -328,6 +328,18 @@ TEST_F(DoubtTest, WithoutAPortEveryCommandFailsAtOnce) {
     EXPECT_EQ(ReadsBlock(1), 1);
 }
 
+TEST_F(DoubtTest, ADeviceOpenedByNameNeedsNoEnvironment) {
+    ::unsetenv("QX4_COM3");
+    ASSERT_EQ(QX4DllOpenDevice(reader->DevicePath().c_str(), 0), 1);
+    QX4SetTagBlockSize(8);
+    EXPECT_EQ(QX4GetPortNum(), 0);
+    EXPECT_EQ(ReadsBlock(1), 1);
+    ASSERT_EQ(QX4ComReOpen(0, 0), 1); // the same device again
+    EXPECT_EQ(ReadsBlock(2), 1);
+    EXPECT_EQ(QX4DllOpenDevice("/nonexistent/reader", 0), 0);
+    EXPECT_EQ(QX4DllOpenDevice(nullptr, 0), 0);
+}
+
 TEST_F(DoubtTest, AReopenKeepsTheDoubtOfAnAnswerStillOnItsWay) {
     reader->Peer().SetReplyDelay(250);
     EXPECT_EQ(ReadsBlock(5), 0);

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <thread>
 
 namespace qx4 {
@@ -37,6 +38,8 @@ class ReaderContext {
     uint8_t afi = 0;
     uint8_t afiSubstitute = 0;
     int32_t portNumber;
+    // Opened by name (QX4DllOpenDevice): port 0 means this device, not "COM0:".
+    std::string device;
     uint8_t readerAddress = 0;
     std::array<uint8_t, 16384> frame{};
     int32_t tagBlockSize = 4;

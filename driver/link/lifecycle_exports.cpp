@@ -111,6 +111,19 @@ QX4_API unsigned char QX4DllOpen(int port, int slowRate) {
     }));
 }
 
+QX4_API unsigned char QX4DllOpenDevice(const char* device, int slowRate) {
+    if (!device || !*device) return 0;
+    const std::string name = device;
+    return static_cast<unsigned char>(Lifecycle([&] {
+        DestroyContext();
+        std::shared_ptr<ReaderContext> context(new (std::nothrow) ReaderContext(0));
+        if (!context) return 0;
+        context->device = name;
+        Link().context.store(context);
+        return OpenPort(*context, 0, slowRate);
+    }));
+}
+
 QX4_API void QX4DllClose(void) {
     Lifecycle([] {
         DestroyContext();

@@ -140,7 +140,9 @@ int OpenPort(ReaderContext& context, int portNumber, int slowRate) {
     char name[32];
     std::snprintf(name, sizeof name, "COM%d:", portNumber);
     platform::OpenFailure failure;
-    port.line = platform::OpenLine(platform::ResolvePortName(name), failure);
+    const bool named = portNumber == 0 && !context.device.empty();
+    port.line =
+        platform::OpenLine(named ? context.device : platform::ResolvePortName(name), failure);
     if (!port.line) {
         platform::PlaySound("Windows\\Alarm2.wav");
         // A missing device says nothing; an address that cannot be reached says which.

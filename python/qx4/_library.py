@@ -66,7 +66,7 @@ Window._fields_ = [("copyData", CopyDataHook)]
 # The exports used here that answer in an unsigned char. Only its low byte is defined
 # when it comes back: read as an int, a failure's 0 could pass for success.
 _BYTE_RESULTS = (
-    "QX4BuzOn", "QX4DllOpen", "QX4GetAFIData", "QX4GetEepromData2", "QX4GetErrorStatus",
+    "QX4BuzOn", "QX4DllOpen", "QX4DllOpenDevice", "QX4GetAFIData", "QX4GetEepromData2", "QX4GetErrorStatus",
     "QX4GetModelNameComad", "QX4GetParamData", "QX4GetPowerDown", "QX4GetROMVersion",
     "QX4GetRWMode", "QX4GetSystemInfo", "QX4GetTagMode", "QX4GetUIDGetCmd", "QX4GetUidData",
     "QX4GetUidNumber", "QX4InitEEPROM", "QX4Inventory", "QX4Inventory2", "QX4LockAFI",
@@ -88,6 +88,7 @@ def driver() -> ctypes.CDLL:
         lib.QX4ErrorText.restype = ctypes.c_char_p
         lib.QX4LibraryVersion.restype = ctypes.c_char_p
         lib.QX4SetHandle.argtypes = [ctypes.c_void_p]
+        lib.QX4DllOpenDevice.argtypes = [ctypes.c_char_p, ctypes.c_int]
         lib.QX4GetErrorCode.argtypes = [ctypes.POINTER(ctypes.c_int)] * 2
         lib.QX4GetFailureCause.restype = ctypes.c_int
         for name in _BYTE_RESULTS:

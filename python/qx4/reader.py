@@ -32,9 +32,8 @@ _OPTION = 0x10
 _ONE_SLOT = 0x40
 _NO_TAG = 4  # the reader's NACK when no tag answered
 _DEFAULT_PORT = 3
-# A device given by name is opened as COM0, which no port name maps to: its QX4_COM0,
-# set just around the open, is read by nobody else, and a program's own QX4_COM3 (or
-# whatever it set) stays as it is for its other threads and child processes.
+# A device given by name is opened by that name (QX4DllOpenDevice): the process
+# environment is neither read nor changed for it.
 _NAMED_PORT = 0
 _LAST_BLOCK = 255  # a request carries block numbers and counts in one byte
 
@@ -123,24 +122,6 @@ def _port(port: PortLike | None) -> tuple[int, str | None]:
     return _NAMED_PORT, name
 
 
-@contextlib.contextmanager
-def _named_device(number: int, device: str | None) -> Iterator[None]:
-    """QX4_COM<number> set to ``device`` for the library's open only, then as before."""
-    if device is None:
-        yield
-        return
-    key = f"QX4_COM{number}"
-    before = os.environ.get(key)
-    os.environ[key] = device
-    try:
-        yield
-    finally:
-        if before is None:
-            del os.environ[key]
-        else:
-            os.environ[key] = before
-
-
 def _one_at_a_time(
         method: Callable[Concatenate[Reader, P], R]) -> Callable[Concatenate[Reader, P], R]:
     """A command of a Reader waits for any other of the same Reader to finish."""
@@ -224,8 +205,8 @@ class Reader:
     opens COM3 on :meth:`open` or ``with``. ``baudrate``: 19200 or 9600 (used at
     open). ``timeout``:
     seconds to wait for each answer. ``device`` is another name for ``port``. A
-    device given by name reaches the library as ``QX4_COM0``, set only while the port
-    opens; the program's own ``QX4_COM<n>`` variables are never touched.
+    device given by name is opened by that name (``QX4DllOpenDevice``): the process
+    environment is neither read nor changed for it.
 
     Opening sends the library's fence (``QX4Resync``), so a late answer meant for an
     earlier program is never taken for one of ours. One Reader is open per process
@@ -317,8 +298,11 @@ class Reader:
                                    "before forking only in the parent, or start children "
                                    "with the 'spawn' method")
             number, device = _port(self._port_given)
-            with _named_device(number, device):
-                opened = self._lib.QX4DllOpen(number, 1 if self.baudrate == 9600 else 0)
+            slow = 1 if self.baudrate == 9600 else 0
+            if device is None:
+                opened = self._lib.QX4DllOpen(number, slow)
+            else:
+                opened = self._lib.QX4DllOpenDevice(os.fsencode(device), slow)
             if not opened:
                 self._lib.QX4DllClose()
                 named = os.environ.get(f"QX4_COM{number}")

@@ -308,6 +308,7 @@ def test_opening_by_name_leaves_the_programs_own_port_variables_alone(monkeypatc
         def watch():
             while not opening.is_set():
                 seen.add(os.environ.get("QX4_COM3"))
+                seen.add(("QX4_COM0", os.environ.get("QX4_COM0")))
                 seen.add(subprocess.run(["/usr/bin/printenv", "QX4_COM3"], capture_output=True,
                                         text=True).stdout.strip())
 
@@ -319,7 +320,7 @@ def test_opening_by_name_leaves_the_programs_own_port_variables_alone(monkeypatc
         finally:
             opening.set()
             watcher.join()
-    assert seen == {"/dev/ttyUSB7"}
+    assert seen == {"/dev/ttyUSB7", ("QX4_COM0", None)}
     assert os.environ["QX4_COM3"] == "/dev/ttyUSB7" and "QX4_COM0" not in os.environ
 
 
