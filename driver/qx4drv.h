@@ -90,6 +90,9 @@
  *   - from the messageBox hook on the receive thread, and from hooks called
  *     during one of these three calls: refused (QX4DllOpen and QX4ComReOpen
  *     return 0, QX4DllClose does nothing). Reopen from the caller's thread instead.
+ *   - while the messageBox hook of a lost port runs on the receive thread, they wait
+ *     for it to return (the thread is ended first): a box hook that hands the box
+ *     to the GUI thread and waits must not be waited for by that same thread.
  * - The library runs one receive thread per open port. It calls no user code
  *   except the messageBox hook when the port hangs up or fails ("WaitCommEvent."
  *   or "Reading comms port.", caption "Error Info1"). The port counts as lost
