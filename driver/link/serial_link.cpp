@@ -125,6 +125,7 @@ size_t WritePort(const uint8_t* bytes, size_t count) {
 int OpenPort(ReaderContext& context, int portNumber, int slowRate) {
     context.portNumber = portNumber;
     ClosePort();
+    openerPid.store(::getpid()); // before any failure below closes what it opened
     Link().ring.Reset();
     context.readIndex = 0;
     context.writeSnapshot = 0;
@@ -163,7 +164,6 @@ int OpenPort(ReaderContext& context, int portNumber, int slowRate) {
     } catch (const std::system_error&) {
         return FailSetup("Error: Creating Thread.");
     }
-    openerPid.store(::getpid());
     Link().portOpen.store(true);
     return 1;
 }
