@@ -101,7 +101,7 @@ void RunDump(Session& s) {
 
 void RunDiff(Session& s) {
     const std::string path = s.Arg(0, "FILE");
-    const auto dumps = qx4dump::LoadDump(path);
+    const auto dumps = LoadDumpFile(path);
     s.Connect();
     const qx4dump::TagDump dump = ChooseDump(dumps, s.Target(true), path);
     qx4dump::TagDump tag;
@@ -131,7 +131,7 @@ void RunDiff(Session& s) {
 
 void RunRestore(Session& s) {
     const std::string path = s.Arg(0, "FILE");
-    const auto dumps = qx4dump::LoadDump(path);
+    const auto dumps = LoadDumpFile(path);
     s.Connect();
     qx4dump::TagAccess& access = WriteAccess(s);
     const qx4dump::TagDump dump = ChooseDump(dumps, access.uid(), path);
@@ -153,7 +153,10 @@ void RunRestore(Session& s) {
             s.result()["writtenBlocks"] = nlohmann::json::array();
             return s.Fail("interrupted before anything was written");
         }
-        return s.Fail(report.error);
+        const qx4dump::CallFailure& cause = access.failure();
+        return s.Fail(report.error, cause.NoTag() || cause.kind == qx4dump::CallFailure::Kind::TimedOut
+                                        ? kExitNoAnswer
+                                        : kExitFailed);
     }
     if (const std::string refused = qx4dump::RefusalText(report, options.force); !refused.empty()) {
         s.result()["refused"] = report.refused;
@@ -190,7 +193,7 @@ namespace qx4cli {
 
 void RunView(Session& s) {
     const std::string path = s.Arg(0, "FILE");
-    const auto dumps = qx4dump::LoadDump(path);
+    const auto dumps = LoadDumpFile(path);
     if (s.options().json) {
         // Our own JSON, as a dump other commands read.
         std::cout << qx4dump::WriteDump(dumps, qx4dump::Format::Qx4) << std::flush;
@@ -221,7 +224,7 @@ void RunView(Session& s) {
 
 void RunConvert(Session& s) {
     const std::string in = s.Arg(0, "IN"), out = s.Arg(1, "OUT");
-    const auto dumps = qx4dump::LoadDump(in);
+    const auto dumps = LoadDumpFile(in);
     const qx4dump::Format format = ChosenFormat(s, out);
     if (out == "-") s.ReportOnStderr();
     qx4dump::SaveDump(out, dumps, format);

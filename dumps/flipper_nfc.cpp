@@ -1,5 +1,7 @@
 #include "flipper_nfc.h"
 
+#include "dump_text.h"
+
 #include <map>
 #include <sstream>
 
@@ -42,7 +44,12 @@ TagDump ParseFlipperNfc(const std::string& text, const std::string& where) {
             throw FormatError(where + ": line " + std::to_string(number) + ": no \"Key: value\"");
         std::string value = line.substr(colon + 1);
         value.erase(0, value.find_first_not_of(' '));
-        values[line.substr(0, colon)] = {value, number};
+        const std::string key = line.substr(0, colon);
+        if (const auto seen = values.find(key); seen != values.end())
+            throw FormatError(where + ": line " + std::to_string(number) + ": " + Quoted(key) +
+                              " appears again (first on line " +
+                              std::to_string(seen->second.line) + ")");
+        values[key] = {value, number};
     }
     auto get = [&](const char* key) -> const Value& {
         const auto it = values.find(key);
@@ -55,7 +62,7 @@ TagDump ParseFlipperNfc(const std::string& text, const std::string& where) {
     };
     auto bytes = [&](const char* key, size_t size) {
         const auto parsed = SpacedHex(get(key).text);
-        if (!parsed) throw fail(key, "is not hex bytes separated by blanks");
+        if (!parsed) throw fail(key, "must be hex bytes separated by blanks, not " + Quoted(get(key).text));
         if (size && parsed->size() != size)
             throw fail(key, "holds " + std::to_string(parsed->size()) + " bytes, not " +
                                 std::to_string(size));
@@ -63,17 +70,17 @@ TagDump ParseFlipperNfc(const std::string& text, const std::string& where) {
     };
     auto flag = [&](const char* key) {
         const std::string& value = get(key).text;
-        if (value != "true" && value != "false") throw fail(key, "is neither true nor false");
+        if (value != "true" && value != "false")
+            throw fail(key, "must be true or false, not " + Quoted(value));
         return value == "true";
     };
     if (get("Filetype").text != "Flipper NFC device")
-        throw fail("Filetype", "is not Flipper NFC device");
+        throw fail("Filetype", "must be Flipper NFC device, not " + Quoted(get("Filetype").text));
     const std::string device = get("Device type").text;
     if (device != "ISO15693-3" && device != "SLIX")
-        throw fail("Device type",
-                   "\"" + device + "\" is not an ISO 15693 tag (ISO15693-3 or SLIX)");
+        throw fail("Device type", Quoted(device) + " is not an ISO 15693 tag (ISO15693-3 or SLIX)");
     const std::string version = get("Version").text;
-    if (version != "4") throw fail("Version", "\"" + version + "\" is not 4");
+    if (version != "4") throw fail("Version", "must be 4, not " + Quoted(version));
 
     TagDump tag;
     const Bytes uid = bytes("UID", 8);
@@ -87,7 +94,7 @@ TagDump ParseFlipperNfc(const std::string& text, const std::string& where) {
     const std::string countText = get("Block Count").text;
     if (countText.empty() || countText.size() > 3 ||
         countText.find_first_not_of("0123456789") != std::string::npos)
-        throw fail("Block Count", "is not a decimal number");
+        throw fail("Block Count", "must be a decimal number, not " + Quoted(countText));
     const size_t count = std::stoul(countText);
     tag.blockSize = bytes("Block Size", 1)[0];
     if (count < 1 || count > kMostBlocks) throw fail("Block Count", "is outside 1 to 256");

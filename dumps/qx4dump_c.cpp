@@ -93,7 +93,7 @@ int qx4dump_read_tag(const unsigned char* uid, int blockSize, int blockCount, in
         std::string note;
         if (!ReadTag(tag, {blockSize, blockCount, false}, probeLocks != 0, dump, note))
             return Fail(error, note.empty()
-                                   ? tag.failure().function + " failed: " + tag.failure().text
+                                   ? FailureText(tag.failure())
                                    : note);
         *json = Copy(WriteDump({dump}, Format::Qx4));
         return 1;

@@ -66,7 +66,7 @@ RestoreReport Restore(TagAccess& tag, const TagDump& dump, const RestoreOptions&
             if (progress) progress("read", done, total);
         })) {
         report.error =
-            note.empty() ? tag.failure().function + " failed: " + tag.failure().text : note;
+            note.empty() ? FailureText(tag.failure()) : note;
         report.interrupted = TagAccess::interrupted;
         return report;
     }

@@ -106,6 +106,9 @@ bool TagAccess::ReadRun(int first, int count, bool withStatus, std::vector<Block
     if (!ok && failure_.kind != CallFailure::Kind::WrongReply) return false;
     // A tag whose blocks are larger (or smaller) than assumed answers with another length.
     const int expected = 1 + count * stride;
+    // Only the tag's own answer to this read says anything about the block size.
+    const int code = single ? 0x20 : 0x23;
+    if (!ok && link_.LastAckEcho() != code) return false;
     if (!ok || link_.LastAckDataCount() != expected) {
         failure_ = CallFailure::Of(CallFailure::Kind::WrongReply,
                                    single ? "QX4ReadSingleBlock" : "QX4ReadMultiBlock", "");
@@ -213,7 +216,7 @@ bool TagAccess::LockDsfid() {
 }
 
 std::optional<Uid> FindTheTag(LinkObserver& link, int timeoutMs, bool only, std::string& error,
-                              bool& several) {
+                              bool& several, CallFailure* cause) {
     several = false;
     unsigned char count = 0;
     link.Mark();
@@ -221,6 +224,7 @@ std::optional<Uid> FindTheTag(LinkObserver& link, int timeoutMs, bool only, std:
     if (const auto failure = only ? link.Outcome(listed, "QX4Inventory2", timeoutMs) : std::nullopt;
         failure && failure->EndsRun()) {
         error = "no tag to address: " + failure->text;
+        if (cause) *cause = *failure;
         return std::nullopt;
     }
     if (listed && count > 1) {
@@ -239,6 +243,7 @@ std::optional<Uid> FindTheTag(LinkObserver& link, int timeoutMs, bool only, std:
     const unsigned char found = QX4Inventory(0x40, &dsfid, uid.data());
     if (const auto failure = link.Outcome(found, "QX4Inventory", timeoutMs)) {
         error = "no tag to address: " + failure->text;
+        if (cause) *cause = *failure;
         return std::nullopt;
     }
     return uid;
