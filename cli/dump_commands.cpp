@@ -105,7 +105,7 @@ void RunDiff(Session& s) {
     s.Connect();
     const qx4dump::TagDump dump = ChooseDump(dumps, s.Target(true), path);
     qx4dump::TagDump tag;
-    if (!ReadWholeTag(s, tag)) return;
+    if (!ReadWholeTag(s, tag)) return s.FailuresAreTrouble(); // 1 is kept for differences
     const auto differences = qx4dump::Compare(dump, tag);
     const auto unknown = qx4dump::Unknowns(dump, tag);
     for (const auto& what : unknown)
