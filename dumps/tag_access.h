@@ -63,6 +63,8 @@ class TagAccess {
     bool LockDsfid();
     // Most blocks one frame carries, reading (with status) and writing.
     int LongestRead(bool withStatus) const;
+    // False once the tag has refused Read Multiple Blocks (reads go one block a command).
+    bool ReadsMultipleBlocks() const { return multiRead_; }
     int LongestWrite() const;
 
   private:
