@@ -1,6 +1,7 @@
 #include "platform/serial_port.h"
 
 #include "platform/descriptor_io.h"
+#include "platform/wake_signal.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -67,8 +68,13 @@ ssize_t SerialDevice::Read(uint8_t* buffer, size_t capacity) {
     return ReadQueued(fd_, buffer, capacity);
 }
 
-PortEvent SerialDevice::Wait(int wakeFd) {
-    return WaitReadable(fd_, wakeFd);
+PortEvent SerialDevice::Wait(WakeSignal& wake) {
+    return WaitReadable(fd_, static_cast<int>(wake.Native()));
+}
+
+std::unique_ptr<Port> OpenSerialPort(const std::string& path) {
+    const int fd = OpenSerialDevice(path);
+    return fd < 0 ? nullptr : std::make_unique<SerialDevice>(fd);
 }
 
 } // namespace qx4::platform
