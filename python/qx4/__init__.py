@@ -14,8 +14,11 @@ reader for tests without hardware::
 from importlib import metadata as _metadata
 
 from ._library import LibraryNotFound
-from .errors import (BadReplyError, BusyError, DumpError, NackError, NoAnswerError,
+from . import ndef
+from .errors import (BadReplyError, BusyError, DumpError, NackError, NdefError, NoAnswerError,
                      OutOfStepError, QX4Error, ReaderGoneError, SeveralTagsError)
+from .ndef import (AbsoluteUriRecord, EmptyRecord, ExternalRecord, MimeRecord, Record,
+                   SmartPosterRecord, TextRecord, UriRecord)
 from .reader import Reader, library_version, parse_uid
 from .simulator import Simulator, SimulatorError
 from .types import (Block, Geometry, Notification, RestoreReport, SystemInfo, Tag,
@@ -27,8 +30,9 @@ except _metadata.PackageNotFoundError:  # used from the source tree
     __version__ = "1.0.0"
 
 __all__ = [
-    "BadReplyError", "Block", "BusyError", "DumpError", "Geometry", "LibraryNotFound",
-    "NackError", "NoAnswerError", "Notification", "OutOfStepError", "QX4Error", "Reader",
+    "AbsoluteUriRecord", "BadReplyError", "Block", "BusyError", "DumpError", "EmptyRecord",
+    "ExternalRecord", "Geometry", "LibraryNotFound", "MimeRecord", "NackError", "NdefError",
+    "Record", "SmartPosterRecord", "TextRecord", "UriRecord", "ndef", "NoAnswerError", "Notification", "OutOfStepError", "QX4Error", "Reader",
     "ReaderGoneError", "RestoreReport", "SeveralTagsError", "Simulator", "SimulatorError",
     "SystemInfo", "Tag", "library_version", "parse_uid", "uid_text", "__version__",
 ]
