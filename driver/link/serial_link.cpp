@@ -6,8 +6,10 @@
 #include "platform/port.h"
 #include "platform/port_names.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/random.h>
@@ -82,7 +84,18 @@ uint8_t RandomByte() {
     return value;
 }
 
+// The last open's failure, kept past the context it failed in (a failed open is closed).
+std::mutex openErrorLock;
+platform::OpenFailure openError;
+
+void KeepOpenError(platform::OpenFailure failure) {
+    const std::lock_guard hold(openErrorLock);
+    openError = std::move(failure);
+}
+
 int FailSetup(const std::string& text) {
+    const int code = errno;
+    KeepOpenError({text, code, text.substr(text.find(' ') + 1)});
     platform::ShowMessageBox(text.c_str(), kSetupCaption);
     ClosePort();
     return 0;
@@ -144,6 +157,7 @@ int OpenPort(ReaderContext& context, int portNumber, int slowRate) {
     const bool named = portNumber == 0 && !context.device.empty();
     port.line =
         platform::OpenLine(named ? context.device : platform::ResolvePortName(name), failure);
+    KeepOpenError(failure);
     if (!port.line) {
         platform::PlaySound("Windows\\Alarm2.wav");
         // A missing device says nothing; an address that cannot be reached says which.
@@ -166,6 +180,12 @@ int OpenPort(ReaderContext& context, int portNumber, int slowRate) {
     }
     Link().portOpen.store(true);
     return 1;
+}
+
+int LastOpenError(std::string& reason) {
+    const std::lock_guard hold(openErrorLock);
+    reason = openError.reason;
+    return openError.systemError;
 }
 
 void NotifyReceived() {

@@ -32,9 +32,12 @@ class Port {
     virtual PortEvent Wait(int wakeFd) = 0;
 };
 
-// Why an open failed, for the set-up box; empty when it needs no box (a missing device).
+// Why an open failed: `text` for the set-up box, empty when it needs no box (a missing
+// device); the system's error and its words for the caller (QX4GetOpenError).
 struct OpenFailure {
     std::string text;
+    int systemError = 0;
+    std::string reason;
 };
 
 // A device path, rfc2217://HOST:PORT or tcp://HOST:PORT. Null on failure.

@@ -10,18 +10,26 @@
 
 namespace qx4::platform {
 
-int OpenSerialDevice(const std::string& path) {
+int OpenSerialDevice(const std::string& path, int* error) {
+    int ignored;
+    int& reason = error ? *error : ignored;
+    reason = ENOENT;
     if (path.empty()) return -1;
     int fd;
     do {
         fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return -1;
+    if (fd < 0) {
+        reason = errno;
+        return -1;
+    }
     // Without sharing: a second opener is refused, as a COM port would refuse it.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        reason = errno == EWOULDBLOCK ? EBUSY : errno;
         ::close(fd);
         return -1;
     }
+    reason = 0;
     ::ioctl(fd, TIOCEXCL);   // not every device supports it; flock already guards us
     ::tcflush(fd, TCIFLUSH); // what the device held from before is stale
     return fd;

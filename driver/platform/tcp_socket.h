@@ -20,8 +20,9 @@ struct NetworkAddress {
 std::optional<NetworkAddress> ParseNetworkAddress(const std::string& name);
 
 // A connected, non-blocking socket with TCP_NODELAY, within timeoutMs; -1 with the
-// reason in `error`.
-int ConnectTcp(const NetworkAddress& address, int timeoutMs, std::string& error);
+// reason in `error` and the system's error in *code (0 for a name that did not resolve).
+int ConnectTcp(const NetworkAddress& address, int timeoutMs, std::string& error,
+               int* code = nullptr);
 
 // Reads what is queued, as ReadQueued, then acknowledges at once: a server that holds a
 // reply's last segment back until the first is acknowledged (Nagle) would otherwise wait
