@@ -165,7 +165,8 @@ void RunRestore(Session& s) {
     s.Line("written: " + std::to_string(report.written.size()) +
            ", same: " + std::to_string(report.same.size()) +
            ", skipped (locked on the tag): " + std::to_string(report.skippedLocked.size()) +
-           ", failed: " + std::to_string(report.failed.size()) +
+           (report.tagLeft.empty() ? ", failed: " + std::to_string(report.failed.size())
+                                   : ", not written: " + std::to_string(report.notWritten)) +
            ", verified: " + std::to_string(report.verified.size()));
     s.Line("afi: " + report.afi + ", dsfid: " + report.dsfid);
     for (const auto& what : report.unknown)
@@ -174,11 +175,16 @@ void RunRestore(Session& s) {
     if (!report.skippedLocked.empty())
         s.Line("skipped, locked on the tag: " + List(report.skippedLocked));
     if (!report.lockedNow.empty()) s.Line("locked now: " + List(report.lockedNow));
+    // After the tag left, one line says how far it came instead of one a block.
+    if (!report.tagLeft.empty()) s.Line(report.tagLeft);
     for (const auto& f : report.failed)
-        s.Line("failed" + (f.block >= 0 ? " block " + std::to_string(f.block) : std::string()) +
-               ": " + f.cause.text);
+        if (report.tagLeft.empty() || !f.cause.gone)
+            s.Line("failed" + (f.block >= 0 ? " block " + std::to_string(f.block) : std::string()) +
+                   ": " + f.cause.text);
     if (report.interrupted)
         s.Fail("interrupted: blocks written so far: " + List(report.written));
+    else if (!report.tagLeft.empty())
+        s.Fail(report.tagLeft);
     else if (!report.complete)
         s.Fail("the tag does not hold the whole dump: " + std::to_string(report.failed.size()) +
                " failed, " + std::to_string(report.skippedLocked.size()) + " locked on the tag");

@@ -107,6 +107,8 @@ class Session {
 
   private:
     void SaveState();
+    // How the tag was reached (frames sent again, shorter runs): notes and "retries".
+    void TakeTagNotes();
 
     Options options_;
     std::vector<std::string> args_;
@@ -119,6 +121,7 @@ class Session {
     std::vector<std::string> lines_, notes_;
     std::optional<std::string> failure_;
     bool reportOnStderr_ = false;
+    bool tagNotesTaken_ = false;
     Uid noUid_{};
 };
 

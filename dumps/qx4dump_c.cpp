@@ -129,6 +129,7 @@ int qx4dump_restore_with_option(const char* text, const unsigned char* uid, int 
         if (!result.error.empty()) return Fail(error, result.error);
         if (const std::string refused = RefusalText(result, options.force); !refused.empty())
             return Fail(error, refused);
+        if (!result.tagLeft.empty()) return Fail(error, result.tagLeft);
         if (!result.complete)
             return Fail(error, "the tag does not hold the whole dump: " +
                                    std::to_string(result.failed.size()) + " failed, " +

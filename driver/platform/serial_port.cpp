@@ -1,8 +1,10 @@
 #include "platform/serial_port.h"
 
 #include "platform/descriptor_io.h"
+#include "platform/wake_signal.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -75,8 +77,16 @@ ssize_t SerialDevice::Read(uint8_t* buffer, size_t capacity) {
     return ReadQueued(fd_, buffer, capacity);
 }
 
-PortEvent SerialDevice::Wait(int wakeFd) {
-    return WaitReadable(fd_, wakeFd);
+PortEvent SerialDevice::Wait(WakeSignal& wake) {
+    return WaitReadable(fd_, static_cast<int>(wake.Native()));
+}
+
+std::unique_ptr<Port> OpenSerialPort(const std::string& path, OpenFailure& failure) {
+    const int fd = OpenSerialDevice(path, &failure.systemError);
+    if (fd >= 0) return std::make_unique<SerialDevice>(fd);
+    failure.reason = failure.systemError == EBUSY ? "in use by another program"
+                                                  : std::strerror(failure.systemError);
+    return nullptr;
 }
 
 } // namespace qx4::platform

@@ -27,7 +27,7 @@ class SerialDevice : public Port {
     bool WriteLineSettings(uint32_t baud) override; // raw 8N1, no flow control, RTS inactive
     size_t Write(const uint8_t* bytes, size_t count) override;
     ssize_t Read(uint8_t* buffer, size_t capacity) override;
-    PortEvent Wait(int wakeFd) override;
+    PortEvent Wait(WakeSignal& wake) override;
 
   private:
     int fd_;
