@@ -12,7 +12,6 @@ tag's memory (a dump's blocks back to back), without a reader::
 from __future__ import annotations
 
 import ctypes
-import json
 from collections.abc import Sequence
 from dataclasses import dataclass, field
 from typing import Any, Union
@@ -170,6 +169,8 @@ def encode_message(records: Sequence[NdefRecord]) -> bytes:
     ValueError for a record no message can hold."""
     if isinstance(records, (str, bytes)) or not isinstance(records, Sequence):
         raise TypeError("records must be a list of NDEF records")
+    import json  # loaded when first used: import qx4 stays quick
+
     specs = json.dumps([_spec(r) for r in records])
     try:
         return bytes.fromhex(_call("qx4ndef_build_message", specs.encode("utf-8")))
@@ -179,6 +180,8 @@ def encode_message(records: Sequence[NdefRecord]) -> bytes:
 
 def decode_message(data: bytes) -> list[NdefRecord]:
     """The records of an NDEF message (chunks joined). NdefError when it is malformed."""
+    import json
+
     data = bytes(data)
     buffer = (ctypes.c_ubyte * max(len(data), 1)).from_buffer_copy(data or b"\0")
     return records_from_json(json.loads(_call("qx4ndef_parse_message", buffer, len(data))))
@@ -194,6 +197,8 @@ def content_from_json(decoded: dict[str, Any]) -> NdefContent:
 def decode_memory(memory: bytes) -> NdefContent:
     """The NDEF of a tag's memory from byte 0 (capability container, TLVs, message).
     NdefError when it holds none or is malformed."""
+    import json
+
     memory = bytes(memory)
     buffer = (ctypes.c_ubyte * max(len(memory), 1)).from_buffer_copy(memory or b"\0")
     return content_from_json(json.loads(_call("qx4ndef_parse_memory", buffer, len(memory))))

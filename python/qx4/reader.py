@@ -937,6 +937,8 @@ class Reader:
         with _FrameBoundary(L.dumps().qx4dump_interrupt) as boundary:
             ok, text, error = boundary.run(lambda: self._dump_call(
                 function, target, *args))
+        import json
+
         result: dict[str, Any] = json.loads(text) if text else {}
         if ok:
             return result
