@@ -53,6 +53,25 @@ qx4dump::TagDump ChooseDump(const std::vector<qx4dump::TagDump>& dumps,
                   " tags and none is the one addressed: name it with --uid");
 }
 
+// A format without a way to say "not known" gets defaults there: the run says so.
+void NoteDefaults(Session& s, const std::vector<qx4dump::TagDump>& tags, qx4dump::Format format) {
+    if (format == qx4dump::Format::Qx4) return;
+    nlohmann::json all = nlohmann::json::array();
+    for (const auto& tag : tags) {
+        const auto unknown = qx4dump::UnknownFacts(tag);
+        std::string names;
+        for (const auto& name : unknown) {
+            names += (names.empty() ? "" : ", ") + name;
+            all.push_back(name);
+        }
+        if (!names.empty())
+            s.Note("not known, written as 00 / false and named as not known in the file "
+                   "(a restore from it leaves them alone): " +
+                   names);
+    }
+    if (!all.empty()) s.result()["writtenAsDefault"] = all;
+}
+
 bool ReadWholeTag(Session& s, qx4dump::TagDump& tag) {
     Progress progress(s);
     std::string note;
@@ -93,6 +112,7 @@ void RunDump(Session& s) {
     qx4dump::TagDump tag;
     if (!ReadWholeTag(s, tag)) return;
     qx4dump::SaveDump(path, {tag}, format);
+    NoteDefaults(s, {tag}, format);
     s.Field("uid", qx4dump::UidText(tag.uid));
     s.Field("type", qx4dump::TypeName(tag.type));
     s.Field("blockCount", tag.blocks.size());
@@ -157,9 +177,10 @@ void RunRestore(Session& s) {
             return s.Fail("interrupted before anything was written");
         }
         const qx4dump::CallFailure& cause = access.failure();
-        return s.Fail(report.error, cause.NoTag() || cause.kind == qx4dump::CallFailure::Kind::TimedOut
-                                        ? kExitNoAnswer
-                                        : kExitFailed);
+        return s.Fail(report.error,
+                      cause.NoTag() || cause.kind == qx4dump::CallFailure::Kind::TimedOut
+                          ? kExitNoAnswer
+                          : kExitFailed);
     }
     if (const std::string refused = qx4dump::RefusalText(report, options.force); !refused.empty()) {
         s.result()["refused"] = report.refused;
@@ -257,10 +278,15 @@ void RunView(Session& s) {
 
 void RunConvert(Session& s) {
     const std::string in = s.Arg(0, "IN"), out = s.Arg(1, "OUT");
-    const auto dumps = LoadDumpFile(in);
+    auto dumps = LoadDumpFile(in);
+    if (const auto& uid = s.options().uid) { // the one tag of a file of several
+        std::erase_if(dumps, [&](const qx4dump::TagDump& tag) { return tag.uid != *uid; });
+        if (dumps.empty()) throw Refusal(in + " holds no tag " + qx4dump::UidText(*uid));
+    }
     const qx4dump::Format format = ChosenFormat(s, out);
     if (out == "-") s.ReportOnStderr();
     qx4dump::SaveDump(out, dumps, format);
+    NoteDefaults(s, dumps, format);
     s.Field("tagCount", dumps.size());
     s.Field("fileFormat", qx4dump::FormatName(format));
     s.Field("file", out);

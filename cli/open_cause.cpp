@@ -11,8 +11,7 @@
 namespace qx4cli {
 
 std::string DevicePathOf(int port) {
-    if (const char* named = std::getenv(("QX4_COM" + std::to_string(port)).c_str()))
-        return named;
+    if (const char* named = std::getenv(("QX4_COM" + std::to_string(port)).c_str())) return named;
     if (port >= 1 && port <= 32) return "/dev/ttyS" + std::to_string(port - 1);
     if (port >= 33 && port <= 64) return "/dev/ttyUSB" + std::to_string(port - 33);
     if (port >= 65 && port <= 96) return "/dev/ttyACM" + std::to_string(port - 65);

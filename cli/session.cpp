@@ -185,8 +185,8 @@ void Session::Connect() {
         ::setenv(("QX4_COM" + std::to_string(options_.port)).c_str(), options_.device.c_str(), 1);
     // The library's boxes are qx4's to report: an open failure's reason goes into the
     // run's own error (text and JSON), nothing is printed beside it.
-    const QX4PlatformHooks hooks{[](const char* text, const char*) { KeepBoxText(text); },
-                                 nullptr, nullptr};
+    const QX4PlatformHooks hooks{[](const char* text, const char*) { KeepBoxText(text); }, nullptr,
+                                 nullptr};
     QX4SetPlatformHooks(&hooks);
     TakeBoxTexts();
     if (!QX4DllOpen(options_.port, options_.slow ? 1 : 0)) {

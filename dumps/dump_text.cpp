@@ -49,7 +49,8 @@ template <typename Json> Json Strict(std::string_view text, const std::string& w
         using Event = typename Json::parse_event_t;
         if (event == Event::object_start) open.emplace_back();
         if (event == Event::object_end && !open.empty()) open.pop_back();
-        if (event == Event::key && !open.empty() && !open.back().insert(parsed.template get<std::string>()).second)
+        if (event == Event::key && !open.empty() &&
+            !open.back().insert(parsed.template get<std::string>()).second)
             throw FormatError(where + ": the key " + Quoted(parsed.template get<std::string>()) +
                               " appears twice in one object");
         return true;

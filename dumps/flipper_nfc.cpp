@@ -25,6 +25,10 @@ std::optional<Bytes> SpacedHex(const std::string& text) {
     return FromHex(digits);
 }
 
+// A comment the Flipper ignores, naming what qx4 wrote as a default because it was not
+// known: "# qx4 unknown: AFI, Lock AFI".
+constexpr std::string_view kUnknownComment = "# qx4 unknown: ";
+
 } // namespace
 
 bool LooksLikeFlipper(const std::string& text) {
@@ -35,9 +39,17 @@ TagDump ParseFlipperNfc(const std::string& text, const std::string& where) {
     std::map<std::string, Value> values;
     std::istringstream lines(text);
     int number = 0;
+    std::vector<std::string> unknown;
     for (std::string line; std::getline(lines, line);) {
         ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.starts_with(kUnknownComment)) {
+            std::istringstream names(line.substr(kUnknownComment.size()));
+            for (std::string name; std::getline(names, name, ',');) {
+                name.erase(0, name.find_first_not_of(' '));
+                unknown.push_back(name);
+            }
+        }
         if (line.empty() || line[0] == '#') continue;
         const size_t colon = line.find(':');
         if (colon == std::string::npos)
@@ -47,8 +59,8 @@ TagDump ParseFlipperNfc(const std::string& text, const std::string& where) {
         const std::string key = line.substr(0, colon);
         if (const auto seen = values.find(key); seen != values.end())
             throw FormatError(where + ": line " + std::to_string(number) + ": " + Quoted(key) +
-                              " appears again (first on line " +
-                              std::to_string(seen->second.line) + ")");
+                              " appears again (first on line " + std::to_string(seen->second.line) +
+                              ")");
         values[key] = {value, number};
     }
     auto get = [&](const char* key) -> const Value& {
@@ -62,7 +74,8 @@ TagDump ParseFlipperNfc(const std::string& text, const std::string& where) {
     };
     auto bytes = [&](const char* key, size_t size) {
         const auto parsed = SpacedHex(get(key).text);
-        if (!parsed) throw fail(key, "must be hex bytes separated by blanks, not " + Quoted(get(key).text));
+        if (!parsed)
+            throw fail(key, "must be hex bytes separated by blanks, not " + Quoted(get(key).text));
         if (size && parsed->size() != size)
             throw fail(key, "holds " + std::to_string(parsed->size()) + " bytes, not " +
                                 std::to_string(size));
@@ -114,6 +127,11 @@ TagDump ParseFlipperNfc(const std::string& text, const std::string& where) {
         tag.blocks.push_back({Bytes(data.begin() + long(b * tag.blockSize),
                                     data.begin() + long((b + 1) * tag.blockSize)),
                               (security[b] & 0x01) != 0});
+    for (const std::string& name : unknown)
+        if (!ForgetFact(tag, name))
+            throw FormatError(where + ": " + Quoted(name) + " in \"" +
+                              std::string(kUnknownComment.substr(2, 11)) +
+                              "\" is not DSFID, AFI, Lock DSFID or Lock AFI");
     CheckGeometry(tag, where);
     return tag;
 }
@@ -137,8 +155,15 @@ std::string WriteFlipperNfc(const TagDump& tag) {
         << "Device type: ISO15693-3\n"
         << "# UID is common for all formats\n"
         << "UID: " << ToHex(uid, " ") << "\n"
-        << "# ISO15693-3 specific data\n"
-        << "# Data Storage Format Identifier\n"
+        << "# ISO15693-3 specific data\n";
+    if (const auto unknown = UnknownFacts(tag); !unknown.empty()) {
+        std::string names;
+        for (const std::string& name : unknown)
+            names += (names.empty() ? "" : ", ") + name;
+        out << "# Not known when dumped, written as 00 / false below:\n"
+            << kUnknownComment << names << "\n";
+    }
+    out << "# Data Storage Format Identifier\n"
         << "DSFID: " << byte(tag.dsfid.value_or(0)) << "\n"
         << "# Application Family Identifier\n"
         << "AFI: " << byte(tag.afi.value_or(0)) << "\n"

@@ -80,6 +80,17 @@ TagDump ParseProxmarkJson(const std::string& text, const std::string& where) {
         if (!blocks.contains(key)) throw FormatError(where + ": block \"" + key + "\" is missing");
         tag.blocks.push_back({HexField(blocks, key.c_str(), 0, where + ": blocks"), locks[b] != 0});
     }
+    // What qx4 wrote as a default because it was not known (the client ignores the key).
+    if (const auto unknown = doc.find("qx4Unknown"); unknown != doc.end()) {
+        if (!unknown->is_array())
+            throw FormatError(where + ": \"qx4Unknown\" must be a list of names");
+        for (const auto& name : *unknown)
+            if (!name.is_string() || !ForgetFact(tag, name.get<std::string>()))
+                throw FormatError(
+                    where + ": \"qx4Unknown\" holds " +
+                    (name.is_string() ? Quoted(name.get<std::string>()) : JsonTypeWords(name)) +
+                    ", not DSFID, AFI, Lock DSFID or Lock AFI");
+    }
     CheckGeometry(tag, where);
     return tag;
 }
@@ -109,10 +120,11 @@ std::string WriteProxmarkJson(const TagDump& tag) {
     ordered_json blocks = ordered_json::object();
     for (size_t b = 0; b < count; ++b)
         blocks[std::to_string(b)] = ToHex(tag.blocks[b].data);
-    const ordered_json doc{{"Created", std::string("qx4 ") + QX4_VERSION},
-                           {"FileType", wide ? "15693 v5" : "15693 v4"},
-                           {"Card", card},
-                           {"blocks", blocks}};
+    ordered_json doc{{"Created", std::string("qx4 ") + QX4_VERSION},
+                     {"FileType", wide ? "15693 v5" : "15693 v4"},
+                     {"Card", card},
+                     {"blocks", blocks}};
+    if (const auto unknown = UnknownFacts(tag); !unknown.empty()) doc["qx4Unknown"] = unknown;
     return doc.dump(2) + "\n";
 }
 

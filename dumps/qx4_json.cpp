@@ -13,22 +13,23 @@ using nlohmann::json;
 
 // A value of the expected JSON type, or a FormatError naming its key and what is wrong.
 template <typename T>
-T Get(const json& object, const char* key, T otherwise, const std::string& at,
-      long long low = 0, long long high = -1) {
+T Get(const json& object, const char* key, T otherwise, const std::string& at, long long low = 0,
+      long long high = -1) {
     const auto it = object.find(key);
     if (it == object.end()) return otherwise;
     auto wrong = [&](const std::string& what) {
         return FormatError(at + ": \"" + key + "\" must be " + what + ", not " +
-                           (it->is_string() ? Quoted(it->get<std::string>())
-                                            : it->is_number() ? it->dump() : JsonTypeWords(*it)));
+                           (it->is_string()   ? Quoted(it->get<std::string>())
+                            : it->is_number() ? it->dump()
+                                              : JsonTypeWords(*it)));
     };
     if constexpr (std::is_same_v<T, bool>) {
         if (!it->is_boolean()) throw wrong("true or false");
     } else if constexpr (std::is_integral_v<T>) {
         const long long most =
             high >= 0 ? high : static_cast<long long>(std::numeric_limits<T>::max());
-        const std::string range = "a whole number from " + std::to_string(low) + " to " +
-                                  std::to_string(most);
+        const std::string range =
+            "a whole number from " + std::to_string(low) + " to " + std::to_string(most);
         if (!it->is_number_integer()) throw wrong(range);
         const long long value =
             it->is_number_unsigned() && it->get<unsigned long long>() > (1ULL << 62)

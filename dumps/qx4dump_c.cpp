@@ -64,12 +64,10 @@ int NdefRun(const unsigned char* uid, int option, int timeoutMs, char** json, ch
         SystemInfo info;
         std::string note;
         const Geometry geometry = tag.ReadGeometry({}, info, note);
-        if (geometry.stop)
-            return finish("link", FailureText(tag.failure()));
+        if (geometry.stop) return finish("link", FailureText(tag.failure()));
         if (!geometry.blockCount) return finish("refused", note);
         NdefTag ndef(tag, geometry.blockSize, geometry.blockCount);
-        if (!action(ndef, out, report))
-            return finish("link", FailureText(tag.failure()));
+        if (!action(ndef, out, report)) return finish("link", FailureText(tag.failure()));
         return finish(nullptr, "");
     } catch (const NdefRefused& e) {
         return finish("refused", e.what());
@@ -175,9 +173,7 @@ int qx4dump_read_tag(const unsigned char* uid, int blockSize, int blockCount, in
         TagDump dump;
         std::string note;
         if (!ReadTag(tag, {blockSize, blockCount, false}, probeLocks != 0, dump, note))
-            return Fail(error, note.empty()
-                                   ? FailureText(tag.failure())
-                                   : note);
+            return Fail(error, note.empty() ? FailureText(tag.failure()) : note);
         *json = Copy(WriteDump({dump}, Format::Qx4));
         return 1;
     } catch (const std::exception& e) {

@@ -584,6 +584,60 @@ class BoundedInput(unittest.TestCase):
             self.assertIn('"uid" must be text in double quotes, not 5', qx4("view", path).stderr)
 
 
+class UnknownStaysUnknown(unittest.TestCase):
+    def test_convert_of_an_unknown_afi_then_restore_leaves_the_tag_alone(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            dump, state = os.path.join(tmp, "d.json"), os.path.join(tmp, "s.json")
+            base = ("--simulate", "--state", state, "--uid", TAG_ONE)
+            self.assertEqual(qx4(*base, "dump", dump).returncode, 0)
+            with open(dump) as f:
+                doc = json.load(f)
+            doc["tags"][0].update(afi=None, dsfid=None)
+            with open(dump, "w") as f:
+                json.dump(doc, f)
+            qx4(*base, "write-afi", "0x10")
+            qx4(*base, "write-dsfid", "0x20")
+            for name in ("t.nfc", "t.pm3"):
+                out_file = os.path.join(tmp, name)
+                code, result = run_json("convert", dump, out_file)
+                self.assertEqual(code, 0)
+                self.assertIn("AFI", result["writtenAsDefault"])
+                self.assertTrue(any("not known" in n for n in result["notes"]))
+                view = json.loads(qx4("--json", "view", out_file).stdout)
+                self.assertIsNone(view["tags"][0]["afi"])
+                self.assertIsNone(view["tags"][0]["dsfidLocked"])
+                code, restored = run_json(*base, "restore", out_file)
+                self.assertEqual(code, 0, restored)
+                self.assertEqual(restored["afiOutcome"], "unknown")
+                code, info = run_json(*base, "info")
+                self.assertEqual((info["afi"], info["dsfid"]), (0x10, 0x20))
+
+
+class SimulatorConsole(unittest.TestCase):
+    def test_ports_save_errors_and_verbs(self):
+        out = subprocess.run([QX4SIM, "--listen", "70000"], capture_output=True, text=True,
+                             timeout=10)
+        self.assertNotEqual(out.returncode, 0)
+        self.assertIn("0 to 65535", out.stderr)
+        self.assertIn("Flipper", subprocess.run([QX4SIM, "--help"], capture_output=True,
+                                                text=True, timeout=10).stdout + out.stderr)
+        with tempfile.TemporaryDirectory() as tmp:
+            sim = SimProcess()
+            try:
+                self.assertIn("not saved", sim.command("save /nonexistent/dir/x.json"))
+                self.assertIn("E004010012345678", sim.command("LIST"))  # still serving
+                for _ in range(2):
+                    sim.process.stdout.readline()
+                self.assertIn("left the field", sim.command("Leave " + TAG_TWO))
+                self.assertIn("left the field", sim.command("leave " + MYD))
+                path = os.path.join(tmp, "one.nfc")
+                self.assertIn("saved", sim.command("save " + path))
+                with open(path) as f:
+                    self.assertTrue(f.read().startswith("Filetype: Flipper NFC device"))
+            finally:
+                sim.close()
+
+
 class ExitStatuses(unittest.TestCase):
     def test_one_meaning_per_status(self):
         self.assertEqual(qx4("--simulate", "frobnicate").returncode, 2)  # usage

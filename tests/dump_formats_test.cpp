@@ -122,7 +122,8 @@ TEST(DumpFormats, MalformedFilesAreRefusedWithWhereAndWhat) {
     ExpectRefused(kProxmark, "\"bytesperpage\": \"04\"", "\"bytesperpage\": \"21\"",
                   "block size 33");
     ExpectRefused(kProxmark, "15693 v4", "15693 v9", "FileType");
-    ExpectRefused(kProxmark, "\"dsfid\": \"11\"", "\"dsfid\": 17", "\"dsfid\" must be hex digits in double quotes");
+    ExpectRefused(kProxmark, "\"dsfid\": \"11\"", "\"dsfid\": 17",
+                  "\"dsfid\" must be hex digits in double quotes");
     ExpectRefused(kProxmark, "\"CCDDEEFF\"}", "\"CCDDEEFF\"", "not valid JSON"); // cut short
     ExpectRefused(kFlipper, "Block Count: 4", "Block Count: 5", "line 13: \"Data Content\"");
     ExpectRefused(kFlipper, "Block Count: 4", "Block Count: 300", "outside 1 to 256");
