@@ -113,6 +113,21 @@ class LostReplies(Field):
         self.assertIn("retried 3 frame(s)", out.stderr)
 
 
+class FewerExchanges(Field):
+    def test_reads_in_the_longest_runs_and_no_system_information_when_given(self):
+        proxy = self.proxy(self.field([(UID, 4, 256, numbered(4))]))
+        code, result = run_json("--device", proxy.url, "--uid", UID, "--block-size", "4",
+                                "read", "0", "256")
+        self.assertEqual(code, 0, result)
+        self.assertEqual([r.code for r in proxy.tag_requests()], [0x23] * 5)  # 63 a frame
+        proxy.requests.clear()
+        qx4("--device", proxy.url, "--uid", UID, "--block-size", "4", "write", "0", "00112233")
+        self.assertEqual([r.code for r in proxy.tag_requests()], [0x21])
+        proxy.requests.clear()
+        code, result = run_json("--device", proxy.url, "--uid", UID, "--option", "read", "0", "4")
+        self.assertEqual([r.code for r in proxy.tag_requests()], [0x2B, 0x23])
+
+
 class MultiBlockRefusals(Field):
     def check(self, verdict, longest):
         """A tag that answers Read/Write Multiple Blocks of more than `longest` blocks
