@@ -15,7 +15,7 @@ from importlib import metadata as _metadata
 
 from ._library import LibraryNotFound
 from .errors import (BadReplyError, BusyError, DumpError, NackError, NoAnswerError,
-                     OutOfStepError, QX4Error, ReaderGoneError, SeveralTagsError)
+                     OutOfStepError, QX4Error, ReaderGoneError, SeveralTagsError, TagLeftError)
 from .reader import Reader, library_version, parse_uid
 from .simulator import Simulator, SimulatorError
 from .types import (Block, Geometry, Notification, RestoreReport, SystemInfo, Tag,
@@ -30,5 +30,5 @@ __all__ = [
     "BadReplyError", "Block", "BusyError", "DumpError", "Geometry", "LibraryNotFound",
     "NackError", "NoAnswerError", "Notification", "OutOfStepError", "QX4Error", "Reader",
     "ReaderGoneError", "RestoreReport", "SeveralTagsError", "Simulator", "SimulatorError",
-    "SystemInfo", "Tag", "library_version", "parse_uid", "uid_text", "__version__",
+    "SystemInfo", "Tag", "TagLeftError", "library_version", "parse_uid", "uid_text", "__version__",
 ]
