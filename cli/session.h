@@ -53,6 +53,9 @@ struct Options {
     // Options of single commands (checked against the command's list).
     bool all = false, force = false, locks = false, events = false, noProbe = false;
     std::string format;
+    // ndef write: the records in order, as qx4ndef::RecordFromJson takes them, plus
+    // "dataFile" (--mime) and "messageFile" (--message) read when the command runs.
+    nlohmann::json ndefRecords = nlohmann::json::array();
     std::vector<std::string> used; // the command options given, for that check
 };
 

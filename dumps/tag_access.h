@@ -66,6 +66,8 @@ class TagAccess {
     bool LockDsfid();
     // Most blocks one frame carries (and the tag takes), reading (with status) and writing.
     int LongestRead(bool withStatus) const;
+    // False once the tag has refused Read Multiple Blocks (reads go one block a command).
+    bool ReadsMultipleBlocks() const { return readRun_ > 1; }
     int LongestWrite() const;
 
     // Frames sent again after an RF error or an unanswered request, all calls so far.

@@ -15,18 +15,19 @@ namespace {
 constexpr std::array kNotServed{"dump",    "restore", "diff",       "view",
                                 "convert", "watch",   "completion", "demo"};
 // Change the reader or a tag even without arguments.
-constexpr std::array kWrites{"restart",        "carrier",         "power-down",   "led",
-                             "buzzer",         "io-write",        "eeprom-write", "eeprom-init",
-                             "param-write",    "tag-data",        "write",        "write2",
-                             "write-bytes",    "write-afi",       "write-dsfid",  "myd-write",
-                             "myd-write-byte", "myd-write-reread"};
+constexpr std::array kWrites{
+    "restart",      "carrier",     "power-down",  "led",       "buzzer",         "io-write",
+    "eeprom-write", "eeprom-init", "param-write", "tag-data",  "write",          "write2",
+    "write-bytes",  "write-afi",   "write-dsfid", "myd-write", "myd-write-byte", "myd-write-reread",
+    "ndef-write",   "ndef-format", "ndef-erase"};
 // Read with no arguments, set with them.
 constexpr std::array kRegisters{"op-mode", "tag-mode", "uid-register", "afi-register"};
-constexpr std::array kLocks{"lock", "lock2", "lock-afi", "lock-dsfid", "raw"};
+constexpr std::array kLocks{"lock", "lock2", "lock-afi", "lock-dsfid", "raw", "ndef-protect"};
 // Tag writes and locks must name the tag they are meant for.
-constexpr std::array kTagChanges{"write",       "write2",    "write-bytes",    "write-afi",
-                                 "write-dsfid", "myd-write", "myd-write-byte", "myd-write-reread",
-                                 "lock",        "lock2",     "lock-afi",       "lock-dsfid"};
+constexpr std::array kTagChanges{"write",       "write2",      "write-bytes",    "write-afi",
+                                 "write-dsfid", "myd-write",   "myd-write-byte", "myd-write-reread",
+                                 "lock",        "lock2",       "lock-afi",       "lock-dsfid",
+                                 "ndef-write",  "ndef-format", "ndef-erase",     "ndef-protect"};
 constexpr int kMaxDepth = 16;
 
 template <size_t N> bool In(const std::array<const char*, N>& names, const std::string& name) {

@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -72,7 +73,17 @@ void ReceiveThread(platform::Port& line, platform::WakeSignal& closing) {
     }
 }
 
+// The last open's failure, kept past the context it failed in (a failed open is closed).
+std::mutex openErrorLock;
+platform::OpenFailure openError;
+
+void KeepOpenError(platform::OpenFailure failure) {
+    const std::lock_guard hold(openErrorLock);
+    openError = std::move(failure);
+}
+
 int FailSetup(const std::string& text) {
+    KeepOpenError({text, 0, text.substr(text.find(' ') + 1)});
     platform::ShowMessageBox(text.c_str(), kSetupCaption);
     ClosePort();
     return 0;
@@ -133,6 +144,7 @@ int OpenPort(ReaderContext& context, int portNumber, int slowRate) {
     const bool named = portNumber == 0 && !context.device.empty();
     port.line =
         platform::OpenLine(named ? context.device : platform::ResolvePortName(name), failure);
+    KeepOpenError(failure);
     if (!port.line) {
         platform::PlaySound("Windows\\Alarm2.wav");
         // A missing device says nothing; an address that cannot be reached says which.
@@ -163,6 +175,12 @@ void NotifyReceived() {
 
 void AwaitReceivedBytes(unsigned timeoutMs) {
     ReceivedSignal().Await(timeoutMs);
+}
+
+int LastOpenError(std::string& reason) {
+    const std::lock_guard hold(openErrorLock);
+    reason = openError.reason;
+    return openError.systemError;
 }
 
 } // namespace qx4

@@ -35,14 +35,17 @@ class Port {
     virtual PortEvent Wait(WakeSignal& wake) = 0;
 };
 
-// Why an open failed, for the set-up box; empty when it needs no box (a missing device).
+// Why an open failed: `text` for the set-up box, empty when it needs no box (a missing
+// device); the system's error and its words for the caller (QX4GetOpenError).
 struct OpenFailure {
     std::string text;
+    int systemError = 0;
+    std::string reason;
 };
 
 // The serial device at path, opened exclusively, what it received before dropped; null
-// when it does not exist or is in use.
-std::unique_ptr<Port> OpenSerialPort(const std::string& path);
+// when it does not exist or is in use, with the system's reason in `failure`.
+std::unique_ptr<Port> OpenSerialPort(const std::string& path, OpenFailure& failure);
 
 // A device path, rfc2217://HOST:PORT or tcp://HOST:PORT. Null on failure.
 std::unique_ptr<Port> OpenLine(const std::string& name, OpenFailure& failure);

@@ -10,8 +10,9 @@
 namespace qx4::platform {
 
 // Opens for reading and writing, non-blocking, exclusive (TIOCEXCL and flock), and
-// drops what the device received before. -1 when it does not exist or is in use.
-int OpenSerialDevice(const std::string& path);
+// drops what the device received before. -1 when it does not exist or is in use, with
+// the system's error in *error (EBUSY when another program holds it).
+int OpenSerialDevice(const std::string& path, int* error = nullptr);
 void CloseSerialDevice(int fd);
 
 class SerialDevice : public Port {

@@ -18,17 +18,19 @@ namespace {
 
 // Connects one resolved address within the time left; the socket or -1.
 int ConnectOne(const addrinfo& candidate, std::chrono::steady_clock::time_point deadline,
-               std::string& error) {
+               std::string& error, int& code) {
     const int fd =
         ::socket(candidate.ai_family, candidate.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
                  candidate.ai_protocol);
     if (fd < 0) {
-        error = std::strerror(errno);
+        code = errno;
+        error = std::strerror(code);
         return -1;
     }
     if (::connect(fd, candidate.ai_addr, candidate.ai_addrlen) != 0) {
         if (errno != EINPROGRESS) {
-            error = std::strerror(errno);
+            code = errno;
+            error = std::strerror(code);
             ::close(fd);
             return -1;
         }
@@ -42,9 +44,11 @@ int ConnectOne(const addrinfo& candidate, std::chrono::steady_clock::time_point 
         int status = 0;
         socklen_t length = sizeof status;
         if (ready <= 0) {
+            code = ETIMEDOUT;
             error = "no connection within " + std::to_string(kConnectTimeoutMs / 1000) + " s";
         } else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &status, &length) != 0 || status != 0) {
-            error = std::strerror(status ? status : errno);
+            code = status ? status : errno;
+            error = std::strerror(code);
         } else {
             status = -1;
         }
@@ -60,7 +64,11 @@ int ConnectOne(const addrinfo& candidate, std::chrono::steady_clock::time_point 
 
 } // namespace
 
-SocketHandle ConnectTcp(const NetworkAddress& address, int timeoutMs, std::string& error) {
+SocketHandle ConnectTcp(const NetworkAddress& address, int timeoutMs, std::string& error,
+                        int* code) {
+    int ignored;
+    int& reason = code ? *code : ignored;
+    reason = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -75,8 +83,9 @@ SocketHandle ConnectTcp(const NetworkAddress& address, int timeoutMs, std::strin
     }
     int fd = -1;
     for (const addrinfo* candidate = found; candidate && fd < 0; candidate = candidate->ai_next)
-        fd = ConnectOne(*candidate, deadline, error);
+        fd = ConnectOne(*candidate, deadline, error, reason);
     ::freeaddrinfo(found);
+    if (fd >= 0) reason = 0;
     return fd;
 }
 

@@ -25,8 +25,10 @@ using SocketHandle = std::intptr_t;
 inline constexpr SocketHandle kNoSocket = -1;
 
 // A connected, non-blocking socket with TCP_NODELAY, within timeoutMs; kNoSocket with
-// the reason in `error`.
-SocketHandle ConnectTcp(const NetworkAddress& address, int timeoutMs, std::string& error);
+// the reason in `error` and the system's error in *code (0 for a name that did not
+// resolve).
+SocketHandle ConnectTcp(const NetworkAddress& address, int timeoutMs, std::string& error,
+                        int* code = nullptr);
 void CloseSocket(SocketHandle socket);
 // Sends everything within 10 ms per byte plus 100 ms, without SIGPIPE when the peer has
 // gone; the number of bytes sent.

@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from dataclasses import dataclass, field
+from dataclasses import dataclass, field, fields
 
 
 def uid_text(uid: bytes) -> str:
@@ -10,7 +10,18 @@ def uid_text(uid: bytes) -> str:
     return uid[::-1].hex().upper()
 
 
-@dataclass(frozen=True)
+def _shown(name: str, value: object) -> str:
+    if name == "uid" and isinstance(value, bytes) and len(value) == 8:
+        return f"uid={uid_text(value)!r}"  # as qx4 shows it, not in reply order
+    return f"{name}={value!r}"
+
+
+def _hex_repr(self: object) -> str:
+    shown = ", ".join(_shown(f.name, getattr(self, f.name)) for f in fields(self))
+    return f"{type(self).__name__}({shown})"
+
+
+@dataclass(frozen=True, repr=False)
 class Tag:
     """A tag that answered an inventory. ``uid`` is in the order the reader delivers
     it (least significant byte first)."""
@@ -24,7 +35,7 @@ class Tag:
         return uid_text(self.uid)
 
 
-@dataclass(frozen=True)
+@dataclass(frozen=True, repr=False)
 class Block:
     """One block of tag memory; ``locked`` is known when read with ``security=True``."""
 
@@ -33,7 +44,7 @@ class Block:
     locked: bool | None = None
 
 
-@dataclass(frozen=True)
+@dataclass(frozen=True, repr=False)
 class SystemInfo:
     """A tag's system information; fields the tag does not give are ``None``."""
 
@@ -55,7 +66,7 @@ class Geometry:
     block_count: int | None
 
 
-@dataclass(frozen=True)
+@dataclass(frozen=True, repr=False)
 class Notification:
     """An auto-scan frame: ``kind`` "data" or "uid-data"; ``uid`` for "uid-data";
     ``time`` in seconds (``time.monotonic``)."""
@@ -91,3 +102,7 @@ class RestoreReport:
     not_written: int = 0
     tag_left: str | None = None  # how far it came before the tag left the field
     retries: int = 0  # frames sent again after a reply lost on the air
+
+
+for _kind in (Tag, Block, SystemInfo, Notification):
+    _kind.__repr__ = _hex_repr  # type: ignore[assignment]
