@@ -1,6 +1,9 @@
 // qx4 dump, restore and diff: a tag's memory as a dump file, one tag, named by its UID.
 #include "command_table.h"
+
+#include "content_json.h"
 #include "dump_files.h"
+#include "record_json.h"
 #include "restore.h"
 #include "restore_report.h"
 
@@ -194,6 +197,29 @@ void RunRestore(Session& s) {
 
 namespace qx4cli {
 
+namespace {
+
+// The NDEF a dump's memory holds; nothing for memory without a capability container.
+void ShowDumpNdef(Session& s, const qx4dump::TagDump& tag) {
+    qx4ndef::Bytes memory;
+    for (const qx4dump::Block& block : tag.blocks)
+        memory.insert(memory.end(), block.data.begin(), block.data.end());
+    if (memory.empty() || (memory[0] != 0xE1 && memory[0] != 0xE2)) return;
+    try {
+        const qx4ndef::NdefContent content = qx4ndef::ReadNdef(memory, memory.size());
+        s.Line("ndef: " + qx4ndef::ContainerLine(content.cc));
+        if (!content.tlv) s.Line("ndef: no NDEF message (formatted, empty)");
+        if (content.tlv && content.records.empty()) s.Line("ndef: an empty NDEF message");
+        for (size_t i = 0; i < content.records.size(); ++i)
+            s.Line("ndef record " + std::to_string(i + 1) + ": " +
+                   qx4ndef::RecordLine(content.records[i]));
+    } catch (const qx4ndef::NdefError& error) {
+        s.Line(std::string("ndef: none readable: ") + error.what());
+    }
+}
+
+} // namespace
+
 void RunView(Session& s) {
     const std::string path = s.Arg(0, "FILE");
     const auto dumps = qx4dump::LoadDump(path);
@@ -222,6 +248,7 @@ void RunView(Session& s) {
             s.Line(number + Hex(tag.blocks[b].data) + "  " +
                    Printable(tag.blocks[b].data.data(), tag.blocks[b].data.size()));
         }
+        ShowDumpNdef(s, tag);
     }
 }
 

@@ -169,5 +169,37 @@ class Ndef(unittest.TestCase):
         self.assertEqual((status, out["capabilityContainer"]["write"]), (0, "never"))
 
 
+class ViewAndFieldFile(unittest.TestCase):
+    EXAMPLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples",
+                           "ndef-tags.json")
+
+    def test_view_shows_the_ndef_of_every_dump_format(self):
+        with tempfile.TemporaryDirectory() as folder:
+            for name in ("tags.json", "tags.nfc", "tags.proxmark.json"):
+                path = os.path.join(folder, name)
+                fmt = {"tags.json": "qx4", "tags.nfc": "flipper"}.get(name, "proxmark")
+                if fmt == "qx4":
+                    path = self.EXAMPLE
+                else:
+                    # Flipper and Proxmark3 files hold one tag each: the large one.
+                    out = subprocess.run([QX4, "--simulate", "--field", self.EXAMPLE, "--uid",
+                                          LARGE, "dump", "--format", fmt, path],
+                                         capture_output=True, text=True, timeout=60)
+                    self.assertEqual(out.returncode, 0, out.stderr)
+                out = subprocess.run([QX4, "view", path], capture_output=True, text=True,
+                                     timeout=60)
+                self.assertEqual(out.returncode, 0, out.stderr)
+                self.assertIn("ndef record 1: URI https://example.com/qx4", out.stdout, name)
+                self.assertIn("ndef record 2: Text [en, UTF-8] QX4 NDEF tag", out.stdout, name)
+                self.assertIn("ndef: CC E2 v1.0", out.stdout, name)
+
+    def test_the_readme_tour_line(self):
+        out = subprocess.run([QX4, "--simulate", "--field", self.EXAMPLE, "--uid",
+                              "E00401004E444546", "ndef", "read"],
+                             capture_output=True, text=True, timeout=60)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertIn("record 1: URI https://example.com/qx4", out.stdout)
+
+
 if __name__ == "__main__":
     unittest.main()

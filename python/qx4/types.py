@@ -56,21 +56,24 @@ class SystemInfo:
     block_size: int | None = None
     ic_reference: int | None = None
 
-    # The info flags by name: which fields the tag gave.
     @property
     def has_dsfid(self) -> bool:
+        """Info flag 0x01: the tag gave its DSFID."""
         return bool(self.flags & 0x01)
 
     @property
     def has_afi(self) -> bool:
+        """Info flag 0x02: the tag gave its AFI."""
         return bool(self.flags & 0x02)
 
     @property
     def has_memory_size(self) -> bool:
+        """Info flag 0x04: the tag gave its block size and count."""
         return bool(self.flags & 0x04)
 
     @property
     def has_ic_reference(self) -> bool:
+        """Info flag 0x08: the tag gave its IC reference."""
         return bool(self.flags & 0x08)
 
     @property
