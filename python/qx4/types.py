@@ -119,7 +119,9 @@ class RestoreReport:
     (``cause``, ``function``, ``block``, ``nack``, ``iso``), the outcome for the AFI and
     the DSFID ("same", "written", "skipped-locked", "failed" or "unknown"), what the
     dump or the tag did not know (``unknown``), the mismatches that refused it
-    (``refused``) and whether it was interrupted."""
+    (``refused``), whether it was interrupted, the blocks it meant to write but did not
+    (``not_written``), ``tag_left`` when the tag left the field part way ("tag left after
+    block 160: 161 written, 95 not written") and the frames sent again (``retries``)."""
 
     complete: bool
     written: list[int] = field(default_factory=list)
@@ -132,6 +134,9 @@ class RestoreReport:
     unknown: list[str] = field(default_factory=list)
     refused: list[str] = field(default_factory=list)
     interrupted: bool = False
+    not_written: int = 0
+    tag_left: str | None = None  # how far it came before the tag left the field
+    retries: int = 0  # frames sent again after a reply lost on the air
 
 
 for _kind in (Tag, Block, SystemInfo, Notification):
