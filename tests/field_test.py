@@ -243,6 +243,18 @@ class Collisions(Field):
         # Not retried blindly: the reader's own inventory was asked at once.
         self.assertEqual(len(proxy.tag_requests(0x20)), 1)
 
+    def test_writes_list_the_field_again_after_a_lost_reply(self):
+        lost = []
+
+        def first_listing_lost(request):
+            if request.code == 0xF0 and not lost:
+                lost.append(request)
+                return ("lost", 1)
+        proxy = self.proxy(self.field([(UID, 4, 28, numbered(4))]), first_listing_lost)
+        code, result = run_json("--device", proxy.url, "write", "2", "01020304")
+        self.assertEqual((code, result["uid"], result["written"]), (0, UID, 1))
+        self.assertEqual(len(proxy.tag_requests(0xF0)), 2)
+
     def test_one_tag_whose_inventory_reply_was_lost_is_still_found(self):
         proxy = self.proxy(self.field([(UID, 4, 28, numbered(4))]), self.collide)
         code, result = run_json("--device", proxy.url, "read", "3")
