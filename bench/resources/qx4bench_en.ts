@@ -635,6 +635,10 @@
         <source>送信していません: リーダーが同期用の EEPROM 読み出しを拒否しました</source>
         <translation>Not sent: the reader refused the EEPROM reads that bring the link in step</translation>
     </message>
+    <message>
+        <source>（%1 フレームを省略）</source>
+        <translation>(%1 frames left out)</translation>
+    </message>
 </context>
 <context>
     <name>AboutDialog</name>

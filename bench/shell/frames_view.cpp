@@ -68,8 +68,13 @@ void FramesView::Flush() {
         std::lock_guard lock(mutex_);
         lines.swap(pending_);
     }
-    // A flood keeps only what the pane keeps.
-    if (lines.size() > kKeptLines) lines = lines.mid(lines.size() - kKeptLines);
+    // A flood draws only the newest frames of each batch, so that no batch holds the
+    // window; it says how many it left out.
+    if (lines.size() > kLinesPerFlush) {
+        const qsizetype skipped = lines.size() - kLinesPerFlush;
+        lines = lines.mid(skipped);
+        lines.prepend(Tr("（%1 フレームを省略）").arg(skipped));
+    }
     if (!lines.isEmpty()) text_->appendPlainText(lines.join('\n'));
 }
 

@@ -15,6 +15,7 @@ class FramesView : public QDockWidget {
   public:
     static constexpr int kKeptLines = 2000;
     static constexpr int kFlushPeriodMs = 100; // frames drawn in batches, not one by one
+    static constexpr int kLinesPerFlush = 100;
 
     explicit FramesView(QWidget* parent);
     ~FramesView() override;
