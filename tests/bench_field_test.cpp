@@ -383,6 +383,27 @@ TEST_F(FieldTest, RepeatTheFramesViewAndHelp) {
     EXPECT_EQ(help.count('\n'), 43) << help;
 }
 
+// Every control Tab reaches says what it is, in the window's language.
+TEST_F(FieldTest, EveryTabStopOfTheWindowIsNamed) {
+    Start();
+    QWidget* start = view()->resultList();
+    QWidget* w = start;
+    int stops = 0;
+    do {
+        w = w->nextInFocusChain();
+        const bool tabStop = w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus);
+        if (!tabStop || w->window() != frame.get()) continue;
+        ++stops;
+        QString name = w->accessibleName();
+        if (auto* button = qobject_cast<QAbstractButton*>(w)) name += button->text();
+        EXPECT_FALSE(name.isEmpty())
+            << w->metaObject()->className() << " " << w->objectName().toStdString();
+        EXPECT_NE(name, "UID table");
+        EXPECT_NE(name, "Results");
+    } while (w != start && stops < 50);
+    EXPECT_GE(stops, 7);
+}
+
 // Run at scale 2 by ctest too: nothing scrolls but the lists, the newest line in view.
 TEST_F(FieldTest, TheFormFitsItsWindowAndTheNewestLineIsInView) {
     Start();

@@ -631,6 +631,10 @@
         <source>コマンド(&amp;C)...</source>
         <translation>&amp;Commands...</translation>
     </message>
+    <message>
+        <source>送信していません: リーダーが同期用の EEPROM 読み出しを拒否しました</source>
+        <translation>Not sent: the reader refused the EEPROM reads that bring the link in step</translation>
+    </message>
 </context>
 <context>
     <name>AboutDialog</name>

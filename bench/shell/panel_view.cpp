@@ -741,7 +741,8 @@ void CQX4PanelView::OnComReset() {
     WriteSettingText("ComDevice", ComDevice);
     WriteSettingInt("ResponseTimeout", ResponseTimeout);
     QX4SetTagBlockSize(TagBlockSize);
-    LinkOpened(ok, boxes);
+    // An answer an earlier program waited for may still be on the line.
+    LinkOpened(ok, boxes, ok && ResyncLink());
     FollowReaderMode();
 }
 
