@@ -252,6 +252,11 @@ const unsigned char* Session::TargetUid() {
 }
 
 int Session::UseTagBlockSize() {
+    // A block size given says all these commands need: no system information is asked.
+    if (options_.blockSize) {
+        Tag(false).UseBlockSize(options_.blockSize);
+        return options_.blockSize;
+    }
     qx4dump::SystemInfo info;
     std::string note;
     qx4dump::TagAccess& tag = Tag(false);
