@@ -14,9 +14,12 @@ reader for tests without hardware::
 from typing import TYPE_CHECKING, Any
 
 from ._library import LibraryNotFound
-from .errors import (BadReplyError, BusyError, DumpError, NackError, NoAnswerError,
+from . import ndef
+from .errors import (BadReplyError, BusyError, DumpError, NackError, NdefError, NoAnswerError,
                      OpenError, OutOfStepError, QX4Error, ReaderGoneError,
                      SeveralTagsError)
+from .ndef import (AbsoluteUriRecord, EmptyRecord, ExternalRecord, MimeRecord, Record,
+                   SmartPosterRecord, TextRecord, UriRecord)
 from .reader import Reader, library_version, parse_uid
 from ._version import __version__
 from .types import (Block, Geometry, Notification, RestoreReport, SystemInfo, Tag,
@@ -37,8 +40,10 @@ def __getattr__(name: str) -> Any:
 
 
 __all__ = [
-    "BadReplyError", "Block", "BusyError", "DumpError", "Geometry", "LibraryNotFound",
-    "NackError", "NoAnswerError", "Notification", "OpenError", "OutOfStepError", "QX4Error", "Reader",
+    "AbsoluteUriRecord", "BadReplyError", "Block", "BusyError", "DumpError", "EmptyRecord",
+    "ExternalRecord", "Geometry", "LibraryNotFound", "MimeRecord", "NackError", "NdefError",
+    "NoAnswerError", "Notification", "OpenError", "OutOfStepError", "QX4Error", "Reader",
+    "Record", "SmartPosterRecord", "TextRecord", "UriRecord", "ndef",
     "ReaderGoneError", "RestoreReport", "SeveralTagsError", "Simulator", "SimulatorError",
     "SystemInfo", "Tag", "library_version", "parse_uid", "uid_text", "__version__",
 ]

@@ -140,6 +140,16 @@ def dumps() -> ctypes.CDLL:
         lib.qx4dump_restore_with_option.argtypes = [
             ctypes.c_char_p, ctypes.c_void_p, ctypes.c_int, ctypes.c_int, ctypes.c_int,
             ctypes.c_int, ctypes.c_int, out, out]
+        lib.qx4dump_manufacturer.argtypes = [ctypes.c_int]
+        lib.qx4dump_manufacturer.restype = ctypes.c_char_p
+        for name in ("qx4ndef_parse_message", "qx4ndef_parse_memory"):
+            getattr(lib, name).argtypes = [u8p, ctypes.c_int, out, out]
+        lib.qx4ndef_build_message.argtypes = [ctypes.c_char_p, out, out]
+        lib.qx4dump_ndef_read.argtypes = [ctypes.c_void_p, ctypes.c_int, out, out]
+        lib.qx4dump_ndef_write.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int,
+                                           ctypes.c_int, out, out]
+        for name in ("qx4dump_ndef_format", "qx4dump_ndef_erase"):
+            getattr(lib, name).argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int, out, out]
         _dumps = lib
     return _dumps
 

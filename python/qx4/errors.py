@@ -116,3 +116,14 @@ class DumpError(QX4Error):
     def __init__(self, message: str, *, report: Any = None) -> None:
         super().__init__(message)
         self.report = report
+
+
+class NdefError(QX4Error):
+    """A tag's memory or a message holds no NDEF that can be read (no capability
+    container, a TLV or record that runs past its end), or a write was refused before
+    anything was written (a read-only tag, a message longer than the tag's NDEF area,
+    blocks that must change but are locked). ``written`` lists the blocks written."""
+
+    def __init__(self, message: str, *, written: list[int] | None = None) -> None:
+        super().__init__(message)
+        self.written = written or []

@@ -20,10 +20,11 @@ from typing import Any, Concatenate, ParamSpec, TypeVar
 
 from . import _library as L
 from ._wakeup import WAKEUP
-from .errors import (BadReplyError, BusyError, DumpError, NackError, NoAnswerError,
+from .errors import (BadReplyError, BusyError, DumpError, NackError, NdefError, NoAnswerError,
                      OpenError, OutOfStepError, QX4Error, ReaderGoneError,
                      SeveralTagsError)
 from .types import Block, Geometry, Notification, RestoreReport, SystemInfo, Tag
+from . import ndef as _ndef
 
 UidLike = bytes | bytearray | str
 PortLike = str | os.PathLike[str] | int
@@ -929,6 +930,61 @@ class Reader:
 
         result: dict[str, Any] = json.loads(text)
         return result
+
+    def _ndef_call(self, function: str, uid: UidLike | None, *args: Any) -> dict[str, Any]:
+        target = _uid_buffer(parse_uid(uid)) if uid is not None else None
+        L.dumps().qx4dump_clear_interrupt()
+        with _FrameBoundary(L.dumps().qx4dump_interrupt) as boundary:
+            ok, text, error = boundary.run(lambda: self._dump_call(
+                function, target, *args))
+        import json
+
+        result: dict[str, Any] = json.loads(text) if text else {}
+        if ok:
+            return result
+        reason = error or f"{function} failed"
+        if result.get("failure") in ("ndef", "refused"):
+            raise NdefError(reason, written=list(result.get("written", [])))
+        raise DumpError(reason)
+
+    @_one_at_a_time
+    def read_ndef(self, uid: UidLike | None = None) -> list[_ndef.NdefRecord]:
+        """The records of the tag's NDEF message (an empty list for a formatted tag
+        without one), typed (:class:`qx4.ndef.UriRecord`, ...). Reads only the blocks up
+        to the end of the message. Without ``uid``, the only tag in the field. NdefError
+        when the tag holds no NDEF; DumpError when it could not be read."""
+        return self.read_ndef_content(uid).records
+
+    @_one_at_a_time
+    def read_ndef_content(self, uid: UidLike | None = None) -> _ndef.NdefContent:
+        """:meth:`read_ndef` with the capability container and the message's bytes."""
+        return _ndef.content_from_json(
+            self._ndef_call("qx4dump_ndef_read", uid, self._timeout_ms))
+
+    @_one_at_a_time
+    def write_ndef(self, records: list[_ndef.NdefRecord], uid: UidLike | None = None, *,
+                   option: bool = False) -> list[int]:
+        """Writes the records as the tag's NDEF message, with the rules of ``qx4 ndef
+        write``: only the blocks that change, read back; never past the capability
+        container's memory or the tag's last block. Returns the blocks written.
+        ValueError for records no message holds (before any frame); NdefError when
+        refused (read-only, too long, locked blocks)."""
+        message = _ndef.encode_message(records)
+        return list(self._ndef_call("qx4dump_ndef_write", uid, message.hex().encode("ascii"),
+                                    1 if option else 0, self._timeout_ms)["written"])
+
+    @_one_at_a_time
+    def format_ndef(self, uid: UidLike | None = None, *, option: bool = False) -> list[int]:
+        """A capability container for the tag's whole memory and an empty message
+        (``qx4 ndef format``). Returns the blocks written."""
+        return list(self._ndef_call("qx4dump_ndef_format", uid, 1 if option else 0,
+                                    self._timeout_ms)["written"])
+
+    @_one_at_a_time
+    def erase_ndef(self, uid: UidLike | None = None, *, option: bool = False) -> list[int]:
+        """Leaves an empty NDEF message (``qx4 ndef erase``). Returns the blocks written."""
+        return list(self._ndef_call("qx4dump_ndef_erase", uid, 1 if option else 0,
+                                    self._timeout_ms)["written"])
 
     @_one_at_a_time
     def restore(self, dump: dict[str, Any] | str | os.PathLike[str], uid: UidLike | None = None,

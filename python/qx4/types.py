@@ -56,6 +56,38 @@ class SystemInfo:
     block_size: int | None = None
     ic_reference: int | None = None
 
+    # The info flags by name: which fields the tag gave.
+    @property
+    def has_dsfid(self) -> bool:
+        return bool(self.flags & 0x01)
+
+    @property
+    def has_afi(self) -> bool:
+        return bool(self.flags & 0x02)
+
+    @property
+    def has_memory_size(self) -> bool:
+        return bool(self.flags & 0x04)
+
+    @property
+    def has_ic_reference(self) -> bool:
+        return bool(self.flags & 0x08)
+
+    @property
+    def manufacturer_code(self) -> int:
+        """The ISO/IEC 7816-6 manufacturer code: the UID byte after E0."""
+        return self.uid[6]
+
+    @property
+    def manufacturer(self) -> str | None:
+        """The chip's maker named by the UID (``qx4 info``'s table), or None when the
+        code is not in it or the UID does not start with E0."""
+        if len(self.uid) != 8 or self.uid[7] != 0xE0:
+            return None
+        from . import _library
+        name: bytes | None = _library.dumps().qx4dump_manufacturer(self.manufacturer_code)
+        return name.decode("utf-8") if name else None
+
 
 @dataclass(frozen=True)
 class Geometry:
