@@ -27,6 +27,8 @@ int Fail(char** error, const std::string& text) {
     return 0;
 }
 
+std::atomic<int> lastRetries{0};
+
 // The tag to address: the caller's UID, else the only one in the field.
 bool Target(const unsigned char* uid, LinkObserver& link, int timeoutMs, Uid& target,
             std::string& error) {
@@ -64,12 +66,10 @@ int NdefRun(const unsigned char* uid, int option, int timeoutMs, char** json, ch
         SystemInfo info;
         std::string note;
         const Geometry geometry = tag.ReadGeometry({}, info, note);
-        if (geometry.stop)
-            return finish("link", tag.failure().function + " failed: " + tag.failure().text);
+        if (geometry.stop) return finish("link", FailureText(tag.failure()));
         if (!geometry.blockCount) return finish("refused", note);
         NdefTag ndef(tag, geometry.blockSize, geometry.blockCount);
-        if (!action(ndef, out, report))
-            return finish("link", tag.failure().function + " failed: " + tag.failure().text);
+        if (!action(ndef, out, report)) return finish("link", FailureText(tag.failure()));
         return finish(nullptr, "");
     } catch (const NdefRefused& e) {
         return finish("refused", e.what());
@@ -138,6 +138,10 @@ void qx4dump_clear_interrupt(void) {
     TagAccess::interrupted = false;
 }
 
+int qx4dump_retries(void) {
+    return lastRetries;
+}
+
 const char* qx4dump_nack_text(int code, int iso) {
     static thread_local std::string text;
     text = EnglishNackText(code, iso);
@@ -166,6 +170,7 @@ int qx4dump_write(const char* json, const char* format, char** text, char** erro
 
 int qx4dump_read_tag(const unsigned char* uid, int blockSize, int blockCount, int probeLocks,
                      int timeoutMs, char** json, char** error) {
+    lastRetries = 0;
     try {
         LinkObserver link;
         Uid target;
@@ -174,10 +179,9 @@ int qx4dump_read_tag(const unsigned char* uid, int blockSize, int blockCount, in
         TagAccess tag(link, target, timeoutMs);
         TagDump dump;
         std::string note;
-        if (!ReadTag(tag, {blockSize, blockCount, false}, probeLocks != 0, dump, note))
-            return Fail(error, note.empty()
-                                   ? tag.failure().function + " failed: " + tag.failure().text
-                                   : note);
+        const bool read = ReadTag(tag, {blockSize, blockCount, false}, probeLocks != 0, dump, note);
+        lastRetries = tag.retries();
+        if (!read) return Fail(error, note.empty() ? FailureText(tag.failure()) : note);
         *json = Copy(WriteDump({dump}, Format::Qx4));
         return 1;
     } catch (const std::exception& e) {
@@ -193,6 +197,7 @@ int qx4dump_restore(const char* text, const unsigned char* uid, int force, int a
 int qx4dump_restore_with_option(const char* text, const unsigned char* uid, int force, int all,
                                 int locks, int option, int timeoutMs, char** report, char** error) {
     try {
+        lastRetries = 0;
         const auto dumps = ParseDump(text ? text : "", "the dump");
         LinkObserver link;
         Uid target;
@@ -208,6 +213,7 @@ int qx4dump_restore_with_option(const char* text, const unsigned char* uid, int 
         options.all = all != 0;
         options.locks = locks != 0;
         const RestoreReport result = Restore(tag, *dump, options);
+        lastRetries = result.retries;
         if (report) *report = Copy(ReportJson(result).dump());
         if (!result.error.empty()) return Fail(error, result.error);
         if (const std::string refused = RefusalText(result, options.force); !refused.empty())

@@ -147,6 +147,7 @@ Decoded DecodeRequest(std::string_view command, std::string_view payload, const 
         for (const char* key :
              {"transaction", "uid", "option", "unaddressed", "blockSize", "blocks"})
             known.insert(key);
+        if (name == "ndef-write") known.insert("records");
         for (const auto& [key, value] : body.items())
             if (!known.count(key)) throw Refused("unknown key \"" + key + "\" for " + name);
         bool gap = false;
@@ -185,6 +186,18 @@ Decoded DecodeRequest(std::string_view command, std::string_view payload, const 
         if (body.contains("blockSize"))
             options.blockSize = Count("blockSize", body["blockSize"], 1, 32);
         if (body.contains("blocks")) options.blockCount = Count("blocks", body["blocks"], 1, 256);
+        if (body.contains("records")) {
+            // As qx4ndef takes them, with "message" (hex) for raw records; never a file.
+            const nlohmann::json& records = body["records"];
+            if (!records.is_array() || records.empty())
+                throw Refused("\"records\" must be a list of records");
+            for (const auto& record : records)
+                if (!record.is_object() || record.contains("dataFile") ||
+                    record.contains("messageFile"))
+                    throw Refused("each of \"records\" is an object: {\"uri\": ...}, "
+                                  "{\"text\": ...}, {\"mime\": TYPE, \"data\": hex}, ...");
+            options.ndefRecords = records;
+        }
 
         switch (AccessOf(name, !request.arguments.empty())) {
         case Access::NotServed:

@@ -154,6 +154,21 @@ class Ndef(unittest.TestCase):
         self.assertEqual(self.qx4("--uid", SMALL, "ndef", "write", "--mime", "a/b",
                                   "/nonexistent").returncode, 2)
 
+    def test_format_announces_read_multiple_only_where_the_tag_answers_it(self):
+        path = os.path.join(self.folder.name, "single.json")
+        write_field(path, [(SMALL, 4, 28, {})])
+        with open(path) as f:
+            field = json.load(f)
+        field["tags"][0]["simulation"] = {"multiBlock": False}
+        with open(path, "w") as f:
+            json.dump(field, f)
+        self.field_file = path
+        self.assertEqual(self.qx4("--uid", SMALL, "ndef", "format", "--yes").returncode, 0)
+        status, out = self.json("--uid", SMALL, "ndef", "read")
+        self.assertEqual(status, 0, out)
+        self.assertFalse(out["capabilityContainer"]["multipleBlockRead"])
+        self.assertEqual(self.blocks(SMALL, 2), ["E1400D00", "0300FE00"])
+
     def test_protect_makes_the_container_read_only_and_locks_the_area(self):
         field = self.field((SMALL, 4, 28, {}))
         self.assertEqual(self.qx4("--uid", SMALL, "ndef", "format", "--yes",
@@ -167,6 +182,38 @@ class Ndef(unittest.TestCase):
         self.assertEqual(status, 2)
         status, out = self.json("--uid", SMALL, "ndef", "read")
         self.assertEqual((status, out["capabilityContainer"]["write"]), (0, "never"))
+
+
+class ViewAndFieldFile(unittest.TestCase):
+    EXAMPLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples",
+                           "ndef-tags.json")
+
+    def test_view_shows_the_ndef_of_every_dump_format(self):
+        with tempfile.TemporaryDirectory() as folder:
+            for name in ("tags.json", "tags.nfc", "tags.proxmark.json"):
+                path = os.path.join(folder, name)
+                fmt = {"tags.json": "qx4", "tags.nfc": "flipper"}.get(name, "proxmark")
+                if fmt == "qx4":
+                    path = self.EXAMPLE
+                else:
+                    # Flipper and Proxmark3 files hold one tag each: the large one.
+                    out = subprocess.run([QX4, "--simulate", "--field", self.EXAMPLE, "--uid",
+                                          LARGE, "dump", "--format", fmt, path],
+                                         capture_output=True, text=True, timeout=60)
+                    self.assertEqual(out.returncode, 0, out.stderr)
+                out = subprocess.run([QX4, "view", path], capture_output=True, text=True,
+                                     timeout=60)
+                self.assertEqual(out.returncode, 0, out.stderr)
+                self.assertIn("ndef record 1: URI https://example.com/qx4", out.stdout, name)
+                self.assertIn("ndef record 2: Text [en, UTF-8] QX4 NDEF tag", out.stdout, name)
+                self.assertIn("ndef: CC E2 v1.0", out.stdout, name)
+
+    def test_the_readme_tour_line(self):
+        out = subprocess.run([QX4, "--simulate", "--field", self.EXAMPLE, "--uid",
+                              "E00401004E444546", "ndef", "read"],
+                             capture_output=True, text=True, timeout=60)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertIn("record 1: URI https://example.com/qx4", out.stdout)
 
 
 if __name__ == "__main__":
