@@ -198,17 +198,10 @@ void Session::Connect() {
     if (!QX4DllOpen(options_.port, options_.slow ? 1 : 0)) {
         const std::string device =
             options_.device.empty() ? DevicePathOf(options_.port) : options_.device;
-        // A device path is tried again for the system's reason (errno); an address has
-        // it in the library's box.
-        std::string cause =
-            device.find("://") == std::string::npos ? OpenCause(device) : std::string();
-        for (std::string text : TakeBoxTexts()) {
-            if (!cause.empty()) break;
-            if (text.starts_with("Error: ")) text.erase(0, 7);
-            if (text.ends_with(".")) text.pop_back();
-            cause += (cause.empty() ? "" : "; ") + text;
-        }
-        if (cause.empty()) cause = "it does not answer as a serial port";
+        int code = 0;
+        const std::string cause = OpenCause(code);
+        TakeBoxTexts(); // the same reason, said by the library's box
+        result_["systemError"] = code;
         result_["device"] = device;
         result_["cause"] = cause;
         Fail("cannot open COM" + std::to_string(options_.port) +

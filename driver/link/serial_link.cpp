@@ -8,7 +8,9 @@
 #include "platform/process.h"
 #include "platform/wake_signal.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -83,7 +85,11 @@ void KeepOpenError(platform::OpenFailure failure) {
 }
 
 int FailSetup(const std::string& text) {
-    KeepOpenError({text, 0, text.substr(text.find(' ') + 1)});
+    // The device opened but is no serial line it can set up (a file, a pipe, ...).
+    const int code = errno;
+    std::string reason = text.substr(text.find_first_not_of(' ', text.find(' ')));
+    if (code) reason += std::string(" (") + std::strerror(code) + ")";
+    KeepOpenError({text, code, reason});
     platform::ShowMessageBox(text.c_str(), kSetupCaption);
     ClosePort();
     return 0;
