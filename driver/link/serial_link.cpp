@@ -1,6 +1,7 @@
 #include "link/serial_link.h"
 
 #include "link/context.h"
+#include "link/fence.h"
 #include "platform/clock.h"
 #include "platform/hooks.h"
 #include "platform/port.h"
@@ -75,10 +76,10 @@ void ReceiveThread(platform::Port& line, int wakeFd) {
     }
 }
 
-uint8_t RandomByte() {
-    uint8_t value = 0;
-    if (::getrandom(&value, 1, GRND_NONBLOCK) != 1)
-        value = static_cast<uint8_t>(::getpid() ^ platform::TickMs());
+uint32_t RandomWord() {
+    uint32_t value = 0;
+    if (::getrandom(&value, sizeof value, GRND_NONBLOCK) != sizeof value)
+        value = static_cast<uint32_t>(::getpid()) * 2654435761u ^ platform::TickMs();
     return value;
 }
 
@@ -133,9 +134,9 @@ int OpenPort(ReaderContext& context, int portNumber, int slowRate) {
     context.inFrame = 0;
     context.rescanCount = 0;
     // A reopen keeps the doubt: an answer owed by the reader may still come on the new port,
-    // and only a fence tells. The fence's address starts anywhere, so that another program's
-    // (or an earlier context's) late fence answer cannot pass for this one's.
-    context.fenceAddress = RandomByte();
+    // and only a fence tells. The first fence is drawn at random from all it may ask, so
+    // that another program's (or an earlier context's) late fence answer rarely matches.
+    RestartFences(context, RandomWord());
     Link().portLost.store(false, std::memory_order_release);
 
     char name[32];
