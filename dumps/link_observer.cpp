@@ -61,7 +61,10 @@ void LinkObserver::OnFrame(int direction, const uint8_t* bytes, unsigned count) 
     } else if (direction == QX4_TRACE_RECEIVED) { // not QX4_TRACE_LOST: no bytes
         received_ = true;
         lastReceived_.assign(bytes, bytes + count);
-        if (count > 4 && bytes[2] == kAck) {
+        // The link's fence (an EEPROM read, which no tag access makes) may follow an answer
+        // to tell it from a repeated one: its answer is not the command's.
+        const bool fence = count > 7 && bytes[4] == 0x70 && bytes[3] == 3 + 2 * bytes[6];
+        if (count > 4 && bytes[2] == kAck && !fence) {
             lastAck_ = lastReceived_;
             ++acks_;
         }
