@@ -15,18 +15,19 @@ namespace {
 constexpr std::array kNotServed{"dump",    "restore", "diff",       "view",
                                 "convert", "watch",   "completion", "demo"};
 // Change the reader or a tag even without arguments.
-constexpr std::array kWrites{"restart",        "carrier",         "power-down",   "led",
-                             "buzzer",         "io-write",        "eeprom-write", "eeprom-init",
-                             "param-write",    "tag-data",        "write",        "write2",
-                             "write-bytes",    "write-afi",       "write-dsfid",  "myd-write",
-                             "myd-write-byte", "myd-write-reread"};
+constexpr std::array kWrites{
+    "restart",      "carrier",     "power-down",  "led",       "buzzer",         "io-write",
+    "eeprom-write", "eeprom-init", "param-write", "tag-data",  "write",          "write2",
+    "write-bytes",  "write-afi",   "write-dsfid", "myd-write", "myd-write-byte", "myd-write-reread",
+    "ndef-write",   "ndef-format", "ndef-erase"};
 // Read with no arguments, set with them.
 constexpr std::array kRegisters{"op-mode", "tag-mode", "uid-register", "afi-register"};
-constexpr std::array kLocks{"lock", "lock2", "lock-afi", "lock-dsfid", "raw"};
+constexpr std::array kLocks{"lock", "lock2", "lock-afi", "lock-dsfid", "raw", "ndef-protect"};
 // Tag writes and locks must name the tag they are meant for.
-constexpr std::array kTagChanges{"write",       "write2",    "write-bytes",    "write-afi",
-                                 "write-dsfid", "myd-write", "myd-write-byte", "myd-write-reread",
-                                 "lock",        "lock2",     "lock-afi",       "lock-dsfid"};
+constexpr std::array kTagChanges{"write",       "write2",      "write-bytes",    "write-afi",
+                                 "write-dsfid", "myd-write",   "myd-write-byte", "myd-write-reread",
+                                 "lock",        "lock2",       "lock-afi",       "lock-dsfid",
+                                 "ndef-write",  "ndef-format", "ndef-erase",     "ndef-protect"};
 constexpr int kMaxDepth = 16;
 
 template <size_t N> bool In(const std::array<const char*, N>& names, const std::string& name) {
@@ -146,6 +147,7 @@ Decoded DecodeRequest(std::string_view command, std::string_view payload, const 
         for (const char* key :
              {"transaction", "uid", "option", "unaddressed", "blockSize", "blocks"})
             known.insert(key);
+        if (name == "ndef-write") known.insert("records");
         for (const auto& [key, value] : body.items())
             if (!known.count(key)) throw Refused("unknown key \"" + key + "\" for " + name);
         bool gap = false;
@@ -184,6 +186,18 @@ Decoded DecodeRequest(std::string_view command, std::string_view payload, const 
         if (body.contains("blockSize"))
             options.blockSize = Count("blockSize", body["blockSize"], 1, 32);
         if (body.contains("blocks")) options.blockCount = Count("blocks", body["blocks"], 1, 256);
+        if (body.contains("records")) {
+            // As qx4ndef takes them, with "message" (hex) for raw records; never a file.
+            const nlohmann::json& records = body["records"];
+            if (!records.is_array() || records.empty())
+                throw Refused("\"records\" must be a list of records");
+            for (const auto& record : records)
+                if (!record.is_object() || record.contains("dataFile") ||
+                    record.contains("messageFile"))
+                    throw Refused("each of \"records\" is an object: {\"uri\": ...}, "
+                                  "{\"text\": ...}, {\"mime\": TYPE, \"data\": hex}, ...");
+            options.ndefRecords = records;
+        }
 
         switch (AccessOf(name, !request.arguments.empty())) {
         case Access::NotServed:
