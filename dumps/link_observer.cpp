@@ -77,6 +77,16 @@ int LinkObserver::LastAckDataCount() const {
     return checkedAck_.size() > 3 ? checkedAck_[3] : -1;
 }
 
+std::string LinkCheckText(int cause) {
+    if (cause == QX4_CAUSE_OUT_OF_STEP)
+        return "the reader did not answer the link check: it is silent, or its answers are "
+               "out of step with the requests";
+    if (cause == QX4_CAUSE_FENCE_REFUSED)
+        return "the reader refuses the reads the link checks its step with (EEPROM words 0 "
+               "to 19): the link is out of step";
+    return "";
+}
+
 std::optional<CallFailure> LinkObserver::Outcome(unsigned char result, const std::string& function,
                                                  int timeoutMs) {
     struct Afresh { // whatever the outcome, the next call starts from nothing seen
@@ -89,7 +99,12 @@ std::optional<CallFailure> LinkObserver::Outcome(unsigned char result, const std
     if (result) return std::nullopt;
     CallFailure failure;
     failure.function = function;
-    if (!lastNack_.empty()) {
+    // The link's own check failed: NACKs seen meanwhile were its fence's, not the call's.
+    const int cause = QX4GetFailureCause();
+    if (const std::string check = LinkCheckText(cause); !check.empty()) {
+        failure.kind = CallFailure::Kind::TimedOut;
+        failure.text = check;
+    } else if (!lastNack_.empty() && cause == QX4_CAUSE_NACK) {
         failure.kind = CallFailure::Kind::Nack;
         failure.nack = lastNack_[4];
         failure.iso = failure.nack == 5 && lastNack_[3] >= 2 ? lastNack_[5] : -1;
@@ -99,17 +114,13 @@ std::optional<CallFailure> LinkObserver::Outcome(unsigned char result, const std
                       failure.nack, failure.iso);
         failure.text = std::string("the reader answered ") + code + ": " +
                        EnglishNackText(failure.nack, failure.iso) + " (" + failure.reader + ")";
-    } else if (const int cause = QX4GetFailureCause(); cause == QX4_CAUSE_BAD_ARGUMENT) {
+    } else if (cause == QX4_CAUSE_BAD_ARGUMENT) {
         failure.kind = CallFailure::Kind::NotSent;
         failure.text = "nothing was sent: the library refused the arguments (a block number or "
                        "count that one byte does not carry, or a request too long for a frame)";
     } else if (cause == QX4_CAUSE_BUSY) {
         failure.kind = CallFailure::Kind::NotSent;
         failure.text = "nothing was sent: another command was running";
-    } else if (cause == QX4_CAUSE_OUT_OF_STEP) {
-        failure.kind = CallFailure::Kind::TimedOut;
-        failure.text = "the reader did not answer the link check: it is silent, or its "
-                       "answers are out of step with the requests";
     } else if (cause == QX4_CAUSE_BAD_REPLY) {
         failure.kind = CallFailure::Kind::WrongReply;
         failure.text = "the reader's answer" +
