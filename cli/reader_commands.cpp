@@ -99,7 +99,7 @@ void RunOpMode(Session& s) {
         const int mode = s.IntArg(0, "MODE", 0, 255), second = s.IntArg(1, "SECOND", 0, 255),
                   flags = s.IntArg(2, "FLAGS", 0, 255), value = s.IntArg(3, "VALUE", 0, 65535);
         const bool eeprom = s.HasArg(4) && s.Arg(4, "eeprom") == "eeprom";
-        s.Connect();
+        s.Connect(Session::Then::ModeWrite); // the way out of auto-scan is never locked
         if (s.Check(QX4SetRWMode(mode, second, flags, value, eeprom), "QX4SetRWMode"))
             s.Line("operation mode set");
         return;

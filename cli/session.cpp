@@ -102,7 +102,7 @@ Uid Session::UidArg(size_t index, const char* what) const {
     return *uid;
 }
 
-void Session::Connect() {
+void Session::Connect(Then then) {
     link_ = std::make_unique<qx4dump::LinkObserver>([this, lastCommand = uint8_t{0}](
                                                         int direction, const uint8_t* bytes,
                                                         unsigned count) mutable {
@@ -152,7 +152,14 @@ void Session::Connect() {
     // An earlier run's late answer may still be on the line: the fence passes it by, so
     // no command of this run takes it for its own.
     link_->Mark();
-    if (!Check(QX4Resync(), "QX4Resync")) throw std::runtime_error(*failure_);
+    const unsigned char inStep = QX4Resync();
+    if (const auto failure = link_->Outcome(inStep, "QX4Resync", options_.timeoutMs)) {
+        if (then != Then::ModeWrite) {
+            Fail(*failure);
+            throw std::runtime_error(*failure_);
+        }
+        Note("QX4Resync failed: " + failure->text + "; the mode write goes out all the same");
+    }
 }
 
 std::optional<Uid> Session::Target(bool severalCommands) {
