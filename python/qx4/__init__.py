@@ -15,8 +15,9 @@ from typing import TYPE_CHECKING, Any
 
 from ._library import LibraryNotFound
 from . import ndef
-from .errors import (BadReplyError, BusyError, DumpError, NackError, NdefError, NoAnswerError,
-                     OpenError, OutOfStepError, QX4Error, ReaderGoneError,
+from .errors import (BadReplyError, BusyError, DumpError, FenceRefusedError, NackError,
+                     NdefError, NoAnswerError, OpenError, OutOfStepError, QX4Error,
+                     ReaderGoneError,
                      SeveralTagsError)
 from .ndef import (AbsoluteUriRecord, EmptyRecord, ExternalRecord, MimeRecord, Record,
                    SmartPosterRecord, TextRecord, UriRecord)
@@ -41,7 +42,7 @@ def __getattr__(name: str) -> Any:
 
 __all__ = [
     "AbsoluteUriRecord", "BadReplyError", "Block", "BusyError", "DumpError", "EmptyRecord",
-    "ExternalRecord", "Geometry", "LibraryNotFound", "MimeRecord", "NackError", "NdefError",
+    "ExternalRecord", "FenceRefusedError", "Geometry", "LibraryNotFound", "MimeRecord", "NackError", "NdefError",
     "NoAnswerError", "Notification", "OpenError", "OutOfStepError", "QX4Error", "Reader",
     "Record", "SmartPosterRecord", "TextRecord", "UriRecord", "ndef",
     "ReaderGoneError", "RestoreReport", "SeveralTagsError", "Simulator", "SimulatorError",
