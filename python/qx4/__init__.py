@@ -17,8 +17,7 @@ from ._library import LibraryNotFound
 from . import ndef
 from .errors import (BadReplyError, BusyError, DumpError, FenceRefusedError, NackError,
                      NdefError, NoAnswerError, OpenError, OutOfStepError, QX4Error,
-                     ReaderGoneError,
-                     SeveralTagsError)
+                     ReaderGoneError, SeveralTagsError, TagLeftError)
 from .ndef import (AbsoluteUriRecord, EmptyRecord, ExternalRecord, MimeRecord, Record,
                    SmartPosterRecord, TextRecord, UriRecord)
 from .reader import Reader, library_version, parse_uid
@@ -42,9 +41,10 @@ def __getattr__(name: str) -> Any:
 
 __all__ = [
     "AbsoluteUriRecord", "BadReplyError", "Block", "BusyError", "DumpError", "EmptyRecord",
-    "ExternalRecord", "FenceRefusedError", "Geometry", "LibraryNotFound", "MimeRecord", "NackError", "NdefError",
-    "NoAnswerError", "Notification", "OpenError", "OutOfStepError", "QX4Error", "Reader",
+    "ExternalRecord", "FenceRefusedError", "Geometry", "LibraryNotFound", "MimeRecord",
+    "NackError", "NdefError", "NoAnswerError", "Notification", "OpenError", "OutOfStepError", "QX4Error", "Reader",
     "Record", "SmartPosterRecord", "TextRecord", "UriRecord", "ndef",
     "ReaderGoneError", "RestoreReport", "SeveralTagsError", "Simulator", "SimulatorError",
-    "SystemInfo", "Tag", "library_version", "parse_uid", "uid_text", "__version__",
+    "SystemInfo", "Tag", "TagLeftError", "library_version", "parse_uid", "uid_text",
+    "__version__",
 ]
