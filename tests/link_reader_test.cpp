@@ -127,7 +127,7 @@ TEST_F(ReaderTest, ConsecutiveFencesDifferInEchoAndLength) {
 }
 
 TEST_F(ReaderTest, TheCallersOwnLateEepromReadNeverPassesForTheFence) {
-    Open(0, Delivery::Whole, 100);
+    Open(0, Delivery::Whole, 300);
     // The reader refuses the tag-data write and the buzzer; the caller's own one-word
     // read of word `late` comes late.
     auto late = std::make_shared<std::atomic<int>>(-1);
@@ -135,7 +135,7 @@ TEST_F(ReaderTest, TheCallersOwnLateEepromReadNeverPassesForTheFence) {
         if (r[2] == 0x4A || r[2] == 0x42) return Answer{{Nack(0x44)}};
         if (r[2] == 0x4F && r[4] == 0x70 && r[6] == 1 && r[5] == *late && !usual.empty()) {
             *late = -1;
-            usual[0].afterMs = 250;
+            usual[0].afterMs = 600;
         }
         return usual;
     });
@@ -145,8 +145,8 @@ TEST_F(ReaderTest, TheCallersOwnLateEepromReadNeverPassesForTheFence) {
     unsigned char word[2];
     // A program reading words one by one where fences counting up would go next, and
     // then every one of the fence words.
-    for (int i = 1; i <= 22; ++i) {
-        const int a = i <= 2 ? (fence[5] + i) % 256 : i - 3;
+    for (int i = 1; i <= 12; ++i) {
+        const int a = i <= 2 ? (fence[5] + i) % 256 : 2 * (i - 3);
         *late = a;
         EXPECT_EQ(QX4GetEepromData(a, word), 0);
         EXPECT_EQ(QX4GetFailureCause(), QX4_CAUSE_TIMEOUT);
