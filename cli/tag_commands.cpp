@@ -43,7 +43,8 @@ qx4dump::TagAccess& WriteAccess(Session& s) {
 }
 
 void ConfirmLock(Session& s, const std::string& what) {
-    if (Given(s, "--yes")) return;
+    // The gateway decides by its own policy (allow-writes, allow-locks).
+    if (Given(s, "--yes") || s.options().attached) return;
     if (!::isatty(STDIN_FILENO) || !::isatty(STDERR_FILENO))
         throw Refusal(what + " cannot be undone: confirm with --yes");
     std::cerr << "qx4: " << what << " cannot be undone. Go ahead? [y/N] " << std::flush;
@@ -97,7 +98,7 @@ void RunInventory(Session& s) {
                  "QX4Inventory"))
         return;
     s.Field("uid", UidText(uid.data()));
-    s.Field("dsfid", dsfid);
+    s.Field("dsfid", dsfid, HexByte(dsfid));
 }
 
 void RunScan(Session& s) {
@@ -381,7 +382,12 @@ void RunMydWriteReread(Session& s) {
 }
 
 void RunRaw(Session& s) {
-    const Bytes data = s.HexArg(0, "HEXBYTES");
+    Bytes data = s.HexArg(0, "HEXBYTES");
+    if (const auto& uid = s.options().uid; uid && data.size() >= 2) {
+        // --uid addresses the request: the mode byte (the last given) says so, the UID follows.
+        data.back() |= 0x01;
+        data.insert(data.end(), uid->begin(), uid->end());
+    }
     if (data.empty() || data.size() > 255)
         throw UsageError("HEXBYTES holds 1 to 255 bytes: ISO 15693 code, parameters, mode byte");
     s.Connect();
