@@ -132,6 +132,8 @@ void RunFindAfi(Session& s) {
     s.link().Mark();
     s.Check(QX4SetAFIData(previous), "QX4SetAFIData");
     s.result()["answered"] = found;
+    if (qx4dump::TagAccess::interrupted)
+        return s.Fail("interrupted: the list of AFI values is not complete");
     if (found.empty()) s.Line("no tag answered an inventory with an AFI of 0x01 to 0xFF");
 }
 
