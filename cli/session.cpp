@@ -156,7 +156,7 @@ Uid Session::UidArg(size_t index, const char* what) const {
     return *uid;
 }
 
-void Session::Connect() {
+void Session::Connect(Then then) {
     link_ = std::make_unique<qx4dump::LinkObserver>([this, lastCommand = uint8_t{0}](
                                                         int direction, const uint8_t* bytes,
                                                         unsigned count) mutable {
@@ -213,7 +213,13 @@ void Session::Connect() {
     // An earlier run's late answer may still be on the line: the fence passes it by, so
     // no command of this run takes it for its own.
     link_->Mark();
-    if (!Check(QX4Resync(), "QX4Resync")) throw RunEnded();
+    const unsigned char inStep = QX4Resync();
+    if (then == Then::ModeWrite && !inStep) {
+        if (const auto failure = link_->Outcome(inStep, "QX4Resync", options_.timeoutMs))
+            Note("QX4Resync failed: " + failure->text + "; the mode write goes out all the same");
+    } else if (!Check(inStep, "QX4Resync")) {
+        throw RunEnded();
+    }
 }
 
 std::optional<Uid> Session::Target(bool severalCommands) {
