@@ -25,10 +25,8 @@ git ls-files -z --cached --others --exclude-standard |
   done |
   tar --null -T - -cf - | tar -xf - -C "$out/src"
 
-# The same folder every time, so ccache finds the objects of the previous package build.
-if command -v ccache >/dev/null; then
-  export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
-fi
+# No ccache: with a base folder set it rewrites source paths, and two builds of one tree
+# would then differ by where they ran.
 # The distribution's Python builds the distribution's package, whatever else is on PATH.
 (cd "$out/src" && PATH=/usr/sbin:/usr/bin:/sbin:/bin:$PATH dpkg-buildpackage -us -uc -b -j"$(nproc)")
 ls -1 "$out"/*.deb
