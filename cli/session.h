@@ -105,7 +105,8 @@ class Session {
     const unsigned char* TargetUid();
     qx4dump::Geometry Overrides() const { return {options_.blockSize, options_.blockCount, false}; }
     // Block size (and my-d block size) from the tag unless --block-size; notes what is missing.
-    int UseTagBlockSize();
+    // *blockCount: the tag's block count (or --blocks), 0 when unknown.
+    int UseTagBlockSize(int* blockCount = nullptr);
 
     // Results. Check() turns a 0 into the failure of this run, naming its cause.
     nlohmann::json& result() { return result_; }

@@ -173,13 +173,20 @@ void RunWrite(Session& s) {
     const Bytes data = s.HexArg(1, "HEXBYTES");
     s.Connect();
     qx4dump::TagAccess& tag = WriteAccess(s);
-    const size_t k = static_cast<size_t>(s.UseTagBlockSize());
+    int tagBlocks = 0;
+    const size_t k = static_cast<size_t>(s.UseTagBlockSize(&tagBlocks));
     if (data.empty() || data.size() % k)
         throw UsageError("HEXBYTES must be whole blocks of " + std::to_string(k) + " bytes");
     std::vector<Bytes> blocks;
     for (size_t at = 0; at < data.size(); at += k)
         blocks.emplace_back(data.begin() + long(at), data.begin() + long(at + k));
     if (first + blocks.size() > 256) throw UsageError("the blocks end beyond block 255");
+    // Refused before the first frame: running off the end would leave half the data written.
+    if (tagBlocks && first + blocks.size() > size_t(tagBlocks))
+        throw Refusal("blocks " + std::to_string(first) + " to " +
+                      std::to_string(first + blocks.size() - 1) + " do not fit: the tag has " +
+                      std::to_string(tagBlocks) + " blocks (0 to " + std::to_string(tagBlocks - 1) +
+                      "), nothing written");
     int written = 0;
     const bool ok = tag.WriteBlocks(first, blocks, written);
     s.Field("written", written, std::to_string(written) + " block(s)");

@@ -227,6 +227,19 @@ class Commands(unittest.TestCase):
             self.assertEqual(code, 2)
             self.assertIn("one whole my-d block: 8 bytes, not 2", result["error"])
 
+    def test_write_beyond_the_tags_end_refused_before_any_frame(self):
+        sim = SimProcess()
+        try:
+            common = ("--device", sim.device, "--uid", TAG_TWO)
+            before = run_json(*common, "read", "0", "32")[1]["blocks"]
+            code, result = run_json(*common, "write", "0", "11" * 8 * 40)
+            self.assertEqual(code, 2, result)
+            self.assertIn("the tag has 32 blocks", result["error"])
+            self.assertEqual(run_json(*common, "read", "0", "32")[1]["blocks"], before)
+            self.assertEqual(qx4(*common, "write", "31", "22" * 8).returncode, 0)
+        finally:
+            sim.close()
+
     def test_state_file_carries_writes_between_runs(self):
         with tempfile.TemporaryDirectory() as tmp:
             state = os.path.join(tmp, "state.json")
