@@ -872,6 +872,12 @@ class NothingUnasked(WithSims):
         code, result = run_json("--device", sim.device, "--unaddressed", "write", "1", "0A0B0C0D")
         self.assertEqual((code, result["uid"]), (0, TAG_ONE), result)
         self.assertEqual([bytes(w) for w in sim.writes()], [bytes.fromhex("21010A0B0C0D00")])
+        # Naming a tag and sending unaddressed would write whichever tag hears it.
+        code, result = run_json("--device", sim.device, "--uid", TAG_TWO, "--unaddressed",
+                                "write", "3", "CAFEBABE")
+        self.assertEqual(code, 2, result)
+        self.assertIn("exclude each other", result["error"])
+        self.assertEqual(sim.writes(), [])
 
     def test_the_option_flag_reaches_writes_locks_and_restore(self):
         sim = self.sim()
