@@ -50,6 +50,9 @@ struct Options {
     // The library is already open (the MQTT gateway): Connect only watches the link,
     // and the session leaves the port open when it ends.
     bool attached = false;
+    // Whether a lock may ask on a terminal, and how a caller confirms one instead.
+    bool mayAsk = true;
+    std::string confirmWith = "--yes";
     // Options of single commands (checked against the command's list).
     bool all = false, force = false, locks = false, events = false, noProbe = false;
     std::string format;

@@ -43,8 +43,8 @@ qx4dump::TagAccess& WriteAccess(Session& s) {
 
 void ConfirmLock(Session& s, const std::string& what) {
     if (Given(s, "--yes")) return;
-    if (!::isatty(STDIN_FILENO) || !::isatty(STDERR_FILENO))
-        throw Refusal(what + " cannot be undone: confirm with --yes");
+    if (!s.options().mayAsk || !::isatty(STDIN_FILENO) || !::isatty(STDERR_FILENO))
+        throw Refusal(what + " cannot be undone: confirm with " + s.options().confirmWith);
     std::cerr << "qx4: " << what << " cannot be undone. Go ahead? [y/N] " << std::flush;
     std::string answer;
     std::getline(std::cin, answer);
