@@ -1,6 +1,9 @@
 // qx4 dump, restore and diff: a tag's memory as a dump file, one tag, named by its UID.
 #include "command_table.h"
+
+#include "content_json.h"
 #include "dump_files.h"
+#include "record_json.h"
 #include "restore.h"
 #include "restore_report.h"
 
@@ -165,7 +168,8 @@ void RunRestore(Session& s) {
     s.Line("written: " + std::to_string(report.written.size()) +
            ", same: " + std::to_string(report.same.size()) +
            ", skipped (locked on the tag): " + std::to_string(report.skippedLocked.size()) +
-           ", failed: " + std::to_string(report.failed.size()) +
+           (report.tagLeft.empty() ? ", failed: " + std::to_string(report.failed.size())
+                                   : ", not written: " + std::to_string(report.notWritten)) +
            ", verified: " + std::to_string(report.verified.size()));
     s.Line("afi: " + report.afi + ", dsfid: " + report.dsfid);
     for (const auto& what : report.unknown)
@@ -174,11 +178,16 @@ void RunRestore(Session& s) {
     if (!report.skippedLocked.empty())
         s.Line("skipped, locked on the tag: " + List(report.skippedLocked));
     if (!report.lockedNow.empty()) s.Line("locked now: " + List(report.lockedNow));
+    // After the tag left, one line says how far it came instead of one a block.
+    if (!report.tagLeft.empty()) s.Line(report.tagLeft);
     for (const auto& f : report.failed)
-        s.Line("failed" + (f.block >= 0 ? " block " + std::to_string(f.block) : std::string()) +
-               ": " + f.cause.text);
+        if (report.tagLeft.empty() || !f.cause.gone)
+            s.Line("failed" + (f.block >= 0 ? " block " + std::to_string(f.block) : std::string()) +
+                   ": " + f.cause.text);
     if (report.interrupted)
         s.Fail("interrupted: blocks written so far: " + List(report.written));
+    else if (!report.tagLeft.empty())
+        s.Fail(report.tagLeft);
     else if (!report.complete)
         s.Fail("the tag does not hold the whole dump: " + std::to_string(report.failed.size()) +
                " failed, " + std::to_string(report.skippedLocked.size()) + " locked on the tag");
@@ -187,6 +196,29 @@ void RunRestore(Session& s) {
 } // namespace qx4cli
 
 namespace qx4cli {
+
+namespace {
+
+// The NDEF a dump's memory holds; nothing for memory without a capability container.
+void ShowDumpNdef(Session& s, const qx4dump::TagDump& tag) {
+    qx4ndef::Bytes memory;
+    for (const qx4dump::Block& block : tag.blocks)
+        memory.insert(memory.end(), block.data.begin(), block.data.end());
+    if (memory.empty() || (memory[0] != 0xE1 && memory[0] != 0xE2)) return;
+    try {
+        const qx4ndef::NdefContent content = qx4ndef::ReadNdef(memory, memory.size());
+        s.Line("ndef: " + qx4ndef::ContainerLine(content.cc));
+        if (!content.tlv) s.Line("ndef: no NDEF message (formatted, empty)");
+        if (content.tlv && content.records.empty()) s.Line("ndef: an empty NDEF message");
+        for (size_t i = 0; i < content.records.size(); ++i)
+            s.Line("ndef record " + std::to_string(i + 1) + ": " +
+                   qx4ndef::RecordLine(content.records[i]));
+    } catch (const qx4ndef::NdefError& error) {
+        s.Line(std::string("ndef: none readable: ") + error.what());
+    }
+}
+
+} // namespace
 
 void RunView(Session& s) {
     const std::string path = s.Arg(0, "FILE");
@@ -216,6 +248,7 @@ void RunView(Session& s) {
             s.Line(number + Hex(tag.blocks[b].data) + "  " +
                    Printable(tag.blocks[b].data.data(), tag.blocks[b].data.size()));
         }
+        ShowDumpNdef(s, tag);
     }
 }
 

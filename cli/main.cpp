@@ -127,6 +127,19 @@ bool TakeOption(const std::string& arg, int argc, char** argv, int& i, qx4cli::O
         if (arg == "--events") options.events = true;
         if (arg == "--no-probe") options.noProbe = true;
         if (arg == "--format") options.format = value();
+        auto& records = options.ndefRecords;
+        if (arg == "--uri") records.push_back({{"uri", value()}});
+        if (arg == "--text") records.push_back({{"text", value()}, {"language", "en"}});
+        if (arg == "--lang") {
+            if (records.empty() || !records.back().contains("text"))
+                throw qx4cli::UsageError("--lang goes after the --text it is for");
+            records.back()["language"] = value();
+        }
+        if (arg == "--mime") {
+            const std::string type = value();
+            records.push_back({{"mime", type}, {"dataFile", value()}});
+        }
+        if (arg == "--message") records.push_back({{"messageFile", value()}});
     }
     return true;
 }
@@ -167,9 +180,15 @@ int main(int argc, char** argv) {
                 words.push_back(arg);
         }
         if (words.empty() || words[0] == "help") {
+            if (words.size() > 2 && words[1] == "ndef") return PrintHelp("ndef-" + words[2]);
             if (words.size() > 1) return PrintHelp(words[1]);
             PrintUsage(words.empty() ? std::cerr : std::cout);
             return words.empty() ? 2 : 0;
+        }
+        // "qx4 ndef read" is the command ndef-read.
+        if (words[0] == "ndef" && words.size() > 1) {
+            words[1] = "ndef-" + words[1];
+            words.erase(words.begin());
         }
         command = qx4cli::FindCommand(words[0]);
         if (!command)

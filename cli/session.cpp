@@ -235,6 +235,14 @@ void Session::Fail(const std::string& text) {
     failure_ = text;
 }
 
+void Session::TakeTagNotes() {
+    if (!tag_ || tagNotesTaken_) return;
+    tagNotesTaken_ = true;
+    for (const std::string& note : tag_->Notes())
+        notes_.push_back(note);
+    if (tag_->retries()) result_["retries"] = tag_->retries();
+}
+
 void Session::SaveState() {
     if (simulator_ && state_) state_->Save(simulator_->Field());
 }
@@ -245,6 +253,7 @@ int Session::Finish(const std::string& command) {
     } catch (const std::exception& error) {
         Fail(error.what());
     }
+    TakeTagNotes();
     std::ostream& report = reportOnStderr_ ? std::cerr : std::cout;
     if (options_.json) {
         report << Report(command).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
@@ -266,6 +275,7 @@ int Session::Finish(const std::string& command) {
 }
 
 nlohmann::json Session::Report(const std::string& command, bool* ok) {
+    TakeTagNotes();
     nlohmann::json out = result_;
     out["command"] = command;
     out["ok"] = !failure_;

@@ -56,6 +56,9 @@ struct Options {
     // Options of single commands (checked against the command's list).
     bool all = false, force = false, locks = false, events = false, noProbe = false;
     std::string format;
+    // ndef write: the records in order, as qx4ndef::RecordFromJson takes them, plus
+    // "dataFile" (--mime) and "messageFile" (--message) read when the command runs.
+    nlohmann::json ndefRecords = nlohmann::json::array();
     std::vector<std::string> used; // the command options given, for that check
 };
 
@@ -110,6 +113,8 @@ class Session {
 
   private:
     void SaveState();
+    // How the tag was reached (frames sent again, shorter runs): notes and "retries".
+    void TakeTagNotes();
 
     Options options_;
     std::vector<std::string> args_;
@@ -122,6 +127,7 @@ class Session {
     std::vector<std::string> lines_, notes_;
     std::optional<std::string> failure_;
     bool reportOnStderr_ = false;
+    bool tagNotesTaken_ = false;
     Uid noUid_{};
 };
 

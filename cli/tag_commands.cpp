@@ -1,5 +1,6 @@
 // qx4 subcommands for one tag in the reader's field, addressed by its UID.
 #include "command_table.h"
+#include "manufacturers.h"
 #include "system_info.h"
 
 #include <algorithm>
@@ -295,9 +296,22 @@ void RunInfo(Session& s) {
     ShowSystemInfo(s, info);
 }
 
+namespace {
+
+// my-d commands mean nothing to another maker's chip: say so before the tag refuses them.
+void NoteMydMaker(Session& s) {
+    const std::optional<Uid> uid = s.Target(false);
+    if (!uid || qx4dump::Manufacturer(*uid) == qx4dump::kMydManufacturer) return;
+    s.Note("tag " + UidText(uid->data()) + " is by " + qx4dump::ManufacturerText(*uid) +
+           ", not a my-d tag (manufacturer code 0x05): its chip may not know my-d commands");
+}
+
+} // namespace
+
 void RunMydRead(Session& s) {
     const int block = s.IntArg(0, "BLOCK", 0, 255);
     s.Connect();
+    NoteMydMaker(s);
     s.UseTagBlockSize();
     const int mode = s.RequestMode();
     Bytes out(size_t(QX4GetTagMydBlockSize()) + 1);
@@ -330,6 +344,7 @@ void RunMydWrite(Session& s) {
     const Bytes data = s.HexArg(1, "HEXBYTES");
     s.Connect();
     OneTag(s);
+    NoteMydMaker(s);
     MydBlock(s, data);
     const int mode = s.RequestMode();
     Done(s, QX4MydWrite(mode, block, data.data(), s.TargetUid()), "QX4MydWrite",
@@ -341,6 +356,7 @@ void RunMydWriteByte(Session& s) {
               second = s.IntArg(2, "BYTE2", 0, 255);
     s.Connect();
     OneTag(s);
+    NoteMydMaker(s);
     const int mode = s.RequestMode();
     Done(s, QX4Myd_WriteByte(mode, block, first, second, s.TargetUid()), "QX4Myd_WriteByte",
          "my-d byte written");
@@ -351,6 +367,7 @@ void RunMydWriteReread(Session& s) {
     Bytes data = s.HexArg(1, "HEXBYTES");
     s.Connect();
     OneTag(s);
+    NoteMydMaker(s);
     const size_t k = MydBlock(s, data);
     data.resize(k + 1, 0); // room for the status byte read back
     const Bytes written(data.begin(), data.begin() + static_cast<long>(k));

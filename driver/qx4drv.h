@@ -195,6 +195,15 @@ QX4_API void QX4SetReceivedHook(QX4ReceivedHook hook, void* user);
 #define QX4_CAUSE_OUT_OF_STEP 7  /* the link could not be brought back in step */
 QX4_API int QX4GetFailureCause(void);
 
+/* Why this process's last QX4DllOpen, QX4DllOpenDevice or QX4ComReOpen failed: the
+ * system's error code (errno; GetLastError on Windows), 0 when it succeeded or failed
+ * without one (an address that is not tcp:// or rfc2217://, a server that refused
+ * RFC 2217). `text` (may be NULL) receives the reason in words, UTF-8, cut to `size`
+ * bytes with its NUL: "in use by another program" (EBUSY), "Permission denied" (EACCES:
+ * the user is not in the dialout group), "No such file or directory", "cannot connect:
+ * Connection refused", ...; "" after an open that succeeded. Needs no context. */
+QX4_API int QX4GetOpenError(char* text, int size);
+
 /* Sends the link's fence (a request whose answer nothing else can be taken for) and
  * waits for its answer, dispatching every frame that arrives before it as a scan would
  * and taking none of them as an answer. 1 when the link is in step, 0 otherwise

@@ -15,10 +15,12 @@ struct CallFailure {
     enum class Kind { Nack, TimedOut, NotSent, PortLost, WrongReply };
     Kind kind = Kind::TimedOut;
     std::string function;
-    int nack = -1;      // NACK code
-    int iso = -1;       // ISO 15693 error code with NACK 5
-    std::string text;   // the cause, in English; the reader's own text follows for a NACK
-    std::string reader; // the reader's own (Japanese) text of a NACK
+    int nack = -1;         // NACK code
+    int iso = -1;          // ISO 15693 error code with NACK 5
+    std::string text;      // the cause, in English; the reader's own text follows for a NACK
+    std::string reader;    // the reader's own (Japanese) text of a NACK
+    bool gone = false;     // no tag answered a request nor its retry: the tag left the field
+    bool collided = false; // several tags answered a request without a UID at once
     static CallFailure Of(Kind kind, std::string function, std::string text) {
         CallFailure failure;
         failure.kind = kind;
@@ -26,12 +28,24 @@ struct CallFailure {
         failure.text = std::move(text);
         return failure;
     }
-    bool NotSupported() const { return kind == Kind::Nack && nack == 5 && iso == 0x01; }
+    bool NotSupported() const {
+        return kind == Kind::Nack && nack == 5 && (iso == 0x01 || iso == 0x02);
+    }
+    // A refusal of Read/Write Multiple Blocks that single blocks may not meet: not
+    // supported, unknown error (some tags limit the run), or no answer at all.
+    bool MultiRefused() const {
+        return NotSupported() || (kind == Kind::Nack && nack == 5 && iso == 0x0F) || NoTag();
+    }
+    // The tag's reply was lost on the air (CRC error, receive error, the reader's own
+    // time-over, tags answering at once): the same frame may well go through next time.
+    bool Transient() const { return kind == Kind::Nack && nack >= 1 && nack <= 3; }
     bool Locked() const { return kind == Kind::Nack && nack == 5 && iso == 0x12; }
     bool NoTag() const { return kind == Kind::Nack && nack == 4; }
-    // The reader went silent, out of step or away: every further frame would only wait
-    // out its own time-out, so a run of commands ends here.
-    bool EndsRun() const { return kind == Kind::TimedOut || kind == Kind::PortLost; }
+    // The reader went silent, out of step or away, or the tag left: every further frame
+    // would only wait out its own time-out or find no tag, so a run of commands ends here.
+    bool EndsRun() const {
+        return kind == Kind::TimedOut || kind == Kind::PortLost || gone || collided;
+    }
 };
 
 // English text of a NACK code (of the ISO 15693 error code with code 5).

@@ -1,7 +1,11 @@
 #include "qx4dump_c.h"
 
+#include "content_json.h"
 #include "dump_files.h"
+#include "manufacturers.h"
+#include "ndef_tag.h"
 #include "qx4drv.h"
+#include "record_json.h"
 #include "restore.h"
 #include "restore_report.h"
 
@@ -37,9 +41,88 @@ bool Target(const unsigned char* uid, LinkObserver& link, int timeoutMs, Uid& ta
     return found.has_value();
 }
 
+// One NDEF action on the tag; `action` fills `out` and says whether the tag took it.
+template <class Action>
+int NdefRun(const unsigned char* uid, int option, int timeoutMs, char** json, char** error,
+            Action action) {
+    nlohmann::json out;
+    qx4dump::NdefWriteReport report;
+    auto finish = [&](const char* failure, const std::string& text) {
+        out["written"] = report.written;
+        if (failure) out["failure"] = failure;
+        *json = Copy(out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+        return failure ? Fail(error, text) : 1;
+    };
+    try {
+        LinkObserver link;
+        Uid target;
+        std::string why;
+        if (!Target(uid, link, timeoutMs, target, why)) return finish("link", why);
+        out["uid"] = UidText(target);
+        TagAccess tag(link, target, timeoutMs);
+        tag.UseOptionFlag(option != 0);
+        SystemInfo info;
+        std::string note;
+        const Geometry geometry = tag.ReadGeometry({}, info, note);
+        if (geometry.stop)
+            return finish("link", tag.failure().function + " failed: " + tag.failure().text);
+        if (!geometry.blockCount) return finish("refused", note);
+        NdefTag ndef(tag, geometry.blockSize, geometry.blockCount);
+        if (!action(ndef, out, report))
+            return finish("link", tag.failure().function + " failed: " + tag.failure().text);
+        return finish(nullptr, "");
+    } catch (const NdefRefused& e) {
+        return finish("refused", e.what());
+    } catch (const qx4ndef::NdefError& e) {
+        return finish("ndef", e.what());
+    } catch (const std::exception& e) {
+        return Fail(error, e.what());
+    }
+}
+
 } // namespace
 
 extern "C" {
+
+const char* qx4dump_manufacturer(int code) {
+    return code >= 0 && code <= 255 ? ManufacturerName(uint8_t(code)) : nullptr;
+}
+
+int qx4dump_ndef_read(const unsigned char* uid, int timeoutMs, char** json, char** error) {
+    return NdefRun(uid, 0, timeoutMs, json, error, [](NdefTag& ndef, nlohmann::json& out, auto&) {
+        qx4ndef::NdefContent content;
+        if (!ndef.Read(content)) return false;
+        out.update(qx4ndef::ContentJson(content));
+        return true;
+    });
+}
+
+int qx4dump_ndef_write(const unsigned char* uid, const char* messageHex, int option, int timeoutMs,
+                       char** json, char** error) {
+    qx4ndef::Bytes message;
+    try {
+        message = qx4ndef::FromHex(messageHex ? messageHex : "", "message");
+        qx4ndef::ParseMessage(message); // a message that is not one is never written
+    } catch (const std::exception& e) {
+        return Fail(error, e.what());
+    }
+    return NdefRun(
+        uid, option, timeoutMs, json, error,
+        [&](NdefTag& ndef, nlohmann::json&, auto& report) { return ndef.Write(message, report); });
+}
+
+int qx4dump_ndef_format(const unsigned char* uid, int option, int timeoutMs, char** json,
+                        char** error) {
+    return NdefRun(
+        uid, option, timeoutMs, json, error,
+        [](NdefTag& ndef, nlohmann::json&, auto& report) { return ndef.Format(report); });
+}
+
+int qx4dump_ndef_erase(const unsigned char* uid, int option, int timeoutMs, char** json,
+                       char** error) {
+    return NdefRun(uid, option, timeoutMs, json, error,
+                   [](NdefTag& ndef, nlohmann::json&, auto& report) { return ndef.Erase(report); });
+}
 
 void qx4dump_free(char* text) {
     std::free(text);
@@ -129,6 +212,7 @@ int qx4dump_restore_with_option(const char* text, const unsigned char* uid, int 
         if (!result.error.empty()) return Fail(error, result.error);
         if (const std::string refused = RefusalText(result, options.force); !refused.empty())
             return Fail(error, refused);
+        if (!result.tagLeft.empty()) return Fail(error, result.tagLeft);
         if (!result.complete)
             return Fail(error, "the tag does not hold the whole dump: " +
                                    std::to_string(result.failed.size()) + " failed, " +

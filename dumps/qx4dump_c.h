@@ -50,6 +50,24 @@ QX4DUMP_API int qx4dump_restore_with_option(const char* dump, const unsigned cha
                                             int all, int locks, int option, int timeoutMs,
                                             char** report, char** error);
 
+/* The maker of a chip by its ISO/IEC 7816-6 code (the UID byte after E0); static, NULL
+ * for a code the table does not hold. */
+QX4DUMP_API const char* qx4dump_manufacturer(int code);
+
+/* NDEF on the tag (see qx4ndef_c.h for the JSON of records). Each hands out *json also
+ * on failure when it got as far as the tag: {"failure": "link"|"ndef"|"refused",
+ * "written": [...]} then, so a caller tells a lost tag from a malformed or refused one.
+ * read: capabilityContainer, ndef, message, records, uid. write: the message's bytes in
+ * hex; written. format, erase: written. option: the ISO 15693 option flag on writes. */
+QX4DUMP_API int qx4dump_ndef_read(const unsigned char* uid, int timeoutMs, char** json,
+                                  char** error);
+QX4DUMP_API int qx4dump_ndef_write(const unsigned char* uid, const char* messageHex, int option,
+                                   int timeoutMs, char** json, char** error);
+QX4DUMP_API int qx4dump_ndef_format(const unsigned char* uid, int option, int timeoutMs,
+                                    char** json, char** error);
+QX4DUMP_API int qx4dump_ndef_erase(const unsigned char* uid, int option, int timeoutMs, char** json,
+                                   char** error);
+
 #ifdef __cplusplus
 }
 #endif

@@ -68,6 +68,7 @@ RestoreReport Restore(TagAccess& tag, const TagDump& dump, const RestoreOptions&
         report.error =
             note.empty() ? tag.failure().function + " failed: " + tag.failure().text : note;
         report.interrupted = TagAccess::interrupted;
+        report.retries = tag.retries();
         return report;
     }
     report.refused = Mismatches(dump, current);
@@ -75,8 +76,10 @@ RestoreReport Restore(TagAccess& tag, const TagDump& dump, const RestoreOptions&
     if (const std::string size = SizeMismatch(dump, current); !size.empty()) {
         report.refused.push_back(size);
         report.sizeMismatch = true;
+        report.retries = tag.retries();
         return report;
     }
+    report.retries = tag.retries();
     if (!report.refused.empty() && !options.force) return report;
     const RestorePlan plan = PlanRestore(dump, current, options.all, options.locks);
     report.same = plan.same;
@@ -93,6 +96,22 @@ RestoreReport Restore(TagAccess& tag, const TagDump& dump, const RestoreOptions&
         if (progress) progress("write", int(report.written.size()), int(plan.write.size()));
     }
     bool stopped = !report.failed.empty() && Stops(report.failed.back().cause);
+    report.notWritten = int(plan.write.size() - report.written.size());
+    const auto gone = [&] {
+        return std::any_of(report.failed.begin(), report.failed.end(),
+                           [](const BlockFailure& f) { return f.cause.gone; });
+    };
+    if (gone()) {
+        const int count = int(report.written.size());
+        report.tagLeft = (count ? "tag left after block " + std::to_string(report.written.back())
+                                : "tag left before block " + std::to_string(plan.write.front())) +
+                         ": " + std::to_string(count) + " written, " +
+                         std::to_string(report.notWritten) + " not written";
+    }
+    if (stopped) {
+        if (plan.writeAfi) report.afi = "failed";
+        if (plan.writeDsfid) report.dsfid = "failed";
+    }
     if (!TagAccess::interrupted && !stopped) {
         report.afi = plan.afiUnknown ? "unknown"
                                      : WriteByte(tag, plan.writeAfi, plan.afiLockedOnTag,
@@ -131,6 +150,10 @@ RestoreReport Restore(TagAccess& tag, const TagDump& dump, const RestoreOptions&
             }
         }
     }
+    if (report.tagLeft.empty() && gone())
+        report.tagLeft =
+            "tag left before the blocks were read back: " + std::to_string(report.written.size()) +
+            " written, " + std::to_string(report.verified.size()) + " read back";
     report.interrupted = TagAccess::interrupted;
     const size_t blocks = std::min(dump.blocks.size(), current.blocks.size());
     report.complete = !report.interrupted && report.failed.empty() &&
@@ -152,6 +175,7 @@ RestoreReport Restore(TagAccess& tag, const TagDump& dump, const RestoreOptions&
         if (plan.lockDsfid && !tag.LockDsfid()) report.failed.push_back({-1, tag.failure()});
         report.complete = report.failed.empty();
     }
+    report.retries = tag.retries();
     return report;
 }
 

@@ -30,6 +30,11 @@ struct RestoreReport {
     std::string afi = "same", dsfid = "same";
     bool interrupted = false;
     bool complete = false; // every block of the dump ends equal on the tag
+    int notWritten = 0;    // blocks to write that were not written
+    // How far it came before the tag left the field ("tag left after block 160: 161
+    // written, 95 not written"); empty when it stayed.
+    std::string tagLeft;
+    int retries = 0; // frames sent again after RF errors
 };
 
 // Why the restore wrote nothing because the dump does not fit the tag ("not restored:

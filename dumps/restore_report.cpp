@@ -13,7 +13,10 @@ nlohmann::json ReportJson(const RestoreReport& report) {
                        {"writtenBlocks", report.written},
                        {"skippedLockedBlocks", report.skippedLocked},
                        {"interrupted", report.interrupted},
-                       {"complete", report.complete}};
+                       {"complete", report.complete},
+                       {"notWritten", report.notWritten},
+                       {"retries", report.retries}};
+    if (!report.tagLeft.empty()) out["tagLeft"] = report.tagLeft;
     if (!report.lockedNow.empty()) out["lockedBlocks"] = report.lockedNow;
     if (!report.refused.empty()) out["refused"] = report.refused;
     if (!report.unknown.empty()) out["unknown"] = report.unknown;

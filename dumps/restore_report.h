@@ -10,7 +10,8 @@ namespace qx4dump {
 // written, same, skippedLocked, failed, verified (counts), afiOutcome, dsfidOutcome,
 // writtenBlocks,
 // skippedLockedBlocks, lockedBlocks, failures [{block, cause, function, nack, iso}],
-// interrupted, complete, refused.
+// interrupted, complete, refused, notWritten, retries (frames sent again after RF errors),
+// tagLeft (how far it came before the tag left, only then).
 nlohmann::json ReportJson(const RestoreReport& report);
 
 } // namespace qx4dump

@@ -2,6 +2,8 @@
 
 #include "qx4drv.h"
 
+#include <cstdio>
+
 namespace qx4dump {
 namespace {
 
@@ -33,6 +35,79 @@ bool TagAccess::Done(unsigned char result, const char* function) {
     return true;
 }
 
+namespace {
+
+// "NACK 1 (CRC error in the tag's reply)", "NACK 5/0x0F (...)".
+std::string Cause(const CallFailure& failure) {
+    char code[24];
+    std::snprintf(code, sizeof code, failure.iso >= 0 ? "NACK %d/0x%02X" : "NACK %d", failure.nack,
+                  failure.iso);
+    return std::string(code) + " (" + EnglishNackText(failure.nack, failure.iso) + ")";
+}
+
+// "tag left after block 160: 161 written, 95 not written"
+std::string LeftText(int first, int done, int count, const char* what) {
+    const std::string verb(what);
+    return "tag left after block " + std::to_string(first + done - 1) + ": " +
+           std::to_string(done) + " " + verb + ", " + std::to_string(count - done) + " not " + verb;
+}
+
+} // namespace
+
+bool TagAccess::Exchange(const char* function, bool multi,
+                         const std::function<unsigned char()>& send) {
+    int lost = 0, unanswered = 0;
+    for (;;) {
+        link_.Mark();
+        if (Done(send(), function)) return true;
+        const bool again = failure_.Transient()         ? lost++ < kRfRetries
+                           : failure_.NoTag() && !multi ? unanswered++ < 1
+                                                        : false;
+        if (!again) {
+            // One request and its retry found no tag: it has left (or was never there).
+            if (failure_.NoTag() && unanswered > 1) failure_.gone = true;
+            return false;
+        }
+        if (failure_.Transient() && !uid_ && SeveralAnswer()) return false;
+        if (interrupted) return Interrupted(function);
+        ++retries_;
+        ++retried_[Cause(failure_)];
+    }
+}
+
+bool TagAccess::SeveralAnswer() {
+    const CallFailure lost = failure_;
+    std::string error;
+    bool several = false;
+    FindTheTag(link_, timeoutMs_, true, error, several);
+    failure_ = lost;
+    if (!several) return false;
+    failure_.collided = true;
+    failure_.text += "; " + error + " answer a request without a UID at once: name one with --uid";
+    return true;
+}
+
+void TagAccess::ShorterRuns(int run, int& longest, const char* command) {
+    longest = failure_.MultiRefused() && failure_.iso == 0x0F ? run / 2 : 1;
+    shortened_[command] = "the tag refused " + std::string(command) + " of " + std::to_string(run) +
+                          " blocks with " + Cause(failure_) +
+                          (longest == 1 ? ": one block a frame"
+                                        : ": at most " + std::to_string(longest) + " a frame");
+}
+
+std::vector<std::string> TagAccess::Notes() const {
+    std::vector<std::string> notes;
+    if (retries_) {
+        std::string causes;
+        for (const auto& [cause, frames] : retried_)
+            causes += (causes.empty() ? "" : ", ") + std::to_string(frames) + " after " + cause;
+        notes.push_back("retried " + std::to_string(retries_) + " frame(s): " + causes);
+    }
+    for (const auto& [command, what] : shortened_)
+        notes.push_back(what);
+    return notes;
+}
+
 bool TagAccess::Interrupted(const char* what) {
     failure_ = CallFailure::Of(CallFailure::Kind::NotSent, what, "interrupted");
     return false;
@@ -44,20 +119,20 @@ void TagAccess::UseBlockSize(int blockSize) {
 }
 
 int TagAccess::LongestRead(bool withStatus) const {
-    return std::max(1, std::min(256, kReplyPayload / (blockSize_ + (withStatus ? 1 : 0))));
+    return std::max(1, std::min(readRun_, kReplyPayload / (blockSize_ + (withStatus ? 1 : 0))));
 }
 
 int TagAccess::LongestWrite() const {
     // code, first block, count - 1, data, mode, UID
     const int room = kFrameData - 4 - (uid_ ? 8 : 0);
-    return std::max(1, std::min(256, room / blockSize_));
+    return std::max(1, std::min(writeRun_, room / blockSize_));
 }
 
 bool TagAccess::ReadSystemInfo(SystemInfo& info) {
     unsigned char out[256] = {};
     int length = 0;
-    link_.Mark();
-    if (!Done(QX4GetSystemInfo(Mode(false), out, &length, UidBytes()), "QX4GetSystemInfo"))
+    if (!Exchange("QX4GetSystemInfo", false,
+                  [&] { return QX4GetSystemInfo(Mode(false), out, &length, UidBytes()); }))
         return false;
     // out: flags, UID, then the fields the flags announce, then the frame's ETX.
     const int end = length - 1;
@@ -97,18 +172,18 @@ Geometry TagAccess::ReadGeometry(const Geometry& overrides, SystemInfo& info, st
 bool TagAccess::ReadRun(int first, int count, bool withStatus, std::vector<Block>& out) {
     const int stride = blockSize_ + (withStatus ? 1 : 0);
     Bytes buffer(size_t(count) * size_t(stride) + 1);
-    link_.Mark();
     const bool single = count == 1;
-    const unsigned char result =
-        single ? QX4ReadSingleBlock(Mode(withStatus), first, buffer.data(), UidBytes())
-               : QX4ReadMultiBlock(Mode(withStatus), first, count - 1, buffer.data(), UidBytes());
-    const bool ok = Done(result, single ? "QX4ReadSingleBlock" : "QX4ReadMultiBlock");
+    const char* function = single ? "QX4ReadSingleBlock" : "QX4ReadMultiBlock";
+    const bool ok = Exchange(function, !single, [&] {
+        return single ? QX4ReadSingleBlock(Mode(withStatus), first, buffer.data(), UidBytes())
+                      : QX4ReadMultiBlock(Mode(withStatus), first, count - 1, buffer.data(),
+                                          UidBytes());
+    });
     if (!ok && failure_.kind != CallFailure::Kind::WrongReply) return false;
     // A tag whose blocks are larger (or smaller) than assumed answers with another length.
     const int expected = 1 + count * stride;
     if (!ok || link_.LastAckDataCount() != expected) {
-        failure_ = CallFailure::Of(CallFailure::Kind::WrongReply,
-                                   single ? "QX4ReadSingleBlock" : "QX4ReadMultiBlock", "");
+        failure_ = CallFailure::Of(CallFailure::Kind::WrongReply, function, "");
         failure_.text = "the reply carries " + std::to_string(link_.LastAckDataCount() - 1) +
                         " bytes where " + std::to_string(count) + " block(s) of " +
                         std::to_string(blockSize_) + " bytes" + (withStatus ? " with status" : "") +
@@ -131,12 +206,13 @@ bool TagAccess::ReadBlocks(int first, int count, bool withStatus, std::vector<Bl
     out.clear();
     for (int done = 0; done < count;) {
         if (interrupted) return Interrupted("read");
-        const int run = multiRead_ ? std::min(count - done, LongestRead(withStatus)) : 1;
+        const int run = std::min(count - done, LongestRead(withStatus));
         if (!ReadRun(first + done, run, withStatus, out)) {
-            if (run > 1 && failure_.NotSupported()) {
-                multiRead_ = false; // the tag reads one block per command
+            if (run > 1 && failure_.MultiRefused()) {
+                ShorterRuns(run, readRun_, "Read Multiple Blocks");
                 continue;
             }
+            if (failure_.gone && done > 0) failure_.text = LeftText(first, done, count, "read");
             return false;
         }
         done += run;
@@ -165,21 +241,26 @@ bool TagAccess::WriteBlocks(int first, const std::vector<Bytes>& blocks, int& wr
     }
     while (written < count) {
         if (interrupted) return Interrupted("write");
-        const int run = multiWrite_ ? std::min(count - written, LongestWrite()) : 1;
+        const int run = std::min(count - written, LongestWrite());
         Bytes data;
         for (int i = 0; i < run; ++i)
             data.insert(data.end(), blocks[size_t(written + i)].begin(),
                         blocks[size_t(written + i)].end());
-        link_.Mark();
         const int block = first + written;
-        const unsigned char result =
-            run == 1 ? QX4WriteSingleBlock(Mode(option_), block, data.data(), UidBytes())
-                     : QX4WriteMultiBlock(Mode(option_), block, run - 1, data.data(), UidBytes());
-        if (!Done(result, run == 1 ? "QX4WriteSingleBlock" : "QX4WriteMultiBlock")) {
-            if (run > 1 && failure_.NotSupported()) {
-                multiWrite_ = false;
+        // A write whose reply was lost is written again with the same data: same result.
+        const bool ok =
+            Exchange(run == 1 ? "QX4WriteSingleBlock" : "QX4WriteMultiBlock", run > 1, [&] {
+                return run == 1 ? QX4WriteSingleBlock(Mode(option_), block, data.data(), UidBytes())
+                                : QX4WriteMultiBlock(Mode(option_), block, run - 1, data.data(),
+                                                     UidBytes());
+            });
+        if (!ok) {
+            if (run > 1 && failure_.MultiRefused()) {
+                ShorterRuns(run, writeRun_, "Write Multiple Blocks");
                 continue;
             }
+            if (failure_.gone && written > 0)
+                failure_.text = LeftText(first, written, count, "written");
             return false;
         }
         written += run;
@@ -187,19 +268,21 @@ bool TagAccess::WriteBlocks(int first, const std::vector<Bytes>& blocks, int& wr
     return true;
 }
 
+// Locks are sent once: a lock whose reply was lost may have been applied, and a second
+// one would then be refused as if it had failed.
 bool TagAccess::LockBlock(int block) {
     link_.Mark();
     return Done(QX4LockBlock(Mode(option_), block, UidBytes()), "QX4LockBlock");
 }
 
 bool TagAccess::WriteAfi(uint8_t value) {
-    link_.Mark();
-    return Done(QX4WriteAFI(Mode(option_), value, UidBytes()), "QX4WriteAFI");
+    return Exchange("QX4WriteAFI", false,
+                    [&] { return QX4WriteAFI(Mode(option_), value, UidBytes()); });
 }
 
 bool TagAccess::WriteDsfid(uint8_t value) {
-    link_.Mark();
-    return Done(QX4WrietDSFID(Mode(option_), value, UidBytes()), "QX4WrietDSFID");
+    return Exchange("QX4WrietDSFID", false,
+                    [&] { return QX4WrietDSFID(Mode(option_), value, UidBytes()); });
 }
 
 bool TagAccess::LockAfi() {
@@ -212,36 +295,70 @@ bool TagAccess::LockDsfid() {
     return Done(QX4LockDSFID(Mode(option_), UidBytes()), "QX4LockDSFID");
 }
 
+namespace {
+
+// The reader-side inventory (anticollision over slots): how many tags, and their UIDs.
+std::optional<CallFailure> ListField(LinkObserver& link, int timeoutMs, std::vector<Uid>& uids) {
+    uids.clear();
+    unsigned char count = 0;
+    link.Mark();
+    const unsigned char listed = QX4Inventory2(0, 0, &count);
+    if (auto failure = link.Outcome(listed, "QX4Inventory2", timeoutMs)) return failure;
+    for (int index = 1; index <= count; ++index) {
+        Uid uid{};
+        if (QX4GetUidData(index, uid.data())) uids.push_back(uid);
+    }
+    return std::nullopt;
+}
+
+std::string UidList(const std::vector<Uid>& uids) {
+    std::string list;
+    for (const Uid& uid : uids)
+        list += (list.empty() ? "" : " ") + UidText(uid);
+    return list;
+}
+
+} // namespace
+
 std::optional<Uid> FindTheTag(LinkObserver& link, int timeoutMs, bool only, std::string& error,
                               bool& several) {
     several = false;
-    unsigned char count = 0;
-    link.Mark();
-    const unsigned char listed = only ? QX4Inventory2(0, 0, &count) : 0;
-    if (const auto failure = only ? link.Outcome(listed, "QX4Inventory2", timeoutMs) : std::nullopt;
-        failure && failure->EndsRun()) {
-        error = "no tag to address: " + failure->text;
-        return std::nullopt;
-    }
-    if (listed && count > 1) {
-        std::string list;
-        for (int index = 1; index <= count; ++index) {
-            Uid uid{};
-            if (QX4GetUidData(index, uid.data())) list += (list.empty() ? "" : " ") + UidText(uid);
-        }
+    std::vector<Uid> uids;
+    auto severalText = [&] {
         several = true;
-        error = std::to_string(count) + " tags in the field (" + list + ")";
-        return std::nullopt;
+        error = std::to_string(uids.size()) + " tags in the field (" + UidList(uids) + ")";
+    };
+    if (only) {
+        if (const auto failure = ListField(link, timeoutMs, uids); failure && failure->EndsRun()) {
+            error = "no tag to address: " + failure->text;
+            return std::nullopt;
+        }
+        if (uids.size() > 1) {
+            severalText();
+            return std::nullopt;
+        }
     }
-    unsigned char dsfid = 0;
-    Uid uid{};
-    link.Mark();
-    const unsigned char found = QX4Inventory(0x40, &dsfid, uid.data());
-    if (const auto failure = link.Outcome(found, "QX4Inventory", timeoutMs)) {
-        error = "no tag to address: " + failure->text;
-        return std::nullopt;
+    for (int lost = 0;; ++lost) {
+        unsigned char dsfid = 0;
+        Uid uid{};
+        link.Mark();
+        const unsigned char found = QX4Inventory(0x40, &dsfid, uid.data());
+        const auto failure = link.Outcome(found, "QX4Inventory", timeoutMs);
+        if (!failure) return uid;
+        if (!failure->Transient() || lost >= TagAccess::kRfRetries) {
+            error = "no tag to address: " + failure->text;
+            return std::nullopt;
+        }
+        // A garbled reply to a one-slot inventory: several tags answered in it, or one
+        // reply was lost. The reader's own inventory tells them apart.
+        if (!only && !ListField(link, timeoutMs, uids)) {
+            if (uids.size() > 1) {
+                severalText();
+                return std::nullopt;
+            }
+            if (uids.size() == 1) return uids.front();
+        }
     }
-    return uid;
 }
 
 bool ReadTag(TagAccess& tag, const Geometry& overrides, bool probeLocks, TagDump& dump,

@@ -1,6 +1,8 @@
 // One tag, through the library's exports: its geometry, its blocks in as few frames as
 // the tag allows, writes in runs, AFI/DSFID and locks. Every request is addressed to the
-// tag's UID unless the tag is used unaddressed.
+// tag's UID unless the tag is used unaddressed. A real field loses replies now and then:
+// a frame whose reply was lost on the air is sent again a few times, a request no tag
+// answered once more; refused multi-block commands give way to shorter runs.
 #pragma once
 
 #include "link_observer.h"
@@ -8,6 +10,7 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <optional>
 
 namespace qx4dump {
@@ -61,14 +64,33 @@ class TagAccess {
     bool WriteDsfid(uint8_t value);
     bool LockAfi();
     bool LockDsfid();
-    // Most blocks one frame carries, reading (with status) and writing.
+    // Most blocks one frame carries (and the tag takes), reading (with status) and writing.
     int LongestRead(bool withStatus) const;
+    // False once the tag has refused Read Multiple Blocks (reads go one block a command).
+    bool ReadsMultipleBlocks() const { return readRun_ > 1; }
     int LongestWrite() const;
+
+    // Frames sent again after an RF error or an unanswered request, all calls so far.
+    int retries() const { return retries_; }
+    // What a person should know about how the tag was reached: the retries by cause, the
+    // shorter runs a refusal forced. Empty when every frame went through at once.
+    std::vector<std::string> Notes() const;
+
+    // Retries a frame gets after a lost reply; an unanswered request gets one.
+    static constexpr int kRfRetries = 3;
 
   private:
     int Mode(bool option) const;
     const unsigned char* UidBytes() const;
     bool Done(unsigned char result, const char* function);
+    // Sends one frame (`send` calls the export) until it goes through or fails for good.
+    // `multi`: a Read/Write Multiple Blocks, whose silence is left to the caller.
+    bool Exchange(const char* function, bool multi, const std::function<unsigned char()>& send);
+    // Unaddressed, several tags answering at once garble every reply: say so instead.
+    bool SeveralAnswer();
+    // After a refused run of `run` blocks: half as long after an unknown error (the tag
+    // may limit runs), else single blocks.
+    void ShorterRuns(int run, int& longest, const char* command);
     bool ReadRun(int first, int count, bool withStatus, std::vector<Block>& out);
 
     LinkObserver& link_;
@@ -76,9 +98,12 @@ class TagAccess {
     Uid none_{};
     int timeoutMs_;
     int blockSize_ = 4;
-    bool multiRead_ = true, multiWrite_ = true;
+    int readRun_ = 256, writeRun_ = 256; // most blocks the tag took in one command
     bool option_ = false;
     CallFailure failure_;
+    int retries_ = 0;
+    std::map<std::string, int> retried_;           // cause -> frames
+    std::map<std::string, std::string> shortened_; // command -> what its refusal made of it
 };
 
 // The tag to address when none is named: the one an inventory finds. With `only`, the

@@ -147,6 +147,7 @@ void Gateway::Loop(const std::atomic<bool>& stop) {
         if (connected_ && Clock::now() >= nextProbe_ &&
             Now() - lastHeard_.load() > std::chrono::nanoseconds(kSilence).count())
             Probe();
+        ReadEnteredNdef();
         Leaves();
         if (republish_.exchange(false)) PublishRetained();
         ServeRequests(stop);
@@ -267,14 +268,56 @@ void Gateway::OnNotification(const QX4CopyData& record) {
         ReadNotification(static_cast<unsigned>(record.kind), record.data, record.count);
     if (!notification.uid.empty() &&
         field_.Seen(notification.uid, Clock::now(), std::chrono::system_clock::now())) {
-        AddEvent({{"event", "enter"}, {"uid", notification.uid}});
+        if (options_.readNdef)
+            heldEnters_.push_back({notification.uid, {}}); // read between notifications
+        else
+            AddEvent({{"event", "enter"}, {"uid", notification.uid}});
         fieldChanged_ = true;
     }
     // Auto-scan repeats a tag's data with every read: an event when it is new or changed.
     if (notification.uid.empty() && !notification.data.empty()) {
         AddEvent({{"event", "data"}, {"data", notification.data}});
     } else if (!notification.data.empty() && field_.NewData(notification.uid, notification.data)) {
-        AddEvent({{"event", "data"}, {"uid", notification.uid}, {"data", notification.data}});
+        const nlohmann::json event{
+            {"event", "data"}, {"uid", notification.uid}, {"data", notification.data}};
+        if (!HeldBack(notification.uid, event)) AddEvent(event);
+    }
+}
+
+bool Gateway::HeldBack(const std::string& uid, const nlohmann::json& event) {
+    if (reading_ && reading_->uid == uid) return reading_->after.push_back(event), true;
+    for (HeldEnter& held : heldEnters_)
+        if (held.uid == uid) return held.after.push_back(event), true;
+    return false;
+}
+
+void Gateway::ReadEnteredNdef() {
+    while (!heldEnters_.empty()) {
+        reading_ = std::move(heldEnters_.front());
+        heldEnters_.pop_front();
+        nlohmann::json enter{{"event", "enter"}, {"uid", reading_->uid}};
+        qx4cli::Options options;
+        options.uid = qx4dump::ParseUid(reading_->uid);
+        options.port = kComPort;
+        options.timeoutMs = options_.timeoutMs;
+        options.slow = options_.slow;
+        options.json = true;
+        options.attached = true;
+        bool ok = false;
+        const nlohmann::json result =
+            connected_ ? qx4cli::RunForResult(*qx4cli::FindCommand("ndef-read"), options, {}, &ok)
+                       : nlohmann::json{{"error", "the reader is lost"}};
+        // A tag without NDEF, or one that left before it was read: said, never held back.
+        if (ok)
+            enter["ndef"] = result.value("records", nlohmann::json::array());
+        else
+            enter["ndefError"] = result.value("error", "the NDEF could not be read");
+        AddEvent(enter);
+        for (const nlohmann::json& event : reading_->after)
+            AddEvent(event);
+        reading_.reset();
+        if (connected_ && !QX4IsOK()) ReaderLost();
+        if (connected_) RestoreSettings();
     }
 }
 

@@ -13,6 +13,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace qx4sim {
 class SimulatedReader;
@@ -51,6 +52,9 @@ class Gateway {
                 const nlohmann::json& response);
     void Refuse(const IncomingRequest& incoming, const std::string& text);
     void OnNotification(const QX4CopyData& record);
+    // --read-ndef: the enter events held back until their tag's NDEF is read.
+    void ReadEnteredNdef();
+    bool HeldBack(const std::string& uid, const nlohmann::json& event);
     void AddEvent(nlohmann::json event);
     void Leaves();
     void ServeRequests(const std::atomic<bool>& stop);
@@ -86,6 +90,12 @@ class Gateway {
     unsigned long long seq_ = 0;
     FieldTracker field_;
     bool fieldChanged_ = false;
+    struct HeldEnter {
+        std::string uid;
+        std::vector<nlohmann::json> after; // that tag's events meanwhile, in order
+    };
+    std::deque<HeldEnter> heldEnters_;
+    std::optional<HeldEnter> reading_;
     EventQueue events_;
     unsigned long long droppedReported_ = 0;
     SteadyTime started_ = std::chrono::steady_clock::now();

@@ -45,6 +45,8 @@ constexpr std::array kOptions{
                "serve commands that write (tags, registers, EEPROM, modes)"},
     OptionInfo{"allow-locks", 0, false, "serve commands that lock tags for good"},
     OptionInfo{"homeassistant", 0, false, "publish Home Assistant discovery for the tag scanner"},
+    OptionInfo{"read-ndef", 0, false,
+               "read a tag's NDEF message when it enters: the enter event carries its records"},
     OptionInfo{"discovery-prefix", 0, true,
                "Home Assistant's discovery prefix (default homeassistant)"},
     OptionInfo{"config", 'c', true, "read settings from FILE (keys as the long options)"},
@@ -151,6 +153,8 @@ void ApplyOption(GatewayOptions& o, const std::string& key, const std::string& v
         o.allowLocks = Boolean(key, value);
     else if (key == "homeassistant")
         o.homeAssistant = Boolean(key, value);
+    else if (key == "read-ndef")
+        o.readNdef = Boolean(key, value);
     else if (key == "discovery-prefix")
         o.discoveryPrefix = value;
 }

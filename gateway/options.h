@@ -38,6 +38,7 @@ struct GatewayOptions {
     bool allowWrites = false;
     bool allowLocks = false;
     bool homeAssistant = false;
+    bool readNdef = false; // an enter event carries the tag's NDEF records
     std::string discoveryPrefix = "homeassistant";
 };
 

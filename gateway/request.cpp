@@ -17,18 +17,20 @@ constexpr std::array kNotServed{"dump",  "restore",    "diff", "view",      "con
                                 "watch", "completion", "demo", "power-down"};
 // Change the reader or a tag even without arguments. quiet, select and reset change what
 // a tag answers, auto-scan included, until it leaves the field.
-constexpr std::array kWrites{"restart",          "carrier",      "led",         "buzzer",
-                             "io-write",         "eeprom-write", "eeprom-init", "param-write",
-                             "tag-data",         "write",        "write2",      "write-bytes",
-                             "write-afi",        "write-dsfid",  "myd-write",   "myd-write-byte",
-                             "myd-write-reread", "quiet",        "select",      "reset"};
+constexpr std::array kWrites{
+    "restart",        "carrier",          "led",         "buzzer",      "io-write",
+    "eeprom-write",   "eeprom-init",      "param-write", "tag-data",    "write",
+    "write2",         "write-bytes",      "write-afi",   "write-dsfid", "myd-write",
+    "myd-write-byte", "myd-write-reread", "ndef-write",  "ndef-format", "ndef-erase",
+    "quiet",          "select",           "reset"};
 // Read with no arguments, set with them.
 constexpr std::array kRegisters{"op-mode", "tag-mode", "uid-register", "afi-register"};
-constexpr std::array kLocks{"lock", "lock2", "lock-afi", "lock-dsfid", "raw"};
+constexpr std::array kLocks{"lock", "lock2", "lock-afi", "lock-dsfid", "raw", "ndef-protect"};
 // Tag writes and locks must name the tag they are meant for.
-constexpr std::array kTagChanges{"write",       "write2",    "write-bytes",    "write-afi",
-                                 "write-dsfid", "myd-write", "myd-write-byte", "myd-write-reread",
-                                 "lock",        "lock2",     "lock-afi",       "lock-dsfid"};
+constexpr std::array kTagChanges{"write",       "write2",      "write-bytes",    "write-afi",
+                                 "write-dsfid", "myd-write",   "myd-write-byte", "myd-write-reread",
+                                 "lock",        "lock2",       "lock-afi",       "lock-dsfid",
+                                 "ndef-write",  "ndef-format", "ndef-erase",     "ndef-protect"};
 constexpr int kMaxDepth = 16;
 
 template <size_t N> bool In(const std::array<const char*, N>& names, const std::string& name) {
@@ -158,6 +160,7 @@ Decoded DecodeRequest(std::string_view command, std::string_view payload, const 
         // Locks take their confirmation in the request: the gateway never asks anyone.
         const bool confirmable = std::string(info->options).find("--yes") != std::string::npos;
         if (confirmable) known.insert("confirm");
+        if (name == "ndef-write") known.insert("records");
         for (const auto& [key, value] : body.items())
             if (!known.count(key)) throw Refused("unknown key \"" + key + "\" for " + name);
         bool gap = false;
@@ -200,6 +203,18 @@ Decoded DecodeRequest(std::string_view command, std::string_view payload, const 
             options.used.push_back("--yes");
         options.mayAsk = false;
         options.confirmWith = "\"confirm\":true in the request";
+        if (body.contains("records")) {
+            // As qx4ndef takes them, with "message" (hex) for raw records; never a file.
+            const nlohmann::json& records = body["records"];
+            if (!records.is_array() || records.empty())
+                throw Refused("\"records\" must be a list of records");
+            for (const auto& record : records)
+                if (!record.is_object() || record.contains("dataFile") ||
+                    record.contains("messageFile"))
+                    throw Refused("each of \"records\" is an object: {\"uri\": ...}, "
+                                  "{\"text\": ...}, {\"mime\": TYPE, \"data\": hex}, ...");
+            options.ndefRecords = records;
+        }
 
         if (name == "op-mode" && !request.arguments.empty())
             throw Refused("op-mode with arguments refused: the gateway holds the reader's "

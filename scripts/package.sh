@@ -7,10 +7,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 # One version for the programs and the packages.
-project=$(sed -n 's/^project(QX4 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+project=$(sed -n 's/^__version__ = "\([0-9.]*\)"/\1/p' python/qx4/_version.py)
 changelog=$(dpkg-parsechangelog -S Version)
 if [ "$project" != "$changelog" ]; then
-  echo "debian/changelog says $changelog, CMakeLists.txt $project: add a changelog entry" >&2
+  echo "debian/changelog says $changelog, python/qx4/_version.py $project: add a changelog entry" >&2
   exit 1
 fi
 out=$(realpath -m "${QX4_PACKAGE_DIR:-build-package}")

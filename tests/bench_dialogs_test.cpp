@@ -95,7 +95,7 @@ TEST_F(DialogTest, TypedTextThatIsNoEntryGivesTheEmptySelectionAndAddsNothing) {
     view()->OnOperationMode();
     EXPECT_EQ(entries, 5);
     EXPECT_NE(reader->Registers().mode, 5);
-    EXPECT_EQ(LastSent()[5], 0xFF);
+    EXPECT_EQ(LastWrite()[5], 0xFF);
 
     // Inventory settings: typed text selects none of the three UID choices.
     auto* inventory = static_cast<CInventorySettingsDlg*>(nullptr);
@@ -135,7 +135,7 @@ TEST_F(DialogTest, RfComAndInventoryDialogsByTheirButtonsAndKeys) {
     });
     Command(idm::InventoryWithSettings);
     EXPECT_EQ(Lines().mid(lines).value(0), "OK: QX4Inventory");
-    EXPECT_EQ(LastSent()[5] & 0x40, 0x40); // one slot
+    EXPECT_EQ(LastWrite()[5] & 0x40, 0x40); // one slot
 }
 
 TEST_F(DialogTest, NewestResultLineInViewAfter20And101Lines) {

@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -52,6 +53,16 @@ inline QComboBox* Combo(qx4bench::ExchangeDialog& dialog, int controlId) {
     return qobject_cast<QComboBox*>(dialog.Control(controlId));
 }
 
+// Types the texts into the edits 1002, 1003, 1004 in turn and confirms.
+inline DialogAnswer Fields(std::vector<QString> texts) {
+    return [texts](qx4bench::ExchangeDialog& dialog) {
+        const int edits[] = {1002, 1003, 1004};
+        for (size_t i = 0; i < texts.size(); ++i)
+            SetText(dialog, edits[i], texts[i]);
+        return true;
+    };
+}
+
 class BenchTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -87,6 +98,10 @@ class BenchTest : public ::testing::Test {
             dialog.accept();
             return int(QDialog::Accepted);
         };
+        view()->confirmRunner = [this](QMessageBox& box) {
+            questions << box.text();
+            return confirmAnswer;
+        };
         frame->show();
         WaitForOpen();
         QX4SetCmdWaitTime(400);
@@ -106,15 +121,21 @@ class BenchTest : public ::testing::Test {
         ASSERT_NE(action, nullptr) << id;
         action->trigger();
     }
-    QStringList Lines() const {
+    // The result lines the command screens define; AllLines() also has the checker's
+    // own (what a command went to, why it failed).
+    QStringList Lines(bool own = false) const {
         QStringList lines;
-        for (int i = 0; i < view()->resultList()->count(); ++i)
-            lines << view()->resultList()->item(i)->text();
+        for (int i = 0; i < view()->resultList()->count(); ++i) {
+            const QListWidgetItem* item = view()->resultList()->item(i);
+            if (own || !item->data(qx4bench::CQX4PanelView::kOwnLineRole).toBool())
+                lines << item->text();
+        }
         return lines;
     }
+    QStringList AllLines() const { return Lines(true); }
     // The lines added since `before` lines were there.
     QStringList LinesSince(int before) const { return Lines().mid(before); }
-    int LineCount() const { return view()->resultList()->count(); }
+    int LineCount() const { return int(Lines().size()); }
     // The UID table's rows: the text shown and the count of row `row`.
     int UidRows() const { return view()->uidTableView()->topLevelItemCount(); }
     QString UidText(int row) const {
@@ -135,6 +156,17 @@ class BenchTest : public ::testing::Test {
         settings.beginGroup(qx4bench::kSettingsSection);
         settings.setValue(key, value);
     }
+    // The last frame that was not a read the checker makes after a command (the reader's
+    // mode, the count of tags after an inventory).
+    qx4sim::Bytes LastWrite() const {
+        const auto frames = reader->Peer().Frames();
+        for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
+            const bool modeRead = *it == qx4sim::EncodeFrame(0x4F, {0x00});
+            const bool count = it->size() > 4 && (*it)[2] == 0x78 && (*it)[4] == 0xF0;
+            if (!modeRead && !count) return *it;
+        }
+        return {};
+    }
     qx4sim::Bytes LastSent() const {
         const auto frames = reader->Peer().Frames();
         return frames.empty() ? qx4sim::Bytes{} : frames.back();
@@ -145,6 +177,8 @@ class BenchTest : public ::testing::Test {
     std::unique_ptr<qx4bench::CMainFrame> frame;
     std::deque<DialogAnswer> answers;
     int dialogsShown = 0;
+    QStringList questions;     // asked before irreversible commands
+    bool confirmAnswer = true; // and answered so
     QStringList boxes;
 };
 

@@ -255,7 +255,7 @@ TEST_F(OperatorTest, TheHundredLineRuleKeepsACommandsLinesTogether) {
     EXPECT_EQ(Lines(),
               (QStringList{"OK: QX4Inventory", "DSFID: 00 ", "UID: E0 04 01 00 12 34 56 78 "}));
     // Outside a command the rule stays as it was.
-    for (int i = 4; i <= 100; ++i)
+    for (int i = view()->resultList()->count() + 1; i <= 100; ++i)
         view()->AddResultLine(QString::number(i));
     view()->AddResultLine("101");
     EXPECT_EQ(Lines(), QStringList{"101"});

@@ -8,15 +8,6 @@ using qx4bench::ExchangeDialog;
 namespace idm = qx4bench::idm;
 
 // Answers a block dialog: first field, then the others in order.
-DialogAnswer Fields(std::vector<QString> texts) {
-    return [texts](ExchangeDialog& dialog) {
-        const int edits[] = {1002, 1003, 1004};
-        for (size_t i = 0; i < texts.size(); ++i)
-            SetText(dialog, edits[i], texts[i]);
-        return true;
-    };
-}
-
 class ScreenTest : public BenchTest {
   protected:
     void SetUp() override {
@@ -132,7 +123,7 @@ TEST_F(ScreenTest, InventoryWithSettings) {
     });
     Command(idm::InventoryWithSettings);
     EXPECT_EQ(view()->inventoryFlags, 0x60);
-    EXPECT_EQ(LastSent(), qx4sim::EncodeFrame(0x78, {0x01, 0x60}));
+    EXPECT_EQ(LastWrite(), qx4sim::EncodeFrame(0x78, {0x01, 0x60}));
     EXPECT_EQ(Lines().first(), "OK: QX4Inventory");
 
     Answer([](ExchangeDialog& dialog) {

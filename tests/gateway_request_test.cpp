@@ -105,6 +105,16 @@ TEST(GatewayRequest, WritesAndLocksOnlyWhenAllowedAndAddressed) {
     EXPECT_FALSE(Decode("afi-register", R"({"value":"0x42"})").request);
     EXPECT_FALSE(Decode("eeprom-init", "{}").request);
     EXPECT_FALSE(Decode("raw", R"({"hexbytes":"2B00"})", {true, false}).request);
+    // NDEF: read freely; write with writes allowed and a uid; protect is a lock.
+    const std::string records = R"({"uid":"E004010012345678","records":[{"uri":"http://a"}]})";
+    EXPECT_TRUE(Decode("ndef-read", "{}").request);
+    EXPECT_NE(Error(Decode("ndef-write", records)).find("does not allow writes"),
+              std::string::npos);
+    const Decoded ndefWrite = Decode("ndef-write", records, {true, false});
+    ASSERT_TRUE(ndefWrite.request);
+    EXPECT_EQ(ndefWrite.request->options.ndefRecords[0]["uri"], "http://a");
+    EXPECT_FALSE(Decode("ndef-read", records).request); // "records" belong to writes
+    EXPECT_FALSE(Decode("ndef-protect", R"({"uid":"E004010012345678"})", {true, false}).request);
 }
 
 TEST(GatewayRequest, FaultyPayloadsAreRefusedWithTheirTransaction) {

@@ -372,6 +372,45 @@ class GatewayTest(unittest.TestCase):
         self.assertFalse(got["ok"])
         self.assertIn("locks", got["error"])
 
+    def test_ndef_requests_and_enter_events_with_their_records(self):
+        example = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples",
+                               "ndef-tags.json")
+        with open(example) as f:
+            field = json.load(f)
+        blank = "E0040100BBBBBBBB"
+        field["tags"].append(dict(field["tags"][0], uid=blank,
+                                  blocks=[{"data": "00000000", "locked": False}] * 28))
+        path = os.path.join(self.directory, "ndef-field.json")
+        with open(path, "w") as f:
+            json.dump(field, f)
+        small = "E00401004E444546"
+        peer = self.peer(["qx4/ndef1/#"])
+        sim, gateway = self.start("ndef1", "--allow-writes", "--read-ndef",
+                                  sim=Sim(None, "--field", path))
+        self.online(peer, "ndef1")
+        enters = wait_for(lambda: (lambda e: e if len(e) == 3 else None)(
+            [e for e in events(peer, "ndef1") if e["event"] == "enter"]), 20, "three enters")
+        by_uid = {e["uid"]: e for e in enters}
+        self.assertEqual(by_uid[small]["ndef"][0]["uri"], "https://example.com/qx4")
+        self.assertIn("capability container", by_uid[blank]["ndefError"])
+        got = self.request(peer, "ndef1", "ndef-write",
+                           {"uid": small, "records": [{"text": "dock 3", "language": "en"}]})
+        self.assertTrue(got["ok"], got)
+        got = self.request(peer, "ndef1", "ndef-read", {"uid": small})
+        self.assertEqual(got["records"][0]["text"], "dock 3")
+        for body in ({"records": [{"uri": "http://a"}]},  # no uid
+                     {"uid": small, "records": [{"mime": "a/b", "dataFile": "/etc/passwd"}]},
+                     {"uid": small, "records": []}):
+            self.assertFalse(self.request(peer, "ndef1", "ndef-write", body)["ok"], body)
+        # Read once per entry: leaving and coming back reads again.
+        sim.command("leave " + small)
+        time.sleep(2.2)
+        sim.command("enter " + small)
+        again = wait_for(lambda: [e for e in events(peer, "ndef1")
+                                  if e["event"] == "enter" and e["uid"] == small][1:], 20,
+                         "enter again")
+        self.assertEqual(again[0]["ndef"][0]["text"], "dock 3")
+
     def test_bad_payloads_get_error_responses(self):
         sim, gateway = self.start("rough")
         peer = self.peer(["qx4/rough/response/#"])

@@ -4,7 +4,8 @@
 # pages, QX4Bench without a display, the Python examples against qx4sim, C programs built
 # with pkg-config and with find_package), then purged, leaving nothing behind. Also the
 # Python package installed into a venv from ./python, offline, leaving nothing in the
-# source tree. Needs root (apt-get install).
+# source tree; and a second build in another folder gives the same packages byte for
+# byte. Needs root (apt-get install).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD
@@ -39,62 +40,45 @@ DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --reinstall "$out"/*
 for package in "${packages[@]}"; do dpkg-query -L "$package"; done | sort -u > "$work/files"
 cd "$work"
 
-echo "== qx4 --version, man pages, completion, QX4Bench without a display"
-/usr/bin/qx4 --version | grep -E "^qx4 [0-9]+\.[0-9]+\.[0-9]+ \(library [0-9]"
-man -w qx4 qx4sim QX4Bench
-if [ -x /usr/bin/qx4-mqtt ]; then
-  /usr/bin/qx4-mqtt --version | grep -E "^qx4-mqtt [0-9]+\.[0-9]+\.[0-9]+"
-  man -w qx4-mqtt
-fi
-test -f /usr/share/bash-completion/completions/qx4
-env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM /usr/bin/QX4Bench --version |
-  grep -E "^QX4Bench [0-9]+\.[0-9]+\.[0-9]+"
-env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM /usr/bin/QX4Bench --help | grep -- --simulate >/dev/null
-
-echo "== the Python package: metadata and the examples against qx4sim"
-python=(env -u PYTHONPATH -u QX4DRV_LIBRARY -u QX4DUMP_LIBRARY -u QX4SIM /usr/bin/python3)
-"${python[@]}" -c 'import importlib.metadata as m, qx4; print("qx4", m.version("qx4"))'
-for example in "$source_dir"/examples/*.py; do
-  echo "-- $(basename "$example")"
-  timeout 120 "${python[@]}" "$example"
-done
-
-echo "== C programs built with pkg-config and with find_package(QX4DRV)"
-test -z "$(pkg-config --cflags qx4drv | xargs)" # /usr/include needs no -I
-test "$(pkg-config --libs qx4drv | xargs)" = "-lQX4DRV"
-cc -Wall -Wextra -Werror -o read_tag_pc "$source_dir/examples/read_tag.c" \
-  $(pkg-config --cflags --libs qx4drv)
-mkdir consumer
-cat > consumer/CMakeLists.txt <<CMAKE
-cmake_minimum_required(VERSION 3.25)
-project(consumer C)
-find_package(QX4DRV 1 REQUIRED)
-add_executable(read_tag_cmake "$source_dir/examples/read_tag.c")
-target_link_libraries(read_tag_cmake PRIVATE QX4DRV::QX4DRV)
-get_target_property(includes QX4DRV::QX4DRV INTERFACE_INCLUDE_DIRECTORIES)
-if(NOT includes STREQUAL "/usr/include")
-  message(FATAL_ERROR "QX4DRV includes: \${includes}")
-endif()
-CMAKE
-cmake -S consumer -B consumer/build -G Ninja >/dev/null
-cmake --build consumer/build >/dev/null
-/usr/bin/qx4sim > sim.out &
-sim=$!
-for _ in $(seq 50); do grep -q export sim.out 2>/dev/null && break; sleep 0.1; done
-export "$(grep -o 'QX4_COM3=.*' sim.out)"
-./read_tag_pc 3
-consumer/build/read_tag_cmake 3
-kill "$sim"
-wait "$sim" 2>/dev/null || true
-sim=
+echo "== the installed packages (debian/tests/installed, also run by autopkgtest)"
+(cd "$source_dir" && debian/tests/installed)
 
 echo "== pip install into a venv, offline, nothing left in the tree"
 /usr/bin/python3 -m venv --system-site-packages venv
 venv/bin/pip install -q --no-build-isolation --no-index "$source_dir/python"
 venv/bin/python -c "import qx4; print('venv:', qx4.__version__, qx4.library_version())"
+# The venv's own qx4 finds python3-qx4's private libqx4dump on the system's multiarch path.
+/usr/bin/qx4sim > sim.out &
+sim=$!
+for _ in $(seq 50); do grep -q export sim.out 2>/dev/null && break; sleep 0.1; done
+device=$(grep -o 'QX4_COM3=.*' sim.out | cut -d= -f2)
+env -u QX4DRV_LIBRARY -u QX4DUMP_LIBRARY -u PYTHONPATH venv/bin/python - "$device" <<'PY'
+import sys, qx4
+assert qx4.__file__.startswith(sys.prefix), qx4.__file__
+with qx4.Reader(sys.argv[1]) as reader:
+    tag = reader.inventory()
+    dump = reader.dump(uid=tag.uid)
+print("venv dump:", dump["uid"], len(dump["blocks"]), "blocks")
+PY
+kill "$sim"
+wait "$sim" 2>/dev/null || true
+sim=
 if [ -n "$(git -C "$source_dir" status --porcelain --ignored python)" ]; then
   git -C "$source_dir" status --porcelain --ignored python
   echo "the build left files in python/" >&2
+  exit 1
+fi
+
+echo "== the same packages from another folder (the checker left out: no Qt needed)"
+again=$(mktemp -d /tmp/qx4-rebuild.XXXXXX)
+QX4_PACKAGE_DIR=$again/out DEB_BUILD_PROFILES=pkg.qx4.nobench "$source_dir/scripts/package.sh" >/dev/null
+differ=()
+for deb in "$again"/out/*.deb; do
+  cmp -s "$deb" "$out/$(basename "$deb")" || differ+=("$(basename "$deb")")
+done
+rm -rf "$again"
+if [ ${#differ[@]} -ne 0 ]; then
+  echo "not reproducible across build folders: ${differ[*]}" >&2
   exit 1
 fi
 

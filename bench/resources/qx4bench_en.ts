@@ -329,7 +329,7 @@
     </message>
     <message>
         <source>ポートが開いていません（COM再設定で開き直してください）</source>
-        <translation>The port is not open (reopen it with Set COM port)</translation>
+        <translation>The port is not open (reopen it with COM port...)</translation>
     </message>
     <message>
         <source>値が範囲外のため送信していません</source>
@@ -419,6 +419,146 @@
         <source>回数</source>
         <translation>Count</translation>
     </message>
+    <message>
+        <source>リーダーのカレントUID</source>
+        <translation>the reader's current UID</translation>
+    </message>
+    <message>
+        <source>宛先なし</source>
+        <translation>unaddressed</translation>
+    </message>
+    <message>
+        <source>書き込みデータ %1</source>
+        <translation>data written %1</translation>
+    </message>
+    <message>
+        <source>元に戻せません。送信しますか？</source>
+        <translation>This cannot be undone. Send it?</translation>
+    </message>
+    <message>
+        <source>送信する(&amp;Y)</source>
+        <translation>&amp;Send</translation>
+    </message>
+    <message>
+        <source>送信しない(&amp;N)</source>
+        <translation>Do&amp;n't send</translation>
+    </message>
+    <message>
+        <source>送信しませんでした: %1（確認で取り消し）</source>
+        <translation>Not sent: %1 (declined)</translation>
+    </message>
+    <message>
+        <source>タグ %1: %2</source>
+        <translation>Tag %1: %2</translation>
+    </message>
+    <message>
+        <source>%1（%2）</source>
+        <translation>%1 (%2)</translation>
+    </message>
+    <message>
+        <source>UID を指定せずに送るため、電界内の %1 枚のタグすべてに届きます。</source>
+        <translation>It goes out without a UID: all %1 tags in the field will act on it.</translation>
+    </message>
+    <message>
+        <source>UID を指定せずに送るため、電界内のすべてのタグに届きます（タグの数は分かりません）。</source>
+        <translation>It goes out without a UID: every tag in the field will act on it (how many there are is not known).</translation>
+    </message>
+    <message>
+        <source>%1 に書き込みます</source>
+        <translation>Writes %1</translation>
+    </message>
+    <message>
+        <source>ブロック %1</source>
+        <translation>block %1</translation>
+    </message>
+    <message>
+        <source>ブロック %1–%2</source>
+        <translation>blocks %1–%2</translation>
+    </message>
+    <message>
+        <source>ブロック %1 から %2 バイト</source>
+        <translation>%2 bytes from block %1</translation>
+    </message>
+    <message>
+        <source>応答したタグ: %1（表示は 1 つ。すべては Inventory2 と UIDデータ取得 で）</source>
+        <translation>Tags that answered: %1 (one shown; all of them with Inventory2 and Get UID data)</translation>
+    </message>
+    <message>
+        <source>応答したタグ: %1</source>
+        <translation>Tags that answered: %1</translation>
+    </message>
+    <message>
+        <source>%1 をロックします</source>
+        <translation>Locks %1</translation>
+    </message>
+    <message>
+        <source>リーダーの EEPROM を初期値に戻します。リーダーに保存した設定はすべて消えます。</source>
+        <translation>Resets the reader's EEPROM to its initial values: every setting stored in the reader is lost.</translation>
+    </message>
+    <message>
+        <source>キャリアを止めました: TxON までタグは読めません</source>
+        <translation>Carrier off: no tag can be read until TxON</translation>
+    </message>
+    <message>
+        <source>リーダーの設定を書き換えます: タグモード 0x%1（EEPROM へ）、EEPROM の語 12, 16, 19、ブロックサイズ %2。チェッカー自身の設定を戻すものではありません。</source>
+        <translation>Rewrites the reader's configuration: tag mode 0x%1 (into its EEPROM), EEPROM words 12, 16 and 19, block size %2. This does not reset the checker's own settings.</translation>
+    </message>
+    <message>
+        <source>%1 のリーダーから応答がありません</source>
+        <translation>No answer from the reader on %1</translation>
+    </message>
+    <message>
+        <source>送信していません: リーダーとの同期が取れません</source>
+        <translation>Not sent: the link to the reader is out of step</translation>
+    </message>
+    <message>
+        <source>失敗しました（原因コード %1）</source>
+        <translation>Failed (cause %1)</translation>
+    </message>
+    <message>
+        <source>%1 との接続が切れました。COM再設定 で開き直してください。</source>
+        <translation>%1 was lost. Reopen it with COM port....</translation>
+    </message>
+    <message>
+        <source>ポート「%1」は使えません: COM番号（COM11 など）、デバイスのパス（/dev/ttyUSB0 など）か tcp://、rfc2217:// のアドレスを入力してください</source>
+        <translation>The port "%1" cannot be used: type a COM number (such as COM11), a device path (such as /dev/ttyUSB0) or a tcp:// or rfc2217:// address</translation>
+    </message>
+    <message>
+        <source>COM番号、デバイスのパスか tcp://、rfc2217:// のアドレスを入力してください</source>
+        <translation>Type a COM number, a device path or a tcp:// or rfc2217:// address</translation>
+    </message>
+    <message>
+        <source>リーダーの EEPROM にタグモード 0x%1 を書き込みます</source>
+        <translation>Writes tag mode 0x%1 into the reader's EEPROM</translation>
+    </message>
+    <message>
+        <source>リーダーの EEPROM に動作モード 0x%1（フラグ 0x%2）を書き込みます</source>
+        <translation>Writes operation mode 0x%1 (flags 0x%2) into the reader's EEPROM</translation>
+    </message>
+    <message>
+        <source>タグのブロックサイズは %1 バイトです（環境設定のブロックサイズは %2 バイト）</source>
+        <translation>The tag's blocks are %1 bytes long (the block size set is %2 bytes)</translation>
+    </message>
+    <message>
+        <source>ログファイルを開けません: %1 (%2)</source>
+        <translation>Cannot open the log file: %1 (%2)</translation>
+    </message>
+    <message>
+        <source>ログをファイルに記録(&amp;L)...</source>
+        <translation>&amp;Log to a file...</translation>
+    </message>
+    <message>
+        <source>ログをファイルに記録</source>
+        <translation>Log to a file</translation>
+    </message>
+    <message>
+        <source>前のコマンドを繰り返す(&amp;R)</source>
+        <translation>&amp;Repeat the last command</translation>
+    </message>
+    <message>
+        <source>RFﾓｰﾄﾞ</source>
+        <translation>RF mode</translation>
+    </message>
 </context>
 <context>
     <name>AboutDialog</name>
@@ -429,6 +569,10 @@
 </context>
 <context>
     <name>ComPortDialog</name>
+    <message>
+        <source>応答タイムアウト (ms)</source>
+        <translation>Response time-out (ms)</translation>
+    </message>
     <message>
         <source>ボーレイト</source>
         <translation>Baud rate</translation>

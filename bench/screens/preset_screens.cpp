@@ -22,9 +22,11 @@ bool ReadWord(int address, uint16_t& word) {
 
 } // namespace
 
-const CQX4PanelView::Preset CQX4PanelView::kDefaultPreset{0x54, 5, 4, false, 4, false, true};
+const CQX4PanelView::Preset CQX4PanelView::kDefaultPreset{"デフォルト", 0x54, 5,     4,
+                                                          false,        4,    false, true};
 // Fujitsu stops at a failed tag-mode write and reports only the final outcome.
-const CQX4PanelView::Preset CQX4PanelView::kFujitsuPreset{0x64, 10, 8, true, 8, true, false};
+const CQX4PanelView::Preset CQX4PanelView::kFujitsuPreset{"富士通", 0x64, 10,   8,
+                                                          true,     8,    true, false};
 
 uint8_t EvenParity7(uint8_t value) {
     const uint8_t low = value & 0x7F;
@@ -33,9 +35,18 @@ uint8_t EvenParity7(uint8_t value) {
 
 void CQX4PanelView::ApplyPreset(const Preset& preset) {
     const uint8_t modeBits = preset.tagModeBits;
+    // "Default" is the reader's configuration, not the checker's own settings.
+    if (!Confirm(Tr(preset.name),
+                 Tr("リーダーの設定を書き換えます: タグモード 0x%1（EEPROM へ）、EEPROM の語 12, "
+                    "16, 19、"
+                    "ブロックサイズ %2。チェッカー自身の設定を戻すものではありません。")
+                     .arg(EvenParity7(modeBits), 2, 16, QChar('0'))
+                     .arg(preset.blockSize)))
+        return;
     unsigned char current = 0;
     if (!QX4GetTagMode(&current)) {
         AddResultLine("Error: QX4GetTagMode");
+        ShowReason();
         return;
     }
     const uint8_t mode =
@@ -45,6 +56,7 @@ void CQX4PanelView::ApplyPreset(const Preset& preset) {
         if (preset.reportTagModeSuccess) AddResultLine("OK: QX4SetTagMode");
     } else {
         AddResultLine("Error: QX4SetTagMode");
+        ShowReason();
         if (preset.stopOnTagModeFailure) return;
     }
     uint16_t word = 0;
@@ -56,6 +68,7 @@ void CQX4PanelView::ApplyPreset(const Preset& preset) {
                                                 : (word & ~kWord16Bit14 & 0xFFFF));
     if (!word16Done) {
         AddResultLine("Error: QX4SetTagMode");
+        ShowReason();
         return;
     }
     AddResultLine("OK: QX4SetTagMode");
@@ -78,17 +91,19 @@ void CQX4PanelView::OnComPortCheck() {
     PumpMessages();
     QStringList boxes; // an address that does not answer is this scan's finding, not a box
     CaptureBoxes(&boxes);
-    for (int n = 1; n <= 10; ++n) {
+    for (int n = 1; n <= 10 && !QuitRequested(); ++n) {
         int found = 0;
         RunOffGuiThread([&found, n, this] { found = QX4ComReOpen(n, spped); });
         PumpMessages();
-        if (QX4IsOK()) {
+        if (QX4IsOK() && !QuitRequested()) {
             char text[256];
             found = QX4GetROMVersion(text);
         }
+        if (QuitRequested()) break; // the application ends: no further port, no line
         const QString label = QString::asprintf("COM%d : ", n);
         if (found) {
             ComPort = n;
+            ComDevice.clear(); // in memory only, as the port number
             AddResultLine("Find " + label);
             break;
         }
@@ -96,6 +111,10 @@ void CQX4PanelView::OnComPortCheck() {
         PumpMessages();
     }
     CaptureBoxes(nullptr);
+    if (QuitRequested()) {
+        QX4DllClose(); // the port tried last is not held while the program ends
+        return;
+    }
     // The library holds the last port tried; the status bar says which.
     linkState_ = QX4IsOK() ? LinkState::Open : LinkState::Closed;
     status_->SetPort(QX4GetPortNum(), comBaudRate);

@@ -22,6 +22,10 @@ void CQX4PanelView::OnRomVersion() {
 }
 
 void CQX4PanelView::OnInitEeprom() {
+    if (!Confirm(
+            Tr("EEPROM初期化"),
+            Tr("リーダーの EEPROM を初期値に戻します。リーダーに保存した設定はすべて消えます。")))
+        return;
     ShowOutcome(QX4InitEEPROM(), "QX4InitEEPROM");
 }
 
@@ -74,11 +78,19 @@ void CQX4PanelView::OnUidData() {
 }
 
 void CQX4PanelView::OnTxOn() {
-    if (QX4SetTxOnOff(1) == 1) AddResultLine("OK : TxON");
+    if (QX4SetTxOnOff(1) == 1)
+        AddResultLine("OK : TxON");
+    else
+        ShowReason();
 }
 
 void CQX4PanelView::OnTxOff() {
-    if (QX4SetTxOnOff(0) == 1) AddResultLine("OK : TxOFF");
+    if (QX4SetTxOnOff(0) == 1) {
+        AddResultLine("OK : TxOFF");
+        AddNote(Tr("キャリアを止めました: TxON までタグは読めません"));
+    } else {
+        ShowReason();
+    }
 }
 
 void CQX4PanelView::OnSetAfi() {
@@ -103,8 +115,9 @@ void CQX4PanelView::OnMydRead() {
     const uint8_t mode = ReadMode();
     // Sized for the largest block the library may copy, whatever its my-d block size.
     std::array<uint8_t, 256> data{};
+    SetTarget(mode, Tr("ブロック %1").arg(BlockNo));
     const bool ok = QX4Myd_Read(mode, BlockNo, data.data(), tagUid.data());
-    ShowOutcome(ok, "QX4Myd_Read");
+    ShowOutcomeLine(ok, "QX4Myd_Read");
     if (!ok) return ShowFailure();
     const int n = std::min(mydBlockSize, QX4GetTagMydBlockSize()) + ((mode & 0x10) ? 1 : 0);
     ShowHexLine("data: ", data.data(), n);
@@ -113,6 +126,9 @@ void CQX4PanelView::OnMydRead() {
 void CQX4PanelView::OnMydWrite() {
     if (!AskBlockAndData("My-d １ブロックライト")) return;
     const auto data = DataBuffer(WrStr1);
+    if (!ConfirmWrite("my-d Write", Tr("ブロック %1").arg(BlockNo), data.data(),
+                      QX4GetTagMydBlockSize()))
+        return;
     ShowOutcomeAndReason(QX4MydWrite(WriteMode(), BlockNo, data.data(), tagUid.data()),
                          "QX4MydWrite");
 }

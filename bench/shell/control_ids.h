@@ -66,7 +66,11 @@ inline constexpr int MydRead = 32825;
 inline constexpr int MydWrite = 32826;
 inline constexpr int InventoryWithSettings = 32822;
 inline constexpr int ComPortCheck = 32795;
-inline constexpr int SaveLog = 32900; // the checker's own: the result list to a file
+inline constexpr int SaveLog = 32900;      // the checker's own: the result list to a file
+inline constexpr int LogFile = 32901;      // every result line to a file as it comes
+inline constexpr int RepeatLast = 32902;   // the last command again (F5)
+inline constexpr int HelpCommands = 32903; // what each menu item sends (F1)
+inline constexpr int FramesView = 32904;   // the frames on the wire, shown or hidden
 inline constexpr int About = 57664;
 // The framework's standard commands behind the accelerators.
 inline constexpr int FileNew = 57600;

@@ -158,13 +158,22 @@ QSize DesignLayout::sizeHint() const {
 }
 
 QSize DesignLayout::minimumSize() const {
-    return design_;
+    return design_ - QSize(0, ShrinkRoom());
+}
+
+int DesignLayout::ShrinkRoom() const {
+    if (keep_ >= 1.0) return 0;
+    double room = design_.height();
+    for (const Entry& entry : entries_)
+        if (entry.anchor.growY > 0)
+            room = std::min(room, entry.design.height() * (1.0 - keep_) / entry.anchor.growY);
+    return int(room);
 }
 
 void DesignLayout::setGeometry(const QRect& rect) {
     QLayout::setGeometry(rect);
     const double dx = std::max(0, rect.width() - design_.width());
-    const double dy = std::max(0, rect.height() - design_.height());
+    const double dy = std::max(-ShrinkRoom(), rect.height() - design_.height());
     const double grow = growIntoFitted_ ? std::max(0, rect.width() - drawn_.width()) : dx;
     for (const Entry& entry : entries_) {
         const QRect& r = entry.design;

@@ -24,6 +24,12 @@ class DesignLayout : public QLayout {
     // Controls that grow in width also take what longer texts added to the designed
     // width (a form whose lists span it); dialogs leave them as drawn.
     void GrowIntoFittedWidth() { growIntoFitted_ = true; }
+    // Controls that grow in height may also shrink, down to `keep` of their drawn
+    // height, before the form is taller than its window (small screens, large scales).
+    void ShrinkGrowingHeights(double keep) {
+        keep_ = keep;
+        invalidate();
+    }
     // Anchors for a dialog: fields, lists and group boxes share the extra width by
     // where they stand; buttons keep their size; the bottom row stays at the bottom.
     void AnchorAsDialog();
@@ -51,6 +57,8 @@ class DesignLayout : public QLayout {
     };
     QSize drawn_, design_;
     bool growIntoFitted_ = false;
+    double keep_ = 1.0;
+    int ShrinkRoom() const; // how much less height the growing controls can take
     std::vector<Entry> entries_;
 };
 

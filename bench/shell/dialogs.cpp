@@ -19,6 +19,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QSpinBox>
 #include <QStyle>
 
 namespace qx4bench {
@@ -112,12 +114,41 @@ void CComPortDlg::ToControls() {
         ports << QString("COM%1").arg(n);
     Fill(ui->portCombo, ports);
     Select(ui->portCombo, portNumber - 1);
+    if (!device.isEmpty())
+        ui->portCombo->setEditText(device);
+    else if (portNumber > 10)
+        ui->portCombo->setEditText(QString("COM%1").arg(portNumber));
     Check(ui->baud9600, ui->baud19200, baudIndex);
+    ui->timeoutBox->setValue(timeoutMs);
+    ui->errorLabel->clear();
 }
 
+// A port as a user types it: COM11, com5, 5, /dev/ttyUSB0, tcp://host:port.
 void CComPortDlg::FromControls() {
-    portNumber = static_cast<uint8_t>(SelectedIndex(ui->portCombo)) + 1;
+    typedPort = ui->portCombo->currentText().trimmed();
+    portNumber = 0;
+    device.clear();
+    static const QRegularExpression comNumber("^(?:COM)?\\s*(\\d{1,3}):?$",
+                                              QRegularExpression::CaseInsensitiveOption);
+    if (const QRegularExpressionMatch number = comNumber.match(typedPort); number.hasMatch()) {
+        const int n = number.captured(1).toInt();
+        if (n >= 1 && n <= 255) portNumber = n;
+    } else if (typedPort.startsWith('/') || typedPort.startsWith("tcp://") ||
+               typedPort.startsWith("rfc2217://")) {
+        device = typedPort;
+    }
     baudIndex = CheckedIndex(ui->baud9600, ui->baud19200);
+    timeoutMs = ui->timeoutBox->value();
+}
+
+void CComPortDlg::accept() {
+    FromControls();
+    if (!PortValid()) {
+        ui->errorLabel->setText(
+            Tr("COM番号、デバイスのパスか tcp://、rfc2217:// のアドレスを入力してください"));
+        return;
+    }
+    QDialog::accept();
 }
 
 CRfModeDlg::CRfModeDlg(QWidget* parent) : ExchangeDialog(parent), ui(new Ui::RfModeDialog) {

@@ -61,6 +61,12 @@ class CComPortDlg : public ExchangeDialog {
     ~CComPortDlg() override;
     int portNumber = 1;
     int baudIndex = -1;
+    // Typed instead of a COM number: a device path or a tcp:// or rfc2217:// address.
+    QString device;
+    int timeoutMs = 2000;
+    QString typedPort; // the port field as confirmed
+    bool PortValid() const { return portNumber > 0 || !device.isEmpty(); }
+    void accept() override; // refuses, in words, a port it cannot take
 
   protected:
     void ToControls() override;

@@ -27,9 +27,12 @@ QString FailureText() {
     case QX4_CAUSE_BAD_REPLY:
         return Tr("応答の長さまたは形式が不正です");
     case QX4_CAUSE_OUT_OF_STEP:
-        return Tr("リーダーとの同期が取れません");
-    default:
+        return Tr("送信していません: リーダーとの同期が取れません");
+    case QX4_CAUSE_NONE:
+    case QX4_CAUSE_NACK:
         return QString();
+    default:
+        return Tr("失敗しました（原因コード %1）").arg(QX4GetFailureCause());
     }
 }
 

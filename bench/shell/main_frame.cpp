@@ -9,10 +9,10 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QMap>
 #include <QMenuBar>
 #include <QScreen>
-#include <QScrollArea>
 #include <QSettings>
 #include <QShortcut>
 #include <QStatusBar>
@@ -43,13 +43,10 @@ QChar MnemonicOf(const QString& path, int level) {
 
 CMainFrame::CMainFrame() {
     setWindowTitle("QX4Panel");
-    // On a screen smaller than the form (large scale factors) the form scrolls.
-    auto* scroller = new QScrollArea(this);
-    scroller->setWidgetResizable(true);
-    scroller->setFrameShape(QFrame::NoFrame);
-    view_ = new CQX4PanelView(scroller);
-    scroller->setWidget(view_);
-    setCentralWidget(scroller);
+    // On a screen smaller than the form (large scale factors) the lists give way; nothing
+    // scrolls but the lists themselves, so the newest result stays in view.
+    view_ = new CQX4PanelView(this);
+    setCentralWidget(view_);
     BuildMenus();
     statusBar()->addWidget(view_->statusPanel(), 1);
     view_->statusPanel()->show();
@@ -59,8 +56,9 @@ CMainFrame::CMainFrame() {
             const int id = action->property(kCommandIdProperty).toInt();
             if (id >= idm::Inventory2 && id <= idm::Lock2Blocks && id != idm::Exit)
                 action->setEnabled(!busy);
-            else if (id == idm::About)
-                action->setEnabled(!busy);
+            else if (id == idm::About || id == idm::SaveLog || id == idm::LogFile ||
+                     id == idm::RepeatLast || id == idm::HelpCommands)
+                action->setEnabled(!busy); // a dialog would hold the waiting command
         }
     };
     // F10 opens the menu bar, as Alt does.
@@ -124,6 +122,16 @@ void CMainFrame::BuildMenus() {
             QAction* save = menu->addAction(Tr("ログを保存(&S)..."));
             save->setProperty(kCommandIdProperty, idm::SaveLog);
             connect(save, &QAction::triggered, this, [this] { OnCommand(idm::SaveLog); });
+            QAction* logFile = menu->addAction(Tr("ログをファイルに記録(&L)..."));
+            logFile->setProperty(kCommandIdProperty, idm::LogFile);
+            logFile->setCheckable(true);
+            logFile->setChecked(!view_->LogFile().isEmpty());
+            logFile->setToolTip(view_->LogFile());
+            connect(logFile, &QAction::triggered, this, [this] { OnCommand(idm::LogFile); });
+            QAction* repeat = menu->addAction(Tr("前のコマンドを繰り返す(&R)"));
+            repeat->setProperty(kCommandIdProperty, idm::RepeatLast);
+            repeat->setShortcut(QKeySequence(Qt::Key_F5));
+            connect(repeat, &QAction::triggered, this, [this] { OnCommand(idm::RepeatLast); });
             menu->addSeparator();
         }
         if (item.id == 0) {
@@ -169,6 +177,12 @@ void CMainFrame::OnCommand(int commandId) {
     case idm::SaveLog:
         view_->OnSaveLog();
         return;
+    case idm::LogFile:
+        ChooseLogFile();
+        return;
+    case idm::RepeatLast:
+        view_->RepeatLastCommand();
+        return;
     default:
         // New and open find no file format; undo, cut, copy, paste and save have no handler.
         view_->OnCommand(commandId);
@@ -180,7 +194,25 @@ void CMainFrame::timerEvent(QTimerEvent* event) {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    view_->StopForQuit(); // a running command or port scan ends now, not after its wait
     event->accept();
+}
+
+void CMainFrame::ChooseLogFile() {
+    QAction* action = Action(idm::LogFile);
+    QString path;
+    if (view_->LogFile().isEmpty()) {
+        path = QFileDialog::getSaveFileName(this, Tr("ログをファイルに記録"), "qx4bench.log",
+                                            Tr("テキスト (*.txt *.log);;すべてのファイル (*)"),
+                                            nullptr, QFileDialog::DontConfirmOverwrite);
+        if (path.isEmpty()) {
+            action->setChecked(false);
+            return;
+        }
+    }
+    view_->SetLogFile(path); // an empty path stops it
+    action->setChecked(!view_->LogFile().isEmpty());
+    action->setToolTip(view_->LogFile());
 }
 
 } // namespace qx4bench

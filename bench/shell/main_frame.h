@@ -26,6 +26,7 @@ class CMainFrame : public QMainWindow {
   private:
     void BuildMenus();
     void OnCommand(int commandId);
+    void ChooseLogFile(); // on: which file; off: stop
 
     CQX4PanelView* view_;
     int timerId_ = 0;

@@ -64,6 +64,12 @@ constexpr std::array kErrorLines{
 };
 constexpr const char* kUnknownError = "??? NACK受信";
 
+const char* ErrorLineText(int code, int detail) {
+    for (const ErrorLine& line : kErrorLines)
+        if (line.code == code && (line.detail < 0 || line.detail == detail)) return line.text;
+    return kUnknownError;
+}
+
 constexpr int kNotificationBytes = 256;
 constexpr int kCountColumn = 0, kUidColumn = 1;
 
@@ -85,6 +91,8 @@ CQX4PanelView::CQX4PanelView(QWidget* parent) : QWidget(parent), ui(new Ui::Main
     WrStr1 = ReadSettingText("WrStr1", QString());
     WrString = ReadSettingText("WrString", QString());
     TagBlockSize = ReadSettingInt("TagBlockSize", 4);
+    ComDevice = ReadSettingText("ComDevice", QString());
+    ResponseTimeout = std::clamp(ReadSettingInt("ResponseTimeout", 2000), 0, 60000);
     comBaudRate = spped ? 9600 : 19200;
     storedTypedValues_ = std::make_tuple(BlockNo, BlockNum, WrStr1, WrString);
 
@@ -102,6 +110,8 @@ CQX4PanelView::CQX4PanelView(QWidget* parent) : QWidget(parent), ui(new Ui::Main
     command(ui->autoScanBox, &CQX4PanelView::OnAutoScan);
     connect(ui->clearButton, &QPushButton::clicked, this, &CQX4PanelView::OnClear);
 
+    if (const QString logPath = ReadSettingText("LogFile", QString()); !logPath.isEmpty())
+        SetLogFile(logPath);
     status_ = new StatusPanel(this);
     status_->hide(); // until the frame puts it into its status bar
     UpdatePortStatus();
@@ -111,7 +121,34 @@ CQX4PanelView::CQX4PanelView(QWidget* parent) : QWidget(parent), ui(new Ui::Main
 }
 
 void CQX4PanelView::UpdatePortStatus() {
-    status_->SetPort(ComPort, comBaudRate);
+    status_->SetPortText(PortText(), comBaudRate);
+}
+
+QString CQX4PanelView::PortText() const {
+    if (!ComDevice.isEmpty()) return ComDevice;
+    const QString device = DeviceOfPort(ComPort);
+    return device.isEmpty() ? QString("COM%1").arg(ComPort)
+                            : QString("COM%1 (%2)").arg(ComPort).arg(device);
+}
+
+// Opens the stored port (a COM number or a device as typed), off the GUI thread.
+bool CQX4PanelView::OpenPort(bool reopen, QStringList* boxes) {
+    CaptureBoxes(boxes);
+    bool ok = false;
+    const int port = ComPort, slowRate = spped;
+    const QByteArray device = ComDevice.toLocal8Bit();
+    RunOffGuiThread([&] {
+        if (!device.isEmpty())
+            ok = QX4DllOpenDevice(device.constData(), slowRate) != 0;
+        else if (reopen)
+            ok = static_cast<uint8_t>(QX4ComReOpen(port, slowRate)) != 0;
+        else
+            ok = (QX4DllOpen(port, slowRate), static_cast<uint8_t>(QX4IsOK()) != 0);
+    });
+    CaptureBoxes(nullptr);
+    // A new context starts with the library's own time-out.
+    QX4SetCmdWaitTime(ResponseTimeout);
+    return ok;
 }
 
 void CQX4PanelView::SetBusy(bool busy, const QString& name) {
@@ -135,7 +172,10 @@ bool CQX4PanelView::RunCommand(const QString& name, const std::function<void()>&
     if (running_) return false;
     SetBusy(true, name);
     commandFirstLine_ = -1;
+    target_.clear();
     handler();
+    if (!target_.isEmpty()) AddNote(target_);
+    target_.clear();
     commandFirstLine_ = -1;
     SetBusy(false);
     StoreTypedValues();
@@ -148,43 +188,40 @@ void CQX4PanelView::OpenLink() {
     SetBusy(true, "Port Open");
     status_->SetLink(LinkState::Opening);
     QStringList boxes;
-    CaptureBoxes(&boxes);
-    bool ok = false;
-    const int port = ComPort, slowRate = spped;
-    RunOffGuiThread([&] {
-        QX4DllOpen(port, slowRate);
-        ok = static_cast<uint8_t>(QX4IsOK()) != 0;
-    });
-    CaptureBoxes(nullptr);
+    const bool ok = OpenPort(false, &boxes);
     linkOpened_ = true;
-    openOutcome = ok ? "OK: Port Open" : "NG: Port Open";
     if (ok) QX4SetTagBlockSize(TagBlockSize);
-    AddLine(openOutcome, !ok);
-    LinkOpened(ok, boxes);
+    // "OK" only once the reader answered: a port that opens on a silent reader is not.
+    const bool answered = ok && ResyncLink();
+    openOutcome = answered ? "OK: Port Open" : "NG: Port Open";
+    AddLine(openOutcome, !answered);
+    LinkOpened(ok, boxes, answered);
     if (viewStarted) StartReader();
     if (ok) FollowReaderMode();
     SetBusy(false);
 }
 
 // After an open or reopen: the port's state, why it failed, the link brought in step.
-void CQX4PanelView::LinkOpened(bool ok, const QStringList& boxes) {
+void CQX4PanelView::LinkOpened(bool ok, const QStringList& boxes, bool answered) {
     linkState_ = ok ? LinkState::Open : LinkState::Closed;
     UpdatePortStatus();
     status_->SetLink(linkState_);
     status_->SetMode(-1);
     if (!ok) {
-        const QString device = DeviceOfPort(ComPort);
         QString reason = boxes.join(' ');
-        if (reason.isEmpty()) reason = PortOpenFailure(ComPort);
-        AddLine(QString("COM%1%2: %3")
-                    .arg(ComPort)
-                    .arg(device.isEmpty() ? QString() : " (" + device + ")")
-                    .arg(reason.isEmpty() ? Tr("開けません") : reason),
+        if (reason.isEmpty() && ComDevice.isEmpty()) reason = PortOpenFailure(ComPort);
+        AddLine(QString("%1: %2").arg(PortText(), reason.isEmpty() ? Tr("開けません") : reason),
                 true);
         return;
     }
-    // A late answer of an earlier program may still be on the line.
-    if (!ResyncLink()) AddLine(Tr("リーダーとの同期が取れません: %1").arg(FailureText()), true);
+    // The fence also takes away a late answer of an earlier program still on the line.
+    if (!answered) {
+        const int cause = QX4GetFailureCause();
+        if (cause == QX4_CAUSE_TIMEOUT || cause == QX4_CAUSE_OUT_OF_STEP)
+            AddLine(Tr("%1 のリーダーから応答がありません").arg(PortText()), true);
+        else
+            AddLine(QString("%1: %2").arg(PortText(), FailureText()), true);
+    }
 }
 
 void CQX4PanelView::StartReader() {
@@ -205,18 +242,23 @@ void CQX4PanelView::FollowReaderMode() {
 void CQX4PanelView::OnTimerTick() {
     // A waiting command scans itself, and an open must not be disturbed; while a
     // command's dialog is open, nothing waits and auto-scan data goes on arriving.
-    if (running_ && !dialogOpen_) return;
+    if ((running_ && !dialogOpen_) || quitRequested_) return;
     QX4ReadData();
     if (linkState_ == LinkState::Open && !QX4IsOK()) {
         linkState_ = LinkState::Lost;
         status_->SetLink(linkState_);
         status_->SetMode(-1);
-        const QString device = DeviceOfPort(ComPort);
-        AddLine(Tr("COM%1%2 との接続が切れました。COM再設定 で開き直してください。")
-                    .arg(ComPort)
-                    .arg(device.isEmpty() ? QString() : " (" + device + ")"),
+        AddLine(Tr("%1 との接続が切れました。COM再設定 で開き直してください。").arg(PortText()),
                 true);
     }
+}
+
+void CQX4PanelView::StopForQuit() {
+    if (quitRequested_) return;
+    quitRequested_ = true;
+    // A command still waiting (a port scan on a silent port) ends at once; the frame
+    // closes the library afterwards anyway.
+    if (running_) QX4DllClose();
 }
 
 CQX4PanelView::~CQX4PanelView() {
@@ -256,8 +298,11 @@ int CQX4PanelView::RunDialog(ExchangeDialog& dialog) {
     const bool busyCursor = QApplication::overrideCursor() != nullptr;
     if (busyCursor) QApplication::restoreOverrideCursor();
     dialogOpen_ = true; // no call waits meanwhile: the timer may scan
+    const QString activity = status_->Activity();
+    status_->SetActivity(QString()); // nothing waits for the reader while the operator types
     const int result = dialogRunner ? dialogRunner(dialog) : dialog.exec();
     dialogOpen_ = false;
+    status_->SetActivity(activity);
     if (busyCursor) QApplication::setOverrideCursor(Qt::BusyCursor);
     return result;
 }
@@ -283,6 +328,7 @@ void CQX4PanelView::LayOutForm() {
     layout->SetAnchor(ui->companyLabel, {1, 0, 0, 0});
     layout->SetAnchor(ui->uidTable, {0, 1, 0, 1.0 / 3});
     layout->SetAnchor(ui->resultList, {0, 1, 1.0 / 3, 2.0 / 3});
+    layout->ShrinkGrowingHeights(0.35); // on a small screen the lists give way first
     setMinimumSize(layout->minimumSize());
 
     // One row per tag: its count, then its UID (and data); a screen reader reads them
@@ -306,6 +352,7 @@ void CQX4PanelView::LayOutForm() {
     results->setSelectionMode(QAbstractItemView::ExtendedSelection);
     results->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(results, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        if (WaitsForReader()) return; // a menu open now would hold the reader's answer
         QMenu menu(this);
         const int row = ui->resultList->indexAt(at).row();
         menu.addAction(Tr("コピー(&C)"), QKeySequence::Copy, this,
@@ -318,8 +365,9 @@ void CQX4PanelView::LayOutForm() {
         menu.addAction(Tr("ログを保存(&S)..."), this, &CQX4PanelView::OnSaveLog);
         menu.exec(ui->resultList->viewport()->mapToGlobal(at));
     });
-    connect(results, &QListWidget::itemActivated, this,
-            [this](QListWidgetItem* item) { ShowLineViewer(ui->resultList->row(item)); });
+    connect(results, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
+        if (!WaitsForReader()) ShowLineViewer(ui->resultList->row(item));
+    });
 
     ui->uidTable->setAccessibleName("UID table");
     ui->resultList->setAccessibleName("Results");
@@ -330,7 +378,11 @@ void CQX4PanelView::AddResultLine(const QString& text) {
     AddLine(text, text.startsWith("Error:") || text.startsWith("NG:"));
 }
 
-void CQX4PanelView::AddLine(const QString& text, bool error) {
+void CQX4PanelView::AddNote(const QString& text, bool error) {
+    AddLine(text, error, true);
+}
+
+void CQX4PanelView::AddLine(const QString& text, bool error, bool own) {
     QListWidget* list = ui->resultList;
     if (list->count() >= kResultLines) {
         // One command's lines stay together: what went before it goes.
@@ -347,8 +399,13 @@ void CQX4PanelView::AddLine(const QString& text, bool error) {
     const QDateTime now = QDateTime::currentDateTime();
     item->setData(Qt::UserRole, now);
     item->setToolTip(now.toString("yyyy-MM-dd HH:mm:ss.zzz"));
-    if (error) item->setForeground(QColor(0xB0, 0x00, 0x20));
+    if (own) item->setData(kOwnLineRole, true);
+    if (error)
+        item->setForeground(QColor(0xB0, 0x00, 0x20));
+    else if (own)
+        item->setForeground(QColor(0x20, 0x40, 0x80));
     list->addItem(item);
+    if (log_) log_->Append(now, text);
     list->scrollToBottom(); // the outcome just added is in view
 }
 
@@ -382,7 +439,22 @@ bool CQX4PanelView::SaveLog(const QString& path) const {
     return file.commit();
 }
 
+bool CQX4PanelView::SetLogFile(const QString& path) {
+    log_.reset();
+    if (!path.isEmpty()) {
+        auto log = std::make_unique<ResultLog>(path);
+        if (!log->IsOpen()) {
+            AddNote(Tr("ログファイルを開けません: %1 (%2)").arg(path, log->Error()), true);
+            return false;
+        }
+        log_ = std::move(log);
+    }
+    WriteSettingText("LogFile", path);
+    return true;
+}
+
 void CQX4PanelView::OnSaveLog() {
+    if (WaitsForReader()) return;
     const QString path = QFileDialog::getSaveFileName(
         this, Tr("ログを保存"),
         "qx4bench-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss") + ".txt",
@@ -436,14 +508,7 @@ void CQX4PanelView::ShowHexLineReversed(const QString& prefix, const uint8_t* by
 void CQX4PanelView::ShowLastError() {
     int code = 0, detail = 0;
     QX4GetErrorCode(&code, &detail);
-    const char* text = kUnknownError;
-    for (const ErrorLine& line : kErrorLines) {
-        if (line.code == code && (line.detail < 0 || line.detail == detail)) {
-            text = line.text;
-            break;
-        }
-    }
-    AddResultLine(Tr(text));
+    AddResultLine(Tr(ErrorLineText(code, detail)));
 }
 
 void CQX4PanelView::ShowFailure() {
@@ -454,12 +519,20 @@ void CQX4PanelView::ShowFailure() {
 
 // A tag whose blocks are longer than the block size the reads show: say so, so that no
 // one takes the bytes shown for the whole block.
-void CQX4PanelView::ShowBlockSizeNotes(int shownBlockSize, bool replyDidNotFit) {
-    if (tagInfoBlockSize > 0 && tagInfoBlockSize != shownBlockSize)
-        AddLine(Tr("タグのブロックサイズは %1 バイトです（表示は %2 バイト分）")
-                    .arg(tagInfoBlockSize)
-                    .arg(shownBlockSize),
-                false);
+void CQX4PanelView::ShowBlockSizeNotes(uint8_t mode, int shownBlockSize, bool replyDidNotFit) {
+    // Only the system information of the tag that answered counts: an unaddressed read
+    // is that tag's only when it is the one tag known in the field.
+    const bool sameTag = tagUid == tagInfoUid_ && ((mode & 3) == 1 || KnownTags() == 1);
+    if (sameTag && tagInfoBlockSize > 0 && tagInfoBlockSize != shownBlockSize)
+        AddLine(
+            replyDidNotFit
+                ? Tr("タグのブロックサイズは %1 バイトです（環境設定のブロックサイズは %2 バイト）")
+                      .arg(tagInfoBlockSize)
+                      .arg(shownBlockSize)
+                : Tr("タグのブロックサイズは %1 バイトです（表示は %2 バイト分）")
+                      .arg(tagInfoBlockSize)
+                      .arg(shownBlockSize),
+            false);
     else if (replyDidNotFit)
         AddLine(Tr("応答がブロックサイズ %1 バイトに合いません").arg(shownBlockSize), true);
 }
@@ -555,10 +628,23 @@ void CQX4PanelView::PumpMessages() {
 
 void CQX4PanelView::ShowOutcome(bool ok, const char* function) {
     AddResultLine(QString(ok ? "OK: " : "Error: ") + function);
+    if (!ok) ShowReason();
+}
+
+void CQX4PanelView::ShowOutcomeLine(bool ok, const char* function) {
+    AddResultLine(QString(ok ? "OK: " : "Error: ") + function);
+}
+
+void CQX4PanelView::ShowReason() {
+    const QString text = FailureText();
+    if (!text.isEmpty()) return AddNote(text, true);
+    int code = 0, detail = 0;
+    QX4GetErrorCode(&code, &detail);
+    AddNote(Tr(ErrorLineText(code, detail)), true);
 }
 
 void CQX4PanelView::ShowOutcomeAndReason(bool ok, const char* function) {
-    ShowOutcome(ok, function);
+    AddResultLine(QString(ok ? "OK: " : "Error: ") + function);
     if (!ok) ShowFailure();
 }
 
@@ -574,6 +660,8 @@ std::array<uint8_t, 256> CQX4PanelView::DataBuffer(const QString& text) const {
 void CQX4PanelView::OnComReset() {
     CComPortDlg dialog(this);
     dialog.portNumber = ComPort;
+    dialog.device = ComDevice;
+    dialog.timeoutMs = ResponseTimeout;
     if (comBaudRate == 19200) {
         dialog.baudIndex = 1;
     } else {
@@ -581,8 +669,14 @@ void CQX4PanelView::OnComReset() {
         dialog.baudIndex = 0;
     }
     if (RunDialog(dialog) != QDialog::Accepted) return;
-    // No port chosen: the stored port stays instead of a port number 256.
-    if (dialog.portNumber < 1 || dialog.portNumber > 10) dialog.portNumber = ComPort;
+    // A port that is none of the kinds the library opens is refused, never replaced.
+    if (!dialog.PortValid()) {
+        AddNote(Tr("ポート「%1」は使えません: COM番号（COM11 など）、デバイスのパス（/dev/ttyUSB0 "
+                   "など）か tcp://、rfc2217:// のアドレスを入力してください")
+                    .arg(dialog.typedPort),
+                true);
+        return;
+    }
     int slowRate;
     if (dialog.baudIndex == 1) {
         comBaudRate = 19200;
@@ -591,20 +685,23 @@ void CQX4PanelView::OnComReset() {
         comBaudRate = 9600;
         slowRate = 1;
     }
-    ComPort = dialog.portNumber;
+    if (dialog.device.isEmpty()) ComPort = dialog.portNumber;
+    ComDevice = dialog.device;
+    ResponseTimeout = dialog.timeoutMs;
     spped = slowRate;
     status_->SetLink(LinkState::Opening);
     UpdatePortStatus();
     QStringList boxes;
-    CaptureBoxes(&boxes);
-    bool ok = false;
-    const int port = ComPort;
-    RunOffGuiThread([&] { ok = static_cast<uint8_t>(QX4ComReOpen(port, slowRate)) != 0; });
-    CaptureBoxes(nullptr);
-    ShowOutcome(ok, "QX4ComReOpen");
-    AddResultLine(QString::asprintf("Port: %d", ComPort));
+    const bool ok = OpenPort(true, &boxes);
+    // A device opens in a new context: the window is registered with it again.
+    if (!ComDevice.isEmpty() && viewStarted) QX4SetHandle(this);
+    ShowOutcomeLine(ok, "QX4ComReOpen");
+    AddResultLine(ComDevice.isEmpty() ? QString::asprintf("Port: %d", ComPort)
+                                      : "Port: " + ComDevice);
     WriteSettingInt("ComPort", ComPort);
     WriteSettingInt("spped", spped);
+    WriteSettingText("ComDevice", ComDevice);
+    WriteSettingInt("ResponseTimeout", ResponseTimeout);
     QX4SetTagBlockSize(TagBlockSize);
     LinkOpened(ok, boxes);
     FollowReaderMode();
@@ -616,6 +713,7 @@ void CQX4PanelView::OnRfMode() {
     unsigned char tagMode = 0;
     if (!QX4GetTagMode(&tagMode)) {
         AddResultLine("Error: QX4GetTagMode");
+        ShowReason();
         return;
     }
     tagModeByte = tagMode;
@@ -631,6 +729,11 @@ void CQX4PanelView::OnRfMode() {
                              (dialog.subcarrierIndex & 1) << 5 | (dialog.rateIndex & 1) << 6);
     t = dialog.codingIndex == 0 ? static_cast<uint8_t>((t & 0xF5) | 0x04)
                                 : static_cast<uint8_t>((t & 0xFD) | 0x0C);
+    if (dialog.eepromFlag &&
+        !Confirm(
+            Tr("RFﾓｰﾄﾞ"),
+            Tr("リーダーの EEPROM にタグモード 0x%1 を書き込みます").arg(t, 2, 16, QChar('0'))))
+        return;
     tagModeByte = t;
     ShowOutcome(QX4SetTagMode(t, dialog.eepromFlag), "QX4SetTagMode");
 }
@@ -652,9 +755,16 @@ void CQX4PanelView::OnOperationMode() {
     const uint8_t f = static_cast<uint8_t>(
         (rwModeFlags & 0x83) | (dialog.anticollisionIndex & 1) << 2 | (dialog.readIndex & 1) << 3 |
         (dialog.buzzer & 1) << 4 | (dialog.dataUid & 1) << 5 | (dialog.baud9600 & 1) << 6);
-    rwModeFlags = f;
     const int modeCode = dialog.modeIndex == 4 ? 0x50 : dialog.modeIndex;
+    if (dialog.eepromFlag &&
+        !Confirm(Tr("動作モードの設定"),
+                 Tr("リーダーの EEPROM に動作モード 0x%1（フラグ 0x%2）を書き込みます")
+                     .arg(modeCode, 2, 16, QChar('0'))
+                     .arg(f, 2, 16, QChar('0'))))
+        return;
+    rwModeFlags = f;
     ShowOutcome(QX4SetRWMode(modeCode, second, f, 10, dialog.eepromFlag), "QX4SetRWMode");
+    FollowReaderMode(); // the AutoScan box and the status bar say what the reader does now
 }
 
 void CQX4PanelView::OnAutoScan() {
@@ -752,13 +862,18 @@ const CQX4PanelView::CommandHandler CQX4PanelView::kHandlers[] = {
     {idm::ComPortCheck, &CQX4PanelView::OnComPortCheck},
 };
 
+void CQX4PanelView::RepeatLastCommand() {
+    if (lastCommandId_) OnCommand(lastCommandId_);
+}
+
 bool CQX4PanelView::OnCommand(int commandId) {
     for (const CommandHandler& entry : kHandlers) {
         if (entry.id == commandId) {
             QString name;
             for (const MenuItem& item : MenuItems())
                 if (item.id == commandId) name = Tr(item.text);
-            RunCommand(name, [this, &entry] { (this->*entry.handler)(); });
+            if (RunCommand(name, [this, &entry] { (this->*entry.handler)(); }))
+                lastCommandId_ = commandId;
             return true;
         }
     }

@@ -4,6 +4,7 @@
 
 #include "dialogs.h"
 #include "qx4drv.h"
+#include "result_log.h"
 #include "status_panel.h"
 
 #include <QString>
@@ -17,6 +18,7 @@
 class QListWidget;
 class QTreeWidget;
 class QCheckBox;
+class QMessageBox;
 
 namespace Ui {
 class MainForm;
@@ -34,6 +36,8 @@ class CQX4PanelView : public QWidget, public QX4Window {
   public:
     static constexpr int kUidRows = 256;
     static constexpr int kResultLines = 100;
+    // Result lines of the checker's own (which tag, why it failed), not of the Parts.
+    static constexpr int kOwnLineRole = Qt::UserRole + 1;
 
     explicit CQX4PanelView(QWidget* parent = nullptr);
     ~CQX4PanelView() override; // stores BlockNo, BlockNum, WrStr1, WrString
@@ -45,6 +49,8 @@ class CQX4PanelView : public QWidget, public QX4Window {
     // commands are disabled, the cursor is busy and the status bar says what waits.
     bool RunCommand(const QString& name, const std::function<void()>& handler);
     bool Busy() const { return running_; }
+    // F5: the last menu command again, with its dialog as it was left.
+    void RepeatLastCommand();
     // Told when commands become unavailable (true) and available again (false).
     std::function<void(bool)> onBusyChanged;
 
@@ -62,6 +68,10 @@ class CQX4PanelView : public QWidget, public QX4Window {
     QString SelectedLinesText() const;
     void CopySelectedLines();
     bool SaveLog(const QString& path) const;
+    // Every result line also to this file, with its time (appended, rotated by size);
+    // empty: none. Kept with the settings. False, with a line, when it cannot be opened.
+    bool SetLogFile(const QString& path);
+    QString LogFile() const { return log_ ? log_->Path() : QString(); }
     void OnSaveLog();
     void ShowLineViewer(int row);
 
@@ -90,6 +100,16 @@ class CQX4PanelView : public QWidget, public QX4Window {
     // Tests answer dialogs through this seam instead of a modal loop.
     std::function<int(ExchangeDialog&)> dialogRunner;
     int RunDialog(ExchangeDialog& dialog);
+    // The question before an irreversible command; true: send. Tests answer it here.
+    std::function<bool(QMessageBox&)> confirmRunner;
+    // The application is ending: a running command or port scan stops at once.
+    void StopForQuit();
+    bool QuitRequested() const { return quitRequested_; }
+    // The port as stored: a COM number, or a device path or address (empty: none).
+    QString ComDevice;
+    int ResponseTimeout = 2000; // ms, kept with the port
+    // The port in words: "COM4 (/dev/ttyS3)", or the device as typed.
+    QString PortText() const;
 
     QListWidget* resultList() const;
     // The UID table: one row per tag, column 0 its count, column 1 its text.
@@ -118,13 +138,27 @@ class CQX4PanelView : public QWidget, public QX4Window {
     bool event(QEvent* event) override;
 
   private:
-    void AddLine(const QString& text, bool error);
-    void ShowFailure(); // why the last command failed, as one line
+    void AddLine(const QString& text, bool error, bool own = false);
+    // The checker's own line after the Parts' lines of a command.
+    void AddNote(const QString& text, bool error = false);
+    // What the running command goes to: the UID (or unaddressed), blocks, data written.
+    void SetTarget(uint8_t mode, const QString& what = QString(), const uint8_t* data = nullptr,
+                   int count = 0);
+    QString TargetText(uint8_t mode) const;
+    // Asks before an irreversible command; false when declined (a line says so).
+    bool Confirm(const QString& command, const QString& change);
+    // The same for a lock or write on a tag: names the tag, warns of several in the field.
+    bool ConfirmOnTag(const QString& command, uint8_t mode, const QString& change, bool alwaysAsk);
+    // A write: its note, and the question when it would reach several tags unaddressed.
+    bool ConfirmWrite(const QString& command, const QString& what, const uint8_t* data, int count);
+    int KnownTags() const; // tags in the field as far as the checker knows; -1 unknown
+    bool OpenPort(bool reopen, QStringList* boxes); // off the GUI thread
+    void ShowFailure();                             // why the last command failed, as one line
     // A line when the tag's blocks are not the size shown (or the reply did not fit it).
-    void ShowBlockSizeNotes(int shownBlockSize, bool replyDidNotFit = false);
+    void ShowBlockSizeNotes(uint8_t mode, int shownBlockSize, bool replyDidNotFit = false);
     void SetBusy(bool busy, const QString& name = QString());
     void StoreTypedValues(bool always = false); // BlockNo, BlockNum, WrStr1, WrString
-    void LinkOpened(bool ok, const QStringList& boxes);
+    void LinkOpened(bool ok, const QStringList& boxes, bool answered = true);
     void StartReader(); // window registered, carrier on
     void UpdatePortStatus();
     void LayOutForm();
@@ -145,7 +179,12 @@ class CQX4PanelView : public QWidget, public QX4Window {
     }
     uint8_t ReadMode() const { return ModeByte(ReadOptionFlag, ReadUidFlag); }
     uint8_t WriteMode() const { return ModeByte(WriteOptionFlag, WriteUidFlag); }
+    // The outcome line; on failure why, as the checker's own line.
     void ShowOutcome(bool ok, const char* function);
+    void ShowOutcomeLine(bool ok, const char* function); // the line alone
+    void ShowReason(); // why the last command failed, as the checker's own line
+    // A command waits for the reader now (not for the operator in one of its dialogs).
+    bool WaitsForReader() const { return running_ && !dialogOpen_; }
     // The outcome line, then on failure why (writes and locks, as the reads do).
     void ShowOutcomeAndReason(bool ok, const char* function);
     // The data string of the write screens, zero-filled into a 256-byte buffer.
@@ -200,6 +239,7 @@ class CQX4PanelView : public QWidget, public QX4Window {
     void OnPresetDefault();
     void OnPresetFujitsu();
     struct Preset {
+        const char* name;    // its menu item
         uint8_t tagModeBits; // bits 0-6 of the tag mode
         uint8_t word12Low;
         uint8_t word19Low;
@@ -221,6 +261,12 @@ class CQX4PanelView : public QWidget, public QX4Window {
     bool linkOpened_ = false;   // the start-up open has ended, well or not
     int commandFirstLine_ = -1; // the running command's first result line
     int tagInfoBlockSize = 0;   // bytes per block the tag's system information gave
+    std::array<uint8_t, 8> tagInfoUid_{}; // ... of this tag
+    int tagsInField_ = -1;                // as the last inventory counted them
+    QString target_;                      // the running command's note
+    bool quitRequested_ = false;
+    int lastCommandId_ = 0;
+    std::unique_ptr<ResultLog> log_; // every line to a file, when the operator chose one
     std::tuple<uint8_t, uint8_t, QString, QString> storedTypedValues_;
 };
 

@@ -45,12 +45,10 @@ void MessageBoxHook(const char* text, const char* caption) {
             return;
         }
     }
-    // The receive thread reports a lost port; widgets belong to the GUI thread.
-    if (!OnGuiThread())
-        QMetaObject::invokeMethod(
-            qApp, [t, c] { ShowBox(t, c); }, Qt::QueuedConnection);
-    else
-        ShowBox(t, c);
+    // The receive thread reports a lost port. The checker's line and status bar say it
+    // (its timer notices the port is gone); a box would hold a command's wait open.
+    if (!OnGuiThread()) return;
+    ShowBox(t, c);
 }
 
 // A port opened off the GUI thread waits there without pumping: the GUI thread runs on.
@@ -89,7 +87,10 @@ void QuitOnTerminationSignals() {
     QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
         char byte;
         [[maybe_unused]] ssize_t ignored = ::read(signalPipe[0], &byte, 1);
-        QCoreApplication::quit(); // the windows go as at an exit: settings stored
+        // The windows go as at an exit (settings stored); a running command ends first.
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->inherits("QMainWindow")) top->close();
+        QCoreApplication::quit();
     });
     struct sigaction action {};
     action.sa_handler = OnSignal;

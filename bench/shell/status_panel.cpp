@@ -44,6 +44,15 @@ void StatusPanel::SetPort(int port, int baudRate) {
     rate_->setText(QString("%1 bps").arg(baudRate));
 }
 
+void StatusPanel::SetPortText(const QString& port, int baudRate) {
+    port_->setText(port);
+    rate_->setText(QString("%1 bps").arg(baudRate));
+}
+
+QString StatusPanel::Activity() const {
+    return activity_->text();
+}
+
 void StatusPanel::SetLink(LinkState state) {
     switch (state) {
     case LinkState::Opening:

@@ -19,6 +19,8 @@ class StatusPanel : public QWidget {
     explicit StatusPanel(QWidget* parent = nullptr);
 
     void SetPort(int port, int baudRate);
+    void SetPortText(const QString& port, int baudRate);
+    QString Activity() const;
     void SetLink(LinkState state);
     // Reader mode code as QX4GetRWMode gives it; -1 when unknown.
     void SetMode(int mode);

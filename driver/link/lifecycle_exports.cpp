@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <list>
 #include <mutex>
 #include <new>
@@ -213,6 +214,17 @@ QX4_API void QX4SetReceivedHook(QX4ReceivedHook hook, void* user) {
 
 QX4_API int QX4GetFailureCause(void) {
     return Link().failureCause.load(std::memory_order_relaxed);
+}
+
+QX4_API int QX4GetOpenError(char* text, int size) {
+    std::string reason;
+    const int code = LastOpenError(reason);
+    if (text && size > 0) {
+        const size_t kept = std::min(reason.size(), static_cast<size_t>(size - 1));
+        std::memcpy(text, reason.data(), kept);
+        text[kept] = '\0';
+    }
+    return code;
 }
 
 QX4_API unsigned char QX4Resync(void) {

@@ -5,15 +5,14 @@
 #include "platform/hooks.h"
 #include "platform/port.h"
 #include "platform/port_names.h"
+#include "platform/process.h"
+#include "platform/wake_signal.h"
 
 #include <cstdio>
 #include <memory>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/random.h>
+#include <mutex>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
 
 namespace qx4 {
 namespace {
@@ -25,28 +24,27 @@ constexpr const char* kThreadCaption = "Error Info1";
 // The open line and its receive thread; touched only on the caller's thread.
 struct PortHandle {
     std::unique_ptr<platform::Port> line;
-    int wakeFd = -1;
+    std::unique_ptr<platform::WakeSignal> closing; // ends the receive thread's wait
     std::thread receiver;
 };
 PortHandle port;
 // The process that opened the port. A child forked after the open shares its descriptors
 // but not its receive thread: it must neither use the port nor close it under the parent.
-std::atomic<pid_t> openerPid{0};
+std::atomic<unsigned long> openerPid{0};
 
 bool ForkedChild() {
-    return openerPid.load() != ::getpid();
+    return openerPid.load() != platform::ProcessId();
 }
 thread_local bool receiveThread = false;
 
-// Signalled by the receive thread after each publish, so a waiting command wakes at once.
-int ReceivedSignal() {
-    static const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    return fd;
+// Raised by the receive thread after each publish, so a waiting command wakes at once.
+platform::WakeSignal& ReceivedSignal() {
+    static auto* signal = new platform::WakeSignal; // never destroyed: a late thread may raise it
+    return *signal;
 }
 
 void SignalReceived() {
-    const uint64_t one = 1;
-    [[maybe_unused]] ssize_t ignored = ::write(ReceivedSignal(), &one, sizeof one);
+    ReceivedSignal().Raise();
 }
 
 // The port is gone (hang-up, unplugged device, closed connection, read error): waiting
@@ -57,11 +55,11 @@ void LosePort(const char* text) {
     platform::ShowMessageBox(text, kThreadCaption);
 }
 
-void ReceiveThread(platform::Port& line, int wakeFd) {
+void ReceiveThread(platform::Port& line, platform::WakeSignal& closing) {
     receiveThread = true;
     uint8_t chunk[kReadChunk];
     for (;;) {
-        const platform::PortEvent event = line.Wait(wakeFd);
+        const platform::PortEvent event = line.Wait(closing);
         if (event == platform::PortEvent::Woken) return; // the port is being closed
         if (event != platform::PortEvent::Received) return LosePort("WaitCommEvent.");
         const ssize_t count = line.Read(chunk, sizeof chunk);
@@ -75,14 +73,17 @@ void ReceiveThread(platform::Port& line, int wakeFd) {
     }
 }
 
-uint8_t RandomByte() {
-    uint8_t value = 0;
-    if (::getrandom(&value, 1, GRND_NONBLOCK) != 1)
-        value = static_cast<uint8_t>(::getpid() ^ platform::TickMs());
-    return value;
+// The last open's failure, kept past the context it failed in (a failed open is closed).
+std::mutex openErrorLock;
+platform::OpenFailure openError;
+
+void KeepOpenError(platform::OpenFailure failure) {
+    const std::lock_guard hold(openErrorLock);
+    openError = std::move(failure);
 }
 
 int FailSetup(const std::string& text) {
+    KeepOpenError({text, 0, text.substr(text.find(' ') + 1)});
     platform::ShowMessageBox(text.c_str(), kSetupCaption);
     ClosePort();
     return 0;
@@ -99,15 +100,14 @@ void ClosePort() {
         [[maybe_unused]] static platform::Port* parentLine = nullptr;
         parentReceiver = new std::thread(std::move(port.receiver));
         parentLine = port.line.release();
-        port.wakeFd = -1;
+        [[maybe_unused]] static platform::WakeSignal* parentClosing = nullptr;
+        parentClosing = port.closing.release();
         return;
     }
-    const uint64_t one = 1;
-    [[maybe_unused]] ssize_t ignored = ::write(port.wakeFd, &one, sizeof one);
+    if (port.closing) port.closing->Raise();
     if (port.receiver.joinable()) port.receiver.join();
     port.line.reset();
-    if (port.wakeFd >= 0) ::close(port.wakeFd);
-    port.wakeFd = -1;
+    port.closing.reset();
 }
 
 bool IsPortOpen() {
@@ -125,7 +125,7 @@ size_t WritePort(const uint8_t* bytes, size_t count) {
 int OpenPort(ReaderContext& context, int portNumber, int slowRate) {
     context.portNumber = portNumber;
     ClosePort();
-    openerPid.store(::getpid()); // before any failure below closes what it opened
+    openerPid.store(platform::ProcessId()); // before any failure below closes what it opened
     Link().ring.Reset();
     context.readIndex = 0;
     context.writeSnapshot = 0;
@@ -135,7 +135,7 @@ int OpenPort(ReaderContext& context, int portNumber, int slowRate) {
     // A reopen keeps the doubt: an answer owed by the reader may still come on the new port,
     // and only a fence tells. The fence's address starts anywhere, so that another program's
     // (or an earlier context's) late fence answer cannot pass for this one's.
-    context.fenceAddress = RandomByte();
+    context.fenceAddress = platform::RandomByte();
     Link().portLost.store(false, std::memory_order_release);
 
     char name[32];
@@ -144,23 +144,24 @@ int OpenPort(ReaderContext& context, int portNumber, int slowRate) {
     const bool named = portNumber == 0 && !context.device.empty();
     port.line =
         platform::OpenLine(named ? context.device : platform::ResolvePortName(name), failure);
+    KeepOpenError(failure);
     if (!port.line) {
         platform::PlaySound("Windows\\Alarm2.wav");
         // A missing device says nothing; an address that cannot be reached says which.
         if (!failure.text.empty()) platform::ShowMessageBox(failure.text.c_str(), kSetupCaption);
         return 0;
     }
-    port.wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    port.closing = std::make_unique<platform::WakeSignal>();
     platform::PlaySound("Windows\\Alarm1.wav");
 
-    if (port.wakeFd < 0 || !port.line->SetImmediateReads())
+    if (!port.closing->Valid() || !port.line->SetImmediateReads())
         return FailSetup("Error: Setting comm. timeouts.");
     if (!port.line->ReadLineSettings()) return FailSetup("Error: Getting Comms. State.");
     context.baudRate = slowRate ? 9600 : 19200;
     if (!port.line->WriteLineSettings(context.baudRate))
         return FailSetup("Error:  Setting Comms. State.");
     try {
-        port.receiver = std::thread(ReceiveThread, std::ref(*port.line), port.wakeFd);
+        port.receiver = std::thread(ReceiveThread, std::ref(*port.line), std::ref(*port.closing));
     } catch (const std::system_error&) {
         return FailSetup("Error: Creating Thread.");
     }
@@ -173,11 +174,13 @@ void NotifyReceived() {
 }
 
 void AwaitReceivedBytes(unsigned timeoutMs) {
-    pollfd signal{ReceivedSignal(), POLLIN, 0};
-    if (::poll(&signal, 1, static_cast<int>(timeoutMs)) > 0) {
-        uint64_t count;
-        [[maybe_unused]] ssize_t ignored = ::read(signal.fd, &count, sizeof count);
-    }
+    ReceivedSignal().Await(timeoutMs);
+}
+
+int LastOpenError(std::string& reason) {
+    const std::lock_guard hold(openErrorLock);
+    reason = openError.reason;
+    return openError.systemError;
 }
 
 } // namespace qx4

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace qx4 {
 
@@ -14,6 +15,9 @@ bool IsPortOpen();
 // The library's own receive thread: lifecycle calls from its hooks are refused.
 bool OnReceiveThread();
 size_t WritePort(const uint8_t* bytes, size_t count);
+// Why this process's last open failed: the system's error (0 for none) and its words;
+// 0 and "" after an open that succeeded.
+int LastOpenError(std::string& reason);
 
 // Wakes a waiting command as if the receive thread had published bytes.
 void NotifyReceived();

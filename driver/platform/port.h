@@ -10,6 +10,8 @@
 
 namespace qx4::platform {
 
+class WakeSignal;
+
 enum class PortEvent { Received, Woken, HungUp, Failed };
 
 class Port {
@@ -28,14 +30,22 @@ class Port {
     // Line bytes that are queued, up to capacity: >0 bytes, 0 nothing (yet), -1 the line
     // failed or ended. Called by the receive thread only.
     virtual ssize_t Read(uint8_t* buffer, size_t capacity) = 0;
-    // Blocks until bytes are queued or wakeFd becomes readable.
-    virtual PortEvent Wait(int wakeFd) = 0;
+    // Blocks until bytes are queued or wake is raised (Woken). Called by the receive
+    // thread only.
+    virtual PortEvent Wait(WakeSignal& wake) = 0;
 };
 
-// Why an open failed, for the set-up box; empty when it needs no box (a missing device).
+// Why an open failed: `text` for the set-up box, empty when it needs no box (a missing
+// device); the system's error and its words for the caller (QX4GetOpenError).
 struct OpenFailure {
     std::string text;
+    int systemError = 0;
+    std::string reason;
 };
+
+// The serial device at path, opened exclusively, what it received before dropped; null
+// when it does not exist or is in use, with the system's reason in `failure`.
+std::unique_ptr<Port> OpenSerialPort(const std::string& path, OpenFailure& failure);
 
 // A device path, rfc2217://HOST:PORT or tcp://HOST:PORT. Null on failure.
 std::unique_ptr<Port> OpenLine(const std::string& name, OpenFailure& failure);

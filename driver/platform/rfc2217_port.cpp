@@ -1,9 +1,7 @@
 #include "platform/rfc2217_port.h"
 
-#include "platform/descriptor_io.h"
-
+#include <algorithm>
 #include <chrono>
-#include <unistd.h>
 
 namespace qx4::platform {
 namespace {
@@ -22,17 +20,17 @@ int MsUntil(Clock::time_point deadline) {
 } // namespace
 
 Rfc2217Port::~Rfc2217Port() {
-    ::close(fd_);
+    CloseSocket(socket_);
 }
 
 bool Rfc2217Port::Send(const std::vector<uint8_t>& bytes) {
     std::lock_guard lock(sendMutex_);
-    return WriteWithin(fd_, bytes.data(), bytes.size(), true) == bytes.size();
+    return SendWithin(socket_, bytes.data(), bytes.size()) == bytes.size();
 }
 
 bool Rfc2217Port::Receive(std::vector<uint8_t>& data, size_t limit) {
     uint8_t raw[1024];
-    const ssize_t n = ReceiveQueued(fd_, raw, std::min(limit, sizeof raw));
+    const ssize_t n = ReceiveQueued(socket_, raw, std::min(limit, sizeof raw));
     if (n < 0) return false;
     codec_.Feed(raw, static_cast<size_t>(n), data);
     const std::vector<uint8_t> replies = codec_.TakeReplies();
@@ -51,7 +49,7 @@ bool Rfc2217Port::Negotiate(int timeoutMs, std::string& error) {
             error = "the server refused COM-PORT-OPTION (RFC 2217)";
             return false;
         }
-        if (!AwaitReadable(fd_, MsUntil(deadline))) {
+        if (!AwaitSocket(socket_, MsUntil(deadline))) {
             error = "the server did not agree to COM-PORT-OPTION (RFC 2217) within " +
                     std::to_string(kConnectTimeoutMs / 1000) + " s";
             return false;
@@ -83,7 +81,7 @@ bool Rfc2217Port::WriteLineSettings(uint32_t baud) {
             if (!codec_.Acknowledged(command)) return false;
         return true;
     };
-    while (!allAnswered() && AwaitReadable(fd_, MsUntil(deadline))) {
+    while (!allAnswered() && AwaitSocket(socket_, MsUntil(deadline))) {
         if (!Receive(early, 1024)) return false;
         early.clear();
     }
@@ -104,8 +102,8 @@ ssize_t Rfc2217Port::Read(uint8_t* buffer, size_t capacity) {
     return static_cast<ssize_t>(data.size());
 }
 
-PortEvent Rfc2217Port::Wait(int wakeFd) {
-    return WaitReadable(fd_, wakeFd);
+PortEvent Rfc2217Port::Wait(WakeSignal& wake) {
+    return WaitSocket(socket_, wake);
 }
 
 } // namespace qx4::platform

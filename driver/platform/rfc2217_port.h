@@ -13,7 +13,7 @@ namespace qx4::platform {
 class Rfc2217Port : public Port {
   public:
     // Takes a connected socket; Negotiate before anything else.
-    explicit Rfc2217Port(int fd) : fd_(fd) {}
+    explicit Rfc2217Port(SocketHandle socket) : socket_(socket) {}
     ~Rfc2217Port() override;
     Rfc2217Port(const Rfc2217Port&) = delete;
     Rfc2217Port& operator=(const Rfc2217Port&) = delete;
@@ -28,7 +28,7 @@ class Rfc2217Port : public Port {
     bool WriteLineSettings(uint32_t baud) override;
     size_t Write(const uint8_t* bytes, size_t count) override;
     ssize_t Read(uint8_t* buffer, size_t capacity) override;
-    PortEvent Wait(int wakeFd) override;
+    PortEvent Wait(WakeSignal& wake) override;
 
   private:
     bool Send(const std::vector<uint8_t>& bytes);
@@ -36,7 +36,7 @@ class Rfc2217Port : public Port {
     // connection failed or ended.
     bool Receive(std::vector<uint8_t>& data, size_t limit);
 
-    int fd_;
+    SocketHandle socket_;
     TelnetCodec codec_;    // used by one thread at a time: the opener, then the receiver
     std::mutex sendMutex_; // the sender and the receive thread's answers share the socket
 };

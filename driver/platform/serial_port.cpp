@@ -1,8 +1,10 @@
 #include "platform/serial_port.h"
 
 #include "platform/descriptor_io.h"
+#include "platform/wake_signal.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -10,18 +12,26 @@
 
 namespace qx4::platform {
 
-int OpenSerialDevice(const std::string& path) {
+int OpenSerialDevice(const std::string& path, int* error) {
+    int ignored;
+    int& reason = error ? *error : ignored;
+    reason = ENOENT;
     if (path.empty()) return -1;
     int fd;
     do {
         fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return -1;
+    if (fd < 0) {
+        reason = errno;
+        return -1;
+    }
     // Without sharing: a second opener is refused, as a COM port would refuse it.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        reason = errno == EWOULDBLOCK ? EBUSY : errno;
         ::close(fd);
         return -1;
     }
+    reason = 0;
     ::ioctl(fd, TIOCEXCL);   // not every device supports it; flock already guards us
     ::tcflush(fd, TCIFLUSH); // what the device held from before is stale
     return fd;
@@ -67,8 +77,16 @@ ssize_t SerialDevice::Read(uint8_t* buffer, size_t capacity) {
     return ReadQueued(fd_, buffer, capacity);
 }
 
-PortEvent SerialDevice::Wait(int wakeFd) {
-    return WaitReadable(fd_, wakeFd);
+PortEvent SerialDevice::Wait(WakeSignal& wake) {
+    return WaitReadable(fd_, static_cast<int>(wake.Native()));
+}
+
+std::unique_ptr<Port> OpenSerialPort(const std::string& path, OpenFailure& failure) {
+    const int fd = OpenSerialDevice(path, &failure.systemError);
+    if (fd >= 0) return std::make_unique<SerialDevice>(fd);
+    failure.reason = failure.systemError == EBUSY ? "in use by another program"
+                                                  : std::strerror(failure.systemError);
+    return nullptr;
 }
 
 } // namespace qx4::platform

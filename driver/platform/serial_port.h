@@ -10,8 +10,9 @@
 namespace qx4::platform {
 
 // Opens for reading and writing, non-blocking, exclusive (TIOCEXCL and flock), and
-// drops what the device received before. -1 when it does not exist or is in use.
-int OpenSerialDevice(const std::string& path);
+// drops what the device received before. -1 when it does not exist or is in use, with
+// the system's error in *error (EBUSY when another program holds it).
+int OpenSerialDevice(const std::string& path, int* error = nullptr);
 void CloseSerialDevice(int fd);
 
 class SerialDevice : public Port {
@@ -26,7 +27,7 @@ class SerialDevice : public Port {
     bool WriteLineSettings(uint32_t baud) override; // raw 8N1, no flow control, RTS inactive
     size_t Write(const uint8_t* bytes, size_t count) override;
     ssize_t Read(uint8_t* buffer, size_t capacity) override;
-    PortEvent Wait(int wakeFd) override;
+    PortEvent Wait(WakeSignal& wake) override;
 
   private:
     int fd_;

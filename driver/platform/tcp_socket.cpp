@@ -1,6 +1,7 @@
 #include "platform/tcp_socket.h"
 
 #include "platform/descriptor_io.h"
+#include "platform/wake_signal.h"
 
 #include <cerrno>
 #include <chrono>
@@ -17,17 +18,19 @@ namespace {
 
 // Connects one resolved address within the time left; the socket or -1.
 int ConnectOne(const addrinfo& candidate, std::chrono::steady_clock::time_point deadline,
-               std::string& error) {
+               std::string& error, int& code) {
     const int fd =
         ::socket(candidate.ai_family, candidate.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
                  candidate.ai_protocol);
     if (fd < 0) {
-        error = std::strerror(errno);
+        code = errno;
+        error = std::strerror(code);
         return -1;
     }
     if (::connect(fd, candidate.ai_addr, candidate.ai_addrlen) != 0) {
         if (errno != EINPROGRESS) {
-            error = std::strerror(errno);
+            code = errno;
+            error = std::strerror(code);
             ::close(fd);
             return -1;
         }
@@ -41,9 +44,11 @@ int ConnectOne(const addrinfo& candidate, std::chrono::steady_clock::time_point 
         int status = 0;
         socklen_t length = sizeof status;
         if (ready <= 0) {
+            code = ETIMEDOUT;
             error = "no connection within " + std::to_string(kConnectTimeoutMs / 1000) + " s";
         } else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &status, &length) != 0 || status != 0) {
-            error = std::strerror(status ? status : errno);
+            code = status ? status : errno;
+            error = std::strerror(code);
         } else {
             status = -1;
         }
@@ -59,34 +64,11 @@ int ConnectOne(const addrinfo& candidate, std::chrono::steady_clock::time_point 
 
 } // namespace
 
-std::optional<NetworkAddress> ParseNetworkAddress(const std::string& name) {
-    const size_t scheme = name.find("://");
-    if (scheme == std::string::npos) return std::nullopt;
-    NetworkAddress address{name.substr(0, scheme), {}, {}};
-    if (address.scheme != "tcp" && address.scheme != "rfc2217") return std::nullopt;
-    std::string rest = name.substr(scheme + 3);
-    size_t colon;
-    if (!rest.empty() && rest[0] == '[') {
-        const size_t close = rest.find(']');
-        if (close == std::string::npos || close + 1 >= rest.size() || rest[close + 1] != ':')
-            return std::nullopt;
-        address.host = rest.substr(1, close - 1);
-        colon = close + 1;
-    } else {
-        colon = rest.rfind(':');
-        if (colon == std::string::npos) return std::nullopt;
-        address.host = rest.substr(0, colon);
-        if (address.host.find(':') != std::string::npos) return std::nullopt; // IPv6 needs []
-    }
-    address.port = rest.substr(colon + 1);
-    if (address.host.empty() || address.port.empty() || address.port.size() > 5 ||
-        address.port.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoi(address.port) == 0 || std::stoi(address.port) > 65535)
-        return std::nullopt;
-    return address;
-}
-
-int ConnectTcp(const NetworkAddress& address, int timeoutMs, std::string& error) {
+SocketHandle ConnectTcp(const NetworkAddress& address, int timeoutMs, std::string& error,
+                        int* code) {
+    int ignored;
+    int& reason = code ? *code : ignored;
+    reason = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -97,36 +79,38 @@ int ConnectTcp(const NetworkAddress& address, int timeoutMs, std::string& error)
             ::getaddrinfo(address.host.c_str(), address.port.c_str(), &hints, &found);
         status != 0) {
         error = ::gai_strerror(status);
-        return -1;
+        return kNoSocket;
     }
     int fd = -1;
     for (const addrinfo* candidate = found; candidate && fd < 0; candidate = candidate->ai_next)
-        fd = ConnectOne(*candidate, deadline, error);
+        fd = ConnectOne(*candidate, deadline, error, reason);
     ::freeaddrinfo(found);
+    if (fd >= 0) reason = 0;
     return fd;
 }
 
-ssize_t ReceiveQueued(int fd, uint8_t* buffer, size_t capacity) {
+void CloseSocket(SocketHandle socket) {
+    if (socket != kNoSocket) ::close(static_cast<int>(socket));
+}
+
+size_t SendWithin(SocketHandle socket, const uint8_t* bytes, size_t count) {
+    return WriteWithin(static_cast<int>(socket), bytes, count, true);
+}
+
+ssize_t ReceiveQueued(SocketHandle socket, uint8_t* buffer, size_t capacity) {
+    const int fd = static_cast<int>(socket);
     const ssize_t n = ReadQueued(fd, buffer, capacity);
     const int on = 1; // Linux drops quick acknowledgements again after a while
     ::setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
     return n;
 }
 
-TcpPort::~TcpPort() {
-    ::close(fd_);
+bool AwaitSocket(SocketHandle socket, int timeoutMs) {
+    return AwaitReadable(static_cast<int>(socket), timeoutMs);
 }
 
-size_t TcpPort::Write(const uint8_t* bytes, size_t count) {
-    return WriteWithin(fd_, bytes, count, true);
-}
-
-ssize_t TcpPort::Read(uint8_t* buffer, size_t capacity) {
-    return ReceiveQueued(fd_, buffer, capacity);
-}
-
-PortEvent TcpPort::Wait(int wakeFd) {
-    return WaitReadable(fd_, wakeFd);
+PortEvent WaitSocket(SocketHandle socket, WakeSignal& wake) {
+    return WaitReadable(static_cast<int>(socket), static_cast<int>(wake.Native()));
 }
 
 } // namespace qx4::platform

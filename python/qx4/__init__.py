@@ -11,24 +11,39 @@ reader for tests without hardware::
             print(block.number, block.data.hex())
 """
 
-from importlib import metadata as _metadata
+from typing import TYPE_CHECKING, Any
 
 from ._library import LibraryNotFound
-from .errors import (BadReplyError, BusyError, DumpError, NackError, NoAnswerError,
-                     OutOfStepError, QX4Error, ReaderGoneError, SeveralTagsError)
+from . import ndef
+from .errors import (BadReplyError, BusyError, DumpError, NackError, NdefError, NoAnswerError,
+                     OpenError, OutOfStepError, QX4Error, ReaderGoneError,
+                     SeveralTagsError)
+from .ndef import (AbsoluteUriRecord, EmptyRecord, ExternalRecord, MimeRecord, Record,
+                   SmartPosterRecord, TextRecord, UriRecord)
 from .reader import Reader, library_version, parse_uid
-from .simulator import Simulator, SimulatorError
+from ._version import __version__
 from .types import (Block, Geometry, Notification, RestoreReport, SystemInfo, Tag,
                     uid_text)
 
-try:
-    __version__ = _metadata.version("qx4")
-except _metadata.PackageNotFoundError:  # used from the source tree
-    __version__ = "1.0.0"
+# The simulator starts processes: its modules load when it is first named, so that
+# ``import qx4`` stays quick for programs that drive a real reader.
+if TYPE_CHECKING:
+    from .simulator import Simulator, SimulatorError
+
+
+def __getattr__(name: str) -> Any:
+    if name in ("Simulator", "SimulatorError"):
+        from . import simulator
+
+        return getattr(simulator, name)
+    raise AttributeError(f"module 'qx4' has no attribute {name!r}")
+
 
 __all__ = [
-    "BadReplyError", "Block", "BusyError", "DumpError", "Geometry", "LibraryNotFound",
-    "NackError", "NoAnswerError", "Notification", "OutOfStepError", "QX4Error", "Reader",
+    "AbsoluteUriRecord", "BadReplyError", "Block", "BusyError", "DumpError", "EmptyRecord",
+    "ExternalRecord", "Geometry", "LibraryNotFound", "MimeRecord", "NackError", "NdefError",
+    "NoAnswerError", "Notification", "OpenError", "OutOfStepError", "QX4Error", "Reader",
+    "Record", "SmartPosterRecord", "TextRecord", "UriRecord", "ndef",
     "ReaderGoneError", "RestoreReport", "SeveralTagsError", "Simulator", "SimulatorError",
     "SystemInfo", "Tag", "library_version", "parse_uid", "uid_text", "__version__",
 ]

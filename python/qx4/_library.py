@@ -2,9 +2,11 @@
 
 from __future__ import annotations
 
+import contextlib
 import ctypes
 import os
-from pathlib import Path
+import sys
+import sysconfig
 
 DRIVER = "libQX4DRV.so.1"
 DUMPS = "libqx4dump.so.1"
@@ -14,23 +16,39 @@ class LibraryNotFound(OSError):
     """The library is in none of the places looked at; the message lists them."""
 
 
+def _library_folders() -> list[str]:
+    """Where installed libraries are: beside this package's prefix, then the system's
+    (a venv's prefix has none), each plain and under the multiarch triplet."""
+    here = os.path.dirname(os.path.realpath(__file__))
+    prefixes = [os.path.normpath(os.path.join(here, "..", "..", ".."))]
+    for system in (os.path.join(sys.base_prefix, "lib"), "/usr/lib", "/usr/local/lib"):
+        if system not in prefixes:
+            prefixes.append(system)
+    triplet = sysconfig.get_config_var("MULTIARCH")
+    folders = []
+    for prefix in prefixes:
+        folders.append(prefix)
+        if triplet:
+            folders.append(os.path.join(prefix, triplet))
+        # Another triplet than the interpreter's own (a 32-bit ARM build, say).
+        with contextlib.suppress(OSError):
+            folders.extend(os.path.join(prefix, name) for name in sorted(os.listdir(prefix))
+                           if "-linux-" in name and name != triplet)
+    return folders
+
+
 def _candidates(name: str, variable: str, build_folder: str) -> list[str]:
     places = []
     if os.environ.get(variable):
         places.append(os.environ[variable])
-    # Installed: the package under PREFIX/lib/python3/dist-packages, libraries in
-    # PREFIX/lib or PREFIX/lib/<multiarch>; then wherever the loader finds the soname.
-    prefix_lib = Path(__file__).resolve().parents[3]
-    places.append(str(prefix_lib / name))
-    places.extend(str(p) for p in sorted(prefix_lib.glob(f"*-linux-gnu/{name}")))
-    # libqx4dump is private to this package: PREFIX/lib[/<multiarch>]/qx4.
-    places.append(str(prefix_lib / "qx4" / name))
-    places.extend(str(p) for p in sorted(prefix_lib.glob(f"*-linux-gnu/qx4/{name}")))
-    places.append(name)
+    # libqx4dump is private to this package: LIBDIR/qx4.
+    for folder in _library_folders():
+        places.extend((os.path.join(folder, name), os.path.join(folder, "qx4", name)))
+    places.append(name)  # wherever the loader finds the soname
     # The build tree, for a checkout: python/qx4 -> build/<folder>.
-    source = Path(__file__).resolve().parents[2]
+    source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.realpath(__file__))))
     for build in ("build", "build-asan"):
-        places.append(str(source / build / build_folder / name))
+        places.append(os.path.join(source, build, build_folder, name))
     return places
 
 
@@ -88,9 +106,13 @@ def driver() -> ctypes.CDLL:
         lib.QX4ErrorText.restype = ctypes.c_char_p
         lib.QX4LibraryVersion.restype = ctypes.c_char_p
         lib.QX4SetHandle.argtypes = [ctypes.c_void_p]
+        lib.QX4SetReceivedHook.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
+        lib.QX4SetReceivedHook.restype = None
         lib.QX4DllOpenDevice.argtypes = [ctypes.c_char_p, ctypes.c_int]
         lib.QX4GetErrorCode.argtypes = [ctypes.POINTER(ctypes.c_int)] * 2
         lib.QX4GetFailureCause.restype = ctypes.c_int
+        lib.QX4GetOpenError.argtypes = [ctypes.c_char_p, ctypes.c_int]
+        lib.QX4GetOpenError.restype = ctypes.c_int
         for name in _BYTE_RESULTS:
             getattr(lib, name).restype = ctypes.c_ubyte
         _driver = lib
@@ -102,8 +124,9 @@ def dumps() -> ctypes.CDLL:
     global _dumps
     if _dumps is None:
         # Beside the driver that was loaded, unless QX4DUMP_LIBRARY names another.
-        here = Path(driver()._name).parent if os.sep in driver()._name else None
-        beside = [] if os.environ.get("QX4DUMP_LIBRARY") or not here else [str(here / DUMPS)]
+        here = os.path.dirname(driver()._name) if os.sep in driver()._name else None
+        beside = [] if os.environ.get("QX4DUMP_LIBRARY") or not here else [
+            os.path.join(here, DUMPS)]
         lib = _load(DUMPS, "QX4DUMP_LIBRARY", "dumps", beside)
         out = ctypes.POINTER(ctypes.c_void_p)
         lib.qx4dump_free.argtypes = [ctypes.c_void_p]
@@ -117,6 +140,16 @@ def dumps() -> ctypes.CDLL:
         lib.qx4dump_restore_with_option.argtypes = [
             ctypes.c_char_p, ctypes.c_void_p, ctypes.c_int, ctypes.c_int, ctypes.c_int,
             ctypes.c_int, ctypes.c_int, out, out]
+        lib.qx4dump_manufacturer.argtypes = [ctypes.c_int]
+        lib.qx4dump_manufacturer.restype = ctypes.c_char_p
+        for name in ("qx4ndef_parse_message", "qx4ndef_parse_memory"):
+            getattr(lib, name).argtypes = [u8p, ctypes.c_int, out, out]
+        lib.qx4ndef_build_message.argtypes = [ctypes.c_char_p, out, out]
+        lib.qx4dump_ndef_read.argtypes = [ctypes.c_void_p, ctypes.c_int, out, out]
+        lib.qx4dump_ndef_write.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int,
+                                           ctypes.c_int, out, out]
+        for name in ("qx4dump_ndef_format", "qx4dump_ndef_erase"):
+            getattr(lib, name).argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int, out, out]
         _dumps = lib
     return _dumps
 

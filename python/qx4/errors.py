@@ -75,6 +75,28 @@ class ReaderGoneError(QX4Error):
     disconnected)."""
 
 
+class OpenError(ReaderGoneError, OSError):
+    """The port could not be opened. Also an ``OSError``, as pyserial's errors are:
+    ``errno`` is the system's error (``errno.EACCES`` when the user may not use serial
+    ports, ``errno.EBUSY`` when another program has it, ``errno.ENOENT`` when there is no
+    such device, ``errno.ECONNREFUSED`` ... for a network port; ``None`` when the system
+    gave none), ``strerror`` its words, ``filename`` the port as given."""
+
+    def __init__(self, message: str, errno: int | None, strerror: str,
+                 filename: str) -> None:
+        super().__init__(message, function="QX4DllOpen")
+        self.errno = errno  # type: ignore[assignment]
+        self.strerror = strerror
+        self.filename = filename
+
+    def __str__(self) -> str:
+        return str(self.args[0])
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        return (OpenError, (str(self), self.errno, self.strerror, self.filename),
+                dict(self.__dict__))
+
+
 class SeveralTagsError(QX4Error):
     """A write or lock named no tag while several are in the field; ``uids`` lists them
     (reply order). Pass ``uid=`` to say which one (or, for a request that names no tag,
@@ -94,3 +116,14 @@ class DumpError(QX4Error):
     def __init__(self, message: str, *, report: Any = None) -> None:
         super().__init__(message)
         self.report = report
+
+
+class NdefError(QX4Error):
+    """A tag's memory or a message holds no NDEF that can be read (no capability
+    container, a TLV or record that runs past its end), or a write was refused before
+    anything was written (a read-only tag, a message longer than the tag's NDEF area,
+    blocks that must change but are locked). ``written`` lists the blocks written."""
+
+    def __init__(self, message: str, *, written: list[int] | None = None) -> None:
+        super().__init__(message)
+        self.written = written or []

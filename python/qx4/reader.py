@@ -4,8 +4,8 @@ from __future__ import annotations
 
 import contextlib
 import ctypes
+import errno
 import functools
-import json
 import operator
 import os
 import re
@@ -15,14 +15,16 @@ import time
 import weakref
 from collections import deque
 from collections.abc import Callable, Iterator
-from pathlib import Path
 from types import TracebackType
 from typing import Any, Concatenate, ParamSpec, TypeVar
 
 from . import _library as L
-from .errors import (BadReplyError, BusyError, DumpError, NackError, NoAnswerError,
-                     OutOfStepError, QX4Error, ReaderGoneError, SeveralTagsError)
+from ._wakeup import WAKEUP
+from .errors import (BadReplyError, BusyError, DumpError, NackError, NdefError, NoAnswerError,
+                     OpenError, OutOfStepError, QX4Error, ReaderGoneError,
+                     SeveralTagsError)
 from .types import Block, Geometry, Notification, RestoreReport, SystemInfo, Tag
+from . import ndef as _ndef
 
 UidLike = bytes | bytearray | str
 PortLike = str | os.PathLike[str] | int
@@ -50,19 +52,31 @@ P = ParamSpec("P")
 R = TypeVar("R")
 
 
+_ISO_UID_TOP = 0xE0  # the most significant byte of every ISO 15693 UID
+
+
 def parse_uid(uid: UidLike) -> bytes:
     """8 bytes in reply order, from those bytes or from the text ``qx4`` shows
-    (16 hex digits, most significant first, ':' or ' ' between bytes)."""
+    (16 hex digits, most significant first, ':' or ' ' between bytes). A UID in the
+    other order (E0 where the least significant byte belongs) is refused with a hint."""
     if isinstance(uid, (bytes, bytearray)):
         if len(uid) != 8:
             raise ValueError(f"a UID has 8 bytes, not {len(uid)}")
+        if uid[0] == _ISO_UID_TOP and uid[7] != _ISO_UID_TOP:
+            raise ValueError(
+                f"UID bytes {bytes(uid).hex().upper()} are most significant first; give them "
+                f"in reply order (uid[::-1]) or as the text {bytes(uid).hex().upper()!r}")
         return bytes(uid)
     if not isinstance(uid, str):
         raise TypeError(f"a UID is bytes or a hex str, not {type(uid).__name__}")
     digits = uid.replace(":", "").replace(" ", "")
     if len(digits) != 16 or any(c not in "0123456789abcdefABCDEF" for c in digits):
         raise ValueError(f"a UID is 16 hex digits, not {uid!r}")
-    return bytes.fromhex(digits)[::-1]
+    value = bytes.fromhex(digits)
+    if value[7] == _ISO_UID_TOP and value[0] != _ISO_UID_TOP:
+        raise ValueError(f"UID {uid!r} is in reply order; as text it is written most "
+                         f"significant byte first: {value[::-1].hex().upper()!r}")
+    return value[::-1]
 
 
 def _integer(value: object, what: str, low: int = 0, high: int = 255) -> int:
@@ -101,6 +115,15 @@ def _seconds(value: object, what: str, most: float = float("inf")) -> float:
     if not 0 <= value <= most:
         raise ValueError(f"{what} must be 0 to {most:g} seconds, not {value}")
     return float(value)
+
+
+_LONGEST_WAIT = 60.0  # the library's longest response time-out, in seconds
+
+
+def _answer_wait(timeout: object) -> float:
+    """Seconds to wait for each answer; None, as in pyserial, waits as long as the
+    library can (60 s)."""
+    return _LONGEST_WAIT if timeout is None else _seconds(timeout, "timeout", _LONGEST_WAIT)
 
 
 def _port(port: PortLike | None) -> tuple[int, str | None]:
@@ -204,9 +227,13 @@ class Reader:
     number (``QX4_COM<n>`` or the library's own name for it); without it the Reader
     opens COM3 on :meth:`open` or ``with``. ``baudrate``: 19200 or 9600 (used at
     open). ``timeout``:
-    seconds to wait for each answer. ``device`` is another name for ``port``. A
+    seconds to wait for each answer (``None``: as long as the library waits, 60 s).
+    ``device`` is another name for ``port``. A
     device given by name is opened by that name (``QX4DllOpenDevice``): the process
     environment is neither read nor changed for it.
+
+    :meth:`open` on a Reader whose port was lost (unplugged, disconnected) opens it
+    again; :meth:`reopen` does so whatever the port's state.
 
     Opening sends the library's fence (``QX4Resync``), so a late answer meant for an
     earlier program is never taken for one of ours. One Reader is open per process
@@ -234,7 +261,7 @@ class Reader:
     """
 
     def __init__(self, port: PortLike | None = None, *, baudrate: int = 19200,
-                 timeout: float = 2.0, device: PortLike | None = None) -> None:
+                 timeout: float | None = 2.0, device: PortLike | None = None) -> None:
         if device is not None:
             if port is not None:
                 raise TypeError("give port or device, not both")
@@ -244,7 +271,7 @@ class Reader:
             raise ValueError(f"baudrate is 19200 or 9600, not {baudrate!r}")
         self._port_given = port
         self.baudrate = baudrate
-        self._timeout = _seconds(timeout, "timeout", 60)
+        self._timeout = _answer_wait(timeout)
         self._lib = L.driver()
         self._lock = threading.RLock()
         self._dispatch = _Dispatch()
@@ -266,9 +293,9 @@ class Reader:
         return self._timeout
 
     @timeout.setter
-    def timeout(self, seconds: float) -> None:
+    def timeout(self, seconds: float | None) -> None:
         with self._lock:
-            self._timeout = _seconds(seconds, "timeout", 60)
+            self._timeout = _answer_wait(seconds)
             if self._open:
                 self._lib.QX4SetCmdWaitTime(self._timeout_ms)
 
@@ -282,13 +309,15 @@ class Reader:
         return self._open
 
     def open(self) -> Reader:
-        """Opens the port and brings the link in step. Raises :class:`ReaderGoneError`
-        when the port cannot be opened, ``RuntimeError`` while another Reader of this
+        """Opens the port and brings the link in step. Raises :class:`OpenError` (an
+        ``OSError`` with ``errno``) when the port cannot be opened, ``RuntimeError`` while another Reader of this
         process is open or this process was forked from one with a Reader open."""
         global _open_reader
         with self._lock, _process_lock:
             if self._open:
-                return self
+                if self.is_ok:
+                    return self
+                self.close()  # lost: opened again below, as a new port
             if _open_reader is not None and _open_reader() is not None:
                 raise RuntimeError("another qx4.Reader is open in this process: the library "
                                    "has one context per process; close it first")
@@ -304,11 +333,12 @@ class Reader:
             else:
                 opened = self._lib.QX4DllOpenDevice(os.fsencode(device), slow)
             if not opened:
+                reason = ctypes.create_string_buffer(256)
+                code = self._lib.QX4GetOpenError(reason, len(reason))
                 self._lib.QX4DllClose()
                 named = os.environ.get(f"QX4_COM{number}")
                 where = device or (f"COM{number} ({named})" if named else f"COM{number}")
-                raise ReaderGoneError(f"cannot open {where}: it does not exist, is in use, "
-                                      "or cannot be reached", function="QX4DllOpen")
+                raise _open_error(where, code, reason.value.decode("utf-8", "replace"))
             self._lib.QX4SetCmdWaitTime(self._timeout_ms)
             self._open = True
             _open_reader = weakref.ref(self)
@@ -320,11 +350,19 @@ class Reader:
                 raise
         return self
 
+    def reopen(self) -> Reader:
+        """Closes the port and opens it again (a reader that came back after it was
+        unplugged, say); raises as :meth:`open` does."""
+        with self._lock, _process_lock:
+            self.close()
+            return self.open()
+
     def close(self) -> None:
         """Closes the port and the library's context; closing twice does nothing."""
         global _open_reader
         with self._lock, _process_lock:
             if self._open:
+                self._lib.QX4SetReceivedHook(None, None)
                 self._lib.QX4SetHandle(None)
                 self._dispatch.clear()
                 self._lib.QX4DllClose()
@@ -888,8 +926,65 @@ class Reader:
                 self._timeout_ms))
         if not ok or text is None:
             raise DumpError(error or "the tag could not be read")
+        import json  # only dumps need it: import qx4 stays quick
+
         result: dict[str, Any] = json.loads(text)
         return result
+
+    def _ndef_call(self, function: str, uid: UidLike | None, *args: Any) -> dict[str, Any]:
+        target = _uid_buffer(parse_uid(uid)) if uid is not None else None
+        L.dumps().qx4dump_clear_interrupt()
+        with _FrameBoundary(L.dumps().qx4dump_interrupt) as boundary:
+            ok, text, error = boundary.run(lambda: self._dump_call(
+                function, target, *args))
+        import json
+
+        result: dict[str, Any] = json.loads(text) if text else {}
+        if ok:
+            return result
+        reason = error or f"{function} failed"
+        if result.get("failure") in ("ndef", "refused"):
+            raise NdefError(reason, written=list(result.get("written", [])))
+        raise DumpError(reason)
+
+    @_one_at_a_time
+    def read_ndef(self, uid: UidLike | None = None) -> list[_ndef.NdefRecord]:
+        """The records of the tag's NDEF message (an empty list for a formatted tag
+        without one), typed (:class:`qx4.ndef.UriRecord`, ...). Reads only the blocks up
+        to the end of the message. Without ``uid``, the only tag in the field. NdefError
+        when the tag holds no NDEF; DumpError when it could not be read."""
+        return self.read_ndef_content(uid).records
+
+    @_one_at_a_time
+    def read_ndef_content(self, uid: UidLike | None = None) -> _ndef.NdefContent:
+        """:meth:`read_ndef` with the capability container and the message's bytes."""
+        return _ndef.content_from_json(
+            self._ndef_call("qx4dump_ndef_read", uid, self._timeout_ms))
+
+    @_one_at_a_time
+    def write_ndef(self, records: list[_ndef.NdefRecord], uid: UidLike | None = None, *,
+                   option: bool = False) -> list[int]:
+        """Writes the records as the tag's NDEF message, with the rules of ``qx4 ndef
+        write``: only the blocks that change, read back; never past the capability
+        container's memory or the tag's last block. Returns the blocks written.
+        ValueError for records no message holds (before any frame); NdefError when
+        refused (read-only, too long, locked blocks)."""
+        message = _ndef.encode_message(records)
+        return list(self._ndef_call("qx4dump_ndef_write", uid, message.hex().encode("ascii"),
+                                    1 if option else 0, self._timeout_ms)["written"])
+
+    @_one_at_a_time
+    def format_ndef(self, uid: UidLike | None = None, *, option: bool = False) -> list[int]:
+        """A capability container for the tag's whole memory and an empty message
+        (``qx4 ndef format``). Returns the blocks written."""
+        return list(self._ndef_call("qx4dump_ndef_format", uid, 1 if option else 0,
+                                    self._timeout_ms)["written"])
+
+    @_one_at_a_time
+    def erase_ndef(self, uid: UidLike | None = None, *, option: bool = False) -> list[int]:
+        """Leaves an empty NDEF message (``qx4 ndef erase``). Returns the blocks written."""
+        return list(self._ndef_call("qx4dump_ndef_erase", uid, 1 if option else 0,
+                                    self._timeout_ms)["written"])
 
     @_one_at_a_time
     def restore(self, dump: dict[str, Any] | str | os.PathLike[str], uid: UidLike | None = None,
@@ -903,10 +998,13 @@ class Reader:
         failure the :class:`DumpError` carries the :class:`RestoreReport` of what was
         done (``report``). Ctrl+C stops it between two frames; its KeyboardInterrupt
         carries the ``report`` of what was written."""
+        import json
+
         if isinstance(dump, dict):
             text = json.dumps(dump)
         elif isinstance(dump, os.PathLike) or (isinstance(dump, str) and os.path.exists(dump)):
-            text = Path(dump).read_text(encoding="utf-8")
+            with open(dump, encoding="utf-8") as file:
+                text = file.read()
         elif isinstance(dump, str) and "\n" not in dump.strip() and "{" not in dump:
             # One line that is no JSON: a file name mistyped, not a dump's text.
             raise FileNotFoundError(f"no dump file {dump!r}")
@@ -962,11 +1060,15 @@ class Reader:
                                               "notifications were awaited")
                     self._lib.QX4ReadData()
                     self._dispatch.raise_held()
+                    self._dispatch.share_wakeup(queue)
                 while queue:
                     yield queue.popleft()
-                if end is not None and time.monotonic() >= end:
+                left = 1.0 if end is None else end - time.monotonic()
+                if left <= 0:
                     return
-                time.sleep(0.05)
+                # Woken by the receive thread when bytes come; the limit only notices a
+                # close or a lost port that came without bytes.
+                WAKEUP.wait(min(left, 1.0))
         finally:
             with self._lock:
                 self._dispatch.leave(self._lib, queue, self._open)
@@ -1006,8 +1108,16 @@ class _Dispatch:
         queue: deque[Notification] = deque()
         if not self._queues:
             lib.QX4SetHandle(ctypes.byref(self.window))
+            lib.QX4SetReceivedHook(WAKEUP.hook, WAKEUP.user)
         self._queues.append(queue)
         return queue
+
+    def share_wakeup(self, queue: deque[Notification]) -> None:
+        """After a scan that handed out notifications: the other iterators wake too
+        (one wake-up reaches one waiter)."""
+        if queue:
+            for _ in range(len(self._queues) - 1):
+                WAKEUP.wake()
 
     def listening(self, queue: deque[Notification]) -> bool:
         return any(q is queue for q in self._queues)
@@ -1015,10 +1125,12 @@ class _Dispatch:
     def leave(self, lib: ctypes.CDLL, queue: deque[Notification], is_open: bool) -> None:
         self._queues = [q for q in self._queues if q is not queue]
         if not self._queues and is_open:
+            lib.QX4SetReceivedHook(None, None)
             lib.QX4SetHandle(None)
 
     def clear(self) -> None:
         self._queues = []
+        WAKEUP.wake()
 
 
 def _after_fork_in_child() -> None:
@@ -1041,6 +1153,14 @@ os.register_at_fork(after_in_child=_after_fork_in_child)
 
 
 _KEYWORDS = (("--blocks", "block_count="), ("--block-size", "block_size="))
+
+
+def _open_error(where: str, code: int, reason: str) -> OpenError:
+    words = reason or (os.strerror(code) if code else "it cannot be opened")
+    hint = ""
+    if code in (errno.EACCES, errno.EPERM) and "://" not in where:
+        hint = " (is your user in the dialout group? sudo adduser $USER dialout, then log in again)"
+    return OpenError(f"cannot open {where}: {words}{hint}", code or None, words, where)
 
 
 def _uid_buffer(uid: bytes) -> Any:

@@ -32,7 +32,8 @@ def _program() -> str:
     build = Path(__file__).resolve().parents[2] / "build" / "sim" / "qx4sim"
     if build.exists():
         return str(build)
-    raise FileNotFoundError("qx4sim not found: set QX4SIM, or put it on PATH")
+    raise FileNotFoundError(
+        "qx4sim not found: install the qx4-tools package, set QX4SIM, or put it on PATH")
 
 
 def _end(process: subprocess.Popen[str], grace: float) -> None:

@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from dataclasses import dataclass, field
+from dataclasses import dataclass, field, fields
 
 
 def uid_text(uid: bytes) -> str:
@@ -10,7 +10,18 @@ def uid_text(uid: bytes) -> str:
     return uid[::-1].hex().upper()
 
 
-@dataclass(frozen=True)
+def _shown(name: str, value: object) -> str:
+    if name == "uid" and isinstance(value, bytes) and len(value) == 8:
+        return f"uid={uid_text(value)!r}"  # as qx4 shows it, not in reply order
+    return f"{name}={value!r}"
+
+
+def _hex_repr(self: object) -> str:
+    shown = ", ".join(_shown(f.name, getattr(self, f.name)) for f in fields(self))
+    return f"{type(self).__name__}({shown})"
+
+
+@dataclass(frozen=True, repr=False)
 class Tag:
     """A tag that answered an inventory. ``uid`` is in the order the reader delivers
     it (least significant byte first)."""
@@ -24,7 +35,7 @@ class Tag:
         return uid_text(self.uid)
 
 
-@dataclass(frozen=True)
+@dataclass(frozen=True, repr=False)
 class Block:
     """One block of tag memory; ``locked`` is known when read with ``security=True``."""
 
@@ -33,7 +44,7 @@ class Block:
     locked: bool | None = None
 
 
-@dataclass(frozen=True)
+@dataclass(frozen=True, repr=False)
 class SystemInfo:
     """A tag's system information; fields the tag does not give are ``None``."""
 
@@ -45,6 +56,38 @@ class SystemInfo:
     block_size: int | None = None
     ic_reference: int | None = None
 
+    # The info flags by name: which fields the tag gave.
+    @property
+    def has_dsfid(self) -> bool:
+        return bool(self.flags & 0x01)
+
+    @property
+    def has_afi(self) -> bool:
+        return bool(self.flags & 0x02)
+
+    @property
+    def has_memory_size(self) -> bool:
+        return bool(self.flags & 0x04)
+
+    @property
+    def has_ic_reference(self) -> bool:
+        return bool(self.flags & 0x08)
+
+    @property
+    def manufacturer_code(self) -> int:
+        """The ISO/IEC 7816-6 manufacturer code: the UID byte after E0."""
+        return self.uid[6]
+
+    @property
+    def manufacturer(self) -> str | None:
+        """The chip's maker named by the UID (``qx4 info``'s table), or None when the
+        code is not in it or the UID does not start with E0."""
+        if len(self.uid) != 8 or self.uid[7] != 0xE0:
+            return None
+        from . import _library
+        name: bytes | None = _library.dumps().qx4dump_manufacturer(self.manufacturer_code)
+        return name.decode("utf-8") if name else None
+
 
 @dataclass(frozen=True)
 class Geometry:
@@ -55,7 +98,7 @@ class Geometry:
     block_count: int | None
 
 
-@dataclass(frozen=True)
+@dataclass(frozen=True, repr=False)
 class Notification:
     """An auto-scan frame: ``kind`` "data" or "uid-data"; ``uid`` for "uid-data";
     ``time`` in seconds (``time.monotonic``)."""
@@ -86,3 +129,7 @@ class RestoreReport:
     unknown: list[str] = field(default_factory=list)
     refused: list[str] = field(default_factory=list)
     interrupted: bool = False
+
+
+for _kind in (Tag, Block, SystemInfo, Notification):
+    _kind.__repr__ = _hex_repr  # type: ignore[assignment]
