@@ -202,8 +202,17 @@ void Broker::Network() {
         } else {
             const std::string reason =
                 disconnectReason_ > 0 ? mosquitto_reason_string(disconnectReason_) : cause;
-            Say("lost the connection to the broker at " + where_ + ": " + reason);
-            if (std::chrono::steady_clock::now() - since >= kStableConnection) delay = kFirstDelay;
+            if (std::chrono::steady_clock::now() - since >= kStableConnection) {
+                delay = kFirstDelay;
+                Say("lost the connection to the broker at " + where_ + ": " + reason);
+            } else {
+                // Brokers that close a taken-over session without saying why look like this.
+                Say("lost the connection to the broker at " + where_ + " soon after connecting: " +
+                    reason + " (a client with the same id " + options_.id +
+                    ", such as another gateway of the same --name, takes the "
+                    "session; backing off up to " +
+                    std::to_string(kMaxDelay.count() / 1000) + " s)");
+            }
         }
         if (refusal_ <= 0) refusedInARow_ = 0;
         std::uniform_int_distribution<long> draw(delay.count() / 2, delay.count());
