@@ -111,5 +111,6 @@ void RunView(Session&);
 void RunCompletion(Session&);
 void RunConvert(Session&);
 void RunFindAfi(Session&);
+void RunProbe(Session&);
 
 } // namespace qx4cli

@@ -185,6 +185,11 @@ const unsigned char* Session::TargetUid() {
 }
 
 int Session::UseTagBlockSize() {
+    // A block size given says all these commands need: no system information is asked.
+    if (options_.blockSize) {
+        Tag(false).UseBlockSize(options_.blockSize);
+        return options_.blockSize;
+    }
     qx4dump::SystemInfo info;
     std::string note;
     const qx4dump::Geometry geometry = Tag(false).ReadGeometry(Overrides(), info, note);

@@ -58,12 +58,16 @@ void LinkObserver::Mark() {
 void LinkObserver::OnFrame(int direction, const uint8_t* bytes, unsigned count) {
     if (direction == QX4_TRACE_SENT) {
         sent_ = true;
+        lastSent_.assign(bytes, bytes + count);
     } else if (direction == QX4_TRACE_RECEIVED) { // not QX4_TRACE_LOST: no bytes
         received_ = true;
         lastReceived_.assign(bytes, bytes + count);
         if (count > 4 && bytes[2] == kAck) {
             lastAck_ = lastReceived_;
             ++acks_;
+            const uint8_t command = lastSent_.size() > 4 ? lastSent_[2] : 0;
+            if (command == 0x4E || command == 0x4F || command == 0x78)
+                ++(bytes[4] == lastSent_[4] ? echoed_ : notEchoed_);
         }
         if (count > 4 && bytes[2] == kNack) lastNack_ = lastReceived_;
     }

@@ -69,14 +69,18 @@ class LinkObserver {
     // The data count n of the last ACK the last Outcome saw, or -1.
     int LastAckDataCount() const;
     unsigned long acksReceived() const { return acks_; } // all along
+    // Acknowledgements of reader settings and tag requests (0x4E, 0x4F, 0x78) whose first
+    // data byte echoed the request's sub-command or code, and those that did not.
+    unsigned long echoed() const { return echoed_; }
+    unsigned long notEchoed() const { return notEchoed_; }
 
     void OnFrame(int direction, const uint8_t* bytes, unsigned count);
 
   private:
     Trace trace_;
     bool sent_ = false, received_ = false;
-    Bytes lastReceived_, lastAck_, lastNack_, checkedAck_;
-    unsigned long acks_ = 0;
+    Bytes lastReceived_, lastAck_, lastNack_, checkedAck_, lastSent_;
+    unsigned long acks_ = 0, echoed_ = 0, notEchoed_ = 0;
 };
 
 } // namespace qx4dump

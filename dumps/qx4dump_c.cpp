@@ -27,6 +27,8 @@ int Fail(char** error, const std::string& text) {
     return 0;
 }
 
+std::atomic<int> lastRetries{0};
+
 // The tag to address: the caller's UID, else the only one in the field.
 bool Target(const unsigned char* uid, LinkObserver& link, int timeoutMs, Uid& target,
             std::string& error) {
@@ -138,6 +140,10 @@ void qx4dump_clear_interrupt(void) {
     TagAccess::interrupted = false;
 }
 
+int qx4dump_retries(void) {
+    return lastRetries;
+}
+
 const char* qx4dump_nack_text(int code, int iso) {
     static thread_local std::string text;
     text = EnglishNackText(code, iso);
@@ -166,6 +172,7 @@ int qx4dump_write(const char* json, const char* format, char** text, char** erro
 
 int qx4dump_read_tag(const unsigned char* uid, int blockSize, int blockCount, int probeLocks,
                      int timeoutMs, char** json, char** error) {
+    lastRetries = 0;
     try {
         LinkObserver link;
         Uid target;
@@ -174,7 +181,9 @@ int qx4dump_read_tag(const unsigned char* uid, int blockSize, int blockCount, in
         TagAccess tag(link, target, timeoutMs);
         TagDump dump;
         std::string note;
-        if (!ReadTag(tag, {blockSize, blockCount, false}, probeLocks != 0, dump, note))
+        const bool read = ReadTag(tag, {blockSize, blockCount, false}, probeLocks != 0, dump, note);
+        lastRetries = tag.retries();
+        if (!read)
             return Fail(error, note.empty()
                                    ? tag.failure().function + " failed: " + tag.failure().text
                                    : note);
@@ -193,6 +202,7 @@ int qx4dump_restore(const char* text, const unsigned char* uid, int force, int a
 int qx4dump_restore_with_option(const char* text, const unsigned char* uid, int force, int all,
                                 int locks, int option, int timeoutMs, char** report, char** error) {
     try {
+        lastRetries = 0;
         const auto dumps = ParseDump(text ? text : "", "the dump");
         LinkObserver link;
         Uid target;
@@ -208,6 +218,7 @@ int qx4dump_restore_with_option(const char* text, const unsigned char* uid, int 
         options.all = all != 0;
         options.locks = locks != 0;
         const RestoreReport result = Restore(tag, *dump, options);
+        lastRetries = result.retries;
         if (report) *report = Copy(ReportJson(result).dump());
         if (!result.error.empty()) return Fail(error, result.error);
         if (const std::string refused = RefusalText(result, options.force); !refused.empty())

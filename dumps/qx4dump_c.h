@@ -28,6 +28,10 @@ QX4DUMP_API void qx4dump_free(char* text);
 QX4DUMP_API void qx4dump_interrupt(void);
 QX4DUMP_API void qx4dump_clear_interrupt(void);
 
+/* Frames the last read or restore sent again after a reply lost on the air or a
+ * request no tag answered (0 when every frame went through at once). */
+QX4DUMP_API int qx4dump_retries(void);
+
 /* English text of a NACK code (of the ISO 15693 error code with code 5); static. */
 QX4DUMP_API const char* qx4dump_nack_text(int code, int iso);
 

@@ -329,7 +329,10 @@ std::optional<Uid> FindTheTag(LinkObserver& link, int timeoutMs, bool only, std:
         error = std::to_string(uids.size()) + " tags in the field (" + UidList(uids) + ")";
     };
     if (only) {
-        if (const auto failure = ListField(link, timeoutMs, uids); failure && failure->EndsRun()) {
+        auto failure = ListField(link, timeoutMs, uids);
+        for (int lost = 0; failure && failure->Transient() && lost < TagAccess::kRfRetries; ++lost)
+            failure = ListField(link, timeoutMs, uids);
+        if (failure && (failure->EndsRun() || failure->Transient())) {
             error = "no tag to address: " + failure->text;
             return std::nullopt;
         }

@@ -12,6 +12,7 @@ soak=600; idle=30; faults=120
 "$b/qx4_latency" 50
 echo; "$b/qx4_network_latency" 50
 echo; "$b/qx4_dump_restore"
+echo; "$b/qx4_ndef"
 echo; "$b/qx4_scanner_throughput" --benchmark_min_time=1
 echo; "$b/qx4_notification_soak" "$soak"
 echo; "$b/qx4_idle_cost" "$idle"

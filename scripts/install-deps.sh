@@ -19,6 +19,25 @@ if [ "${1:-}" = "--minimal" ]; then
             libbenchmark-dev nlohmann-json3-dev libmosquitto-dev python3 ser2net)
 fi
 
+# Node.js and npm for the NDEF cross-check against the npm package ndef; a machine whose
+# Node.js came with its own npm keeps it.
+if [ "${1:-}" != "--minimal" ] && ! command -v npm >/dev/null; then
+  packages+=(nodejs npm)
+fi
+
+# The npm package ndef, pinned, into the build folder (nothing outside it). Without the
+# registry the cross-check says so and is skipped.
+install_npm_ndef() {
+  [ "${1:-}" = "--minimal" ] && return 0
+  local folder="${QX4_BUILD_DIR:-build}/npm"
+  [ -d "$folder/node_modules/ndef" ] && return 0
+  command -v npm >/dev/null || return 0
+  mkdir -p "$folder"
+  npm install --prefix "$folder" --no-save --no-audit --no-fund ndef@0.2.0 >/dev/null ||
+    echo "npm install ndef@0.2.0 failed: the NDEF cross-check will say why" >&2
+}
+trap 'install_npm_ndef "${1:-}"' EXIT
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -222,7 +222,8 @@ TEST_F(DialogTest, EnglishOnRequest) {
     QStringList menus;
     for (QAction* menu : frame->menuBar()->actions())
         menus << menu->text();
-    EXPECT_EQ(menus, (QStringList{"&File", "&ISO15693", "&Extended commands", "&Tools"}));
+    EXPECT_EQ(menus, (QStringList{"&File", "&ISO15693", "&Extended commands", "&Tools", "&View",
+                                  "&Help"}));
     QString title;
     view()->dialogRunner = [&](ExchangeDialog& d) {
         title = d.windowTitle();

@@ -2,6 +2,7 @@
 // what cannot be undone is asked first, every line says what it went to, nothing holds a
 // wait, and a quit ends at once.
 #include "bench_fixture.h"
+#include "frames_view.h"
 #include "result_log.h"
 #include "status_panel.h"
 
@@ -342,6 +343,65 @@ TEST_F(FieldTest, TheLogFileKeepsEveryLineAcrossStartsAndRotates) {
         small.Append(QDateTime::currentDateTime(), QString(30, QChar('a' + i)));
     EXPECT_TRUE(QFile::exists(dir.filePath("small.log.1")));
     EXPECT_LE(QFile(dir.filePath("small.log")).size(), 100);
+}
+
+TEST_F(FieldTest, RepeatTheFramesViewAndHelp) {
+    Start();
+    QApplication::setActiveWindow(frame.get());
+    Command(idm::PowerState);
+    const int before = LineCount();
+    QTest::keyClick(frame.get(), Qt::Key_F5);
+    EXPECT_EQ(LinesSince(before), (QStringList{"OK: QX4GetPowerDown", "PowerMode : 00 "}));
+
+    // Shown, the frames view decodes what went out and came back; hidden, it is left alone.
+    QTest::keyClick(frame.get(), Qt::Key_F6);
+    ASSERT_TRUE(frame->framesView()->isVisible());
+    Command(idm::RomVersion);
+    QTest::qWait(3 * FramesView::kFlushPeriodMs);
+    const QString shown = frame->framesView()->Text();
+    EXPECT_TRUE(shown.contains("-> ReadSetting RomVersion | 02 00 4F 02 90 00")) << shown;
+    EXPECT_TRUE(shown.contains("<- ACK RomVersion")) << shown;
+    frame->Action(idm::FramesView)->trigger();
+    EXPECT_FALSE(frame->framesView()->isVisible());
+    Command(idm::PowerState);
+    QTest::qWait(3 * FramesView::kFlushPeriodMs);
+    EXPECT_EQ(frame->framesView()->Text(), shown);
+
+    // F1 lists every command with what it sends.
+    QString help;
+    QTimer::singleShot(100, [&] {
+        if (QWidget* dialog = QApplication::activeModalWidget()) {
+            if (auto* table = dialog->findChild<QTreeWidget*>())
+                for (int i = 0; i < table->topLevelItemCount(); ++i)
+                    help += table->topLevelItem(i)->text(0) + " = " +
+                            table->topLevelItem(i)->text(1) + "\n";
+            dialog->close();
+        }
+    });
+    QTest::keyClick(frame.get(), Qt::Key_F1);
+    EXPECT_TRUE(help.contains("LockAFI = 0x78 0x28")) << help;
+    EXPECT_EQ(help.count('\n'), 43) << help;
+}
+
+// Every control Tab reaches says what it is, in the window's language.
+TEST_F(FieldTest, EveryTabStopOfTheWindowIsNamed) {
+    Start();
+    QWidget* start = view()->resultList();
+    QWidget* w = start;
+    int stops = 0;
+    do {
+        w = w->nextInFocusChain();
+        const bool tabStop = w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus);
+        if (!tabStop || w->window() != frame.get()) continue;
+        ++stops;
+        QString name = w->accessibleName();
+        if (auto* button = qobject_cast<QAbstractButton*>(w)) name += button->text();
+        EXPECT_FALSE(name.isEmpty())
+            << w->metaObject()->className() << " " << w->objectName().toStdString();
+        EXPECT_NE(name, "UID table");
+        EXPECT_NE(name, "Results");
+    } while (w != start && stops < 50);
+    EXPECT_GE(stops, 7);
 }
 
 // Run at scale 2 by ctest too: nothing scrolls but the lists, the newest line in view.

@@ -405,8 +405,9 @@ TEST_F(OperatorTest, ALongDataLineIsViewedInRowsOfSixteenBytes) {
     const QStringList rows = shown.split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(rows.size(), 1 + 16) << shown; // a heading, then 15 full rows and one of 8
     EXPECT_EQ(rows[0], "data: 248 bytes");
-    EXPECT_EQ(rows[1], "0000  00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F");
-    EXPECT_EQ(rows[16], "00F0  F0 F1 F2 F3 F4 F5 F6 F7");
+    EXPECT_EQ(rows[1], "0000  00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F  ................");
+    EXPECT_EQ(rows[3], "0020  20 21 22 23 24 25 26 27 28 29 2A 2B 2C 2D 2E 2F   !\"#$%&'()*+,-./");
+    EXPECT_EQ(rows[16], "00F0  F0 F1 F2 F3 F4 F5 F6 F7                          ........");
 }
 
 #ifdef QX4BENCH_PROGRAM

@@ -240,9 +240,12 @@ TEST_F(BenchTest, UidTableFromNotifications) {
     // Shift-JIS data text, and a notification longer than 256 bytes cut to 256.
     notify(1, {9, 9, 9, 9, 9, 9, 9, 9, 0x83, 0x5E, 0x83, 0x4F});
     EXPECT_EQ(UidText(4), "0909090909090909[タグ]");
+    // Binary data: every byte, also after a 00, with its ASCII.
+    notify(1, {9, 9, 9, 9, 9, 9, 9, 1, 'A', 0x00, 0xFF, 'B'});
+    EXPECT_EQ(UidText(5), "0109090909090909[41 00 FF 42 |A..B|]");
     qx4sim::Bytes longer(300, 'z');
     notify(0, longer);
-    EXPECT_EQ(UidText(5).size(), 256);
+    EXPECT_EQ(UidText(6).size(), 256);
     // A full table drops new tags but keeps counting the ones it has.
     for (int i = view()->uidCount; i < 256; ++i)
         notify(0, {'T', uint8_t('0' + i / 100), uint8_t('0' + i / 10 % 10), uint8_t('0' + i % 10)});

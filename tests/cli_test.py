@@ -368,10 +368,14 @@ class DumpRestoreDiff(WithSims):
             (TAG_TWO, 8, 32, {"simulation": {"multiBlock": False}}),
             (TAG_ONE, 4, 28, {})])
         # Every reply 50 ms late: the 32 single reads take 1.6 s, the 32 writes as long again.
-        target = self.sim("--field", field, "--delay", "50")
+        target = self.sim("--field", field, "--delay", "50", kind=LoggedSim)
         restore = subprocess.Popen([QX4, "--device", target.device, "--uid", TAG_TWO, "--json",
                                     "restore", dump], stdout=subprocess.PIPE, text=True)
-        time.sleep(2.4)
+        # The tag leaves once the writes have begun, however slow the machine is today.
+        deadline = time.monotonic() + 30
+        while not target.writes() and time.monotonic() < deadline:
+            self.assertIsNone(restore.poll())
+        time.sleep(0.3)
         self.assertIn("left the field", target.command("leave " + TAG_TWO))
         out, _ = restore.communicate(timeout=60)
         self.assertEqual(restore.returncode, 1)

@@ -113,6 +113,21 @@ class LostReplies(Field):
         self.assertIn("retried 3 frame(s)", out.stderr)
 
 
+class FewerExchanges(Field):
+    def test_reads_in_the_longest_runs_and_no_system_information_when_given(self):
+        proxy = self.proxy(self.field([(UID, 4, 256, numbered(4))]))
+        code, result = run_json("--device", proxy.url, "--uid", UID, "--block-size", "4",
+                                "read", "0", "256")
+        self.assertEqual(code, 0, result)
+        self.assertEqual([r.code for r in proxy.tag_requests()], [0x23] * 5)  # 63 a frame
+        proxy.requests.clear()
+        qx4("--device", proxy.url, "--uid", UID, "--block-size", "4", "write", "0", "00112233")
+        self.assertEqual([r.code for r in proxy.tag_requests()], [0x21])
+        proxy.requests.clear()
+        code, result = run_json("--device", proxy.url, "--uid", UID, "--option", "read", "0", "4")
+        self.assertEqual([r.code for r in proxy.tag_requests()], [0x2B, 0x23])
+
+
 class MultiBlockRefusals(Field):
     def check(self, verdict, longest):
         """A tag that answers Read/Write Multiple Blocks of more than `longest` blocks
@@ -228,11 +243,84 @@ class Collisions(Field):
         # Not retried blindly: the reader's own inventory was asked at once.
         self.assertEqual(len(proxy.tag_requests(0x20)), 1)
 
+    def test_writes_list_the_field_again_after_a_lost_reply(self):
+        lost = []
+
+        def first_listing_lost(request):
+            if request.code == 0xF0 and not lost:
+                lost.append(request)
+                return ("lost", 1)
+        proxy = self.proxy(self.field([(UID, 4, 28, numbered(4))]), first_listing_lost)
+        code, result = run_json("--device", proxy.url, "write", "2", "01020304")
+        self.assertEqual((code, result["uid"], result["written"]), (0, UID, 1))
+        self.assertEqual(len(proxy.tag_requests(0xF0)), 2)
+
     def test_one_tag_whose_inventory_reply_was_lost_is_still_found(self):
         proxy = self.proxy(self.field([(UID, 4, 28, numbered(4))]), self.collide)
         code, result = run_json("--device", proxy.url, "read", "3")
         self.assertEqual(code, 0, result)
         self.assertEqual(result["blocks"][0]["data"], numbered(4)(3))
+
+
+class Probe(Field):
+    # What a probe may send: reader settings read (0x4F), tag requests that only read.
+    READS = {0x01, 0x20, 0x23, 0x2B, 0x2C, 0xA0, 0xF0}
+
+    def test_probe_sends_only_reads_and_reports_the_reader_and_its_tags(self):
+        field = self.field([(UID, 4, 28, numbered(4)), (OTHER, 8, 32, numbered(8))])
+        sim = subprocess.Popen([QX4SIM, "--log", "--field", field], stdin=subprocess.PIPE,
+                               stdout=subprocess.PIPE, text=True)
+        self.sims.append(sim)
+        sim.stdout.readline()
+        device = sim.stdout.readline().split("=")[1].strip()
+        self.assertEqual(qx4("--device", device, "op-mode", "1", "0", "0x78", "10").returncode, 0)
+        out = qx4("--device", device, "probe")
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertIn("eeprom: words 0 to 255 readable", out.stdout)
+        self.assertIn("tag %s: iso15693, 32 blocks of 8 bytes" % OTHER, out.stdout)
+        code, result = run_json("--device", device, "probe")
+        self.assertEqual(code, 0, result)
+        self.assertEqual(qx4("--device", device, "op-mode", "0", "0", "0x78", "10").returncode, 0)
+        sim.terminate()
+        sim.wait(timeout=10)
+        lines = sim.stdout.read().splitlines()
+        requests = [bytes.fromhex(line[3:]) for line in lines if line.startswith("<- ")]
+        # Between the two mode writes of the test: only the probes' own frames.
+        first = next(i for i, f in enumerate(requests) if f[2] == 0x4E)
+        last = max(i for i, f in enumerate(requests) if f[2] == 0x4E)
+        probes = requests[first + 1:last]
+        self.assertGreater(len(probes), 100)
+        for f in probes:
+            self.assertTrue(f[2] == 0x4F or (f[2] == 0x78 and f[4] in self.READS), f.hex())
+        self.assertEqual(result["modeFound"], {"mode": 1, "second": 0, "flags": 0x78})
+        self.assertTrue(result["modeKept"])
+        self.assertTrue(result["fence"]["held"] and result["echo"]["held"])
+        self.assertEqual(result["eeprom"]["readable"], 256)
+        self.assertEqual([t["uid"] for t in result["tags"]], [UID, OTHER])
+        read = result["tags"][1]["read"]
+        self.assertEqual((read["data"], read["tries"]), (numbered(8)(0), 5))
+        self.assertGreater(read["airMs"], 5)
+        self.assertTrue(all(c["answered"] for c in result["commands"]), result["commands"])
+
+    def test_probe_stops_reading_the_eeprom_at_its_first_refusal(self):
+        scanning = []
+
+        def forty_words(request):
+            # From the probe's first read of several words on (the link's fences, one
+            # word each at an address of their own, come before it).
+            if request.command == 0x4F and request.data[0] == 0x70:
+                if request.data[2] > 1:
+                    scanning.append(request)
+                if scanning and request.data[1] + request.data[2] > 40:
+                    return ("absent", 0x43)
+        proxy = self.proxy(self.field([(UID, 4, 28, numbered(4))]), forty_words)
+        code, result = run_json("--device", proxy.url, "probe")
+        self.assertEqual(code, 0, result)
+        self.assertEqual((result["eeprom"]["readable"], result["eeprom"]["refusedAt"]), (40, 40))
+        self.assertIn("NACK 67", result["eeprom"]["refusal"])
+        beyond = [r for r in proxy.requests if r.command == 0x4F and r.data[0] == 0x70
+                  and r.data[1] > 40 and r.data[2] > 1]
+        self.assertEqual(beyond, [])  # nothing asked past the first refused word
 
 
 if __name__ == "__main__":

@@ -154,6 +154,21 @@ class Ndef(unittest.TestCase):
         self.assertEqual(self.qx4("--uid", SMALL, "ndef", "write", "--mime", "a/b",
                                   "/nonexistent").returncode, 2)
 
+    def test_format_announces_read_multiple_only_where_the_tag_answers_it(self):
+        path = os.path.join(self.folder.name, "single.json")
+        write_field(path, [(SMALL, 4, 28, {})])
+        with open(path) as f:
+            field = json.load(f)
+        field["tags"][0]["simulation"] = {"multiBlock": False}
+        with open(path, "w") as f:
+            json.dump(field, f)
+        self.field_file = path
+        self.assertEqual(self.qx4("--uid", SMALL, "ndef", "format", "--yes").returncode, 0)
+        status, out = self.json("--uid", SMALL, "ndef", "read")
+        self.assertEqual(status, 0, out)
+        self.assertFalse(out["capabilityContainer"]["multipleBlockRead"])
+        self.assertEqual(self.blocks(SMALL, 2), ["E1400D00", "0300FE00"])
+
     def test_protect_makes_the_container_read_only_and_locks_the_area(self):
         field = self.field((SMALL, 4, 28, {}))
         self.assertEqual(self.qx4("--uid", SMALL, "ndef", "format", "--yes",

@@ -559,6 +559,86 @@
         <source>RFﾓｰﾄﾞ</source>
         <translation>RF mode</translation>
     </message>
+    <message>
+        <source>UIDテーブル</source>
+        <translation>UID table</translation>
+    </message>
+    <message>
+        <source>結果</source>
+        <translation>Results</translation>
+    </message>
+    <message>
+        <source>リーダーのタグモードを読み、変更します</source>
+        <translation>Reads and changes the reader's tag mode</translation>
+    </message>
+    <message>
+        <source>リーダーの動作モードを読み、変更します</source>
+        <translation>Reads and changes the reader's operation mode</translation>
+    </message>
+    <message>
+        <source>リーダーにタグデータを送ります</source>
+        <translation>Sends tag data to the reader</translation>
+    </message>
+    <message>
+        <source>ポート、通信速度、応答タイムアウトを設定して開き直します</source>
+        <translation>Sets the port, rate and response time-out and opens it again</translation>
+    </message>
+    <message>
+        <source>結果の一覧と UID テーブルを空にします</source>
+        <translation>Empties the result list and the UID table</translation>
+    </message>
+    <message>
+        <source>オートスキャンモードとコマンドモードを切り替えます</source>
+        <translation>Switches between auto-scan mode and command mode</translation>
+    </message>
+    <message>
+        <source>通信フレーム</source>
+        <translation>Frames</translation>
+    </message>
+    <message>
+        <source>受信バイト %1 個を失いました（受信バッファが一杯）</source>
+        <translation>%1 received bytes lost (the receive buffer was full)</translation>
+    </message>
+    <message>
+        <source>（フレームではありません）</source>
+        <translation>(no frame)</translation>
+    </message>
+    <message>
+        <source>コマンド</source>
+        <translation>Commands</translation>
+    </message>
+    <message>
+        <source>メニュー</source>
+        <translation>Menu</translation>
+    </message>
+    <message>
+        <source>送るもの</source>
+        <translation>What it sends</translation>
+    </message>
+    <message>
+        <source>表示(&amp;V)</source>
+        <translation>&amp;View</translation>
+    </message>
+    <message>
+        <source>通信フレーム(&amp;F)</source>
+        <translation>&amp;Frames</translation>
+    </message>
+    <message>
+        <source>ヘルプ(&amp;H)</source>
+        <translation>&amp;Help</translation>
+    </message>
+    <message>
+        <source>コマンド(&amp;C)...</source>
+        <translation>&amp;Commands...</translation>
+    </message>
+    <message>
+        <source>送信していません: リーダーが同期用の EEPROM 読み出しを拒否しました</source>
+        <translation>Not sent: the reader refused the EEPROM reads that bring the link in step</translation>
+    </message>
+    <message>
+        <source>（%1 フレームを省略）</source>
+        <translation>(%1 frames left out)</translation>
+    </message>
 </context>
 <context>
     <name>AboutDialog</name>

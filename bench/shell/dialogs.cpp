@@ -267,6 +267,7 @@ CDataEntry1Dlg::~CDataEntry1Dlg() = default;
 
 void CDataEntry1Dlg::ToControls() {
     ui->heading->setText(Tr(heading));
+    setWindowTitle(Tr(heading)); // the caption says what is asked, as the heading does
     ui->label1->setText(Tr(label1));
     ui->edit1->setText(edit1);
 }
@@ -285,6 +286,7 @@ CDataEntry2Dlg::~CDataEntry2Dlg() = default;
 
 void CDataEntry2Dlg::ToControls() {
     ui->heading->setText(Tr(heading));
+    setWindowTitle(Tr(heading)); // the caption says what is asked, as the heading does
     ui->label1->setText(Tr(label1));
     ui->edit1->setText(edit1);
     ui->label2->setText(Tr(label2));
@@ -306,6 +308,7 @@ CDataEntry3Dlg::~CDataEntry3Dlg() = default;
 
 void CDataEntry3Dlg::ToControls() {
     ui->heading->setText(Tr(heading));
+    setWindowTitle(Tr(heading)); // the caption says what is asked, as the heading does
     ui->label1->setText(Tr(label1));
     ui->edit1->setText(edit1);
     ui->label2->setText(Tr(label2));

@@ -2,6 +2,8 @@
 
 #include "control_ids.h"
 #include "dialogs.h"
+#include "frames_view.h"
+#include "help_dialog.h"
 #include "menu_table.h"
 #include "panel_view.h"
 #include "qx4drv.h"
@@ -47,6 +49,9 @@ CMainFrame::CMainFrame() {
     // scrolls but the lists themselves, so the newest result stays in view.
     view_ = new CQX4PanelView(this);
     setCentralWidget(view_);
+    framesView_ = new FramesView(this);
+    addDockWidget(Qt::BottomDockWidgetArea, framesView_);
+    framesView_->hide();
     BuildMenus();
     statusBar()->addWidget(view_->statusPanel(), 1);
     view_->statusPanel()->show();
@@ -140,9 +145,25 @@ void CMainFrame::BuildMenus() {
         }
         QAction* action = menu->addAction(Tr(item.text));
         action->setProperty(kCommandIdProperty, item.id);
+        if (item.sends) action->setStatusTip(Tr(item.sends));
+        if (item.id == idm::Exit) action->setText(action->text() + "\tCtrl+Q"); // its accelerator
         const int id = item.id;
         connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
     }
+    // The checker's own: the frames on the wire, and what each command sends.
+    QMenu* viewMenu = menuBar()->addMenu(Tr("表示(&V)"));
+    QAction* frames = viewMenu->addAction(Tr("通信フレーム(&F)"));
+    frames->setProperty(kCommandIdProperty, idm::FramesView);
+    frames->setCheckable(true);
+    frames->setShortcut(QKeySequence(Qt::Key_F6));
+    connect(frames, &QAction::toggled, framesView_, &QWidget::setVisible);
+    connect(framesView_, &QDockWidget::visibilityChanged, frames,
+            [this, frames](bool) { frames->setChecked(framesView_->isVisible()); });
+    QMenu* helpMenu = menuBar()->addMenu(Tr("ヘルプ(&H)"));
+    QAction* help = helpMenu->addAction(Tr("コマンド(&C)..."));
+    help->setProperty(kCommandIdProperty, idm::HelpCommands);
+    help->setShortcut(QKeySequence(Qt::Key_F1));
+    connect(help, &QAction::triggered, this, [this] { OnCommand(idm::HelpCommands); });
     for (const Accelerator& accelerator : Accelerators()) {
         auto* action = new QAction(this);
         action->setShortcut(QKeySequence(accelerator.keys));
@@ -182,6 +203,9 @@ void CMainFrame::OnCommand(int commandId) {
         return;
     case idm::RepeatLast:
         view_->RepeatLastCommand();
+        return;
+    case idm::HelpCommands:
+        if (!view_->Busy()) ShowCommandsHelp(this);
         return;
     default:
         // New and open find no file format; undo, cut, copy, paste and save have no handler.

@@ -9,6 +9,7 @@ class QAction;
 namespace qx4bench {
 
 class CQX4PanelView;
+class FramesView;
 
 class CMainFrame : public QMainWindow {
   public:
@@ -18,6 +19,7 @@ class CMainFrame : public QMainWindow {
     ~CMainFrame() override; // stops the timer, then QX4DllClose
     CQX4PanelView* view() const { return view_; }
     QAction* Action(int commandId) const;
+    FramesView* framesView() const { return framesView_; }
 
   protected:
     void timerEvent(QTimerEvent* event) override;
@@ -29,6 +31,7 @@ class CMainFrame : public QMainWindow {
     void ChooseLogFile(); // on: which file; off: stop
 
     CQX4PanelView* view_;
+    FramesView* framesView_ = nullptr;
     int timerId_ = 0;
 };
 

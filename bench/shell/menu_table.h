@@ -11,6 +11,7 @@ struct MenuItem {
     const char* menu;
     const char* text;
     int id;
+    const char* sends = nullptr; // what it sends, for Help > Commands
 };
 
 struct Accelerator {

@@ -71,6 +71,30 @@ const char* ErrorLineText(int code, int detail) {
 }
 
 constexpr int kNotificationBytes = 256;
+
+// "41 42 00 FF |AB..|": bytes that are not text, each shown, with their ASCII.
+QString HexWithAscii(const QByteArray& bytes) {
+    QString hex, ascii;
+    for (const char c : bytes) {
+        const auto byte = static_cast<uint8_t>(c);
+        hex += QString::asprintf("%02X ", byte);
+        ascii += byte >= 0x20 && byte < 0x7F ? QChar(byte) : QChar('.');
+    }
+    return hex + "|" + ascii + "|";
+}
+
+// A tag's data as the reader sent it: Shift-JIS text when it is that (zero padding at
+// its end dropped), else every byte in hexadecimal, so nothing after a 00 is lost.
+QString TagDataText(QByteArray bytes) {
+    while (!bytes.isEmpty() && bytes.back() == '\0')
+        bytes.chop(1);
+    bool text = true;
+    for (const char c : bytes)
+        text = text && static_cast<uint8_t>(c) >= 0x20 && c != 0x7F;
+    const QString decoded = FromDeviceText(bytes);
+    if (text && ToDeviceText(decoded) == bytes) return decoded;
+    return HexWithAscii(bytes);
+}
 constexpr int kCountColumn = 0, kUidColumn = 1;
 
 } // namespace
@@ -369,8 +393,14 @@ void CQX4PanelView::LayOutForm() {
         if (!WaitsForReader()) ShowLineViewer(ui->resultList->row(item));
     });
 
-    ui->uidTable->setAccessibleName("UID table");
-    ui->resultList->setAccessibleName("Results");
+    ui->uidTable->setAccessibleName(Tr("UIDテーブル"));
+    ui->resultList->setAccessibleName(Tr("結果"));
+    ui->rfModeButton->setToolTip(Tr("リーダーのタグモードを読み、変更します"));
+    ui->operationModeButton->setToolTip(Tr("リーダーの動作モードを読み、変更します"));
+    ui->writeButton->setToolTip(Tr("リーダーにタグデータを送ります"));
+    ui->comResetButton->setToolTip(Tr("ポート、通信速度、応答タイムアウトを設定して開き直します"));
+    ui->clearButton->setToolTip(Tr("結果の一覧と UID テーブルを空にします"));
+    ui->autoScanBox->setToolTip(Tr("オートスキャンモードとコマンドモードを切り替えます"));
     ui->testButton->setAccessibleName(ui->testButton->text());
 }
 
@@ -472,8 +502,16 @@ void CQX4PanelView::ShowLineViewer(int row) {
     const QStringList bytes = text.mid(colon + 2).split(' ', Qt::SkipEmptyParts);
     if (colon >= 0 && bytes.size() > 16) {
         QString rows = text.left(colon + 1) + QString(" %1 bytes\n").arg(bytes.size());
-        for (int i = 0; i < bytes.size(); i += 16)
-            rows += QString::asprintf("%04X  ", i) + bytes.mid(i, 16).join(' ') + '\n';
+        for (int i = 0; i < bytes.size(); i += 16) {
+            const QStringList row = bytes.mid(i, 16);
+            QString ascii;
+            for (const QString& byte : row) {
+                const int value = byte.toInt(nullptr, 16);
+                ascii += value >= 0x20 && value < 0x7F ? QChar(value) : QChar('.');
+            }
+            rows += QString::asprintf("%04X  ", i) + row.join(' ').leftJustified(16 * 3 - 1) +
+                    "  " + ascii + '\n';
+        }
         text = rows;
     }
     QDialog viewer(this);
@@ -615,8 +653,8 @@ void CQX4PanelView::OnCopyData(const QX4CopyData& record) {
         QString uidText;
         for (int i = 7; i >= 0; --i)
             uidText += QString::asprintf("%02X", static_cast<uint8_t>(buffer[size_t(i)]));
-        const int dataLength = count > 8 ? static_cast<int>(std::strlen(buffer.data() + 8)) : 0;
-        AddUidDataEntry(uidText, FromDeviceText(buffer.data() + 8, dataLength));
+        AddUidDataEntry(uidText,
+                        TagDataText(QByteArray(buffer.data() + 8, std::max(0, count - 8))));
     } else {
         AddUidEntry(FromDeviceText(buffer.data(), textLength));
     }
@@ -703,7 +741,8 @@ void CQX4PanelView::OnComReset() {
     WriteSettingText("ComDevice", ComDevice);
     WriteSettingInt("ResponseTimeout", ResponseTimeout);
     QX4SetTagBlockSize(TagBlockSize);
-    LinkOpened(ok, boxes);
+    // An answer an earlier program waited for may still be on the line.
+    LinkOpened(ok, boxes, ok && ResyncLink());
     FollowReaderMode();
 }
 

@@ -17,7 +17,7 @@ from ._library import LibraryNotFound
 from . import ndef
 from .errors import (BadReplyError, BusyError, DumpError, NackError, NdefError, NoAnswerError,
                      OpenError, OutOfStepError, QX4Error, ReaderGoneError,
-                     SeveralTagsError)
+                     SeveralTagsError, TagLeftError)
 from .ndef import (AbsoluteUriRecord, EmptyRecord, ExternalRecord, MimeRecord, Record,
                    SmartPosterRecord, TextRecord, UriRecord)
 from .reader import Reader, library_version, parse_uid
@@ -45,5 +45,6 @@ __all__ = [
     "NoAnswerError", "Notification", "OpenError", "OutOfStepError", "QX4Error", "Reader",
     "Record", "SmartPosterRecord", "TextRecord", "UriRecord", "ndef",
     "ReaderGoneError", "RestoreReport", "SeveralTagsError", "Simulator", "SimulatorError",
-    "SystemInfo", "Tag", "library_version", "parse_uid", "uid_text", "__version__",
+    "SystemInfo", "Tag", "TagLeftError", "library_version", "parse_uid", "uid_text",
+    "__version__",
 ]

@@ -133,6 +133,8 @@ def dumps() -> ctypes.CDLL:
         for name in ("qx4dump_interrupt", "qx4dump_clear_interrupt"):
             getattr(lib, name).argtypes = []
             getattr(lib, name).restype = None
+        lib.qx4dump_retries.argtypes = []
+        lib.qx4dump_retries.restype = ctypes.c_int
         lib.qx4dump_parse.argtypes = [ctypes.c_char_p, out, out]
         lib.qx4dump_write.argtypes = [ctypes.c_char_p, ctypes.c_char_p, out, out]
         lib.qx4dump_read_tag.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int,

@@ -51,6 +51,20 @@ class NackError(QX4Error):
         self.text = text
 
 
+class TagLeftError(NackError):
+    """No tag answered a request nor its retry after part of a multi-block read or write
+    had gone through: the tag left the field. The message says how far it came ("tag
+    left after block 160: 161 written, 95 not written"); ``blocks_written`` is set for
+    writes, ``blocks_read`` for reads."""
+
+    def __init__(self, function: str, text: str, message: str, *,
+                 blocks_written: int | None = None, blocks_read: int | None = None) -> None:
+        super().__init__(function, 4, 0, text)
+        self.args = (message,)
+        self.blocks_written = blocks_written
+        self.blocks_read = blocks_read
+
+
 class NoAnswerError(QX4Error):
     """No answer came within the reader's time-out (:attr:`qx4.Reader.timeout`)."""
 

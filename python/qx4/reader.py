@@ -22,7 +22,7 @@ from . import _library as L
 from ._wakeup import WAKEUP
 from .errors import (BadReplyError, BusyError, DumpError, NackError, NdefError, NoAnswerError,
                      OpenError, OutOfStepError, QX4Error, ReaderGoneError,
-                     SeveralTagsError)
+                     SeveralTagsError, TagLeftError)
 from .types import Block, Geometry, Notification, RestoreReport, SystemInfo, Tag
 from . import ndef as _ndef
 
@@ -33,6 +33,8 @@ _ADDRESSED = 0x01
 _OPTION = 0x10
 _ONE_SLOT = 0x40
 _NO_TAG = 4  # the reader's NACK when no tag answered
+_LOST = (1, 2, 3)  # NACKs of a reply lost on the air: CRC error, time-over, receive error
+_RF_RETRIES = 3  # times a frame whose reply was lost is sent again
 _DEFAULT_PORT = 3
 # A device given by name is opened by that name (QX4DllOpenDevice): the process
 # environment is neither read nor changed for it.
@@ -258,6 +260,12 @@ class Reader:
     locks without ``uid`` address the only tag in the field and refuse with
     :class:`SeveralTagsError` when there are several. A tag's block size and count are
     learnt from its system information once and reused (``block_size=`` overrides).
+
+    A real field loses replies: a block read or write whose reply was lost on the air
+    (NACK 1 to 3) is sent again up to three times, one no tag answered once more; each
+    is logged (logger ``qx4``) and counted in :attr:`retries`. A tag that refuses
+    multi-block commands is read and written in single blocks (or shorter runs), and
+    one that leaves part way raises :class:`TagLeftError`, which says how far it came.
     """
 
     def __init__(self, port: PortLike | None = None, *, baudrate: int = 19200,
@@ -277,6 +285,8 @@ class Reader:
         self._dispatch = _Dispatch()
         self._open = False
         self._tags: dict[bytes, Geometry] = {}
+        self._runs: dict[tuple[bytes, str], int] = {}  # longest run a tag took, by command
+        self.retries = 0  # frames sent again after a lost reply or no answer, since created
         if port is not None:
             self.open()
 
@@ -368,6 +378,7 @@ class Reader:
                 self._lib.QX4DllClose()
                 self._open = False
                 self._tags.clear()
+                self._runs.clear()
                 _open_reader = None
 
     def __del__(self) -> None:
@@ -431,10 +442,51 @@ class Reader:
     def _reading_target(self, uid: UidLike | None) -> bytes:
         if uid is not None:
             return parse_uid(uid)
-        tag = self.inventory()
+        try:
+            tag = self.inventory()
+        except NackError as error:
+            if error.code not in _LOST:
+                raise
+            # A garbled one-slot inventory: several tags answered at once (or one reply
+            # was lost). The reader's own inventory tells them apart.
+            uids = self.scan()
+            if len(uids) > 1:
+                raise SeveralTagsError(uids, "inventory") from None
+            if not uids:
+                raise
+            return uids[0]
         if tag is None:
             raise self._nack("QX4Inventory", _NO_TAG, 0)
         return tag.uid
+
+    def _tag_frame(self, function: str, multi: bool, *args: Any) -> None:
+        """One block request, sent again after a reply lost on the air (up to three times)
+        and once more when no tag answered it; a multi-block request's silence is left
+        to the caller (the tag may not take them). A request and its retry without an
+        answer raise the NackError with ``gone`` set."""
+        lost = unanswered = 0
+        while True:
+            try:
+                self._call(function, *args)
+                return
+            except NackError as error:
+                if error.code in _LOST and lost < _RF_RETRIES:
+                    lost += 1
+                elif error.code == _NO_TAG and not multi and not unanswered:
+                    unanswered += 1
+                else:
+                    setattr(error, "gone", error.code == _NO_TAG and unanswered > 0)
+                    raise
+                self.retries += 1
+                _warn("%s; sent again", error)
+
+    def _shorter_runs(self, target: bytes, command: str, run: int, error: NackError) -> int:
+        """After a refused run: half as long after an unknown error (the tag may limit
+        runs), else single blocks. Remembered for the tag."""
+        longest = run // 2 if error.code == 5 and error.detail == 0x0F else 1
+        self._runs[(target, command)] = longest
+        _warn("%s: the tag refused %d blocks; %d a frame from now on", error, run, longest)
+        return longest
 
     def _writing_target(self, uid: UidLike | None, what: str) -> bytes:
         """The tag a write or lock may address: the one named, else the only one there."""
@@ -731,7 +783,7 @@ class Reader:
         size = self._block_size(target, block_size)
         self._lib.QX4SetTagBlockSize(size)
         stride = size + (1 if security else 0)
-        per_frame = max(1, 254 // stride)
+        per_frame = min(max(1, 254 // stride), self._runs.get((target, "read"), 256))
         blocks: list[Block] = []
         mode = _ADDRESSED | (_OPTION if security else 0)
         uid_buffer = _uid_buffer(target)
@@ -742,13 +794,17 @@ class Reader:
             function = "QX4ReadSingleBlock" if run == 1 else "QX4ReadMultiBlock"
             try:
                 if run == 1:
-                    self._call(function, mode, number, out, uid_buffer)
+                    self._tag_frame(function, False, mode, number, out, uid_buffer)
                 else:
-                    self._call(function, mode, number, run - 1, out, uid_buffer)
+                    self._tag_frame(function, True, mode, number, run - 1, out, uid_buffer)
             except NackError as error:
-                if run > 1 and error.code == 5 and error.detail == 0x01:  # no multi-block reads
-                    per_frame = 1
+                if run > 1 and _multi_refused(error):
+                    per_frame = self._shorter_runs(target, "read", run, error)
                     continue
+                if getattr(error, "gone", False) and blocks:
+                    raise TagLeftError(function, error.text, _left(number, len(blocks), count,
+                                                                   "read"),
+                                       blocks_read=len(blocks)) from None
                 raise
             except BadReplyError:
                 # The library takes only replies of the exact length asked for: a tag whose
@@ -783,7 +839,7 @@ class Reader:
         self._lib.QX4SetTagBlockSize(size)
         uid_buffer = _uid_buffer(target)
         mode = _ADDRESSED | (_OPTION if option else 0)
-        per_frame = max(1, (255 - 4 - 8) // size)
+        per_frame = min(max(1, (255 - 4 - 8) // size), self._runs.get((target, "write"), 256))
         done = 0
         with _FrameBoundary() as boundary:
             try:
@@ -792,18 +848,23 @@ class Reader:
                     run = min(per_frame, blocks - done)
                     chunk = data[done * size:(done + run) * size]
                     buffer = (ctypes.c_ubyte * len(chunk)).from_buffer_copy(chunk)
-                    if run == 1:
-                        self._call("QX4WriteSingleBlock", mode, first + done, buffer,
-                                   uid_buffer)
-                    else:
-                        try:
-                            self._call("QX4WriteMultiBlock", mode, first + done, run - 1,
-                                       buffer, uid_buffer)
-                        except NackError as error:
-                            if error.code == 5 and error.detail == 0x01:
-                                per_frame = 1
-                                continue
-                            raise
+                    # A write whose reply was lost goes again with the same data.
+                    try:
+                        if run == 1:
+                            self._tag_frame("QX4WriteSingleBlock", False, mode, first + done,
+                                            buffer, uid_buffer)
+                        else:
+                            self._tag_frame("QX4WriteMultiBlock", True, mode, first + done,
+                                            run - 1, buffer, uid_buffer)
+                    except NackError as error:
+                        if run > 1 and _multi_refused(error):
+                            per_frame = self._shorter_runs(target, "write", run, error)
+                            continue
+                        if getattr(error, "gone", False) and done:
+                            raise TagLeftError(error.function, error.text,
+                                               _left(first + done, done, blocks, "written"),
+                                               blocks_written=done) from None
+                        raise
                     done += run
                 boundary.cross()
             except BaseException as error:  # a KeyboardInterrupt too says what was written
@@ -908,6 +969,13 @@ class Reader:
             text = text.replace(option, keyword) if text else text
         return bool(ok), L.take_text(result), text
 
+    def _count_dump_retries(self) -> None:
+        retried = L.dumps().qx4dump_retries()
+        if retried:
+            self.retries += retried
+            _warn("%d frame(s) sent again after a reply lost on the air or no answer",
+                         retried)
+
     @_one_at_a_time
     def dump(self, uid: UidLike | None = None, *, probe_locks: bool = False,
              block_size: int | None = None, block_count: int | None = None) -> dict[str, Any]:
@@ -924,6 +992,7 @@ class Reader:
             ok, text, error = boundary.run(lambda: self._dump_call(
                 "qx4dump_read_tag", target, size, count, 1 if probe_locks else 0,
                 self._timeout_ms))
+        self._count_dump_retries()
         if not ok or text is None:
             raise DumpError(error or "the tag could not be read")
         import json  # only dumps need it: import qx4 stays quick
@@ -1022,6 +1091,7 @@ class Reader:
                 1 if all_blocks else 0, 1 if locks else 0, 1 if option else 0,
                 self._timeout_ms))
             report = _restore_report(json.loads(report_text)) if report_text else None
+            self._count_dump_retries()
             try:
                 boundary.cross()
             except KeyboardInterrupt as interrupt:
@@ -1155,6 +1225,24 @@ os.register_at_fork(after_in_child=_after_fork_in_child)
 _KEYWORDS = (("--blocks", "block_count="), ("--block-size", "block_size="))
 
 
+def _multi_refused(error: NackError) -> bool:
+    """A refusal of Read/Write Multiple Blocks that shorter runs may not meet: not
+    supported or not recognised, an unknown error, or no answer at all."""
+    return (error.code == 5 and error.detail in (0x01, 0x02, 0x0F)) or error.code == _NO_TAG
+
+
+def _left(number: int, done: int, count: int, what: str) -> str:
+    """"tag left after block 160: 161 written, 95 not written" (number: the block that
+    met no tag)."""
+    return f"tag left after block {number - 1}: {done} {what}, {count - done} not {what}"
+
+
+def _warn(message: str, *args: object) -> None:
+    import logging  # only a field that loses replies needs it: import qx4 stays quick
+
+    logging.getLogger("qx4").warning(message, *args)
+
+
 def _open_error(where: str, code: int, reason: str) -> OpenError:
     words = reason or (os.strerror(code) if code else "it cannot be opened")
     hint = ""
@@ -1174,7 +1262,9 @@ def _restore_report(report: dict[str, Any]) -> RestoreReport:
         skipped_locked=report.get("skippedLockedBlocks", []),
         failures=report.get("failures", []), afi=report.get("afiOutcome", "same"),
         dsfid=report.get("dsfidOutcome", "same"), unknown=report.get("unknown", []),
-        refused=report.get("refused", []), interrupted=bool(report.get("interrupted", False)))
+        refused=report.get("refused", []), interrupted=bool(report.get("interrupted", False)),
+        not_written=report.get("notWritten", 0), tag_left=report.get("tagLeft"),
+        retries=report.get("retries", 0))
 
 
 def library_version() -> str:

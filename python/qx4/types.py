@@ -56,21 +56,24 @@ class SystemInfo:
     block_size: int | None = None
     ic_reference: int | None = None
 
-    # The info flags by name: which fields the tag gave.
     @property
     def has_dsfid(self) -> bool:
+        """Info flag 0x01: the tag gave its DSFID."""
         return bool(self.flags & 0x01)
 
     @property
     def has_afi(self) -> bool:
+        """Info flag 0x02: the tag gave its AFI."""
         return bool(self.flags & 0x02)
 
     @property
     def has_memory_size(self) -> bool:
+        """Info flag 0x04: the tag gave its block size and count."""
         return bool(self.flags & 0x04)
 
     @property
     def has_ic_reference(self) -> bool:
+        """Info flag 0x08: the tag gave its IC reference."""
         return bool(self.flags & 0x08)
 
     @property
@@ -116,7 +119,9 @@ class RestoreReport:
     (``cause``, ``function``, ``block``, ``nack``, ``iso``), the outcome for the AFI and
     the DSFID ("same", "written", "skipped-locked", "failed" or "unknown"), what the
     dump or the tag did not know (``unknown``), the mismatches that refused it
-    (``refused``) and whether it was interrupted."""
+    (``refused``), whether it was interrupted, the blocks it meant to write but did not
+    (``not_written``), ``tag_left`` when the tag left the field part way ("tag left after
+    block 160: 161 written, 95 not written") and the frames sent again (``retries``)."""
 
     complete: bool
     written: list[int] = field(default_factory=list)
@@ -129,6 +134,9 @@ class RestoreReport:
     unknown: list[str] = field(default_factory=list)
     refused: list[str] = field(default_factory=list)
     interrupted: bool = False
+    not_written: int = 0
+    tag_left: str | None = None  # how far it came before the tag left the field
+    retries: int = 0  # frames sent again after a reply lost on the air
 
 
 for _kind in (Tag, Block, SystemInfo, Notification):
