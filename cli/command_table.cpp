@@ -132,7 +132,8 @@ constexpr std::array kCommandOptions{
                   "it they are unknown and nothing is written)"},
     CommandOption{"--no-probe", false, "dump, diff: accepted for old scripts (the default now)"},
     CommandOption{"--yes", false,
-                  "locks, restore --locks, ndef format and protect: go ahead without asking"},
+                  "locks, restore --locks, ndef format and protect, EEPROM and parameter "
+                  "writes, modes stored in the EEPROM: go ahead without asking"},
     CommandOption{"--uri", true, "ndef write: a URI record"},
     CommandOption{"--text", true, "ndef write: a text record (UTF-8)"},
     CommandOption{"--lang", true, "ndef write: the language of the --text before it (en)"},

@@ -29,7 +29,7 @@ void RunCompletion(Session& s) {
               << "_qx4() {\n"
               << "    local cur prev words cword\n"
               << "    _init_completion || return\n"
-              << "    local commands=\"" << commands << "help completion\"\n"
+              << "    local commands=\"" << commands << "help\"\n"
               << "    local options=\"" << options << "--help\"\n"
               << "    local valued=\"" << valued << "\"\n"
               << "    local files=\"" << fileCommands << "\"\n"

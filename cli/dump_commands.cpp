@@ -53,6 +53,25 @@ qx4dump::TagDump ChooseDump(const std::vector<qx4dump::TagDump>& dumps,
                   " tags and none is the one addressed: name it with --uid");
 }
 
+// A format without a way to say "not known" gets defaults there: the run says so.
+void NoteDefaults(Session& s, const std::vector<qx4dump::TagDump>& tags, qx4dump::Format format) {
+    if (format == qx4dump::Format::Qx4) return;
+    nlohmann::json all = nlohmann::json::array();
+    for (const auto& tag : tags) {
+        const auto unknown = qx4dump::UnknownFacts(tag);
+        std::string names;
+        for (const auto& name : unknown) {
+            names += (names.empty() ? "" : ", ") + name;
+            all.push_back(name);
+        }
+        if (!names.empty())
+            s.Note("not known, written as 00 / false and named as not known in the file "
+                   "(a restore from it leaves them alone): " +
+                   names);
+    }
+    if (!all.empty()) s.result()["writtenAsDefault"] = all;
+}
+
 bool ReadWholeTag(Session& s, qx4dump::TagDump& tag) {
     Progress progress(s);
     std::string note;
@@ -93,6 +112,7 @@ void RunDump(Session& s) {
     qx4dump::TagDump tag;
     if (!ReadWholeTag(s, tag)) return;
     qx4dump::SaveDump(path, {tag}, format);
+    NoteDefaults(s, {tag}, format);
     s.Field("uid", qx4dump::UidText(tag.uid));
     s.Field("type", qx4dump::TypeName(tag.type));
     s.Field("blockCount", tag.blocks.size());
@@ -104,11 +124,11 @@ void RunDump(Session& s) {
 
 void RunDiff(Session& s) {
     const std::string path = s.Arg(0, "FILE");
-    const auto dumps = qx4dump::LoadDump(path);
+    const auto dumps = LoadDumpFile(path);
     s.Connect();
     const qx4dump::TagDump dump = ChooseDump(dumps, s.Target(true), path);
     qx4dump::TagDump tag;
-    if (!ReadWholeTag(s, tag)) return;
+    if (!ReadWholeTag(s, tag)) return s.FailuresAreTrouble(); // 1 is kept for differences
     const auto differences = qx4dump::Compare(dump, tag);
     const auto unknown = qx4dump::Unknowns(dump, tag);
     for (const auto& what : unknown)
@@ -134,7 +154,7 @@ void RunDiff(Session& s) {
 
 void RunRestore(Session& s) {
     const std::string path = s.Arg(0, "FILE");
-    const auto dumps = qx4dump::LoadDump(path);
+    const auto dumps = LoadDumpFile(path);
     s.Connect();
     qx4dump::TagAccess& access = WriteAccess(s);
     const qx4dump::TagDump dump = ChooseDump(dumps, access.uid(), path);
@@ -156,7 +176,11 @@ void RunRestore(Session& s) {
             s.result()["writtenBlocks"] = nlohmann::json::array();
             return s.Fail("interrupted before anything was written");
         }
-        return s.Fail(report.error);
+        const qx4dump::CallFailure& cause = access.failure();
+        return s.Fail(report.error,
+                      cause.NoTag() || cause.kind == qx4dump::CallFailure::Kind::TimedOut
+                          ? kExitNoAnswer
+                          : kExitFailed);
     }
     if (const std::string refused = qx4dump::RefusalText(report, options.force); !refused.empty()) {
         s.result()["refused"] = report.refused;
@@ -222,7 +246,7 @@ void ShowDumpNdef(Session& s, const qx4dump::TagDump& tag) {
 
 void RunView(Session& s) {
     const std::string path = s.Arg(0, "FILE");
-    const auto dumps = qx4dump::LoadDump(path);
+    const auto dumps = LoadDumpFile(path);
     if (s.options().json) {
         // Our own JSON, as a dump other commands read.
         std::cout << qx4dump::WriteDump(dumps, qx4dump::Format::Qx4) << std::flush;
@@ -254,10 +278,15 @@ void RunView(Session& s) {
 
 void RunConvert(Session& s) {
     const std::string in = s.Arg(0, "IN"), out = s.Arg(1, "OUT");
-    const auto dumps = qx4dump::LoadDump(in);
+    auto dumps = LoadDumpFile(in);
+    if (const auto& uid = s.options().uid) { // the one tag of a file of several
+        std::erase_if(dumps, [&](const qx4dump::TagDump& tag) { return tag.uid != *uid; });
+        if (dumps.empty()) throw Refusal(in + " holds no tag " + qx4dump::UidText(*uid));
+    }
     const qx4dump::Format format = ChosenFormat(s, out);
     if (out == "-") s.ReportOnStderr();
     qx4dump::SaveDump(out, dumps, format);
+    NoteDefaults(s, dumps, format);
     s.Field("tagCount", dumps.size());
     s.Field("fileFormat", qx4dump::FormatName(format));
     s.Field("file", out);

@@ -12,8 +12,17 @@
 namespace {
 
 constexpr const char* kExitStatus =
-    "exit status: 0 success, 1 the reader or the tag answered with an error, not at all, or\n"
-    "(diff, restore) the tag does not hold the dump; 2 bad usage or a refusal\n";
+    "exit status:\n"
+    "  0    success\n"
+    "  1    the reader or the tag failed (a NACK, a lost port, a wrong answer), or the\n"
+    "       result differs (restore: the tag does not hold the dump; diff: differences)\n"
+    "  2    bad usage, or a refusal before anything was sent (a file that is no dump,\n"
+    "       several tags where one is needed, an unconfirmed irreversible write); diff\n"
+    "       also when the comparison could not be made\n"
+    "  3    no tag answered, or the reader did not answer\n"
+    "  130  interrupted by SIGINT (Ctrl+C), 143 by SIGTERM (watch ends with 0)\n"
+    "files: dumps and --field/--state files are read only when they are regular files\n"
+    "(or -, standard input) of at most 1024 KB\n";
 
 // One entry per line, its text in a column; a head too wide for the column gets a line of
 // its own. At least two spaces always part head and text: the man page is made from this
@@ -60,9 +69,8 @@ int PrintHelp(const std::string& name) {
     return 0;
 }
 
-volatile std::sig_atomic_t stopSignal = 0;
 void Stop(int signal) {
-    stopSignal = signal;
+    qx4cli::stopSignal = signal;
     qx4dump::TagAccess::interrupted = true;
 }
 
@@ -149,7 +157,7 @@ int Report(bool json, const std::string& command, const std::string& message, in
     if (json) {
         std::cout << qx4cli::RefusalObject(command, message, usage).dump() << "\n";
     } else {
-        std::cerr << "qx4: " << message << "\n";
+        std::cerr << "qx4: " << qx4cli::TerminalSafe(message) << "\n";
         if (usage) std::cerr << "usage: " << usage << "\n";
     }
     return status;
@@ -216,6 +224,7 @@ int main(int argc, char** argv) {
         return Report(json, command->name, error.what(), 2, usage.c_str());
     } catch (const qx4cli::Refusal& error) {
         return Report(json, command->name, error.what(), 2);
+    } catch (const qx4cli::RunEnded&) {
     } catch (const std::exception& error) {
         session.Fail(error.what());
     }

@@ -16,8 +16,7 @@ qx4dump::NdefTag NdefOn(Session& s, qx4dump::TagAccess& tag) {
     qx4dump::SystemInfo info;
     std::string note;
     const qx4dump::Geometry geometry = tag.ReadGeometry(s.Overrides(), info, note);
-    if (geometry.stop)
-        throw std::runtime_error(tag.failure().function + " failed: " + tag.failure().text);
+    if (geometry.stop) throw std::runtime_error(qx4dump::FailureText(tag.failure()));
     if (!geometry.blockCount)
         throw Refusal(note + ": give the tag's memory with --block-size and --blocks");
     if (!note.empty()) s.Note(note);

@@ -25,6 +25,15 @@ void OneByte(Session& s, unsigned char (*read)(unsigned char*), const char* func
     if (s.Check(read(&value), function)) s.Field(field, value, Byte(value));
 }
 
+// The word "eeprom" at `index`: the value is to be stored; anything else there is bad usage.
+bool EepromWord(Session& s, size_t index) {
+    if (!s.HasArg(index)) return false;
+    if (s.Arg(index, "eeprom") != "eeprom")
+        throw UsageError("the last word may only be eeprom, not \"" + s.Arg(index, "eeprom") +
+                         "\"");
+    return true;
+}
+
 } // namespace
 
 void RunVersion(Session& s) {
@@ -98,7 +107,8 @@ void RunOpMode(Session& s) {
     if (s.HasArg(0)) {
         const int mode = s.IntArg(0, "MODE", 0, 255), second = s.IntArg(1, "SECOND", 0, 255),
                   flags = s.IntArg(2, "FLAGS", 0, 255), value = s.IntArg(3, "VALUE", 0, 65535);
-        const bool eeprom = s.HasArg(4) && s.Arg(4, "eeprom") == "eeprom";
+        const bool eeprom = EepromWord(s, 4);
+        if (eeprom) ConfirmLock(s, "storing the operation mode in the reader's EEPROM");
         s.Connect();
         if (s.Check(QX4SetRWMode(mode, second, flags, value, eeprom), "QX4SetRWMode"))
             s.Line("operation mode set");
@@ -115,7 +125,8 @@ void RunOpMode(Session& s) {
 void RunTagMode(Session& s) {
     if (s.HasArg(0)) {
         const int value = s.IntArg(0, "VALUE", 0, 255);
-        const bool eeprom = s.HasArg(1) && s.Arg(1, "eeprom") == "eeprom";
+        const bool eeprom = EepromWord(s, 1);
+        if (eeprom) ConfirmLock(s, "storing the tag mode in the reader's EEPROM");
         s.Connect();
         if (s.Check(QX4SetTagMode(value, eeprom), "QX4SetTagMode")) s.Line("tag mode set");
         return;
@@ -147,6 +158,8 @@ void RunEepromWrite(Session& s) {
     const Bytes data = s.HexArg(1, "HEXBYTES");
     if (data.empty() || data.size() % 2 || data.size() > 252)
         throw UsageError("HEXBYTES must be 1 to 126 words (2 bytes each)");
+    ConfirmLock(s, "writing " + std::to_string(data.size() / 2) +
+                       " word(s) of the reader's EEPROM from word " + std::to_string(address));
     s.Connect();
     if (s.Check(QX4SetEepromData2(address, static_cast<int>(data.size() / 2), data.data()),
                 "QX4SetEepromData2"))
@@ -154,6 +167,7 @@ void RunEepromWrite(Session& s) {
 }
 
 void RunEepromInit(Session& s) {
+    ConfirmLock(s, "initialising the reader's EEPROM (every stored setting)");
     s.Connect();
     if (s.Check(QX4InitEEPROM(), "QX4InitEEPROM")) s.Line("EEPROM initialised");
 }
@@ -168,6 +182,7 @@ void RunParamRead(Session& s) {
 
 void RunParamWrite(Session& s) {
     const int number = s.IntArg(0, "NUMBER", 0, 255), value = s.IntArg(1, "VALUE", 0, 255);
+    ConfirmLock(s, "writing reader parameter " + std::to_string(number));
     s.Connect();
     if (s.Check(QX4SetParamData(number, value), "QX4SetParamData")) s.Line("parameter written");
 }

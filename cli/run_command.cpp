@@ -45,6 +45,7 @@ nlohmann::json RunForResult(const CommandInfo& command, const Options& options,
         return RefusalObject(command.name, error.what(), usage.c_str());
     } catch (const Refusal& error) {
         return RefusalObject(command.name, error.what());
+    } catch (const RunEnded&) {
     } catch (const std::exception& error) {
         session.Fail(error.what());
     }

@@ -2,6 +2,7 @@
 
 #include "dump_files.h"
 #include "field_file.h"
+#include "open_cause.h"
 #include "simulated_reader.h"
 #include "state_file.h"
 
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <mutex>
 #include <thread>
 #include <unistd.h>
 
@@ -49,6 +51,44 @@ std::string Printable(const uint8_t* bytes, size_t count) {
     return text;
 }
 
+std::string TerminalSafe(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const bool c1 = c == 0xC2 && i + 1 < text.size() &&
+                        static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+        if (c < 0x20 || c == 0x7F || c1) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02X", c1 ? text[++i] & 0xFF : c);
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::atomic<int> stopSignal{0};
+
+namespace {
+
+// The library's box texts, from whichever thread shows them.
+std::mutex boxMutex;
+std::vector<std::string> boxTexts;
+
+void KeepBoxText(const char* text) {
+    const std::lock_guard lock(boxMutex);
+    if (boxTexts.size() < 16) boxTexts.emplace_back(text);
+}
+
+std::vector<std::string> TakeBoxTexts() {
+    const std::lock_guard lock(boxMutex);
+    return std::exchange(boxTexts, {});
+}
+
+} // namespace
+
 std::vector<Uid> ShowUidList(Session& s, int count) {
     std::vector<Uid> found;
     nlohmann::json uids = nlohmann::json::array();
@@ -62,6 +102,14 @@ std::vector<Uid> ShowUidList(Session& s, int count) {
     }
     s.result()["uids"] = uids;
     return found;
+}
+
+std::vector<qx4dump::TagDump> LoadDumpFile(const std::string& path) {
+    try {
+        return qx4dump::LoadDump(path);
+    } catch (const qx4dump::FormatError& error) {
+        throw Refusal(error.what());
+    }
 }
 
 Session::Session(Options options, std::vector<std::string> arguments)
@@ -127,32 +175,46 @@ void Session::Connect() {
             if (const auto field = state_->Load())
                 simulator_->SetField(*field);
             else if (!options_.fieldFile.empty())
-                simulator_->SetField(qx4sim::LoadField(options_.fieldFile));
+                simulator_->SetField(qx4sim::TagsFromDumps(LoadDumpFile(options_.fieldFile)));
         } else if (!options_.fieldFile.empty()) {
-            simulator_->SetField(qx4sim::LoadField(options_.fieldFile));
+            simulator_->SetField(qx4sim::TagsFromDumps(LoadDumpFile(options_.fieldFile)));
         }
         options_.device = simulator_->DevicePath();
     }
     if (!options_.device.empty())
         ::setenv(("QX4_COM" + std::to_string(options_.port)).c_str(), options_.device.c_str(), 1);
-    const QX4PlatformHooks hooks{[](const char* text, const char* caption) {
-                                     std::fprintf(stderr, "qx4: %s: %s\n", caption, text);
-                                 },
-                                 nullptr, nullptr};
+    // The library's boxes are qx4's to report: an open failure's reason goes into the
+    // run's own error (text and JSON), nothing is printed beside it.
+    const QX4PlatformHooks hooks{[](const char* text, const char*) { KeepBoxText(text); }, nullptr,
+                                 nullptr};
     QX4SetPlatformHooks(&hooks);
-    if (!QX4DllOpen(options_.port, options_.slow ? 1 : 0))
-        throw std::runtime_error("cannot open COM" + std::to_string(options_.port) + " (" +
-                                 (options_.device.empty()
-                                      ? "set --device or QX4_COM" + std::to_string(options_.port)
-                                      : options_.device) +
-                                 "): it does not exist, is in use, is not a serial port, or "
-                                 "cannot be reached");
+    TakeBoxTexts();
+    if (!QX4DllOpen(options_.port, options_.slow ? 1 : 0)) {
+        const std::string device =
+            options_.device.empty() ? DevicePathOf(options_.port) : options_.device;
+        // A device path is tried again for the system's reason (errno); an address has
+        // it in the library's box.
+        std::string cause =
+            device.find("://") == std::string::npos ? OpenCause(device) : std::string();
+        for (std::string text : TakeBoxTexts()) {
+            if (!cause.empty()) break;
+            if (text.starts_with("Error: ")) text.erase(0, 7);
+            if (text.ends_with(".")) text.pop_back();
+            cause += (cause.empty() ? "" : "; ") + text;
+        }
+        if (cause.empty()) cause = "it does not answer as a serial port";
+        result_["device"] = device;
+        result_["cause"] = cause;
+        Fail("cannot open COM" + std::to_string(options_.port) +
+             (device.empty() ? std::string() : " (" + device + ")") + ": " + cause);
+        throw RunEnded();
+    }
     QX4SetCmdWaitTime(options_.timeoutMs);
     if (options_.blockSize) QX4SetTagBlockSize(options_.blockSize);
     // An earlier run's late answer may still be on the line: the fence passes it by, so
     // no command of this run takes it for its own.
     link_->Mark();
-    if (!Check(QX4Resync(), "QX4Resync")) throw std::runtime_error(*failure_);
+    if (!Check(QX4Resync(), "QX4Resync")) throw RunEnded();
 }
 
 std::optional<Uid> Session::Target(bool severalCommands) {
@@ -161,10 +223,15 @@ std::optional<Uid> Session::Target(bool severalCommands) {
     if (options_.uid) return *(target_ = options_.uid);
     std::string error;
     bool several = false;
+    qx4dump::CallFailure cause;
     const auto uid =
-        qx4dump::FindTheTag(*link_, options_.timeoutMs, severalCommands, error, several);
+        qx4dump::FindTheTag(*link_, options_.timeoutMs, severalCommands, error, several, &cause);
     if (several) throw Refusal(error + ": name one with --uid");
-    if (!uid) throw std::runtime_error(error);
+    if (!uid) {
+        Fail(cause);
+        failure_ = error;
+        throw RunEnded();
+    }
     return *(target_ = uid);
 }
 
@@ -192,7 +259,12 @@ int Session::UseTagBlockSize() {
     }
     qx4dump::SystemInfo info;
     std::string note;
-    const qx4dump::Geometry geometry = Tag(false).ReadGeometry(Overrides(), info, note);
+    qx4dump::TagAccess& tag = Tag(false);
+    const qx4dump::Geometry geometry = tag.ReadGeometry(Overrides(), info, note);
+    if (geometry.stop) { // no tag, or no reader: that is the cause, not the block size
+        Fail(tag.failure());
+        throw RunEnded();
+    }
     if (!geometry.fromTag && !options_.blockSize)
         Note(note + ": assuming blocks of " + std::to_string(geometry.blockSize) +
              " bytes (--block-size)");
@@ -224,7 +296,10 @@ bool Session::Check(unsigned char result, const char* function) {
 }
 
 void Session::Fail(const qx4dump::CallFailure& failure) {
-    failure_ = failure.function + " failed: " + failure.text;
+    failure_ = qx4dump::FailureText(failure);
+    status_ = failure.NoTag() || failure.kind == qx4dump::CallFailure::Kind::TimedOut
+                  ? kExitNoAnswer
+                  : kExitFailed;
     if (failure.kind == qx4dump::CallFailure::Kind::Nack) {
         result_["nack"] = failure.nack;
         result_["nackText"] = qx4dump::EnglishNackText(failure.nack, -1);
@@ -236,8 +311,16 @@ void Session::Fail(const qx4dump::CallFailure& failure) {
     }
 }
 
-void Session::Fail(const std::string& text) {
+void Session::Fail(const std::string& text, int status) {
     failure_ = text;
+    status_ = status;
+}
+
+int Session::Status() const {
+    if (!failure_) return kExitOk;
+    if (const int signal = stopSignal.load()) return 128 + signal;
+    if (troubleOnly_ && status_ == kExitFailed) return kExitRefused;
+    return status_;
 }
 
 void Session::TakeTagNotes() {
@@ -265,10 +348,10 @@ int Session::Finish(const std::string& command) {
                << "\n";
     } else {
         for (const auto& line : lines_)
-            report << line << "\n";
+            report << TerminalSafe(line) << "\n";
         for (const auto& note : notes_)
-            std::cerr << "qx4: note: " << note << "\n";
-        if (failure_) std::cerr << "qx4: " << *failure_ << "\n";
+            std::cerr << "qx4: note: " << TerminalSafe(note) << "\n";
+        if (failure_) std::cerr << "qx4: " << TerminalSafe(*failure_) << "\n";
     }
     report.flush();
     if (!report) { // a full disk, a closed pipe: the result did not reach its reader
@@ -276,7 +359,7 @@ int Session::Finish(const std::string& command) {
                   << (reportOnStderr_ ? "error" : "output") << "\n";
         return 1;
     }
-    return failure_ ? 1 : 0;
+    return Status();
 }
 
 nlohmann::json Session::Report(const std::string& command, bool* ok) {

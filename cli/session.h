@@ -6,6 +6,7 @@
 #include "qx4drv.h"
 #include "tag_access.h"
 
+#include <atomic>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -31,6 +32,20 @@ struct UsageError : std::runtime_error {
 struct Refusal : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+// The failure is already recorded in the session (with its exit status): the run ends.
+struct RunEnded : std::runtime_error {
+    RunEnded() : std::runtime_error("the run ended") {}
+};
+
+// Exit statuses of qx4, one meaning each.
+enum ExitStatus {
+    kExitOk = 0,
+    kExitFailed = 1,   // the reader or the tag failed, or the result differs
+    kExitRefused = 2,  // bad usage, a refusal (diff: the comparison could not be made)
+    kExitNoAnswer = 3, // no tag answered, or the reader did not answer
+};
+// The signal that interrupted the run (0: none); the status is then 128 + the signal.
+extern std::atomic<int> stopSignal;
 
 struct Options {
     int port = 3;
@@ -52,6 +67,7 @@ struct Options {
     bool attached = false;
     // Whether a lock may ask on a terminal, and how a caller confirms one instead.
     bool mayAsk = true;
+    bool confirmed = false; // as --yes, from a caller that decided already
     std::string confirmWith = "--yes";
     // Options of single commands (checked against the command's list).
     bool all = false, force = false, locks = false, events = false, noProbe = false;
@@ -104,7 +120,11 @@ class Session {
     void Note(const std::string& text); // standard error in text mode, "notes" in JSON
     bool Check(unsigned char result, const char* function);
     void Fail(const qx4dump::CallFailure& failure);
-    void Fail(const std::string& text);
+    void Fail(const std::string& text, int status = kExitFailed);
+    // The exit status a failure of this run gives (after an interruption: 128 + signal).
+    int Status() const;
+    // diff keeps 1 for differences: its other failures become kExitRefused.
+    void FailuresAreTrouble() { troubleOnly_ = true; }
     int Finish(const std::string& command); // prints; returns the exit status
     // The one JSON object of this run, as --json prints it; false in *ok on failure.
     nlohmann::json Report(const std::string& command, bool* ok = nullptr);
@@ -126,6 +146,8 @@ class Session {
     nlohmann::json result_ = nlohmann::json::object();
     std::vector<std::string> lines_, notes_;
     std::optional<std::string> failure_;
+    int status_ = kExitOk;
+    bool troubleOnly_ = false;
     bool reportOnStderr_ = false;
     bool tagNotesTaken_ = false;
     Uid noUid_{};
@@ -138,9 +160,15 @@ inline std::string Hex(const Bytes& bytes, const char* separator = " ") {
 std::string UidText(const uint8_t* uid); // most significant byte first
 // Bytes as text a terminal shows safely: printable ASCII as it is, the rest as \xNN.
 std::string Printable(const uint8_t* bytes, size_t count);
+// A line for a terminal: control characters (C0, DEL, C1) escaped as \xNN, the rest
+// (UTF-8 texts of the reader included) as it is.
+std::string TerminalSafe(const std::string& text);
 inline std::string Printable(const std::string& text) {
     return Printable(reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
+
+// A dump file of any format; one that cannot be used is a Refusal saying why.
+std::vector<qx4dump::TagDump> LoadDumpFile(const std::string& path);
 
 // The reader's collected UIDs 1 to count, as lines and as the JSON list "uids".
 std::vector<Uid> ShowUidList(Session& s, int count);

@@ -1,6 +1,7 @@
 #include "state_file.h"
 
 #include "dump_files.h"
+#include "dump_text.h"
 #include "field_file.h"
 #include "qx4_json.h"
 #include "session.h"
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qx4cli {
@@ -35,19 +37,19 @@ StateFile::~StateFile() {
 }
 
 std::optional<std::vector<qx4sim::Tag>> StateFile::Load() {
-    std::ifstream in(path_, std::ios::binary);
-    if (!in) {
+    struct stat info {};
+    if (::stat(path_.c_str(), &info) != 0) {
         if (errno != ENOENT)
             throw Refusal("cannot read the state file " + path_ + ": " + std::strerror(errno));
         ours_ = true;
         return std::nullopt;
     }
-    std::stringstream text;
-    text << in.rdbuf();
     try {
-        if (qx4dump::DetectFormat(text.str(), path_) != qx4dump::Format::Qx4)
+        const std::string text = qx4dump::ReadDumpFile(path_);
+        if (qx4dump::DetectFormat(text, path_) != qx4dump::Format::Qx4)
             throw qx4dump::FormatError(path_ + " is a dump of another program");
-        auto field = qx4sim::TagsFromDumps(qx4dump::ParseQx4Json(text.str(), path_));
+        auto field = qx4sim::TagsFromDumps(
+            qx4dump::ParseQx4Json(std::string(qx4dump::WithoutBom(text)), path_));
         ours_ = true;
         return field;
     } catch (const qx4dump::FormatError& error) {

@@ -43,7 +43,7 @@ qx4dump::TagAccess& WriteAccess(Session& s) {
 }
 
 void ConfirmLock(Session& s, const std::string& what) {
-    if (Given(s, "--yes")) return;
+    if (Given(s, "--yes") || s.options().confirmed) return;
     if (!s.options().mayAsk || !::isatty(STDIN_FILENO) || !::isatty(STDERR_FILENO))
         throw Refusal(what + " cannot be undone: confirm with " + s.options().confirmWith);
     std::cerr << "qx4: " << what << " cannot be undone. Go ahead? [y/N] " << std::flush;

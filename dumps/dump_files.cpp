@@ -1,9 +1,11 @@
 #include "dump_files.h"
 
+#include "dump_text.h"
 #include "flipper_nfc.h"
 #include "proxmark_json.h"
 #include "qx4_json.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -32,11 +34,21 @@ std::optional<Format> FormatNamed(const std::string& name) {
 }
 
 Format FormatForPath(const std::string& path) {
-    return path.size() > 4 && path.compare(path.size() - 4, 4, ".nfc") == 0 ? Format::Flipper
-                                                                            : Format::Qx4;
+    auto endsWith = [&](std::string_view suffix) {
+        if (path.size() <= suffix.size()) return false;
+        for (size_t i = 0; i < suffix.size(); ++i)
+            if (std::tolower(static_cast<unsigned char>(path[path.size() - suffix.size() + i])) !=
+                suffix[i])
+                return false;
+        return true;
+    };
+    if (endsWith(".nfc")) return Format::Flipper;
+    if (endsWith(".pm3")) return Format::Proxmark;
+    return Format::Qx4;
 }
 
-Format DetectFormat(const std::string& text, const std::string& where) {
+Format DetectFormat(const std::string& withBom, const std::string& where) {
+    const std::string text(WithoutBom(withBom));
     const size_t start = text.find_first_not_of(" \t\r\n");
     if (start != std::string::npos && text[start] == '{')
         return LooksLikeProxmark(text) ? Format::Proxmark : Format::Qx4;
@@ -45,7 +57,8 @@ Format DetectFormat(const std::string& text, const std::string& where) {
                               "\"15693 v4\"/\"v5\", Flipper NFC device file)");
 }
 
-std::vector<TagDump> ParseDump(const std::string& text, const std::string& where) {
+std::vector<TagDump> ParseDump(const std::string& withBom, const std::string& where) {
+    const std::string text(WithoutBom(withBom));
     switch (DetectFormat(text, where)) {
     case Format::Proxmark:
         return {ParseProxmarkJson(text, where)};
@@ -57,15 +70,7 @@ std::vector<TagDump> ParseDump(const std::string& text, const std::string& where
 }
 
 std::vector<TagDump> LoadDump(const std::string& path) {
-    std::stringstream text;
-    if (path == "-") {
-        text << std::cin.rdbuf();
-    } else {
-        std::ifstream in(path, std::ios::binary);
-        if (!in) throw FormatError("cannot read " + path + ": " + std::strerror(errno));
-        text << in.rdbuf();
-    }
-    return ParseDump(text.str(), path == "-" ? "standard input" : path);
+    return ParseDump(ReadDumpFile(path), path == "-" ? "standard input" : path);
 }
 
 std::string WriteDump(const std::vector<TagDump>& tags, Format format) {

@@ -1,5 +1,7 @@
 #include "flipper_nfc.h"
 
+#include "dump_text.h"
+
 #include <map>
 #include <sstream>
 
@@ -23,6 +25,10 @@ std::optional<Bytes> SpacedHex(const std::string& text) {
     return FromHex(digits);
 }
 
+// A comment the Flipper ignores, naming what qx4 wrote as a default because it was not
+// known: "# qx4 unknown: AFI, Lock AFI".
+constexpr std::string_view kUnknownComment = "# qx4 unknown: ";
+
 } // namespace
 
 bool LooksLikeFlipper(const std::string& text) {
@@ -33,16 +39,29 @@ TagDump ParseFlipperNfc(const std::string& text, const std::string& where) {
     std::map<std::string, Value> values;
     std::istringstream lines(text);
     int number = 0;
+    std::vector<std::string> unknown;
     for (std::string line; std::getline(lines, line);) {
         ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.starts_with(kUnknownComment)) {
+            std::istringstream names(line.substr(kUnknownComment.size()));
+            for (std::string name; std::getline(names, name, ',');) {
+                name.erase(0, name.find_first_not_of(' '));
+                unknown.push_back(name);
+            }
+        }
         if (line.empty() || line[0] == '#') continue;
         const size_t colon = line.find(':');
         if (colon == std::string::npos)
             throw FormatError(where + ": line " + std::to_string(number) + ": no \"Key: value\"");
         std::string value = line.substr(colon + 1);
         value.erase(0, value.find_first_not_of(' '));
-        values[line.substr(0, colon)] = {value, number};
+        const std::string key = line.substr(0, colon);
+        if (const auto seen = values.find(key); seen != values.end())
+            throw FormatError(where + ": line " + std::to_string(number) + ": " + Quoted(key) +
+                              " appears again (first on line " + std::to_string(seen->second.line) +
+                              ")");
+        values[key] = {value, number};
     }
     auto get = [&](const char* key) -> const Value& {
         const auto it = values.find(key);
@@ -55,7 +74,8 @@ TagDump ParseFlipperNfc(const std::string& text, const std::string& where) {
     };
     auto bytes = [&](const char* key, size_t size) {
         const auto parsed = SpacedHex(get(key).text);
-        if (!parsed) throw fail(key, "is not hex bytes separated by blanks");
+        if (!parsed)
+            throw fail(key, "must be hex bytes separated by blanks, not " + Quoted(get(key).text));
         if (size && parsed->size() != size)
             throw fail(key, "holds " + std::to_string(parsed->size()) + " bytes, not " +
                                 std::to_string(size));
@@ -63,17 +83,17 @@ TagDump ParseFlipperNfc(const std::string& text, const std::string& where) {
     };
     auto flag = [&](const char* key) {
         const std::string& value = get(key).text;
-        if (value != "true" && value != "false") throw fail(key, "is neither true nor false");
+        if (value != "true" && value != "false")
+            throw fail(key, "must be true or false, not " + Quoted(value));
         return value == "true";
     };
     if (get("Filetype").text != "Flipper NFC device")
-        throw fail("Filetype", "is not Flipper NFC device");
+        throw fail("Filetype", "must be Flipper NFC device, not " + Quoted(get("Filetype").text));
     const std::string device = get("Device type").text;
     if (device != "ISO15693-3" && device != "SLIX")
-        throw fail("Device type",
-                   "\"" + device + "\" is not an ISO 15693 tag (ISO15693-3 or SLIX)");
+        throw fail("Device type", Quoted(device) + " is not an ISO 15693 tag (ISO15693-3 or SLIX)");
     const std::string version = get("Version").text;
-    if (version != "4") throw fail("Version", "\"" + version + "\" is not 4");
+    if (version != "4") throw fail("Version", "must be 4, not " + Quoted(version));
 
     TagDump tag;
     const Bytes uid = bytes("UID", 8);
@@ -87,7 +107,7 @@ TagDump ParseFlipperNfc(const std::string& text, const std::string& where) {
     const std::string countText = get("Block Count").text;
     if (countText.empty() || countText.size() > 3 ||
         countText.find_first_not_of("0123456789") != std::string::npos)
-        throw fail("Block Count", "is not a decimal number");
+        throw fail("Block Count", "must be a decimal number, not " + Quoted(countText));
     const size_t count = std::stoul(countText);
     tag.blockSize = bytes("Block Size", 1)[0];
     if (count < 1 || count > kMostBlocks) throw fail("Block Count", "is outside 1 to 256");
@@ -107,6 +127,11 @@ TagDump ParseFlipperNfc(const std::string& text, const std::string& where) {
         tag.blocks.push_back({Bytes(data.begin() + long(b * tag.blockSize),
                                     data.begin() + long((b + 1) * tag.blockSize)),
                               (security[b] & 0x01) != 0});
+    for (const std::string& name : unknown)
+        if (!ForgetFact(tag, name))
+            throw FormatError(where + ": " + Quoted(name) + " in \"" +
+                              std::string(kUnknownComment.substr(2, 11)) +
+                              "\" is not DSFID, AFI, Lock DSFID or Lock AFI");
     CheckGeometry(tag, where);
     return tag;
 }
@@ -130,8 +155,15 @@ std::string WriteFlipperNfc(const TagDump& tag) {
         << "Device type: ISO15693-3\n"
         << "# UID is common for all formats\n"
         << "UID: " << ToHex(uid, " ") << "\n"
-        << "# ISO15693-3 specific data\n"
-        << "# Data Storage Format Identifier\n"
+        << "# ISO15693-3 specific data\n";
+    if (const auto unknown = UnknownFacts(tag); !unknown.empty()) {
+        std::string names;
+        for (const std::string& name : unknown)
+            names += (names.empty() ? "" : ", ") + name;
+        out << "# Not known when dumped, written as 00 / false below:\n"
+            << kUnknownComment << names << "\n";
+    }
+    out << "# Data Storage Format Identifier\n"
         << "DSFID: " << byte(tag.dsfid.value_or(0)) << "\n"
         << "# Application Family Identifier\n"
         << "AFI: " << byte(tag.afi.value_or(0)) << "\n"

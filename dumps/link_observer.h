@@ -50,6 +50,11 @@ struct CallFailure {
 
 // English text of a NACK code (of the ISO 15693 error code with code 5).
 std::string EnglishNackText(int nack, int iso);
+// What a library function does, in words ("reading the system information"); the name
+// itself for one without an entry.
+std::string ActionOf(const std::string& function);
+// The failure as a sentence: what was done, then why ("writing the DSFID failed: ...").
+std::string FailureText(const CallFailure& failure);
 
 class LinkObserver {
   public:
@@ -68,6 +73,8 @@ class LinkObserver {
                                        int timeoutMs);
     // The data count n of the last ACK the last Outcome saw, or -1.
     int LastAckDataCount() const;
+    // The echo (first data byte) of that ACK, or -1.
+    int LastAckEcho() const;
     unsigned long acksReceived() const { return acks_; } // all along
     // Acknowledgements of reader settings and tag requests (0x4E, 0x4F, 0x78) whose first
     // data byte echoed the request's sub-command or code, and those that did not.

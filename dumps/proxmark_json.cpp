@@ -1,5 +1,7 @@
 #include "proxmark_json.h"
 
+#include "dump_text.h"
+
 #include <nlohmann/json.hpp>
 
 namespace qx4dump {
@@ -11,9 +13,13 @@ using nlohmann::ordered_json;
 Bytes HexField(const ordered_json& object, const char* key, size_t size, const std::string& at) {
     const auto it = object.find(key);
     if (it == object.end()) throw FormatError(at + ": \"" + key + "\" is missing");
-    if (!it->is_string()) throw FormatError(at + ": \"" + key + "\" is not a hex string");
+    if (!it->is_string())
+        throw FormatError(at + ": \"" + key + "\" must be hex digits in double quotes, not " +
+                          JsonTypeWords(*it));
     const auto bytes = FromHex(it->get<std::string>());
-    if (!bytes) throw FormatError(at + ": \"" + key + "\" is not hex pairs");
+    if (!bytes)
+        throw FormatError(at + ": \"" + key + "\" must be pairs of hex digits, not " +
+                          Quoted(it->get<std::string>()));
     if (size && bytes->size() != size)
         throw FormatError(at + ": \"" + key + "\" holds " + std::to_string(bytes->size()) +
                           " bytes, not " + std::to_string(size));
@@ -32,19 +38,13 @@ bool LooksLikeProxmark(const std::string& text) {
 }
 
 TagDump ParseProxmarkJson(const std::string& text, const std::string& where) {
-    ordered_json doc;
-    try {
-        doc = ordered_json::parse(text);
-    } catch (const ordered_json::exception& error) { // syntax, or a number out of range
-        std::string why = error.what();
-        throw FormatError(where + ": not valid JSON (" + why.substr(why.find(']') + 2) + ")");
-    }
+    const ordered_json doc = ParseStrictOrderedJson(text, where);
     if (!doc.is_object() || !doc.contains("FileType") || !doc["FileType"].is_string())
         throw FormatError(where + ": no \"FileType\"");
     const std::string type = doc["FileType"].get<std::string>();
     if (type != "15693 v4" && type != "15693 v5")
-        throw FormatError(where + ": \"FileType\" \"" + type +
-                          "\" is not a Proxmark3 ISO 15693 dump (15693 v4 or v5)");
+        throw FormatError(where + ": \"FileType\" " + Quoted(type) +
+                          " is not a Proxmark3 ISO 15693 dump (15693 v4 or v5)");
     const std::string at = where + ": Card";
     if (!doc.contains("Card") || !doc["Card"].is_object())
         throw FormatError(at + " is missing or not an object");
@@ -80,6 +80,17 @@ TagDump ParseProxmarkJson(const std::string& text, const std::string& where) {
         if (!blocks.contains(key)) throw FormatError(where + ": block \"" + key + "\" is missing");
         tag.blocks.push_back({HexField(blocks, key.c_str(), 0, where + ": blocks"), locks[b] != 0});
     }
+    // What qx4 wrote as a default because it was not known (the client ignores the key).
+    if (const auto unknown = doc.find("qx4Unknown"); unknown != doc.end()) {
+        if (!unknown->is_array())
+            throw FormatError(where + ": \"qx4Unknown\" must be a list of names");
+        for (const auto& name : *unknown)
+            if (!name.is_string() || !ForgetFact(tag, name.get<std::string>()))
+                throw FormatError(
+                    where + ": \"qx4Unknown\" holds " +
+                    (name.is_string() ? Quoted(name.get<std::string>()) : JsonTypeWords(name)) +
+                    ", not DSFID, AFI, Lock DSFID or Lock AFI");
+    }
     CheckGeometry(tag, where);
     return tag;
 }
@@ -109,10 +120,11 @@ std::string WriteProxmarkJson(const TagDump& tag) {
     ordered_json blocks = ordered_json::object();
     for (size_t b = 0; b < count; ++b)
         blocks[std::to_string(b)] = ToHex(tag.blocks[b].data);
-    const ordered_json doc{{"Created", std::string("qx4 ") + QX4_VERSION},
-                           {"FileType", wide ? "15693 v5" : "15693 v4"},
-                           {"Card", card},
-                           {"blocks", blocks}};
+    ordered_json doc{{"Created", std::string("qx4 ") + QX4_VERSION},
+                     {"FileType", wide ? "15693 v5" : "15693 v4"},
+                     {"Card", card},
+                     {"blocks", blocks}};
+    if (const auto unknown = UnknownFacts(tag); !unknown.empty()) doc["qx4Unknown"] = unknown;
     return doc.dump(2) + "\n";
 }
 

@@ -1,5 +1,7 @@
 #include "qx4_json.h"
 
+#include "dump_text.h"
+
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <type_traits>
@@ -9,28 +11,36 @@ namespace {
 
 using nlohmann::json;
 
-// A value of the expected JSON type, or a FormatError naming its key.
+// A value of the expected JSON type, or a FormatError naming its key and what is wrong.
 template <typename T>
-T Get(const json& object, const char* key, T otherwise, const std::string& at) {
+T Get(const json& object, const char* key, T otherwise, const std::string& at, long long low = 0,
+      long long high = -1) {
     const auto it = object.find(key);
     if (it == object.end()) return otherwise;
-    try {
-        if constexpr (std::is_same_v<T, bool>) {
-            if (!it->is_boolean())
-                throw json::type_error::create(302, "not true or false", nullptr);
-        } else if constexpr (std::is_integral_v<T>) {
-            if (!it->is_number_integer() || it->get<long long>() < 0 ||
-                it->get<long long>() > static_cast<long long>(std::numeric_limits<T>::max()))
-                throw json::type_error::create(
-                    302, "not a number from 0 to " + std::to_string(std::numeric_limits<T>::max()),
-                    nullptr);
-        }
-        return it->get<T>();
-    } catch (const json::exception& error) {
-        std::string why = error.what();
-        why = why.substr(why.find(']') + 2);
-        throw FormatError(at + ": \"" + key + "\" is " + why);
+    auto wrong = [&](const std::string& what) {
+        return FormatError(at + ": \"" + key + "\" must be " + what + ", not " +
+                           (it->is_string()   ? Quoted(it->get<std::string>())
+                            : it->is_number() ? it->dump()
+                                              : JsonTypeWords(*it)));
+    };
+    if constexpr (std::is_same_v<T, bool>) {
+        if (!it->is_boolean()) throw wrong("true or false");
+    } else if constexpr (std::is_integral_v<T>) {
+        const long long most =
+            high >= 0 ? high : static_cast<long long>(std::numeric_limits<T>::max());
+        const std::string range =
+            "a whole number from " + std::to_string(low) + " to " + std::to_string(most);
+        if (!it->is_number_integer()) throw wrong(range);
+        const long long value =
+            it->is_number_unsigned() && it->get<unsigned long long>() > (1ULL << 62)
+                ? most + 1
+                : it->get<long long>();
+        if (value < low || value > most) throw wrong(range);
+        return static_cast<T>(value);
+    } else {
+        if (!it->is_string()) throw wrong("text in double quotes");
     }
+    return it->get<T>();
 }
 
 // A value that may be null: nullopt, the fact not known. An absent key reads as `otherwise`.
@@ -46,11 +56,11 @@ TagDump ParseTag(const json& entry, const std::string& at) {
     TagDump tag;
     const std::string uidText = Get<std::string>(entry, "uid", "", at);
     const auto uid = ParseUid(uidText);
-    if (!uid) throw FormatError(at + ": \"uid\" \"" + uidText + "\" is not 16 hex digits");
+    if (!uid) throw FormatError(at + ": \"uid\" must be 16 hex digits, not " + Quoted(uidText));
     tag.uid = *uid;
     const std::string type = Get<std::string>(entry, "type", "iso15693", at);
     if (type != "iso15693" && type != "my-d")
-        throw FormatError(at + ": \"type\" \"" + type + "\" is neither iso15693 nor my-d");
+        throw FormatError(at + ": \"type\" must be \"iso15693\" or \"my-d\", not " + Quoted(type));
     tag.type = type == "my-d" ? TagType::Myd : TagType::Iso15693;
     tag.dsfid = GetKnown<uint8_t>(entry, "dsfid", 0, at);
     tag.afi = GetKnown<uint8_t>(entry, "afi", 0, at);
@@ -61,7 +71,7 @@ TagDump ParseTag(const json& entry, const std::string& at) {
     // Older dumps wrote 0 for what the system information did not announce.
     if (!(tag.infoFlags & 0x01)) tag.dsfid.reset();
     if (!(tag.infoFlags & 0x02)) tag.afi.reset();
-    tag.blockSize = Get<unsigned>(entry, "blockSize", 4, at);
+    tag.blockSize = Get<unsigned>(entry, "blockSize", 4, at, 1, kLargestBlock);
     if (const auto simulation = entry.find("simulation"); simulation != entry.end()) {
         tag.answersSystemInfo = Get<bool>(*simulation, "systemInfo", true, at + ".simulation");
         tag.answersMultiBlock = Get<bool>(*simulation, "multiBlock", true, at + ".simulation");
@@ -75,11 +85,14 @@ TagDump ParseTag(const json& entry, const std::string& at) {
         if (!block.is_object()) throw FormatError(blockAt + " is not an object");
         const std::string data = Get<std::string>(block, "data", "", blockAt);
         const auto bytes = FromHex(data);
-        if (!bytes) throw FormatError(blockAt + ": \"data\" \"" + data + "\" is not hex pairs");
+        if (!bytes)
+            throw FormatError(blockAt + ": \"data\" must be pairs of hex digits, not " +
+                              Quoted(data));
         tag.blocks.push_back({*bytes, Get<bool>(block, "locked", false, blockAt)});
     }
     if (const auto count = entry.find("blockCount");
-        count != entry.end() && Get<unsigned>(entry, "blockCount", 0, at) != tag.blocks.size())
+        count != entry.end() &&
+        Get<unsigned>(entry, "blockCount", 0, at, 1, kMostBlocks) != tag.blocks.size())
         throw FormatError(at + ": \"blockCount\" says " + count->dump() + " but " +
                           std::to_string(tag.blocks.size()) + " blocks follow");
     CheckGeometry(tag, at);
@@ -93,13 +106,7 @@ template <typename T> json Known(const std::optional<T>& value) {
 } // namespace
 
 std::vector<TagDump> ParseQx4Json(const std::string& text, const std::string& where) {
-    json doc;
-    try {
-        doc = json::parse(text);
-    } catch (const json::exception& error) { // a syntax error, or a number out of range
-        std::string why = error.what();
-        throw FormatError(where + ": not valid JSON (" + why.substr(why.find(']') + 2) + ")");
-    }
+    const json doc = ParseStrictJson(text, where);
     if (!doc.is_object()) throw FormatError(where + ": not a JSON object");
     const int format = Get<int>(doc, "format", 1, where);
     if (format > kQx4FormatVersion)

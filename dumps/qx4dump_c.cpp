@@ -66,12 +66,10 @@ int NdefRun(const unsigned char* uid, int option, int timeoutMs, char** json, ch
         SystemInfo info;
         std::string note;
         const Geometry geometry = tag.ReadGeometry({}, info, note);
-        if (geometry.stop)
-            return finish("link", tag.failure().function + " failed: " + tag.failure().text);
+        if (geometry.stop) return finish("link", FailureText(tag.failure()));
         if (!geometry.blockCount) return finish("refused", note);
         NdefTag ndef(tag, geometry.blockSize, geometry.blockCount);
-        if (!action(ndef, out, report))
-            return finish("link", tag.failure().function + " failed: " + tag.failure().text);
+        if (!action(ndef, out, report)) return finish("link", FailureText(tag.failure()));
         return finish(nullptr, "");
     } catch (const NdefRefused& e) {
         return finish("refused", e.what());
@@ -183,10 +181,7 @@ int qx4dump_read_tag(const unsigned char* uid, int blockSize, int blockCount, in
         std::string note;
         const bool read = ReadTag(tag, {blockSize, blockCount, false}, probeLocks != 0, dump, note);
         lastRetries = tag.retries();
-        if (!read)
-            return Fail(error, note.empty()
-                                   ? tag.failure().function + " failed: " + tag.failure().text
-                                   : note);
+        if (!read) return Fail(error, note.empty() ? FailureText(tag.failure()) : note);
         *json = Copy(WriteDump({dump}, Format::Qx4));
         return 1;
     } catch (const std::exception& e) {

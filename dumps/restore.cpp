@@ -65,8 +65,7 @@ RestoreReport Restore(TagAccess& tag, const TagDump& dump, const RestoreOptions&
     if (!ReadTag(tag, options.overrides, false, current, note, [&](int done, int total) {
             if (progress) progress("read", done, total);
         })) {
-        report.error =
-            note.empty() ? tag.failure().function + " failed: " + tag.failure().text : note;
+        report.error = note.empty() ? FailureText(tag.failure()) : note;
         report.interrupted = TagAccess::interrupted;
         report.retries = tag.retries();
         return report;

@@ -182,6 +182,9 @@ bool TagAccess::ReadRun(int first, int count, bool withStatus, std::vector<Block
     if (!ok && failure_.kind != CallFailure::Kind::WrongReply) return false;
     // A tag whose blocks are larger (or smaller) than assumed answers with another length.
     const int expected = 1 + count * stride;
+    // Only the tag's own answer to this read says anything about the block size.
+    const int code = single ? 0x20 : 0x23;
+    if (!ok && link_.LastAckEcho() != code) return false;
     if (!ok || link_.LastAckDataCount() != expected) {
         failure_ = CallFailure::Of(CallFailure::Kind::WrongReply, function, "");
         failure_.text = "the reply carries " + std::to_string(link_.LastAckDataCount() - 1) +
@@ -321,7 +324,7 @@ std::string UidList(const std::vector<Uid>& uids) {
 } // namespace
 
 std::optional<Uid> FindTheTag(LinkObserver& link, int timeoutMs, bool only, std::string& error,
-                              bool& several) {
+                              bool& several, CallFailure* cause) {
     several = false;
     std::vector<Uid> uids;
     auto severalText = [&] {
@@ -334,6 +337,7 @@ std::optional<Uid> FindTheTag(LinkObserver& link, int timeoutMs, bool only, std:
             failure = ListField(link, timeoutMs, uids);
         if (failure && (failure->EndsRun() || failure->Transient())) {
             error = "no tag to address: " + failure->text;
+            if (cause) *cause = *failure;
             return std::nullopt;
         }
         if (uids.size() > 1) {
@@ -350,6 +354,7 @@ std::optional<Uid> FindTheTag(LinkObserver& link, int timeoutMs, bool only, std:
         if (!failure) return uid;
         if (!failure->Transient() || lost >= TagAccess::kRfRetries) {
             error = "no tag to address: " + failure->text;
+            if (cause) *cause = *failure;
             return std::nullopt;
         }
         // A garbled reply to a one-slot inventory: several tags answered in it, or one

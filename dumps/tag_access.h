@@ -110,8 +110,9 @@ class TagAccess {
 // reader-side inventory makes sure first that it is the only one in the field. nullopt
 // with the reason in `error`; `several` is set when there were more ("3 tags in the
 // field (UID UID UID)" in `error`).
+// `cause`, when given, receives the failure behind a nullopt that is not `several`.
 std::optional<Uid> FindTheTag(LinkObserver& link, int timeoutMs, bool only, std::string& error,
-                              bool& several);
+                              bool& several, CallFailure* cause = nullptr);
 
 // The whole tag as a dump. probeLocks: find the AFI and DSFID lock states by writing
 // their current values back (ISO 15693 has no other way to read them); without it they

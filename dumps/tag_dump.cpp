@@ -58,6 +58,29 @@ const char* TypeName(TagType type) {
     return type == TagType::Myd ? "my-d" : "iso15693";
 }
 
+std::vector<std::string> UnknownFacts(const TagDump& dump) {
+    std::vector<std::string> names;
+    if (!dump.dsfid) names.push_back("DSFID");
+    if (!dump.afi) names.push_back("AFI");
+    if (!dump.dsfidLocked) names.push_back("Lock DSFID");
+    if (!dump.afiLocked) names.push_back("Lock AFI");
+    return names;
+}
+
+bool ForgetFact(TagDump& dump, const std::string& name) {
+    if (name == "DSFID")
+        dump.dsfid.reset();
+    else if (name == "AFI")
+        dump.afi.reset();
+    else if (name == "Lock DSFID")
+        dump.dsfidLocked.reset();
+    else if (name == "Lock AFI")
+        dump.afiLocked.reset();
+    else
+        return false;
+    return true;
+}
+
 void CheckGeometry(const TagDump& dump, const std::string& where) {
     const std::string tag = where + ": tag " + UidText(dump.uid);
     if (dump.blockSize < 1 || dump.blockSize > kLargestBlock)

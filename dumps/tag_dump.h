@@ -70,6 +70,14 @@ struct FormatError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The facts of `dump` that are not known (AFI, DSFID, their locks), by the names the
+// Flipper file gives them: "DSFID", "AFI", "Lock DSFID", "Lock AFI". Formats that cannot say
+// "not known" write a default there and list these names beside it, so that reading the
+// file back (and a restore from it) still knows them as unknown.
+std::vector<std::string> UnknownFacts(const TagDump& dump);
+// Forgets the facts named as UnknownFacts names them; false for a name it does not know.
+bool ForgetFact(TagDump& dump, const std::string& name);
+
 // Block size 1..32, 1..256 blocks, every block of that size; throws FormatError.
 void CheckGeometry(const TagDump& dump, const std::string& where);
 

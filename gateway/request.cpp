@@ -158,8 +158,7 @@ Decoded DecodeRequest(std::string_view command, std::string_view payload, const 
              {"transaction", "uid", "option", "unaddressed", "blockSize", "blocks"})
             known.insert(key);
         // Locks take their confirmation in the request: the gateway never asks anyone.
-        const bool confirmable = std::string(info->options).find("--yes") != std::string::npos;
-        if (confirmable) known.insert("confirm");
+        if (AccessOf(name, true) == Access::Lock) known.insert("confirm");
         if (name == "ndef-write") known.insert("records");
         for (const auto& [key, value] : body.items())
             if (!known.count(key)) throw Refused("unknown key \"" + key + "\" for " + name);
@@ -199,8 +198,9 @@ Decoded DecodeRequest(std::string_view command, std::string_view payload, const 
         if (body.contains("blockSize"))
             options.blockSize = Count("blockSize", body["blockSize"], 1, 32);
         if (body.contains("blocks")) options.blockCount = Count("blocks", body["blocks"], 1, 256);
-        if (body.contains("confirm") && Flag("confirm", body["confirm"]))
-            options.used.push_back("--yes");
+        // allow-writes has decided for writes (EEPROM, parameters); a lock needs "confirm".
+        options.confirmed = body.contains("confirm") ? Flag("confirm", body["confirm"])
+                                                     : AccessOf(name, true) == Access::Write;
         options.mayAsk = false;
         options.confirmWith = "\"confirm\":true in the request";
         if (body.contains("records")) {

@@ -1,8 +1,10 @@
 // qx4sim: a simulated reader/writer on a pseudo-terminal.
+#include "dump_files.h"
 #include "field_file.h"
 #include "simulated_reader.h"
 #include "tcp_listener.h"
 
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -29,7 +31,8 @@ constexpr const char* kUsage = R"(usage: qx4sim [options]
   --delay MS         extra delay before every reply
   --log              print every frame in hexadecimal (<- request, -> reply)
   --eeprom FILE      keep the reader's EEPROM in FILE
-  --field FILE       tags in the field, from a JSON tag dump
+  --field FILE       tags in the field, from a dump (qx4 JSON, Proxmark3 JSON or
+                     Flipper .nfc)
   --scan-period MS   auto-scan notification period (default 200)
   --rom-version TEXT what the reader answers for its ROM version (any bytes)
   --version          print the version
@@ -39,7 +42,9 @@ commands on standard input while it runs:
   list               the tags in the field
   leave UID          the tag leaves the field
   enter UID          a tag that left comes back
-  save FILE          write the field as a JSON tag dump
+  save FILE          write the field as a dump (Flipper for a .nfc name with one
+                     tag, Proxmark3 for .pm3, else qx4 JSON)
+commands are case-insensitive
 )";
 
 // A count of milliseconds or a rate: decimal digits only, so "-5" is no huge number.
@@ -61,6 +66,8 @@ void HandleCommand(qx4sim::SimulatedReader& reader, std::map<qx4sim::Uid, qx4sim
     std::istringstream words(line);
     std::string verb, argument;
     words >> verb >> argument;
+    for (char& c : verb)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (verb == "list") {
         for (const auto& tag : reader.Field())
             std::cout << tag.UidText() << (tag.type == qx4sim::TagType::Myd ? " my-d" : " iso15693")
@@ -87,8 +94,15 @@ void HandleCommand(qx4sim::SimulatedReader& reader, std::map<qx4sim::Uid, qx4sim
             away.erase(it);
         }
     } else if (verb == "save") {
-        qx4sim::SaveField(argument, reader.Field());
-        std::cout << "field saved to " << argument << "\n";
+        // A save that fails is reported; the simulator goes on serving.
+        try {
+            if (argument.empty()) throw std::runtime_error("save needs a FILE");
+            qx4dump::SaveDump(argument, qx4sim::DumpsFromTags(reader.Field()),
+                              qx4dump::FormatForPath(argument));
+            std::cout << "field saved to " << argument << "\n";
+        } catch (const std::exception& error) {
+            std::cout << "not saved: " << error.what() << "\n";
+        }
     } else if (!verb.empty()) {
         std::cout << "unknown command " << verb << " (list, leave UID, enter UID, save FILE)\n";
     }

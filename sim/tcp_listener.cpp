@@ -55,8 +55,10 @@ TcpListener::TcpListener(const std::string& where, const std::string& devicePath
         if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
             host = host.substr(1, host.size() - 2);
     }
-    if (port.empty() || port.find_first_not_of("0123456789") != std::string::npos)
-        throw std::runtime_error("--listen takes [HOST:]PORT, not \"" + where + "\"");
+    if (port.empty() || port.size() > 5 ||
+        port.find_first_not_of("0123456789") != std::string::npos || std::stoul(port) > 65535)
+        throw std::runtime_error("--listen takes [HOST:]PORT with PORT from 0 to 65535, not \"" +
+                                 where + "\"");
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -128,12 +130,23 @@ void TcpListener::Relay(int client) {
     ::tcflush(line, TCIFLUSH);
     uint8_t buffer[1024];
     for (;;) {
-        pollfd fds[3] = {{wake_, POLLIN, 0}, {client, POLLIN, 0}, {line, POLLIN, 0}};
-        if (::poll(fds, 3, -1) < 0) {
+        pollfd fds[4] = {
+            {wake_, POLLIN, 0}, {client, POLLIN, 0}, {line, POLLIN, 0}, {listener_, POLLIN, 0}};
+        if (::poll(fds, 4, -1) < 0) {
             if (errno == EINTR) continue;
             break;
         }
         if (fds[0].revents) break;
+        if (fds[3].revents) {
+            // One reader, one client: a second one is told so and closed, not left waiting.
+            if (const int other = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+                other >= 0) {
+                static constexpr char kBusy[] =
+                    "qx4sim: refused: another client is connected (one client at a time)\r\n";
+                SendAll(other, reinterpret_cast<const uint8_t*>(kBusy), sizeof kBusy - 1);
+                ::close(other);
+            }
+        }
         if (fds[1].revents) {
             const ssize_t n = ::read(client, buffer, sizeof buffer);
             if (n <= 0) break;

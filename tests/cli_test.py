@@ -175,17 +175,19 @@ class Commands(unittest.TestCase):
         self.assertEqual(code, 1)
         self.assertFalse(result["ok"])
         self.assertEqual((result["nack"], result["iso"]), (5, 0x10))
-        self.assertIn("NACK 5/0x10", result["error"])
+        self.assertIn("NACK 0x05/0x10", result["error"])
         self.assertEqual(result["readerText"], result["isoText"])
+        self.assertEqual(result["error"].count(result["isoText"]), 1)  # once, not twice
+        self.assertNotIn("QX4", result["error"])
         code, result = run_json("--simulate", "--uid", "E0040100DEADBEEF", "read", "0")
-        self.assertEqual((code, result["nack"]), (1, 4))
+        self.assertEqual((code, result["nack"]), (3, 4))
         self.assertIn("no tag answered", result["error"])
         self.assertIn("タグからの応答なし", result["error"])  # the reader's own text follows
         sim = SimProcess()
         try:
             sim.process.send_signal(19)  # SIGSTOP: the reader goes silent
             out = qx4("--device", sim.device, "--timeout", "200", "version")
-            self.assertEqual(out.returncode, 1)
+            self.assertEqual(out.returncode, 3)
             self.assertIn("did not answer the link check", out.stderr)
         finally:
             sim.process.send_signal(18)
@@ -519,18 +521,149 @@ class ForeignDumps(unittest.TestCase):
         cases = (("short.nfc", FLIPPER.replace("Block Count: 4", "Block Count: 5"),
                   "\"Data Content\" holds 16 bytes"),
                  ("uid.nfc", FLIPPER.replace("5E 6F", "5E"), "\"UID\" holds 7 bytes"),
-                 ("odd.json", json.dumps(PROXMARK).replace("8899AABB", "8899AAB"), "not hex pairs"),
+                 ("odd.json", json.dumps(PROXMARK).replace("8899AABB", "8899AAB"), "not \"8899AAB\""),
                  ("junk.bin", "\x00\x01garbage", "not a dump this program reads"))
         for name, text, why in cases:
             path = self.write(name, text)
             out = qx4("view", path)
-            self.assertEqual(out.returncode, 1, name)
+            self.assertEqual(out.returncode, 2, name)
             self.assertIn(path, out.stderr)
             self.assertIn(why, out.stderr)
             sim = subprocess.run([QX4SIM, "--field", path], capture_output=True, text=True,
                                  timeout=10)
             self.assertEqual(sim.returncode, 1)
             self.assertIn(why, sim.stderr)
+
+
+class BoundedInput(unittest.TestCase):
+    """Files are refused before they are read unless they are regular and dump-sized."""
+
+    def limited(self, *args):
+        # 100 MB of address space: a run that read the file whole would die of it.
+        return subprocess.run(["sh", "-c", 'ulimit -v 100000; exec "$@"', "sh", QX4, *args],
+                              capture_output=True, text=True, timeout=60)
+
+    def test_devices_large_files_and_directories_are_refused_in_words(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            sparse = os.path.join(tmp, "sparse.json")
+            with open(sparse, "wb") as f:
+                f.truncate(300 << 20)
+            for path, why in (("/dev/zero", "character device"), (sparse, "larger than"),
+                              (tmp, "directory")):
+                for command in (["view", path], ["convert", path, os.path.join(tmp, "o.nfc")],
+                                ["--simulate", "--field", path, "inventory"],
+                                ["--simulate", "--uid", TAG_ONE, "diff", path]):
+                    out = self.limited(*command)
+                    self.assertEqual(out.returncode, 2, (command, out.stderr))
+                    self.assertIn(why, out.stderr)
+                    self.assertNotIn("bad_alloc", out.stderr)
+            with open(sparse, "rb") as f:
+                out = subprocess.run([QX4, "view", "-"], stdin=f, capture_output=True,
+                                     text=True, timeout=60)
+            self.assertEqual(out.returncode, 2)
+            self.assertIn("standard input is larger than", out.stderr)
+
+    def test_bom_duplicates_and_escapes(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            tag = {"uid": TAG_ONE, "blockSize": 4, "blocks": [{"data": "00000000"}]}
+            path = os.path.join(tmp, "bom.json")
+            with open(path, "wb") as f:
+                f.write(b"\xef\xbb\xbf" + json.dumps({"tags": [tag]}).encode())
+            self.assertEqual(qx4("view", path).returncode, 0)
+            with open(path, "w") as f:
+                f.write('{"tags": [{"uid": "%s", "uid": "E004010012345679", "blocks": []}]}'
+                        % TAG_ONE)
+            out = qx4("view", path)
+            self.assertEqual(out.returncode, 2)
+            self.assertIn('"uid" appears twice', out.stderr)
+            with open(path, "w") as f:
+                json.dump({"tags": [dict(tag, type="\x1b]0;owned\x07\x1b[2J")]}, f)
+            for args in (["view", path], ["--json", "view", path]):
+                out = qx4(*args)
+                self.assertEqual(out.returncode, 2)
+                self.assertNotIn("\x1b", out.stderr + out.stdout)
+            self.assertIn("\\x1B[2J", qx4("view", path).stderr)
+            with open(path, "w") as f:
+                json.dump({"tags": [dict(tag, uid=5)]}, f)
+            self.assertIn('"uid" must be text in double quotes, not 5', qx4("view", path).stderr)
+
+
+class UnknownStaysUnknown(unittest.TestCase):
+    def test_convert_of_an_unknown_afi_then_restore_leaves_the_tag_alone(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            dump, state = os.path.join(tmp, "d.json"), os.path.join(tmp, "s.json")
+            base = ("--simulate", "--state", state, "--uid", TAG_ONE)
+            self.assertEqual(qx4(*base, "dump", dump).returncode, 0)
+            with open(dump) as f:
+                doc = json.load(f)
+            doc["tags"][0].update(afi=None, dsfid=None)
+            with open(dump, "w") as f:
+                json.dump(doc, f)
+            qx4(*base, "write-afi", "0x10")
+            qx4(*base, "write-dsfid", "0x20")
+            for name in ("t.nfc", "t.pm3"):
+                out_file = os.path.join(tmp, name)
+                code, result = run_json("convert", dump, out_file)
+                self.assertEqual(code, 0)
+                self.assertIn("AFI", result["writtenAsDefault"])
+                self.assertTrue(any("not known" in n for n in result["notes"]))
+                view = json.loads(qx4("--json", "view", out_file).stdout)
+                self.assertIsNone(view["tags"][0]["afi"])
+                self.assertIsNone(view["tags"][0]["dsfidLocked"])
+                code, restored = run_json(*base, "restore", out_file)
+                self.assertEqual(code, 0, restored)
+                self.assertEqual(restored["afiOutcome"], "unknown")
+                code, info = run_json(*base, "info")
+                self.assertEqual((info["afi"], info["dsfid"]), (0x10, 0x20))
+
+
+class SimulatorConsole(unittest.TestCase):
+    def test_ports_save_errors_and_verbs(self):
+        out = subprocess.run([QX4SIM, "--listen", "70000"], capture_output=True, text=True,
+                             timeout=10)
+        self.assertNotEqual(out.returncode, 0)
+        self.assertIn("0 to 65535", out.stderr)
+        self.assertIn("Flipper", subprocess.run([QX4SIM, "--help"], capture_output=True,
+                                                text=True, timeout=10).stdout + out.stderr)
+        with tempfile.TemporaryDirectory() as tmp:
+            sim = SimProcess()
+            try:
+                self.assertIn("not saved", sim.command("save /nonexistent/dir/x.json"))
+                self.assertIn("E004010012345678", sim.command("LIST"))  # still serving
+                for _ in range(2):
+                    sim.process.stdout.readline()
+                self.assertIn("left the field", sim.command("Leave " + TAG_TWO))
+                self.assertIn("left the field", sim.command("leave " + MYD))
+                path = os.path.join(tmp, "one.nfc")
+                self.assertIn("saved", sim.command("save " + path))
+                with open(path) as f:
+                    self.assertTrue(f.read().startswith("Filetype: Flipper NFC device"))
+            finally:
+                sim.close()
+
+
+class ExitStatuses(unittest.TestCase):
+    def test_one_meaning_per_status(self):
+        self.assertEqual(qx4("--simulate", "frobnicate").returncode, 2)  # usage
+        self.assertEqual(qx4("--simulate", "dump", "-", "--format", "x").returncode, 2)
+        self.assertEqual(qx4("--simulate", "write", "0", "00000000").returncode, 2)  # 3 tags
+        self.assertEqual(qx4("--simulate", "--uid", TAG_ONE, "read", "200").returncode, 1)
+        self.assertEqual(qx4("--simulate", "--uid", "E0040100DEADBEEF", "read", "0").returncode,
+                         3)  # no such tag
+        self.assertEqual(qx4("--device", "/nonexistent/tty", "version").returncode, 1)
+        with tempfile.TemporaryDirectory() as tmp:
+            dump = os.path.join(tmp, "d.json")
+            self.assertEqual(qx4("--simulate", "--uid", TAG_ONE, "dump", dump).returncode, 0)
+            self.assertEqual(qx4("--simulate", "--uid", TAG_ONE, "diff", dump).returncode, 0)
+            self.assertEqual(qx4("--simulate", "--uid", TAG_TWO, "--force", "diff",
+                                 dump).returncode, 2)  # not an option of diff: usage
+            with open(dump) as f:
+                text = f.read()
+            with open(dump, "w") as f:
+                f.write(text.replace('"51583420"', '"00000000"', 1))
+            self.assertEqual(qx4("--simulate", "--uid", TAG_ONE, "diff", dump).returncode, 1)
+            out = qx4("--simulate", "--uid", "E0040100DEADBEEF", "diff", dump)
+            self.assertEqual(out.returncode, 3, out.stderr)  # no tag: not "differs"
 
 
 class Signals(unittest.TestCase):
@@ -558,7 +691,7 @@ class Signals(unittest.TestCase):
                 restore.terminate()
                 out, _ = restore.communicate(timeout=30)
                 result = json.loads(out)
-                self.assertEqual(restore.returncode, 1)
+                self.assertEqual(restore.returncode, 128 + signal.SIGTERM)
                 self.assertTrue(result["interrupted"])
                 self.assertIn("interrupted", result["error"])
                 self.assertLess(len(result["writtenBlocks"]), 32)
@@ -661,14 +794,14 @@ class Simulator(unittest.TestCase):
             common = ("--device", sim.device, "--uid", TAG_TWO, "--block-size", "8")
             qx4(*common, "write", "0", "00112233445566778899AABBCCDDEEFF")
             out = qx4("--device", sim.device, "--timeout", "50", "version")
-            self.assertEqual(out.returncode, 1)
+            self.assertEqual(out.returncode, 3)
             for _ in range(2):  # the version text arrives during the first of them
                 out = qx4("--device", sim.device, "--json", "inventory")
                 self.assertEqual(out.returncode, 0, out.stderr)
                 self.assertEqual(json.loads(out.stdout)["uid"], "E004010012345678")
             # The same kind of command: the late answer of block 0 is no answer for block 1.
             out = qx4(*common, "--timeout", "100", "read", "0")
-            self.assertEqual(out.returncode, 1)
+            self.assertEqual(out.returncode, 3)
             code, read = run_json(*common, "read", "1")
             self.assertEqual((code, read["blocks"][0]["data"]), (0, "8899AABBCCDDEEFF"))
         finally:
@@ -923,13 +1056,13 @@ class StaleAnswers(unittest.TestCase):
             sim = SimProcess("--field", self.field(tmp), "--delay", str(delay))
             try:
                 out = qx4("--device", sim.device, *first)
-                self.assertEqual(out.returncode, 1, out.stdout)
+                self.assertEqual(out.returncode, 3, out.stdout)
                 code, result = run_json("--device", sim.device, *second)
                 if code == 0:
                     self.assertEqual(result["reply"] if "reply" in result else
                                      [b["data"] for b in result["blocks"]], expected)
                 else:
-                    self.assertEqual(code, 1)
+                    self.assertEqual(code, 3)
                     self.assertNotIn("blocks", result)
                     self.assertNotIn("reply", result)
                 return code
@@ -1015,17 +1148,17 @@ class SilentReader(WithSims):
                           "28", "--trace", "dump", os.path.join(self.dir, "d.json"))
             finally:
                 sim.process.send_signal(signal.SIGCONT)
-            self.assertEqual(out.returncode, 1)
+            self.assertEqual(out.returncode, 3)
             self.assertEqual(len(self.unanswered(out.stderr)), 1, out.stderr)
-            self.assertNotIn("system information", out.stderr)
+            self.assertNotIn("gives no system information", out.stderr)
 
     def test_dump_of_a_uid_not_in_the_field_says_no_tag_answered(self):
         sim = self.sim()
         code, result = run_json("--device", sim.device, "--uid", "E0040100DEADBEEF", "dump",
                                 os.path.join(self.dir, "absent.json"))
-        self.assertEqual(code, 1)
+        self.assertEqual(code, 3)
         self.assertIn("no tag answered", result["error"])
-        self.assertNotIn("system information", json.dumps(result))
+        self.assertNotIn("gives no system information", json.dumps(result))
         self.assertFalse(os.path.exists(os.path.join(self.dir, "absent.json")))
 
 

@@ -118,25 +118,39 @@ void ExpectRefused(std::string text, const std::string& what, const std::string&
 TEST(DumpFormats, MalformedFilesAreRefusedWithWhereAndWhat) {
     ExpectRefused(kProxmark, "6F5E4D3C2B1A07E0", "6F5E4D3C2B1A07", "\"uid\" holds 7 bytes");
     ExpectRefused(kProxmark, "\"04\", \"ic\"", "\"05\", \"ic\"", "for 5 blocks");
-    ExpectRefused(kProxmark, "8899AABB", "8899AAB", "not hex pairs");
+    ExpectRefused(kProxmark, "8899AABB", "8899AAB", "pairs of hex digits");
     ExpectRefused(kProxmark, "\"bytesperpage\": \"04\"", "\"bytesperpage\": \"21\"",
                   "block size 33");
     ExpectRefused(kProxmark, "15693 v4", "15693 v9", "FileType");
-    ExpectRefused(kProxmark, "\"dsfid\": \"11\"", "\"dsfid\": 17", "\"dsfid\" is not a hex string");
+    ExpectRefused(kProxmark, "\"dsfid\": \"11\"", "\"dsfid\": 17",
+                  "\"dsfid\" must be hex digits in double quotes");
     ExpectRefused(kProxmark, "\"CCDDEEFF\"}", "\"CCDDEEFF\"", "not valid JSON"); // cut short
     ExpectRefused(kFlipper, "Block Count: 4", "Block Count: 5", "line 13: \"Data Content\"");
     ExpectRefused(kFlipper, "Block Count: 4", "Block Count: 300", "outside 1 to 256");
     ExpectRefused(kFlipper, "UID: E0 07 1A 2B 3C 4D 5E 6F", "UID: E0 07 1A 2B 3C 4D 5E", "\"UID\"");
     ExpectRefused(kFlipper, "Block Size: 04", "Block Size: 21", "\"Block Size\"");
-    ExpectRefused(kFlipper, "Lock AFI: false", "Lock AFI: maybe", "neither true nor false");
+    ExpectRefused(kFlipper, "Lock AFI: false", "Lock AFI: maybe",
+                  "\"Lock AFI\" must be true or false, not \"maybe\"");
     ExpectRefused(kFlipper, "Device type: SLIX", "Device type: NTAG/Ultralight", "ISO 15693");
     ExpectRefused(kFlipper, "Security Status: 00 01 00 01", "Security Status: 00 01", "4 blocks");
-    ExpectRefused(kFlipper, "Data Content: 00 11", "Data Content: 0 011", "not hex bytes");
+    ExpectRefused(kFlipper, "Data Content: 00 11", "Data Content: 0 011", "must be hex bytes");
     ExpectRefused(R"({"tags": [{"uid": "E0071A2B3C4D5E6F", "blockSize": 4, "blockCount": 2,
                     "blocks": [{"data": "00112233"}]}]})",
                   "\"blockCount\": 2", "\"blockCount\": 3", "\"blockCount\" says 3");
     ExpectRefused(R"({"tags": [{"uid": "E0071A2B3C4D5E6F", "blocks": [{"data": "00112233"}]}]})",
                   "00112233", "001122", "holds 3 bytes");
+    // A key given twice, in JSON or in a Flipper file, would leave one of its values unread.
+    ExpectRefused(kProxmark, "\"afi\": \"22\"", "\"afi\": \"22\", \"afi\": \"33\"",
+                  "\"afi\" appears twice");
+    ExpectRefused(kFlipper, "AFI: 22", "AFI: 22\nAFI: 33", "\"AFI\" appears again");
+    // What a file says reaches a message escaped: no terminal control from a dump.
+    ExpectRefused(R"({"tags": [{"uid": "E0071A2B3C4D5E6F", "blocks": [{"data": "00112233"}]}]})",
+                  "\"uid\"", "\"type\": \"\\u001b[2J\", \"uid\"", "\"\\x1B[2J\"");
+    ExpectRefused(R"({"tags": [{"uid": "E0071A2B3C4D5E6F", "blocks": [{"data": "00112233"}]}]})",
+                  "\"uid\"", "\"blockSize\": 99, \"uid\"",
+                  "\"blockSize\" must be a whole number from 1 to 32, not 99");
+    // A byte order mark is no reason to refuse a file.
+    EXPECT_EQ(ParseDump("\xEF\xBB\xBF" + std::string(kFlipper), "bom").size(), 1u);
     EXPECT_THROW(ParseDump("PK\x03\x04 zip?", "x"), FormatError);
     EXPECT_THROW(ParseDump("", "x"), FormatError);
 }

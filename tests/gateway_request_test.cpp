@@ -67,12 +67,12 @@ TEST(GatewayRequest, LocksAreConfirmedInTheRequestAndNeverAsked) {
     const Decoded plain = Decode("lock", R"({"block":3,"uid":"E004010012345678"})", {true, true});
     ASSERT_TRUE(plain.request);
     EXPECT_FALSE(plain.request->options.mayAsk);
-    EXPECT_TRUE(plain.request->options.used.empty());
+    EXPECT_FALSE(plain.request->options.confirmed);
     EXPECT_NE(plain.request->options.confirmWith.find("\"confirm\":true"), std::string::npos);
     const Decoded confirmed =
         Decode("lock", R"({"block":3,"uid":"E004010012345678","confirm":true})", {true, true});
     ASSERT_TRUE(confirmed.request);
-    EXPECT_EQ(confirmed.request->options.used, (std::vector<std::string>{"--yes"}));
+    EXPECT_TRUE(confirmed.request->options.confirmed);
     EXPECT_NE(Error(Decode("write", R"({"block":3,"hexbytes":"00","uid":"E004010012345678",
                                         "confirm":true})",
                            {true, true}))

@@ -58,7 +58,9 @@ assert qx4.__file__.startswith(sys.prefix), qx4.__file__
 with qx4.Reader(sys.argv[1]) as reader:
     tag = reader.inventory()
     dump = reader.dump(uid=tag.uid)
-print("venv dump:", dump["uid"], len(dump["blocks"]), "blocks")
+dumped = dump["tags"][0]
+assert dumped["uid"] == tag.uid_hex, dumped["uid"]
+print("venv dump:", dumped["uid"], len(dumped["blocks"]), "blocks")
 PY
 kill "$sim"
 wait "$sim" 2>/dev/null || true
