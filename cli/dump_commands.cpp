@@ -255,7 +255,7 @@ void RunView(Session& s) {
     for (const qx4dump::TagDump& tag : dumps) {
         auto byte = [](const std::optional<uint8_t>& value, const std::optional<bool>& locked) {
             if (!value) return std::string("unknown");
-            return Hex(&*value, 1) + (!locked   ? " (lock unknown)"
+            return HexByte(*value) + (!locked   ? " (lock unknown)"
                                       : *locked ? " (locked)"
                                                 : std::string());
         };
@@ -263,7 +263,7 @@ void RunView(Session& s) {
         s.Line(std::string("type: ") + qx4dump::TypeName(tag.type));
         s.Line("dsfid: " + byte(tag.dsfid, tag.dsfidLocked));
         s.Line("afi: " + byte(tag.afi, tag.afiLocked));
-        s.Line("icReference: " + Hex(&tag.icReference, 1));
+        s.Line("icReference: " + HexByte(tag.icReference));
         s.Line(std::to_string(tag.blocks.size()) + " blocks of " + std::to_string(tag.blockSize) +
                " bytes");
         for (size_t b = 0; b < tag.blocks.size(); ++b) {

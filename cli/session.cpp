@@ -30,6 +30,12 @@ std::string Hex(const uint8_t* bytes, size_t count, const char* separator) {
     return qx4dump::ToHex(bytes, count, separator);
 }
 
+std::string HexByte(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value & 0xFF);
+    return text;
+}
+
 std::string UidText(const uint8_t* uid) {
     Uid copy;
     std::copy_n(uid, 8, copy.begin());

@@ -158,6 +158,7 @@ inline std::string Hex(const Bytes& bytes, const char* separator = " ") {
     return Hex(bytes.data(), bytes.size(), separator);
 }
 std::string UidText(const uint8_t* uid); // most significant byte first
+std::string HexByte(unsigned value);     // "0x1C": codes, registers, AFI and DSFID in text
 // Bytes as text a terminal shows safely: printable ASCII as it is, the rest as \xNN.
 std::string Printable(const uint8_t* bytes, size_t count);
 // A line for a terminal: control characters (C0, DEL, C1) escaped as \xNN, the rest

@@ -18,11 +18,11 @@ void ShowSystemInfo(Session& s, const qx4dump::SystemInfo& info) {
     if (const char* maker = qx4dump::ManufacturerOf(info.uid)) s.result()["manufacturer"] = maker;
     s.result()["manufacturerCode"] = qx4dump::Manufacturer(info.uid);
     s.Line("manufacturer: " + qx4dump::ManufacturerText(info.uid));
-    if (info.dsfid) s.Field("dsfid", *info.dsfid);
-    if (info.afi) s.Field("afi", *info.afi);
+    if (info.dsfid) s.Field("dsfid", *info.dsfid, HexByte(*info.dsfid));
+    if (info.afi) s.Field("afi", *info.afi, HexByte(*info.afi));
     if (info.blockCount) s.Field("blockCount", *info.blockCount);
     if (info.blockSize) s.Field("blockSize", *info.blockSize);
-    if (info.icReference) s.Field("icReference", *info.icReference);
+    if (info.icReference) s.Field("icReference", *info.icReference, HexByte(*info.icReference));
 }
 
 } // namespace qx4cli

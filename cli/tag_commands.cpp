@@ -97,7 +97,7 @@ void RunInventory(Session& s) {
                  "QX4Inventory"))
         return;
     s.Field("uid", UidText(uid.data()));
-    s.Field("dsfid", dsfid);
+    s.Field("dsfid", dsfid, HexByte(dsfid));
 }
 
 void RunScan(Session& s) {
@@ -131,6 +131,8 @@ void RunFindAfi(Session& s) {
     s.link().Mark();
     s.Check(QX4SetAFIData(previous), "QX4SetAFIData");
     s.result()["answered"] = found;
+    if (qx4dump::TagAccess::interrupted)
+        return s.Fail("interrupted: the list of AFI values is not complete");
     if (found.empty()) s.Line("no tag answered an inventory with an AFI of 0x01 to 0xFF");
 }
 
@@ -381,7 +383,12 @@ void RunMydWriteReread(Session& s) {
 }
 
 void RunRaw(Session& s) {
-    const Bytes data = s.HexArg(0, "HEXBYTES");
+    Bytes data = s.HexArg(0, "HEXBYTES");
+    if (const auto& uid = s.options().uid; uid && data.size() >= 2) {
+        // --uid addresses the request: the mode byte (the last given) says so, the UID follows.
+        data.back() |= 0x01;
+        data.insert(data.end(), uid->begin(), uid->end());
+    }
     if (data.empty() || data.size() > 255)
         throw UsageError("HEXBYTES holds 1 to 255 bytes: ISO 15693 code, parameters, mode byte");
     s.Connect();

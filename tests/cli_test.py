@@ -205,6 +205,8 @@ class Commands(unittest.TestCase):
         code, result = run_json("--simulate", "raw", "2B00")
         self.assertEqual(code, 0, result)
         self.assertTrue(result["reply"].startswith("2B0F78563412"))
+        code, result = run_json("--simulate", "--uid", TAG_TWO, "raw", "2B00")  # addressed
+        self.assertTrue(result["reply"].startswith("2B0F21436587"), result)
         with tempfile.TemporaryDirectory() as tmp:
             field = field_file(tmp, "afi.json", [(TAG_ONE, 4, 8, {"afi": 0x42}),
                                                  (TAG_TWO, 8, 8, {"afi": 0x07})])
