@@ -96,7 +96,10 @@ class Session {
     bool HasArg(size_t index) const { return index < args_.size(); }
 
     // Opens the port (and the simulated reader with --simulate); throws on failure.
-    void Connect();
+    // ForModeWrite: a failed link check only notes it, for the mode write goes out
+    // anyway (a scanning reader may refuse everything else).
+    enum class Then { Commands, ModeWrite };
+    void Connect(Then then = Then::Commands);
     qx4sim::SimulatedReader* simulator() { return simulator_.get(); }
 
     // The one tag of this run: --uid, else the UID one inventory finds (several tags in

@@ -2,6 +2,7 @@
 
 #include "command_table.h"
 #include "field_file.h"
+#include "link_observer.h"
 #include "run_command.h"
 #include "simulated_reader.h"
 
@@ -176,9 +177,11 @@ void Gateway::OpenReader() {
     blockSize_ = QX4GetTagBlockSize();
     mydBlockSize_ = QX4GetTagMydBlockSize();
     // A late answer meant for an earlier program may still be on the line.
-    if (!QX4Resync())
-        std::fprintf(stderr, "qx4-mqtt: the reader's link is not in step (cause %d)\n",
-                     QX4GetFailureCause());
+    if (!QX4Resync()) {
+        const std::string why = qx4dump::LinkCheckText(QX4GetFailureCause());
+        std::fprintf(stderr, "qx4-mqtt: %s\n",
+                     why.empty() ? "the reader's link is not in step" : why.c_str());
+    }
     QX4SetHandle(&window_);
     char text[256] = {};
     if (QX4GetROMVersion(text)) readerVersion_ = text;

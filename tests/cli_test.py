@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """qx4 end to end against the simulated reader: usage, exit statuses, JSON, trace,
 dump -> restore -> diff across two readers, watch."""
+import errno
 import json
 import os
 import pty
@@ -121,6 +122,12 @@ class Usage(unittest.TestCase):
         code, result = run_json("--device", "/nonexistent/tty", "version")
         self.assertEqual((code, result["ok"]), (1, False))
         self.assertIn("cannot open COM3", result["error"])
+        # The system's reason, as the library met it, in text and JSON.
+        self.assertEqual(result["systemError"], errno.ENOENT)
+        self.assertIn("No such file or directory", result["cause"])
+        code, result = run_json("--device", __file__, "version")
+        self.assertEqual((code, result["systemError"]), (1, errno.ENOTTY))
+        self.assertIn("not a serial port", result["error"])
 
 
 class Commands(unittest.TestCase):
