@@ -1,12 +1,9 @@
 #include "open_cause.h"
 
+#include "qx4drv.h"
+
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <termios.h>
-#include <unistd.h>
 
 namespace qx4cli {
 
@@ -18,28 +15,19 @@ std::string DevicePathOf(int port) {
     return {};
 }
 
-std::string OpenCause(const std::string& path) {
-    if (path.empty()) return "no device for this COM number (set --device)";
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        std::string cause = std::strerror(error);
-        if (error == EACCES || error == EPERM)
-            cause += " (is your user in the dialout group? sudo adduser $USER dialout, then "
-                     "log in again)";
-        if (error == EBUSY) cause += " (another program holds the port)";
-        if (error == ENOENT || error == ENODEV || error == ENXIO)
-            cause += " (is the reader plugged in?)";
-        return cause;
-    }
-    std::string cause;
-    termios settings{};
-    if (::tcgetattr(fd, &settings) != 0)
-        cause = "not a serial port (" + std::string(std::strerror(errno)) + ")";
-    else if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
-        cause = std::string(std::strerror(errno == EWOULDBLOCK ? EBUSY : errno)) +
-                " (another program holds the port)";
-    ::close(fd);
+std::string OpenCause(int& code) {
+    char reason[256] = "";
+    code = QX4GetOpenError(reason, sizeof reason);
+    std::string cause = *reason ? reason : "it does not answer as a serial port";
+    if (code == EACCES || code == EPERM)
+        cause += " (is your user in the dialout group? sudo adduser $USER dialout, then log in "
+                 "again)";
+    else if (code == ENOTTY)
+        cause = "not a serial port (its line settings cannot be read)";
+    else if (code == EBUSY)
+        cause += " (another program holds the port)";
+    else if (code == ENOENT || code == ENODEV || code == ENXIO)
+        cause += " (is the reader plugged in?)";
     return cause;
 }
 

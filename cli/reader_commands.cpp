@@ -109,7 +109,7 @@ void RunOpMode(Session& s) {
                   flags = s.IntArg(2, "FLAGS", 0, 255), value = s.IntArg(3, "VALUE", 0, 65535);
         const bool eeprom = EepromWord(s, 4);
         if (eeprom) ConfirmLock(s, "storing the operation mode in the reader's EEPROM");
-        s.Connect();
+        s.Connect(Session::Then::ModeWrite); // the way out of auto-scan is never locked
         if (s.Check(QX4SetRWMode(mode, second, flags, value, eeprom), "QX4SetRWMode"))
             s.Line("operation mode set");
         return;

@@ -156,7 +156,7 @@ Uid Session::UidArg(size_t index, const char* what) const {
     return *uid;
 }
 
-void Session::Connect() {
+void Session::Connect(Then then) {
     link_ = std::make_unique<qx4dump::LinkObserver>([this, lastCommand = uint8_t{0}](
                                                         int direction, const uint8_t* bytes,
                                                         unsigned count) mutable {
@@ -198,17 +198,10 @@ void Session::Connect() {
     if (!QX4DllOpen(options_.port, options_.slow ? 1 : 0)) {
         const std::string device =
             options_.device.empty() ? DevicePathOf(options_.port) : options_.device;
-        // A device path is tried again for the system's reason (errno); an address has
-        // it in the library's box.
-        std::string cause =
-            device.find("://") == std::string::npos ? OpenCause(device) : std::string();
-        for (std::string text : TakeBoxTexts()) {
-            if (!cause.empty()) break;
-            if (text.starts_with("Error: ")) text.erase(0, 7);
-            if (text.ends_with(".")) text.pop_back();
-            cause += (cause.empty() ? "" : "; ") + text;
-        }
-        if (cause.empty()) cause = "it does not answer as a serial port";
+        int code = 0;
+        const std::string cause = OpenCause(code);
+        TakeBoxTexts(); // the same reason, said by the library's box
+        result_["systemError"] = code;
         result_["device"] = device;
         result_["cause"] = cause;
         Fail("cannot open COM" + std::to_string(options_.port) +
@@ -220,7 +213,13 @@ void Session::Connect() {
     // An earlier run's late answer may still be on the line: the fence passes it by, so
     // no command of this run takes it for its own.
     link_->Mark();
-    if (!Check(QX4Resync(), "QX4Resync")) throw RunEnded();
+    const unsigned char inStep = QX4Resync();
+    if (then == Then::ModeWrite && !inStep) {
+        if (const auto failure = link_->Outcome(inStep, "QX4Resync", options_.timeoutMs))
+            Note("QX4Resync failed: " + failure->text + "; the mode write goes out all the same");
+    } else if (!Check(inStep, "QX4Resync")) {
+        throw RunEnded();
+    }
 }
 
 std::optional<Uid> Session::Target(bool severalCommands) {

@@ -65,6 +65,10 @@ struct Options {
     // The library is already open (the MQTT gateway): Connect only watches the link,
     // and the session leaves the port open when it ends.
     bool attached = false;
+    // Whether a lock may ask on a terminal, and how a caller confirms one instead.
+    bool mayAsk = true;
+    bool confirmed = false; // as --yes, from a caller that decided already
+    std::string confirmWith = "--yes";
     // Options of single commands (checked against the command's list).
     bool all = false, force = false, locks = false, events = false, noProbe = false;
     std::string format;
@@ -92,7 +96,10 @@ class Session {
     bool HasArg(size_t index) const { return index < args_.size(); }
 
     // Opens the port (and the simulated reader with --simulate); throws on failure.
-    void Connect();
+    // ForModeWrite: a failed link check only notes it, for the mode write goes out
+    // anyway (a scanning reader may refuse everything else).
+    enum class Then { Commands, ModeWrite };
+    void Connect(Then then = Then::Commands);
     qx4sim::SimulatedReader* simulator() { return simulator_.get(); }
 
     // The one tag of this run: --uid, else the UID one inventory finds (several tags in

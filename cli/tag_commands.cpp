@@ -43,10 +43,9 @@ qx4dump::TagAccess& WriteAccess(Session& s) {
 }
 
 void ConfirmLock(Session& s, const std::string& what) {
-    // The gateway decides by its own policy (allow-writes, allow-locks).
-    if (Given(s, "--yes") || s.options().attached) return;
-    if (!::isatty(STDIN_FILENO) || !::isatty(STDERR_FILENO))
-        throw Refusal(what + " cannot be undone: confirm with --yes");
+    if (Given(s, "--yes") || s.options().confirmed) return;
+    if (!s.options().mayAsk || !::isatty(STDIN_FILENO) || !::isatty(STDERR_FILENO))
+        throw Refusal(what + " cannot be undone: confirm with " + s.options().confirmWith);
     std::cerr << "qx4: " << what << " cannot be undone. Go ahead? [y/N] " << std::flush;
     std::string answer;
     std::getline(std::cin, answer);

@@ -10,15 +10,18 @@
  * - One command at a time. A command blocks until the reader's answer or until the
  *   response time-out W (QX4SetCmdWaitTime, 2000 ms by default, 0..60000). While it
  *   waits it keeps calling the pumpMessages hook, so a GUI stays responsive.
- * - Longest block: a command takes at most max(W, 1000) + W + 600 ms plus the time
- *   its hooks take (the fence below, then its own wait, and up to 600 ms for a frame
- *   still arriving when it starts; with W = 0 both waits look once). Without an open
- *   port (never opened, failed to open, or lost) every command returns 0 at once.
+ * - Longest block: a command takes at most max(W, 1000) + W ms (one fence, below, and
+ *   its own wait; with W = 0 its own wait looks once, the fence still waits 1000 ms),
+ *   plus its writes (each at most 100 ms + 10 ms a byte on a line that does not take
+ *   them: 200 ms for the fence, up to 2720 ms for a request of 255 data bytes), plus the
+ *   time its hooks take. Without an open port (never opened, failed to open, or lost)
+ *   every command returns 0 at once.
  * - Command results are 1 for success and 0 for failure. QX4GetFailureCause says
  *   why: a time-out, a NACK (code with QX4GetErrorCode; codes are not cleared by a
  *   success, and a time-out leaves them unchanged), another command running, no
  *   port, an argument refused before anything was sent, a reply of the wrong length
- *   or shape, or a link that could not be brought back in step.
+ *   or shape, a link that could not be brought back in step, or a reader that refuses
+ *   the reads the link resynchronises with.
  * - Outputs are written only on success. Each export takes only the reply length
  *   its arguments call for (stated at the export; "acknowledged" means an ACK with
  *   the echo alone, n = 1); a reply of any other length is a failure
@@ -40,36 +43,71 @@
  * Which answer belongs to which command
  * - A received frame counts only with ETX at 4+n, the right sum at 5+n and CR at
  *   6+n; any other is dropped (the trace hook sees it as QX4_TRACE_BAD) and the
- *   bytes after its STX are scanned again. A partial frame is dropped when a
- *   command starts (after up to 600 ms for its remaining bytes), when 200 ms pass
- *   without a byte during a wait, after a receive-ring overrun, and outside waits
- *   after QX4GetRxWaitTime scans without a byte.
+ *   bytes after its STX are scanned again. A partial frame is dropped when 200 ms
+ *   pass without a byte during a wait, after a receive-ring overrun, and outside
+ *   waits after QX4GetRxWaitTime scans without a byte. Pauses inside a frame such as
+ *   a USB-serial adapter's (16 ms latency timer, 62-byte packets) or a UART FIFO's
+ *   (14-byte chunks) do not drop it.
  * - Frames received before a command is sent are dispatched first, as QX4ReadData
- *   would: notifications reach the window, NACK codes are recorded,
- *   acknowledgements nobody waits for are dropped.
- * - The reader answers in order. After anything that leaves an answer in doubt
+ *   would: notifications reach the window, NACK codes are recorded. A frame still
+ *   arriving when a command is sent goes on arriving; it answers none of that
+ *   command (a notification among them reaches the window).
+ * - After anything that leaves an answer in doubt or may be followed by another
  *   (a time-out, a command sent without waiting for its answer, a dropped frame or
- *   partial frame, a NACK nobody waited for, a frame of an unknown type in place
- *   of an answer, a receive-ring overrun), the next command
- *   first sends the fence, an EEPROM read of one word at an address that changes
- *   with every fence, and waits up to max(W, 1000) ms for its answer, dispatching
- *   every frame before it and taking none of them as an answer. Only then does it
- *   send its own request. If the fence's answer does not come, the command fails
- *   (QX4_CAUSE_OUT_OF_STEP) without sending and the link stays in doubt. While
- *   nothing is in doubt no fence is sent. QX4Resync sends one on demand.
- *   QX4ComReOpen keeps a doubt (an answer owed by the reader may still arrive on
- *   the new port); QX4DllOpen starts a new context in step, so call QX4Resync
- *   after it when an earlier answer may still be on the line. The fence's first
- *   address is random for every open, so another program's late fence answer does
- *   not pass for this one's.
+ *   partial frame, a NACK, an ACK nobody waited for or that a wait passed over, a
+ *   frame of an unknown type in place of an answer, a receive-ring overrun), the
+ *   next command first sends the fence and waits up to max(W, 1000) ms (also with
+ *   W = 0) for its answer, dispatching every frame before it and taking none of them
+ *   as an answer. Only then does it send its own request. The fence is an EEPROM read
+ *   within words 0 to 19 whose address and count change with every fence, so that
+ *   its reply differs in echo and length from the previous fence's, and from every
+ *   EEPROM read (the caller's or a fence's) whose answer may still come. A NACK to a
+ *   fence is followed by another request within the same wait; after 3 refused
+ *   fences the command fails with QX4_CAUSE_FENCE_REFUSED. If the fence's answer does
+ *   not come, the command fails with QX4_CAUSE_OUT_OF_STEP; either way nothing is
+ *   sent and the link stays in doubt (the next fence asks for other words). NACKs
+ *   that arrive while a fence is awaited leave QX4GetErrorCode alone. While nothing
+ *   is in doubt no fence is sent. QX4Resync sends one on demand. QX4ComReOpen keeps
+ *   a doubt (an answer owed by the reader may still arrive on the new port);
+ *   QX4DllOpen starts a new context in step, so call QX4Resync after it when an
+ *   earlier answer may still be on the line. The first fence after an open is drawn
+ *   at random from all 210 reads within words 0 to 19, so another program's late
+ *   fence answer matches it less often than 1 in 200; later fences read 1 to 4 words.
+ * - QX4SetRWMode (the mode write) is sent even when its fence fails, so that a
+ *   reader that refuses everything else while it scans can always be taken out of
+ *   auto-scan; its result then means that an ACK echoing the mode write came, and
+ *   the link stays in doubt (the next command fences).
  * - Tag commands (0x78) and reader reads and writes (0x4F, 0x4E) take only an
  *   ACK that echoes the ISO 15693 code or sub-command they sent; other ACKs are
  *   dispatched and the wait goes on. The buzzer (0x42), the simple read (0x52)
- *   and the tag data write take the first ACK. A NACK or a frame of an unknown
- *   type ends any wait. A NACK without data records code 256 ("no code").
+ *   and the tag data write take the first ACK (but none shaped as an EEPROM read's
+ *   answer). A NACK or a frame of an unknown type ends any wait. A NACK without data
+ *   records code 256 ("no code").
  * - Notifications (data 0x44, UID data 0x64, UID report 0x49) arriving during a
  *   wait are dispatched and do not end it; QX4SimpleReadCmd, whose answer is
  *   such a frame, takes the first frame that is not a NACK.
+ *
+ * What the link needs from the reader, and what it assumes
+ * - EEPROM reads (0x4F 70 address count) of words 0 to 19, any count that stays within
+ *   them, answered with the echo 70 address count and 2 x count bytes: these are the
+ *   fence. A reader that refuses them makes every command after a doubt fail with
+ *   QX4_CAUSE_FENCE_REFUSED, one that ignores them with QX4_CAUSE_OUT_OF_STEP; the
+ *   mode write goes out all the same.
+ * - One answer per request, in the order of the requests, within W of the request. A
+ *   later answer, an answer sent twice, or a NACK followed by the answer puts the link
+ *   in doubt, and the next command is fenced. An answer byte for byte like the last one
+ *   taken, to another request, may be that answer repeated: when it carries data, or
+ *   when a first-ACK command would take another command's ACK, a fence after it tells
+ *   (so two different requests in a row answered alike, such as reads of two blank
+ *   blocks, cost one fence). A repeated bare acknowledgement can pass for the next
+ *   acknowledgement of its kind, and a failure could then be reported as a success.
+ * - Answers of 0x78, 0x4F and 0x4E echo what they answer (ISO 15693 code or
+ *   sub-command). The buzzer, the tag data write and the simple read carry no echo:
+ *   their success means only that an ACK came (for the simple read, a frame that is
+ *   not a NACK); an ACK the reader sends of its own accord during their wait is taken.
+ * - Notifications (0x44, 0x64, 0x49) never answer a request. While the reader scans
+ *   (auto-scan, trigger, polling) QX4SimpleReadCmd's result means nothing: its answer
+ *   cannot be told from the scan's notifications.
  *
  * Threads, hooks and re-entry
  * - Command exports, QX4Resync and QX4ReadData may be called from any thread and
@@ -193,6 +231,9 @@ QX4_API void QX4SetReceivedHook(QX4ReceivedHook hook, void* user);
 #define QX4_CAUSE_BAD_ARGUMENT 5 /* refused before any frame was sent */
 #define QX4_CAUSE_BAD_REPLY 6    /* an answer of the wrong length or shape */
 #define QX4_CAUSE_OUT_OF_STEP 7  /* the link could not be brought back in step */
+/* The reader refused the EEPROM reads (words 0-19) the link resynchronises with, several
+ * in a row: it was not brought back in step. QX4GetErrorCode keeps the caller's codes. */
+#define QX4_CAUSE_FENCE_REFUSED 8
 QX4_API int QX4GetFailureCause(void);
 
 /* Why this process's last QX4DllOpen, QX4DllOpenDevice or QX4ComReOpen failed: the
@@ -287,10 +328,11 @@ QX4_API unsigned char QX4WriteIOPort(int first, int second);
 QX4_API unsigned char QX4GetPowerDown(unsigned char* state);
 QX4_API unsigned char QX4GetErrorStatus(unsigned char* status);
 QX4_API unsigned char QX4ReadIOPort(unsigned char* value);
-/* Waits only when second is non-zero, then for the first ACK (any n); with second 0
- * it is sent without waiting, like QX4ReStartComand. */
+/* Waits only when second is non-zero, then for the first ACK (any n; 1 means only that
+ * an ACK came); with second 0 it is sent without waiting, like QX4ReStartComand. */
 QX4_API unsigned char QX4BuzOn(int first, int second);
-/* 1 for any answer but a NACK (a data notification included). */
+/* 1 for any answer but a NACK (a data notification included). Meaningless while the
+ * reader scans: a notification of the scan passes for the answer. */
 QX4_API unsigned char QX4SimpleReadCmd(void);
 
 /* ---- Reader EEPROM and parameters ---------------------------------------- */
@@ -314,7 +356,8 @@ QX4_API unsigned char QX4GetRWMode(unsigned char* mode, unsigned char* second,
                                    unsigned char* flags);
 QX4_API unsigned char QX4DllRxModeSetCmd(unsigned char* mode, unsigned char* second,
                                          unsigned char* flags);
-/* option non-zero: also store in the reader's EEPROM. Acknowledged. */
+/* option non-zero: also store in the reader's EEPROM. Acknowledged. Sent even when the
+ * fence before it fails (see above): the way out of auto-scan is never locked. */
 QX4_API unsigned char QX4SetRWMode(int mode, int second, int flags, int value, int option);
 /* n = 2; 0 stored on failure (with a context). */
 QX4_API unsigned char QX4GetTagMode(unsigned char* tagMode);
@@ -330,7 +373,7 @@ QX4_API unsigned char QX4SetUIDSetCmd(const unsigned char* uid); /* reads 8; ack
 QX4_API unsigned char QX4GetAFIData(unsigned char* afi);         /* n = 2 */
 QX4_API unsigned char QX4SetAFIData(int afi);                    /* acknowledged */
 /* Reads length bytes: 0 to 251, or 255 (sends 250 bytes); 252 to 254 refused. Takes
- * the first ACK (any n). */
+ * the first ACK (any n; 1 means only that an ACK came). */
 QX4_API unsigned char QX4WriteTagData(int length, const unsigned char* data);
 
 /* ---- Tag commands ---------------------------------------------------------

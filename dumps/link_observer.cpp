@@ -136,7 +136,10 @@ void LinkObserver::OnFrame(int direction, const uint8_t* bytes, unsigned count) 
     } else if (direction == QX4_TRACE_RECEIVED) { // not QX4_TRACE_LOST: no bytes
         received_ = true;
         lastReceived_.assign(bytes, bytes + count);
-        if (count > 4 && bytes[2] == kAck) {
+        // The link's fence (an EEPROM read, which no tag access makes) may follow an answer
+        // to tell it from a repeated one: its answer is not the command's.
+        const bool fence = count > 7 && bytes[4] == 0x70 && bytes[3] == 3 + 2 * bytes[6];
+        if (count > 4 && bytes[2] == kAck && !fence) {
             lastAck_ = lastReceived_;
             ++acks_;
             const uint8_t command = lastSent_.size() > 4 ? lastSent_[2] : 0;
@@ -156,6 +159,16 @@ int LinkObserver::LastAckDataCount() const {
     return checkedAck_.size() > 3 ? checkedAck_[3] : -1;
 }
 
+std::string LinkCheckText(int cause) {
+    if (cause == QX4_CAUSE_OUT_OF_STEP)
+        return "the reader did not answer the link check: it is silent, or its answers are "
+               "out of step with the requests";
+    if (cause == QX4_CAUSE_FENCE_REFUSED)
+        return "the reader refuses the reads the link checks its step with (EEPROM words 0 "
+               "to 19): the link is out of step";
+    return "";
+}
+
 std::optional<CallFailure> LinkObserver::Outcome(unsigned char result, const std::string& function,
                                                  int timeoutMs) {
     struct Afresh { // whatever the outcome, the next call starts from nothing seen
@@ -168,7 +181,12 @@ std::optional<CallFailure> LinkObserver::Outcome(unsigned char result, const std
     if (result) return std::nullopt;
     CallFailure failure;
     failure.function = function;
-    if (!lastNack_.empty()) {
+    // The link's own check failed: NACKs seen meanwhile were its fence's, not the call's.
+    const int cause = QX4GetFailureCause();
+    if (const std::string check = LinkCheckText(cause); !check.empty()) {
+        failure.kind = CallFailure::Kind::TimedOut;
+        failure.text = check;
+    } else if (!lastNack_.empty() && cause == QX4_CAUSE_NACK) {
         failure.kind = CallFailure::Kind::Nack;
         failure.nack = lastNack_[4];
         failure.iso = failure.nack == 5 && lastNack_[3] >= 2 ? lastNack_[5] : -1;
@@ -180,17 +198,13 @@ std::optional<CallFailure> LinkObserver::Outcome(unsigned char result, const std
         // The ISO 15693 texts are the reader's own too: once is enough.
         failure.text = std::string("the reader answered ") + code + ": " + english +
                        (failure.reader == english ? "" : " (" + failure.reader + ")");
-    } else if (const int cause = QX4GetFailureCause(); cause == QX4_CAUSE_BAD_ARGUMENT) {
+    } else if (cause == QX4_CAUSE_BAD_ARGUMENT) {
         failure.kind = CallFailure::Kind::NotSent;
         failure.text = "nothing was sent: the library refused the arguments (a block number or "
                        "count that one byte does not carry, or a request too long for a frame)";
     } else if (cause == QX4_CAUSE_BUSY) {
         failure.kind = CallFailure::Kind::NotSent;
         failure.text = "nothing was sent: another command was running";
-    } else if (cause == QX4_CAUSE_OUT_OF_STEP) {
-        failure.kind = CallFailure::Kind::TimedOut;
-        failure.text = "the reader did not answer the link check: it is silent, or its "
-                       "answers are out of step with the requests";
     } else if (cause == QX4_CAUSE_TIMEOUT) {
         failure.kind = CallFailure::Kind::TimedOut;
         failure.text = "the reader did not answer within " + std::to_string(timeoutMs) + " ms";

@@ -50,6 +50,9 @@ struct CallFailure {
 
 // English text of a NACK code (of the ISO 15693 error code with code 5).
 std::string EnglishNackText(int nack, int iso);
+// English text of a link that could not be brought back in step (QX4_CAUSE_OUT_OF_STEP
+// or QX4_CAUSE_FENCE_REFUSED); empty for any other cause.
+std::string LinkCheckText(int cause);
 // What a library function does, in words ("reading the system information"); the name
 // itself for one without an entry.
 std::string ActionOf(const std::string& function);

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """qx4 end to end against the simulated reader: usage, exit statuses, JSON, trace,
 dump -> restore -> diff across two readers, watch."""
+import errno
 import json
 import os
 import pty
@@ -121,6 +122,12 @@ class Usage(unittest.TestCase):
         code, result = run_json("--device", "/nonexistent/tty", "version")
         self.assertEqual((code, result["ok"]), (1, False))
         self.assertIn("cannot open COM3", result["error"])
+        # The system's reason, as the library met it, in text and JSON.
+        self.assertEqual(result["systemError"], errno.ENOENT)
+        self.assertIn("No such file or directory", result["cause"])
+        code, result = run_json("--device", __file__, "version")
+        self.assertEqual((code, result["systemError"]), (1, errno.ENOTTY))
+        self.assertIn("not a serial port", result["error"])
 
 
 class Commands(unittest.TestCase):
@@ -1024,6 +1031,12 @@ class NothingUnasked(WithSims):
         code, result = run_json("--device", sim.device, "--unaddressed", "write", "1", "0A0B0C0D")
         self.assertEqual((code, result["uid"]), (0, TAG_ONE), result)
         self.assertEqual([bytes(w) for w in sim.writes()], [bytes.fromhex("21010A0B0C0D00")])
+        # Naming a tag and sending unaddressed would write whichever tag hears it.
+        code, result = run_json("--device", sim.device, "--uid", TAG_TWO, "--unaddressed",
+                                "write", "3", "CAFEBABE")
+        self.assertEqual(code, 2, result)
+        self.assertIn("exclude each other", result["error"])
+        self.assertEqual(sim.writes(), [])
 
     def test_the_option_flag_reaches_writes_locks_and_restore(self):
         sim = self.sim()

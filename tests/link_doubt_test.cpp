@@ -17,8 +17,8 @@ namespace {
 const unsigned char kTagTwo[8] = {0x21, 0x43, 0x65, 0x87, 0x01, 0x00, 0x07, 0xE0};
 
 bool IsFence(const Bytes& frame) {
-    return frame.size() == 10 && frame[2] == 0x4F && frame[3] == 3 && frame[4] == 0x70 &&
-           frame[6] == 0x01;
+    return frame.size() >= 10 && frame[2] == 0x4F && frame[3] == 3 && frame[4] == 0x70 &&
+           frame[6] >= 1 && frame[5] + frame[6] <= 20;
 }
 
 class DoubtTest : public LinkTest {

@@ -54,12 +54,50 @@ class ReaderContext {
     // What the awaited ACK echoes at frame[4] (the ISO code or sub-command sent); -1: no echo.
     int32_t expectedEcho = -1;
     uint8_t sentCommand = 0;
-    // An answer may still be on its way (a time-out, a send-only command, a dropped frame,
-    // a NACK nobody waited for): the next command first brings the link back in step.
+    // An answer may still be on its way or come twice (a time-out, a send-only command, a
+    // dropped frame, a NACK, an ACK nobody waited for): the next command first brings the
+    // link back in step.
     bool inDoubt = false;
-    // The fence being waited for: its word address (the reply echoes 70 address 01).
+    // The fence being waited for: the EEPROM words it reads (the reply echoes 70 address count).
     bool fencing = false;
     uint8_t fenceAddress = 0;
+    uint8_t fenceCount = 0;
+    uint32_t fenceSpentMs = 0; // of the wait the fence's attempts share
+    // The next fence is the first on this port: drawn from every request a fence may use,
+    // so that another program's late fence answer rarely matches it.
+    bool fenceFromAll = true;
+    uint32_t fenceRandom = 1; // the fence's own generator (xorshift), seeded at every open
+    // EEPROM reads (address, count) whose answers may still arrive, the caller's and the
+    // fences': no fence asks the same, so such an answer cannot pass for its own.
+    std::array<std::array<uint8_t, 2>, 16> owedReads{};
+    uint32_t owedCount = 0;
+    std::array<uint8_t, 2> lastCallerRead{0xFF, 0xFF}; // may still be repeated by the reader
+    // The command went out although its fence failed (the mode write): doubt stays after it.
+    bool sentUnfenced = false;
+    // The request frame the running command sent, and the last answer taken with the
+    // request it answered: an answer byte for byte like the last one, to another request,
+    // may be that answer repeated.
+    std::array<uint8_t, 262> request{};
+    uint32_t requestLength = 0;
+    std::array<uint8_t, 262> lastAnswer{};
+    uint32_t lastAnswerLength = 0;
+    std::array<uint8_t, 262> lastAnswered{};
+    uint32_t lastAnsweredLength = 0;
+    // The reader has been seen to send an answer twice (an ACK nobody waited for, byte for
+    // byte the last one taken): from then on an answer like the last one is checked.
+    bool repeatsSeen = false;
+    // While a fence tells a repeated answer from the command's own: what came before the
+    // fence's answer in place of the one held.
+    bool resolving = false;
+    bool (*resolvingAccepts)(uint8_t) = nullptr;
+    std::array<uint8_t, 262> replacement{};
+    uint32_t replacementLength = 0;
+    // The frame being assembled (or just dispatched) began before the request went out:
+    // it answers none of it. Bytes that came before the request: of that frame, and at the
+    // head of what is to be scanned again.
+    bool frameEarlier = false;
+    uint32_t earlierInFrame = 0;
+    uint32_t earlierInRescan = 0;
     // When the scanner last took a byte, for dropping a partial frame that stopped arriving.
     uint32_t lastByteTick = 0;
     // Bytes of a dropped frame after its STX, scanned again before the ring.

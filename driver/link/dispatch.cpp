@@ -119,6 +119,11 @@ void DispatchFrame(ReaderContext& context) {
     context.responseReceived = 1;
     switch (static_cast<ResponseType>(context.frame[2])) {
     case ResponseType::Ack:
+        // Nobody waits for it: an answer repeated, or one of several to one request.
+        if (!Link().responseWait) {
+            context.inDoubt = true;
+            NoteRepeat(context);
+        }
         if (context.lastCommand == static_cast<uint8_t>(Command::ReadSetting))
             AfterReadSetting(context);
         else if (context.lastCommand == static_cast<uint8_t>(Command::WriteSetting))
@@ -134,6 +139,9 @@ void DispatchFrame(ReaderContext& context) {
         Notify(context, 1);
         break;
     case ResponseType::Nack: {
+        // The fence's refusal, or an earlier request's: the caller's codes stay. (While a
+        // fence tells a repeat from the command's answer, this may be that answer.)
+        if (context.fencing && !context.resolving) break;
         const uint32_t n = context.frame[3];
         context.errorDetail = 0;
         context.errorCode = n >= 1 ? context.frame[4] : kNackNoCode;

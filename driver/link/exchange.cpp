@@ -43,10 +43,11 @@ CommandClaim::~CommandClaim() {
 }
 
 Reply Exchange(Command command, std::span<const uint8_t> data, Records records,
-               bool (*accepts)(uint8_t)) {
+               bool (*accepts)(uint8_t), Fencing fencing) {
     CommandClaim claim;
-    const bool accepted = claim && SendCommand(*claim, command, data, records) &&
+    const bool accepted = claim && SendCommand(*claim, command, data, records, fencing) &&
                           AwaitResponse(*claim, accepts) == WaitOutcome::Accepted;
+    if (claim && claim->sentUnfenced) claim->inDoubt = true; // nothing vouched for its answer
     return Reply(std::move(claim), accepted);
 }
 

@@ -65,7 +65,8 @@ class Reply {
 // (or, with `accepts`, a frame of a type it takes).
 Reply Exchange(Command command, std::span<const uint8_t> data,
                Records records = Records::LastCommand,
-               bool (*accepts)(uint8_t responseType) = nullptr);
+               bool (*accepts)(uint8_t responseType) = nullptr,
+               Fencing fencing = Fencing::Required);
 inline Reply Exchange(Command command, Bytes data) {
     return Exchange(command, AsSpan(data));
 }

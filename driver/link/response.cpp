@@ -1,6 +1,7 @@
 #include "link/response.h"
 
 #include "link/context.h"
+#include "link/fence.h"
 #include "link/frame.h"
 #include "link/serial_link.h"
 #include "platform/clock.h"
@@ -15,20 +16,16 @@ constexpr unsigned kPollPeriodMs = 10;
 constexpr const char* kNackReceived = "NACK 受信";
 constexpr const char* kTimedOut = "レスポンス待ち　タイムオーバー";
 
-constexpr uint32_t kSettleMarginMs = 10;
-constexpr uint32_t kLongestFrame = 255 + 7;
 // A partial frame that got no byte for this long while a command waits is dropped and its
-// bytes are scanned again from the next STX: a stray STX cannot swallow the answer.
+// bytes are scanned again from the next STX: a stray STX cannot swallow the answer. Far
+// beyond the pauses inside one frame of a USB-serial adapter (its 16 ms latency timer)
+// or a UART FIFO (14-byte chunks, 15 ms at 9600 baud).
 constexpr uint32_t kPartialQuietMs = 200;
-// The fence waits at least this long, also with a shorter response time-out: what
-// comes before its answer may be an answer of any lateness. A time-out of 0 (look once)
-// holds for the fence too.
+// The fence waits at least this long, also with a shorter response time-out (0 included):
+// what comes before its answer may be an answer of any lateness.
 constexpr uint32_t kFenceAtLeastMs = 1000;
-
-uint32_t WaitLimit(const ReaderContext& context) {
-    if (!context.fencing || context.cmdWaitTime == 0) return context.cmdWaitTime;
-    return std::max(context.cmdWaitTime, kFenceAtLeastMs);
-}
+// A reader that refuses this many fences in a row (each another request) refuses them all.
+constexpr int kFenceAttempts = 3;
 
 // Commands whose ACK echoes data[0] (the ISO 15693 code or the sub-command) at frame[4].
 bool EchoesFirstByte(Command command) {
@@ -42,39 +39,25 @@ void Trace(int direction, const uint8_t* bytes, size_t count) {
         trace->hook(direction, bytes, static_cast<unsigned>(count), trace->user);
 }
 
-// Frames received before a command is sent (and a frame still arriving then) are not
-// its answer: they are dispatched now, as a scan at any other time would. A frame half-way
-// in may finish while its bytes keep coming, within the time the longest frame takes on
-// the line; one that stops arriving is dropped. False when a handler closed the library.
+// Frames received before a command is sent are not its answer: they are dispatched now,
+// as a scan at any other time would. A frame still arriving then goes on being assembled
+// (its bytes may come in the bursts of a USB-serial adapter or a UART FIFO) and, whole,
+// is dispatched as an earlier frame. False when a handler closed the library.
 bool DispatchEarlierFrames(ReaderContext& context) {
     const uint32_t owner = Generation();
     ScanReceived(context);
-    if (Generation() != owner) return false;
-    const uint32_t byteMs = context.baudRate == 9600 ? 2 : 1; // 10 bits a byte, rounded up
-    const uint32_t limit = kSettleMarginMs + byteMs * kLongestFrame;
-    const uint32_t start = platform::TickMs();
-    uint32_t lastByte = start;
-    while (context.inFrame) {
-        const uint32_t now = platform::TickMs();
-        if (now - start >= limit || now - lastByte >= kSettleMarginMs) break;
-        if (Link().ring.WriteIndex() == static_cast<uint32_t>(context.readIndex)) {
-            AwaitReceivedBytes(1);
-            continue;
-        }
-        ScanReceived(context);
-        if (Generation() != owner) return false;
-        lastByte = platform::TickMs();
-    }
-    // What is left of a partial frame is scanned again; each pass drops at least one byte.
-    for (uint32_t pass = 0; context.inFrame && pass <= kLongestFrame; ++pass) {
-        DropPartialFrame(context);
-        ScanReceived(context);
-        if (Generation() != owner) return false;
-    }
-    return true;
+    return Generation() == owner;
 }
 
-bool SendFence(ReaderContext& context);
+// Frames that begin from now on may answer the request about to be written; the one
+// being assembled, and what is queued to be scanned again, came before it.
+void AnswersBeginNow(ReaderContext& context) {
+    context.frameEarlier = context.inFrame != 0;
+    context.earlierInFrame = context.inFrame ? static_cast<uint32_t>(context.framePos) : 0;
+    context.earlierInRescan = context.rescanCount;
+}
+
+bool Fence(ReaderContext& context);
 
 } // namespace
 
@@ -93,7 +76,7 @@ bool SendFrame(ReaderContext&, const uint8_t* bytes, size_t count) {
 }
 
 bool SendCommand(ReaderContext& context, Command command, std::span<const uint8_t> data,
-                 Records records) {
+                 Records records, Fencing fencing) {
     FrameBuffer frame;
     const size_t length =
         BuildFrame(frame, context.readerAddress, static_cast<uint8_t>(command), data);
@@ -106,12 +89,26 @@ bool SendCommand(ReaderContext& context, Command command, std::span<const uint8_
         return false;
     }
     // An earlier answer may still come: it must arrive, and be passed by, before ours.
-    if (context.inDoubt && !SendFence(context)) return false;
+    context.sentUnfenced = false;
+    if (context.inDoubt && !Fence(context)) {
+        if (fencing != Fencing::EvenUnfenced || Link().pendingCause == QX4_CAUSE_NO_PORT)
+            return false;
+        context.sentUnfenced = true; // taken on trust; the next command fences again
+        NoteFailure(QX4_CAUSE_NONE);
+    }
+    if (command == Command::ReadSetting && data.size() == 3 && data[0] == sub::Eeprom) {
+        // Its answer may come late or twice: no fence asks the same until one is answered.
+        NoteOwedRead(context, data[1], data[2]);
+        context.lastCallerRead = {data[1], data[2]};
+    }
     const uint32_t owner = Generation();
     if (records == Records::LastCommand) context.lastCommand = static_cast<uint8_t>(command);
     context.sentCommand = static_cast<uint8_t>(command);
     context.expectedEcho = EchoesFirstByte(command) && !data.empty() ? data[0] : -1;
     context.responseReceived = 0;
+    context.requestLength = static_cast<uint32_t>(length);
+    std::copy_n(frame.begin(), length, context.request.begin());
+    AnswersBeginNow(context);
     SendFrame(context, frame.data(), length); // a failed write shows up as a time-out
     if (Generation() != owner) {              // the trace hook closed or reopened the port
         NoteFailure(QX4_CAUSE_NO_PORT);
@@ -124,21 +121,24 @@ namespace {
 
 enum class Verdict { Answer, Reject, PassOn };
 
-// Whether the frame just dispatched ends the wait. ACKs of commands whose reply
-// echoes what was sent must echo it; notifications pass through the wait. While the
-// fence is awaited, only its own answer counts and everything else passes.
-Verdict Judge(const ReaderContext& context, bool (*accepts)(uint8_t)) {
+// An ACK with the shape of an EEPROM read's answer (a fence's among them).
+bool AnswersEepromRead(const ReaderContext& context) {
+    const auto& f = context.frame;
+    return f[3] >= 3 && f[4] == sub::Eeprom && f[3] == 3 + 2 * f[6];
+}
+
+// Whether the frame just dispatched is the command's answer. ACKs of commands whose
+// reply echoes what was sent must echo it; the commands that take the first ACK pass
+// over answers of EEPROM reads (a late fence answer), which they never get; notifications
+// pass through the wait.
+Verdict JudgeAnswer(const ReaderContext& context, bool (*accepts)(uint8_t)) {
     const auto& f = context.frame;
     const uint8_t type = f[2];
-    if (context.fencing)
-        return type == static_cast<uint8_t>(ResponseType::Ack) && f[3] == 3 + 2 &&
-                       f[4] == sub::Eeprom && f[5] == context.fenceAddress && f[6] == 1
-                   ? Verdict::Answer
-                   : Verdict::PassOn;
     if (accepts) return accepts(type) ? Verdict::Answer : Verdict::Reject;
     switch (static_cast<ResponseType>(type)) {
     case ResponseType::Ack:
-        if (context.expectedEcho < 0) return Verdict::Answer;
+        if (context.expectedEcho < 0)
+            return AnswersEepromRead(context) ? Verdict::PassOn : Verdict::Answer;
         return f[3] >= 1 && f[4] == context.expectedEcho ? Verdict::Answer : Verdict::PassOn;
     case ResponseType::DataNotification:
     case ResponseType::UidDataNotification:
@@ -149,8 +149,61 @@ Verdict Judge(const ReaderContext& context, bool (*accepts)(uint8_t)) {
     }
 }
 
-// The limit is read at every pass: a setter called from a hook meanwhile counts.
-WaitOutcome Await(ReaderContext& context, bool (*accepts)(uint8_t)) {
+// Whether the frame ends the wait. While the fence is awaited, only its own answer
+// counts and everything else passes; a NACK may be the fence's refusal.
+Verdict Judge(ReaderContext& context, bool (*accepts)(uint8_t)) {
+    const auto& f = context.frame;
+    const uint8_t type = f[2];
+    if (context.frameEarlier) {
+        // It began before the request went out: an earlier answer, nobody's now.
+        if (type == static_cast<uint8_t>(ResponseType::Ack) ||
+            type == static_cast<uint8_t>(ResponseType::Nack))
+            context.inDoubt = true;
+        return Verdict::PassOn;
+    }
+    if (!context.fencing) return JudgeAnswer(context, accepts);
+    if (type == static_cast<uint8_t>(ResponseType::Nack))
+        return context.resolving ? Verdict::PassOn : Verdict::Reject;
+    return type == static_cast<uint8_t>(ResponseType::Ack) && f[3] == 3 + 2 * context.fenceCount &&
+                   f[4] == sub::Eeprom && f[5] == context.fenceAddress && f[6] == context.fenceCount
+               ? Verdict::Answer
+               : Verdict::PassOn;
+}
+
+uint32_t FrameLength(const ReaderContext& context) {
+    return context.frame[3] + static_cast<uint32_t>(kFrameOverhead);
+}
+
+} // namespace
+
+void NoteRepeat(ReaderContext& context) {
+    if (context.frame[2] != static_cast<uint8_t>(ResponseType::Ack)) return;
+    const uint32_t length = FrameLength(context);
+    if (length == context.lastAnswerLength &&
+        std::equal(context.frame.begin(), context.frame.begin() + length,
+                   context.lastAnswer.begin()))
+        context.repeatsSeen = true;
+}
+
+namespace {
+
+// While a fence tells a repeated answer from the command's own: the first answer (or
+// NACK) of the command that comes before the fence's answer replaces the one held.
+void KeepReplacement(ReaderContext& context) {
+    if (!context.resolving || context.replacementLength != 0) return;
+    const bool nack = context.frame[2] == static_cast<uint8_t>(ResponseType::Nack);
+    if (!nack && JudgeAnswer(context, context.resolvingAccepts) != Verdict::Answer) return;
+    context.replacementLength = FrameLength(context);
+    std::copy_n(context.frame.begin(), context.replacementLength, context.replacement.begin());
+}
+
+// The response time-out, read at every pass: a setter called from a hook meanwhile counts.
+uint32_t CommandLimit(const ReaderContext& context) {
+    return context.cmdWaitTime;
+}
+
+WaitOutcome Await(ReaderContext& context, bool (*accepts)(uint8_t),
+                  uint32_t (*limit)(const ReaderContext&) = CommandLimit) {
     const uint32_t owner = Generation();
     const uint32_t start = platform::TickMs();
     Link().waitStart = start;
@@ -173,12 +226,18 @@ WaitOutcome Await(ReaderContext& context, bool (*accepts)(uint8_t)) {
             case Verdict::Answer:
                 return WaitOutcome::Accepted;
             case Verdict::Reject:
-                // Another frame in place of the answer: the answer itself may still come.
-                if (context.frame[2] != static_cast<uint8_t>(ResponseType::Nack))
-                    context.inDoubt = true;
-                ShowDiagnostic(context, kNackReceived);
+                // Another frame in place of the answer: the answer itself may still come,
+                // and a reader may follow its NACK with the real answer.
+                context.inDoubt = true;
+                if (!context.fencing) ShowDiagnostic(context, kNackReceived);
                 return WaitOutcome::Rejected;
             case Verdict::PassOn:
+                KeepReplacement(context);
+                NoteRepeat(context);
+                // An ACK that is not this one's answer: it may be an answer repeated, or
+                // one of several to an earlier request, which others may follow.
+                if (!context.fencing && context.frame[2] == static_cast<uint8_t>(ResponseType::Ack))
+                    context.inDoubt = true;
                 // More frames may already wait in the ring; a steady stream of them must
                 // not hold the wait past its limit, so the checks below still run.
                 context.responseReceived = 0;
@@ -191,7 +250,7 @@ WaitOutcome Await(ReaderContext& context, bool (*accepts)(uint8_t)) {
             DropPartialFrame(context);
             continue;
         }
-        if (now - start >= WaitLimit(context)) {
+        if (now - start >= limit(context)) {
             context.inDoubt = true; // the answer may still come
             ShowDiagnostic(context, kTimedOut);
             return WaitOutcome::TimedOut;
@@ -216,34 +275,70 @@ int CauseOf(const ReaderContext& context, WaitOutcome outcome) {
     return QX4_CAUSE_NO_PORT;
 }
 
-// An EEPROM read of one word: the reader answers in order and the reply echoes the
-// address, which changes with every fence, so nothing received before it can pass for it.
-bool SendFence(ReaderContext& context) {
-    ++context.fenceAddress;
-    const uint8_t request[] = {sub::Eeprom, context.fenceAddress, 0x01};
-    FrameBuffer frame;
-    const size_t length = BuildFrame(frame, context.readerAddress,
-                                     static_cast<uint8_t>(Command::ReadSetting), request);
-    context.responseReceived = 0;
-    const uint32_t owner = Generation();
-    SendFrame(context, frame.data(), length);
-    if (Generation() != owner) {
-        NoteFailure(QX4_CAUSE_NO_PORT);
-        return false;
+// The answer in `frame` was taken for this request.
+void RememberAnswer(ReaderContext& context, const uint8_t* request, uint32_t requestLength) {
+    context.lastAnswerLength = FrameLength(context);
+    std::copy_n(context.frame.begin(), context.lastAnswerLength, context.lastAnswer.begin());
+    context.lastAnsweredLength = requestLength;
+    std::copy_n(request, requestLength, context.lastAnswered.begin());
+}
+
+// The fence's attempts share one wait of max(W, 1000) ms.
+uint32_t FenceLimit(const ReaderContext& context) {
+    const uint32_t budget = std::max(context.cmdWaitTime, kFenceAtLeastMs);
+    return budget - std::min(budget, context.fenceSpentMs);
+}
+
+// EEPROM reads within the words every reader has: the reader answers in order, and each
+// fence's reply differs in echo and length from the previous fence's and from every read
+// still owed, so nothing received before it can pass for it. A refused fence is followed
+// by another request; NACKs received meanwhile leave the caller's codes alone.
+bool Fence(ReaderContext& context) {
+    const uint32_t start = platform::TickMs();
+    context.fenceSpentMs = 0;
+    int refused = 0;
+    for (int attempt = 0; attempt < kFenceAttempts; ++attempt) {
+        ChooseFence(context);
+        NoteOwedRead(context, context.fenceAddress, context.fenceCount);
+        const uint8_t request[] = {sub::Eeprom, context.fenceAddress, context.fenceCount};
+        FrameBuffer frame;
+        const size_t length = BuildFrame(frame, context.readerAddress,
+                                         static_cast<uint8_t>(Command::ReadSetting), request);
+        context.responseReceived = 0;
+        const uint32_t owner = Generation();
+        AnswersBeginNow(context);
+        SendFrame(context, frame.data(), length);
+        if (Generation() != owner) {
+            NoteFailure(QX4_CAUSE_NO_PORT);
+            return false;
+        }
+        context.fencing = true;
+        const WaitOutcome outcome = Await(context, nullptr, FenceLimit);
+        if (outcome == WaitOutcome::Closed) {
+            NoteFailure(QX4_CAUSE_NO_PORT);
+            return false;
+        }
+        context.fencing = false;
+        context.responseReceived = 0;
+        context.fenceSpentMs = platform::TickMs() - start;
+        switch (outcome) {
+        case WaitOutcome::Accepted:
+            context.inDoubt = false;
+            SettleOwedReads(context);
+            RememberAnswer(context, frame.data(), static_cast<uint32_t>(length));
+            return true;
+        case WaitOutcome::Rejected:
+            ++refused;
+            continue;
+        case WaitOutcome::PortLost:
+            NoteFailure(QX4_CAUSE_NO_PORT);
+            return false;
+        default:
+            break;
+        }
+        break; // silence until the wait ran out
     }
-    context.fencing = true;
-    const WaitOutcome outcome = Await(context, nullptr);
-    if (outcome == WaitOutcome::Closed) {
-        NoteFailure(QX4_CAUSE_NO_PORT);
-        return false;
-    }
-    context.fencing = false;
-    context.responseReceived = 0;
-    if (outcome == WaitOutcome::Accepted) {
-        context.inDoubt = false;
-        return true;
-    }
-    NoteFailure(outcome == WaitOutcome::PortLost ? QX4_CAUSE_NO_PORT : QX4_CAUSE_OUT_OF_STEP);
+    NoteFailure(refused == kFenceAttempts ? QX4_CAUSE_FENCE_REFUSED : QX4_CAUSE_OUT_OF_STEP);
     return false;
 }
 
@@ -254,12 +349,73 @@ bool Resync(ReaderContext& context) {
         NoteFailure(QX4_CAUSE_NO_PORT);
         return false;
     }
-    return SendFence(context);
+    return Fence(context);
 }
 
+namespace {
+
+// An answer byte for byte like the last one taken, to another request, may be that
+// answer repeated by the reader. It matters where a repeat would pass for data (once the
+// reader has been seen repeating), and where a command that takes the first ACK would
+// take another command's ACK.
+bool MayBeRepeated(const ReaderContext& c) {
+    const uint32_t length = FrameLength(c);
+    if (length != c.lastAnswerLength ||
+        !std::equal(c.frame.begin(), c.frame.begin() + length, c.lastAnswer.begin()))
+        return false;
+    if (c.expectedEcho < 0) return c.request[2] != c.lastAnswered[2];
+    // Two blank blocks read in a row answer alike: checked only with a reader that repeats.
+    const bool sameRequest =
+        c.requestLength == c.lastAnsweredLength &&
+        std::equal(c.request.begin(), c.request.begin() + c.requestLength, c.lastAnswered.begin());
+    return c.repeatsSeen && !sameRequest && c.frame[3] >= 2;
+}
+
+enum class Resolution { Held, Replaced, Refused, OutOfStep };
+
+// A fence after the answer held: the reader answers in order, so the command's own
+// answer comes before the fence's. If another answer of the command (or a NACK) came
+// in between, the one held was a repeat.
+Resolution Resolve(ReaderContext& context, bool (*accepts)(uint8_t)) {
+    const uint32_t heldLength = FrameLength(context);
+    std::array<uint8_t, 262> held;
+    std::copy_n(context.frame.begin(), heldLength, held.begin());
+    context.resolving = true;
+    context.resolvingAccepts = accepts;
+    context.replacementLength = 0;
+    const bool inStep = Fence(context);
+    context.resolving = false;
+    if (!inStep) return Resolution::OutOfStep;
+    if (context.replacementLength == 0) {
+        std::copy_n(held.begin(), heldLength, context.frame.begin());
+        return Resolution::Held;
+    }
+    std::copy_n(context.replacement.begin(), context.replacementLength, context.frame.begin());
+    if (context.frame[2] != static_cast<uint8_t>(ResponseType::Nack)) return Resolution::Replaced;
+    ShowDiagnostic(context, kNackReceived);
+    return Resolution::Refused;
+}
+
+} // namespace
+
 WaitOutcome AwaitResponse(ReaderContext& context, bool (*accepts)(uint8_t)) {
-    const WaitOutcome outcome = Await(context, accepts);
-    if (outcome != WaitOutcome::Accepted) NoteFailure(CauseOf(context, outcome));
+    WaitOutcome outcome = Await(context, accepts);
+    if (outcome == WaitOutcome::Accepted && MayBeRepeated(context)) {
+        switch (Resolve(context, accepts)) {
+        case Resolution::Held:
+        case Resolution::Replaced:
+            break;
+        case Resolution::Refused:
+            outcome = WaitOutcome::Rejected;
+            break;
+        case Resolution::OutOfStep:
+            return WaitOutcome::Rejected; // the fence noted why
+        }
+    }
+    if (outcome == WaitOutcome::Accepted)
+        RememberAnswer(context, context.request.data(), context.requestLength);
+    else
+        NoteFailure(CauseOf(context, outcome));
     return outcome;
 }
 
@@ -271,6 +427,9 @@ void DropPartialFrame(ReaderContext& context) {
     if (!context.inFrame) return;
     context.inFrame = 0;
     context.inDoubt = true;
+    // What came before the request stays a prefix of what is scanned again.
+    context.earlierInRescan += context.earlierInFrame > 0 ? context.earlierInFrame - 1 : 0;
+    context.earlierInFrame = 0;
     const uint32_t count = static_cast<uint32_t>(context.framePos);
     Trace(QX4_TRACE_BAD, context.frame.data(), count);
     // Its bytes after the STX go before what is still queued for another look.
@@ -284,6 +443,7 @@ void DropPartialFrame(ReaderContext& context) {
     context.rescan = queue;
     context.rescanHead = 0;
     context.rescanCount = used;
+    context.earlierInRescan = std::min(context.earlierInRescan, used);
 }
 
 namespace {
@@ -292,10 +452,12 @@ enum class Fed { Taken, Dispatched };
 
 // One byte into the frame being assembled. A frame counts only with ETX, sum and CR in
 // place; any other is dropped and its bytes are scanned again from the one after its STX.
-Fed Feed(ReaderContext& context, uint8_t b) {
+Fed Feed(ReaderContext& context, uint8_t b, bool earlier) {
     auto& f = context.frame;
     if (!context.inFrame) {
         if (b == kStx) {
+            context.frameEarlier = earlier;
+            context.earlierInFrame = earlier ? 1 : 0;
             f[0] = b;
             context.framePos = 1;
             context.frameEnd = 7;
@@ -303,6 +465,7 @@ Fed Feed(ReaderContext& context, uint8_t b) {
         }
         return Fed::Taken;
     }
+    if (earlier) ++context.earlierInFrame;
     f[static_cast<size_t>(context.framePos++)] = b;
     if (context.framePos == 4) context.frameEnd = b + 6;
     if (context.framePos <= context.frameEnd) return Fed::Taken;
@@ -350,7 +513,10 @@ void ScanReceived(ReaderContext& context) {
     }
     while (Generation() == owner) {
         uint8_t b;
+        bool earlier = false; // came before the request went out
         if (context.rescanCount != 0) {
+            earlier = context.earlierInRescan != 0;
+            if (earlier) --context.earlierInRescan;
             b = context.rescan[context.rescanHead];
             context.rescanHead = (context.rescanHead + 1) % context.rescan.size();
             --context.rescanCount;
@@ -362,7 +528,7 @@ void ScanReceived(ReaderContext& context) {
         }
         // The waiting command reads its answer from `frame`: assembling the next frame
         // there in the same pass would overwrite it. The rest waits.
-        if (Feed(context, b) == Fed::Dispatched && link.responseWait) break;
+        if (Feed(context, b, earlier) == Fed::Dispatched && link.responseWait) break;
     }
     if (Generation() == owner) {
         context.readIndex = static_cast<int32_t>(read);

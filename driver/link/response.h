@@ -18,9 +18,12 @@ bool SendFrame(ReaderContext& context, const uint8_t* bytes, size_t count);
 // lastCommand recorded (unless the command leaves it alone), the echo to expect
 // noted, responseReceived cleared, frame sent. False, with nothing sent, when
 // data exceeds 255 bytes or a handler closed the library meanwhile.
+// EvenUnfenced: sent also when the fence before it fails (unless the port is gone), for
+// the one command that must always get through; context.sentUnfenced says so.
 enum class Records { LastCommand, Nothing };
+enum class Fencing { Required, EvenUnfenced };
 bool SendCommand(ReaderContext& context, Command command, std::span<const uint8_t> data,
-                 Records records = Records::LastCommand);
+                 Records records = Records::LastCommand, Fencing fencing = Fencing::Required);
 
 enum class WaitOutcome {
     Accepted, // a frame of an accepted type arrived; it is in context.frame
@@ -37,8 +40,9 @@ WaitOutcome AwaitResponse(ReaderContext& context, bool (*accepts)(uint8_t respon
 // 1 for an ACK, else 0.
 int WaitForResponse(ReaderContext& context);
 
-// Dispatches what arrived, then sends the fence and waits for its answer; true when the
-// link is in step. Failures are noted for the running command.
+// Dispatches what arrived, then sends the fence and waits for its answer (another request
+// after a refusal); true when the link is in step. Failures are noted for the running
+// command.
 bool Resync(ReaderContext& context);
 
 void ScanReceived(ReaderContext& context);
@@ -46,6 +50,8 @@ void ScanReceived(ReaderContext& context);
 // bytes after the STX are scanned again.
 void DropPartialFrame(ReaderContext& context);
 void DispatchFrame(ReaderContext& context);
+// An ACK that nobody takes: when it repeats the last answer taken, the reader repeats.
+void NoteRepeat(ReaderContext& context);
 // Info flags, UID and the optional fields of the system-information reply in `frame`.
 void RecordSystemInfo(ReaderContext& context);
 void ShowDiagnostic(const ReaderContext& context, const char* textUtf8);

@@ -1,6 +1,7 @@
 #include "link/serial_link.h"
 
 #include "link/context.h"
+#include "link/fence.h"
 #include "platform/clock.h"
 #include "platform/hooks.h"
 #include "platform/port.h"
@@ -8,7 +9,9 @@
 #include "platform/process.h"
 #include "platform/wake_signal.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -83,7 +86,11 @@ void KeepOpenError(platform::OpenFailure failure) {
 }
 
 int FailSetup(const std::string& text) {
-    KeepOpenError({text, 0, text.substr(text.find(' ') + 1)});
+    // The device opened but is no serial line it can set up (a file, a pipe, ...).
+    const int code = errno;
+    std::string reason = text.substr(text.find_first_not_of(' ', text.find(' ')));
+    if (code) reason += std::string(" (") + std::strerror(code) + ")";
+    KeepOpenError({text, code, reason});
     platform::ShowMessageBox(text.c_str(), kSetupCaption);
     ClosePort();
     return 0;
@@ -133,9 +140,12 @@ int OpenPort(ReaderContext& context, int portNumber, int slowRate) {
     context.inFrame = 0;
     context.rescanCount = 0;
     // A reopen keeps the doubt: an answer owed by the reader may still come on the new port,
-    // and only a fence tells. The fence's address starts anywhere, so that another program's
-    // (or an earlier context's) late fence answer cannot pass for this one's.
-    context.fenceAddress = platform::RandomByte();
+    // and only a fence tells. The first fence is drawn at random from all it may ask, so
+    // that another program's (or an earlier context's) late fence answer rarely matches.
+    uint32_t seed = 0;
+    for (int i = 0; i < 4; ++i)
+        seed = seed << 8 | platform::RandomByte();
+    RestartFences(context, seed);
     Link().portLost.store(false, std::memory_order_release);
 
     char name[32];

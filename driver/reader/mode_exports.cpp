@@ -37,8 +37,11 @@ QX4_API unsigned char QX4SetRWMode(int mode, int second, int flags, int value, i
         low = 0x00;
     }
     const uint8_t target = option ? sub::OperationModeEeprom : sub::OperationMode;
-    return Acknowledged(Exchange(Command::WriteSetting,
-                                 {target, Low(mode), Low(second), Low(flags), 0x01, high, low}));
+    // The one way out of auto-scan for a reader that refuses everything else meanwhile:
+    // it goes out even when the fence before it fails.
+    const Bytes request{target, Low(mode), Low(second), Low(flags), 0x01, high, low};
+    return Acknowledged(Exchange(Command::WriteSetting, AsSpan(request), Records::LastCommand,
+                                 nullptr, Fencing::EvenUnfenced));
 }
 
 QX4_API unsigned char QX4GetTagMode(unsigned char* tagMode) {

@@ -15,9 +15,9 @@ from typing import TYPE_CHECKING, Any
 
 from ._library import LibraryNotFound
 from . import ndef
-from .errors import (BadReplyError, BusyError, DumpError, NackError, NdefError, NoAnswerError,
-                     OpenError, OutOfStepError, QX4Error, ReaderGoneError,
-                     SeveralTagsError, TagLeftError)
+from .errors import (BadReplyError, BusyError, DumpError, FenceRefusedError, NackError,
+                     NdefError, NoAnswerError, OpenError, OutOfStepError, QX4Error,
+                     ReaderGoneError, SeveralTagsError, TagLeftError)
 from .ndef import (AbsoluteUriRecord, EmptyRecord, ExternalRecord, MimeRecord, Record,
                    SmartPosterRecord, TextRecord, UriRecord)
 from .reader import Reader, library_version, parse_uid
@@ -41,8 +41,8 @@ def __getattr__(name: str) -> Any:
 
 __all__ = [
     "AbsoluteUriRecord", "BadReplyError", "Block", "BusyError", "DumpError", "EmptyRecord",
-    "ExternalRecord", "Geometry", "LibraryNotFound", "MimeRecord", "NackError", "NdefError",
-    "NoAnswerError", "Notification", "OpenError", "OutOfStepError", "QX4Error", "Reader",
+    "ExternalRecord", "FenceRefusedError", "Geometry", "LibraryNotFound", "MimeRecord",
+    "NackError", "NdefError", "NoAnswerError", "Notification", "OpenError", "OutOfStepError", "QX4Error", "Reader",
     "Record", "SmartPosterRecord", "TextRecord", "UriRecord", "ndef",
     "ReaderGoneError", "RestoreReport", "SeveralTagsError", "Simulator", "SimulatorError",
     "SystemInfo", "Tag", "TagLeftError", "library_version", "parse_uid", "uid_text",

@@ -84,6 +84,12 @@ class OutOfStepError(QX4Error):
     cannot be told apart from a command's own."""
 
 
+class FenceRefusedError(OutOfStepError):
+    """The reader refuses the reads the link checks its step with (EEPROM words 0 to 19),
+    so the link could not be brought back in step. The mode write still goes out
+    (:meth:`qx4.Reader.set_operation_mode`)."""
+
+
 class ReaderGoneError(QX4Error):
     """The reader's port could not be opened, is closed, or hung up (unplugged,
     disconnected)."""

@@ -20,9 +20,9 @@ from typing import Any, Concatenate, ParamSpec, TypeVar
 
 from . import _library as L
 from ._wakeup import WAKEUP
-from .errors import (BadReplyError, BusyError, DumpError, NackError, NdefError, NoAnswerError,
-                     OpenError, OutOfStepError, QX4Error, ReaderGoneError,
-                     SeveralTagsError, TagLeftError)
+from .errors import (BadReplyError, BusyError, DumpError, FenceRefusedError, NackError,
+                     NdefError, NoAnswerError, OpenError, OutOfStepError, QX4Error,
+                     ReaderGoneError, SeveralTagsError, TagLeftError)
 from .types import Block, Geometry, Notification, RestoreReport, SystemInfo, Tag
 from . import ndef as _ndef
 
@@ -42,7 +42,8 @@ _NAMED_PORT = 0
 _LAST_BLOCK = 255  # a request carries block numbers and counts in one byte
 
 # libQX4DRV's failure causes (QX4GetFailureCause).
-_TIMEOUT, _NACK, _BUSY, _NO_PORT, _BAD_ARGUMENT, _BAD_REPLY, _OUT_OF_STEP = range(1, 8)
+(_TIMEOUT, _NACK, _BUSY, _NO_PORT, _BAD_ARGUMENT, _BAD_REPLY, _OUT_OF_STEP,
+ _FENCE_REFUSED) = range(1, 9)
 
 # Guards which Reader has the library's one context, and the environment while a
 # device name is handed to the library's open.
@@ -238,8 +239,12 @@ class Reader:
     again; :meth:`reopen` does so whatever the port's state.
 
     Opening sends the library's fence (``QX4Resync``), so a late answer meant for an
-    earlier program is never taken for one of ours. One Reader is open per process
-    (the library has one context).
+    earlier program is never taken for one of ours. When the reader does not answer it
+    (or refuses it, as some readers do while they scan), the Reader opens all the same:
+    every command checks the step again first and raises :class:`OutOfStepError` (or
+    :class:`FenceRefusedError`) while it fails, but :meth:`set_operation_mode` goes
+    out, so a reader can always be taken out of auto-scan. One Reader is open per
+    process (the library has one context).
 
     Failures raise one exception each (all :class:`qx4.QX4Error`): :class:`NackError`
     (the reader refused; ``code``, ``detail``, ``text``), :class:`NoAnswerError`,
@@ -353,7 +358,11 @@ class Reader:
             self._open = True
             _open_reader = weakref.ref(self)
             try:
-                if not self._lib.QX4Resync():
+                # A failed link check leaves the link in doubt: the next command checks
+                # again, and the mode write goes out regardless.
+                if (not self._lib.QX4Resync()
+                        and self._lib.QX4GetFailureCause() not in (_OUT_OF_STEP,
+                                                                   _FENCE_REFUSED)):
                     raise self._failure("QX4Resync")
             except BaseException:
                 self.close()
@@ -430,6 +439,10 @@ class Reader:
         if cause == _BAD_REPLY:
             return BadReplyError(f"{function}: the answer has the wrong length or shape",
                                  function=function)
+        if cause == _FENCE_REFUSED:
+            return FenceRefusedError(f"{function}: the reader refuses the reads the link "
+                                     "checks its step with (EEPROM words 0 to 19)",
+                                     function=function)
         if cause == _OUT_OF_STEP:
             return OutOfStepError(f"{function}: the link to the reader is out of step",
                                   function=function)

@@ -81,7 +81,8 @@ def test_a_tag_leaving_part_way_says_how_far_it_came(field):
     def single_blocks_and_gone_from_block_40(request):
         if request.code == 0x24:
             return ("absent", 5, 0x01)
-        if gone or (request.code == 0x21 and request.block_range()[0] >= 40):
+        if request.code is not None and (gone or (request.code == 0x21 and
+                                             request.block_range()[0] >= 40)):
             gone.append(request)
             return ("absent", 4)
     reader, proxy = field(single_blocks_and_gone_from_block_40)

@@ -106,6 +106,7 @@ def test_errors_map_to_their_exceptions(sim, reader):
         reader.read_blocks(0, uid="E00401001234567Z")
     with pytest.raises(ValueError):
         reader.write_blocks(0, b"odd", uid=TAG_ONE)
+    reader.version()  # after the NACKs the link checks its step once
     sim._process.send_signal(19)  # SIGSTOP: silent
     try:
         reader.timeout = 0.15
