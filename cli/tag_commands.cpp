@@ -98,6 +98,12 @@ void RunInventory(Session& s) {
         return;
     s.Field("uid", UidText(uid.data()));
     s.Field("dsfid", dsfid, HexByte(dsfid));
+    // One inventory shows one tag: the others in the field are counted, never hidden.
+    unsigned char count = 0;
+    if (QX4Inventory2(0, 0, &count) && count > 1) {
+        s.Field("answered", count, std::to_string(count) + " tags answered");
+        ShowUidList(s, count);
+    }
 }
 
 void RunScan(Session& s) {

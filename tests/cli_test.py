@@ -247,6 +247,14 @@ class Commands(unittest.TestCase):
         finally:
             sim.close()
 
+    def test_inventory_names_every_tag_that_answered(self):
+        code, result = run_json("--simulate", "inventory")
+        self.assertEqual((code, result["answered"]), (0, 3), result)
+        self.assertEqual(sorted(result["uids"]), sorted([TAG_ONE, TAG_TWO, MYD]))
+        out = qx4("--simulate", "inventory")
+        self.assertIn("3 tags answered", out.stdout)
+        self.assertTrue(all(uid in out.stdout for uid in (TAG_ONE, TAG_TWO, MYD)))
+
     def test_state_file_carries_writes_between_runs(self):
         with tempfile.TemporaryDirectory() as tmp:
             state = os.path.join(tmp, "state.json")
