@@ -44,7 +44,8 @@ bool Given(const Session& s, const char* name);
 std::optional<Uid> OneTag(Session& s, bool name = true);
 // The tag access for writes and locks: one tag, the option flag as asked.
 qx4dump::TagAccess& WriteAccess(Session& s);
-// A lock cannot be undone: asks on a terminal, else needs --yes (Refusal).
+// A lock cannot be undone: asks on a terminal where the options allow it, else needs
+// --yes (Refusal naming options().confirmWith).
 void ConfirmLock(Session& s, const std::string& what);
 
 // Handlers, by family.

@@ -10,6 +10,10 @@ void CheckUsage(const CommandInfo& command, const std::vector<std::string>& argu
     if (given > command.maxArgs)
         throw UsageError("unexpected argument \"" + arguments[size_t(command.maxArgs)] + "\" for " +
                          command.name);
+    // A request without its UID reaches whichever tag hears it: never the one named.
+    if (options.uid && options.unaddressed)
+        throw UsageError("--uid and --unaddressed exclude each other: a tag named by its UID is "
+                         "addressed");
     const std::string allowed = std::string(" ") + command.options + " ";
     for (const std::string& used : options.used)
         if (allowed.find(" " + used + " ") == std::string::npos)

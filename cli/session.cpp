@@ -256,9 +256,10 @@ const unsigned char* Session::TargetUid() {
     return *target_ ? (*target_)->data() : noUid_.data();
 }
 
-int Session::UseTagBlockSize() {
+int Session::UseTagBlockSize(int* blockCount) {
     // A block size given says all these commands need: no system information is asked.
     if (options_.blockSize) {
+        if (blockCount) *blockCount = options_.blockCount;
         Tag(false).UseBlockSize(options_.blockSize);
         return options_.blockSize;
     }
@@ -274,6 +275,7 @@ int Session::UseTagBlockSize() {
         Note(note + ": assuming blocks of " + std::to_string(geometry.blockSize) +
              " bytes (--block-size)");
     if (info.blockSize && !options_.blockSize) QX4SetTagMydBlockSize(*info.blockSize);
+    if (blockCount) *blockCount = geometry.blockCount;
     return geometry.blockSize;
 }
 

@@ -65,6 +65,10 @@ struct Options {
     // The library is already open (the MQTT gateway): Connect only watches the link,
     // and the session leaves the port open when it ends.
     bool attached = false;
+    // Whether a lock may ask on a terminal, and how a caller confirms one instead.
+    bool mayAsk = true;
+    bool confirmed = false; // as --yes, from a caller that decided already
+    std::string confirmWith = "--yes";
     // Options of single commands (checked against the command's list).
     bool all = false, force = false, locks = false, events = false, noProbe = false;
     std::string format;
@@ -108,7 +112,8 @@ class Session {
     const unsigned char* TargetUid();
     qx4dump::Geometry Overrides() const { return {options_.blockSize, options_.blockCount, false}; }
     // Block size (and my-d block size) from the tag unless --block-size; notes what is missing.
-    int UseTagBlockSize();
+    // *blockCount: the tag's block count (or --blocks), 0 when unknown.
+    int UseTagBlockSize(int* blockCount = nullptr);
 
     // Results. Check() turns a 0 into the failure of this run, naming its cause.
     nlohmann::json& result() { return result_; }

@@ -43,10 +43,9 @@ qx4dump::TagAccess& WriteAccess(Session& s) {
 }
 
 void ConfirmLock(Session& s, const std::string& what) {
-    // The gateway decides by its own policy (allow-writes, allow-locks).
-    if (Given(s, "--yes") || s.options().attached) return;
-    if (!::isatty(STDIN_FILENO) || !::isatty(STDERR_FILENO))
-        throw Refusal(what + " cannot be undone: confirm with --yes");
+    if (Given(s, "--yes") || s.options().confirmed) return;
+    if (!s.options().mayAsk || !::isatty(STDIN_FILENO) || !::isatty(STDERR_FILENO))
+        throw Refusal(what + " cannot be undone: confirm with " + s.options().confirmWith);
     std::cerr << "qx4: " << what << " cannot be undone. Go ahead? [y/N] " << std::flush;
     std::string answer;
     std::getline(std::cin, answer);
@@ -99,6 +98,12 @@ void RunInventory(Session& s) {
         return;
     s.Field("uid", UidText(uid.data()));
     s.Field("dsfid", dsfid, HexByte(dsfid));
+    // One inventory shows one tag: the others in the field are counted, never hidden.
+    unsigned char count = 0;
+    if (QX4Inventory2(0, 0, &count) && count > 1) {
+        s.Field("answered", count, std::to_string(count) + " tags answered");
+        ShowUidList(s, count);
+    }
 }
 
 void RunScan(Session& s) {
@@ -173,13 +178,20 @@ void RunWrite(Session& s) {
     const Bytes data = s.HexArg(1, "HEXBYTES");
     s.Connect();
     qx4dump::TagAccess& tag = WriteAccess(s);
-    const size_t k = static_cast<size_t>(s.UseTagBlockSize());
+    int tagBlocks = 0;
+    const size_t k = static_cast<size_t>(s.UseTagBlockSize(&tagBlocks));
     if (data.empty() || data.size() % k)
         throw UsageError("HEXBYTES must be whole blocks of " + std::to_string(k) + " bytes");
     std::vector<Bytes> blocks;
     for (size_t at = 0; at < data.size(); at += k)
         blocks.emplace_back(data.begin() + long(at), data.begin() + long(at + k));
     if (first + blocks.size() > 256) throw UsageError("the blocks end beyond block 255");
+    // Refused before the first frame: running off the end would leave half the data written.
+    if (tagBlocks && first + blocks.size() > size_t(tagBlocks))
+        throw Refusal("blocks " + std::to_string(first) + " to " +
+                      std::to_string(first + blocks.size() - 1) + " do not fit: the tag has " +
+                      std::to_string(tagBlocks) + " blocks (0 to " + std::to_string(tagBlocks - 1) +
+                      "), nothing written");
     int written = 0;
     const bool ok = tag.WriteBlocks(first, blocks, written);
     s.Field("written", written, std::to_string(written) + " block(s)");

@@ -22,6 +22,21 @@ constexpr auto kMaxOpenDelay = 10s;
 constexpr size_t kMaxUnacknowledged = 1000; // events handed to the connection at once
 // The loop's pace for housekeeping (leaves, heartbeats); arriving frames wake it at once.
 constexpr auto kReadPeriod = 20ms;
+// A reader silent this long is asked something cheap; one that does not answer is
+// published as not answering until it does.
+constexpr auto kSilence = 3s;
+// The retained field snapshot at most this often: a moving tag does not flood the broker.
+constexpr auto kFieldPeriod = 1s;
+
+long long Now() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+        .count();
+}
+
+// Text from the reader may be any bytes: what is not UTF-8 is replaced, never fatal.
+std::string Dump(const nlohmann::json& payload) {
+    return payload.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
 
 std::string RunId() {
     std::random_device random;
@@ -58,18 +73,15 @@ Gateway::Gateway(GatewayOptions options)
             if (requests_.size() >= kMaxWaitingRequests) {
                 lock.unlock();
                 const std::string command = request.topic.substr(request.topic.rfind('/') + 1);
-                nlohmann::json busy =
-                    qx4cli::RefusalObject(command, "busy: " + std::to_string(kMaxWaitingRequests) +
-                                                       " requests are waiting already");
-                broker_->Publish(request.responseTopic.empty() ? base_ + "response/" + command
-                                                               : request.responseTopic,
-                                 busy.dump(), false, request.correlation);
+                Refuse(request, "busy: " + std::to_string(kMaxWaitingRequests) +
+                                    " requests are waiting already");
                 return;
             }
             requests_.push_back(std::move(request));
             woken_ = true;
             wake_.notify_one();
-        });
+        },
+        [this] { Wake(); });
 }
 
 Gateway::~Gateway() {
@@ -91,20 +103,56 @@ int Gateway::Run(const std::atomic<bool>& stop) {
                                  nullptr, nullptr};
     QX4SetPlatformHooks(&hooks);
     // Frames wake the loop at once; the period only paces the housekeeping.
-    QX4SetReceivedHook([](void* self) { static_cast<Gateway*>(self)->Wake(); }, this);
-    broker_->Start();
+    QX4SetReceivedHook(
+        [](void* self) {
+            auto* gateway = static_cast<Gateway*>(self);
+            gateway->lastHeard_ = Now();
+            gateway->Wake();
+        },
+        this);
+    int status = 0;
+    try {
+        broker_->Start();
+        Loop(stop);
+        status = broker_->gaveUp();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "qx4-mqtt: %s\n", error.what());
+        status = 1;
+    }
+    try {
+        // The reader goes back to its own mode; notifications still arriving are dispatched.
+        RestoreMode();
+        {
+            std::lock_guard lock(mutex_);
+            for (const IncomingRequest& request : requests_)
+                Refuse(request, "stopping: the gateway is shutting down");
+            requests_.clear();
+        }
+        PumpEvents();
+        broker_->Close(R"({"state":"offline"})");
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "qx4-mqtt: %s\n", error.what());
+        status = 1;
+    }
+    return status;
+}
+
+void Gateway::Loop(const std::atomic<bool>& stop) {
     nextHeartbeat_ = Clock::now() + std::chrono::seconds(options_.heartbeatSeconds);
-    while (!stop) {
+    while (!stop && !broker_->gaveUp()) {
         if (!connected_ && Clock::now() >= nextOpen_) OpenReader();
         if (connected_) {
             QX4ReadData();
             if (!QX4IsOK()) ReaderLost();
         }
+        if (connected_ && Clock::now() >= nextProbe_ &&
+            Now() - lastHeard_.load() > std::chrono::nanoseconds(kSilence).count())
+            Probe();
         ReadEnteredNdef();
         Leaves();
         if (republish_.exchange(false)) PublishRetained();
-        ServeRequests();
-        if (fieldChanged_) PublishField();
+        ServeRequests(stop);
+        if (fieldChanged_ && Clock::now() >= nextField_) PublishField();
         PumpEvents();
         if (Clock::now() >= nextHeartbeat_) {
             PublishHeartbeat();
@@ -114,11 +162,6 @@ int Gateway::Run(const std::atomic<bool>& stop) {
         wake_.wait_for(lock, kReadPeriod, [this] { return woken_; });
         woken_ = false;
     }
-    // The reader goes back to its own mode; notifications still arriving are dispatched.
-    RestoreMode();
-    PumpEvents();
-    broker_->Close(R"({"state":"offline"})");
-    return 0;
 }
 
 void Gateway::OpenReader() {
@@ -131,6 +174,8 @@ void Gateway::OpenReader() {
         return;
     }
     QX4SetCmdWaitTime(options_.timeoutMs);
+    blockSize_ = QX4GetTagBlockSize();
+    mydBlockSize_ = QX4GetTagMydBlockSize();
     // A late answer meant for an earlier program may still be on the line.
     if (!QX4Resync()) {
         const std::string why = qx4dump::LinkCheckText(QX4GetFailureCause());
@@ -156,6 +201,8 @@ void Gateway::OpenReader() {
     }
     if (!QX4IsOK()) return; // lost again at once: the next round reopens it
     connected_ = true;
+    answering_ = true;
+    lastHeard_ = Now();
     openDelay_ = 500ms;
     std::fprintf(stderr, "qx4-mqtt: reader %s connected (%s %s)\n", options_.device.c_str(),
                  readerModel_.c_str(), readerVersion_.c_str());
@@ -175,6 +222,42 @@ void Gateway::ReaderLost() {
     PublishState();
 }
 
+void Gateway::RestoreSettings() {
+    QX4SetHandle(&window_);
+    QX4SetCmdWaitTime(options_.timeoutMs);
+    QX4SetTagBlockSize(blockSize_);
+    QX4SetTagMydBlockSize(mydBlockSize_);
+}
+
+void Gateway::Probe() {
+    nextProbe_ = Clock::now() + kSilence;
+    unsigned char mode = 0, second = 0, flags = 0;
+    if (!QX4GetRWMode(&mode, &second, &flags)) {
+        if (!QX4IsOK()) return ReaderLost();
+        if (QX4GetFailureCause() == QX4_CAUSE_TIMEOUT ||
+            QX4GetFailureCause() == QX4_CAUSE_OUT_OF_STEP)
+            SetAnswering(false);
+        return;
+    }
+    SetAnswering(true);
+    const int runFlags = options_.scanFlags >= 0 ? options_.scanFlags : flags;
+    if (mode == options_.mode && flags == runFlags) return;
+    // A restart (or an EEPROM change) put the reader back into its own stored mode.
+    std::fprintf(stderr, "qx4-mqtt: the reader was in operation mode %d: setting %d again\n", mode,
+                 options_.mode);
+    if (!QX4SetRWMode(options_.mode, second, runFlags, 0, 0))
+        std::fprintf(stderr, "qx4-mqtt: the reader did not take operation mode %d\n",
+                     options_.mode);
+}
+
+void Gateway::SetAnswering(bool answering) {
+    if (answering == answering_) return;
+    answering_ = answering;
+    std::fprintf(stderr, "qx4-mqtt: reader %s %s\n", options_.device.c_str(),
+                 answering ? "answers again" : "does not answer");
+    PublishState();
+}
+
 void Gateway::RestoreMode() {
     if (!connected_ || !modeSaved_ || !QX4IsOK()) return;
     if (!QX4SetRWMode(savedMode_, savedSecond_, savedFlags_, 0, 0))
@@ -182,6 +265,8 @@ void Gateway::RestoreMode() {
 }
 
 void Gateway::OnNotification(const QX4CopyData& record) {
+    lastHeard_ = Now();
+    if (!answering_) SetAnswering(true);
     const Notification notification =
         ReadNotification(static_cast<unsigned>(record.kind), record.data, record.count);
     if (!notification.uid.empty() &&
@@ -235,6 +320,7 @@ void Gateway::ReadEnteredNdef() {
             AddEvent(event);
         reading_.reset();
         if (connected_ && !QX4IsOK()) ReaderLost();
+        if (connected_) RestoreSettings();
     }
 }
 
@@ -242,7 +328,7 @@ void Gateway::AddEvent(nlohmann::json event) {
     event["time"] = IsoTime(std::chrono::system_clock::now());
     event["seq"] = ++seq_;
     event["runId"] = runId_;
-    events_.Push(event.dump());
+    events_.Push(Dump(event));
 }
 
 void Gateway::Leaves() {
@@ -253,12 +339,12 @@ void Gateway::Leaves() {
     }
 }
 
-void Gateway::ServeRequests() {
+void Gateway::ServeRequests(const std::atomic<bool>& stop) {
     for (;;) {
         IncomingRequest request;
         {
             std::lock_guard lock(mutex_);
-            if (requests_.empty()) return;
+            if (requests_.empty() || stop) return; // what is left is answered "stopping"
             request = std::move(requests_.front());
             requests_.pop_front();
         }
@@ -266,8 +352,42 @@ void Gateway::ServeRequests() {
     }
 }
 
+// Responses may not go where they would pass for the gateway's own messages (its state, its
+// events, another gateway's topics, Home Assistant's discovery).
+static std::string ResponseTopicFault(const std::string& topic, const std::string& base,
+                                      const GatewayOptions& options) {
+    if (topic.find_first_of("+#") != std::string::npos) return "holds a wildcard";
+    if (topic.starts_with(base + "response/")) return {};
+    if (topic.starts_with(options.topicBase + "/")) return "is in the gateways' own topics";
+    if (topic.starts_with(options.discoveryPrefix + "/"))
+        return "is in Home Assistant's discovery topics";
+    return {};
+}
+
+void Gateway::Answer(const IncomingRequest& incoming, const std::string& command,
+                     const nlohmann::json& response) {
+    const bool own = incoming.responseTopic.empty() ||
+                     !ResponseTopicFault(incoming.responseTopic, base_, options_).empty();
+    broker_->Publish(own ? base_ + "response/" + command : incoming.responseTopic, Dump(response),
+                     false, incoming.correlation);
+}
+
+void Gateway::Refuse(const IncomingRequest& incoming, const std::string& text) {
+    const std::string command = incoming.topic.substr(incoming.topic.rfind('/') + 1);
+    Answer(incoming, command, qx4cli::RefusalObject(command, text));
+}
+
 void Gateway::Serve(const IncomingRequest& incoming) {
     const std::string command = incoming.topic.substr(incoming.topic.rfind('/') + 1);
+    if (incoming.tooLarge)
+        return Refuse(incoming,
+                      "request larger than " + std::to_string(kMaxRequestBytes) + " bytes");
+    if (!incoming.responseTopic.empty()) {
+        const std::string fault = ResponseTopicFault(incoming.responseTopic, base_, options_);
+        if (!fault.empty())
+            return Refuse(incoming, "response topic " + incoming.responseTopic + " refused: it " +
+                                        fault + "; nothing was sent to the reader");
+    }
     Decoded decoded = DecodeRequest(command, incoming.payload, policy_);
     nlohmann::json response = decoded.refusal;
     if (decoded.request) {
@@ -280,13 +400,14 @@ void Gateway::Serve(const IncomingRequest& incoming) {
         options.attached = true;
         response = qx4cli::RunForResult(*qx4cli::FindCommand(command), options, request.arguments);
         if (!request.transaction.is_null()) response["transaction"] = request.transaction;
-        // A command may have changed the block size or lost the port.
         if (connected_ && !QX4IsOK()) ReaderLost();
+        if (connected_) {
+            RestoreSettings();
+            // A restart or an EEPROM change may have left the reader in another mode.
+            if (AccessOf(command, !request.arguments.empty()) != Access::Read) Probe();
+        }
     }
-    const std::string topic =
-        incoming.responseTopic.empty() ? base_ + "response/" + command : incoming.responseTopic;
-    broker_->Publish(topic, response.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
-                     false, incoming.correlation);
+    Answer(incoming, command, response);
 }
 
 void Gateway::PumpEvents() {
@@ -308,18 +429,21 @@ void Gateway::PublishRetained() {
     if (options_.homeAssistant) PublishDiscovery();
 }
 
+// Only events wait for the broker (in events_); the rest is published again on connecting.
 void Gateway::Send(const std::string& level, const nlohmann::json& payload, bool retain) {
-    broker_->Publish(base_ + level,
-                     payload.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
-                     retain);
+    if (broker_->connected()) broker_->Publish(base_ + level, Dump(payload), retain);
+}
+
+static const char* ReaderState(bool connected, bool answering) {
+    return !connected ? "lost" : answering ? "connected" : "not answering";
 }
 
 void Gateway::PublishState() {
-    Send("state", {{"state", "online"}, {"reader", connected_ ? "connected" : "lost"}}, true);
+    Send("state", {{"state", "online"}, {"reader", ReaderState(connected_, answering_)}}, true);
 }
 
 void Gateway::PublishInfo() {
-    nlohmann::json reader{{"connected", connected_}};
+    nlohmann::json reader{{"connected", connected_}, {"answering", connected_ && answering_}};
     if (!readerVersion_.empty()) reader["version"] = readerVersion_;
     if (!readerModel_.empty()) reader["model"] = readerModel_;
     Send("info",
@@ -340,7 +464,9 @@ void Gateway::PublishInfo() {
 }
 
 void Gateway::PublishField() {
+    if (!broker_->connected()) return; // published again on connecting
     fieldChanged_ = false;
+    nextField_ = Clock::now() + kFieldPeriod;
     Send("field", {{"time", IsoTime(std::chrono::system_clock::now())}, {"tags", field_.ToJson()}},
          true);
 }
@@ -351,14 +477,14 @@ void Gateway::PublishHeartbeat() {
           {"runId", runId_},
           {"uptime",
            std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - started_).count()},
-          {"reader", connected_ ? "connected" : "lost"},
+          {"reader", ReaderState(connected_, answering_)},
           {"eventsPublished", broker_->acknowledged()},
           {"queued", events_.size() + broker_->unacknowledged()},
           {"dropped", events_.dropped()},
           {"readerReconnects", reconnects_}},
          false);
     // Last seen and read counts move on without a tag entering or leaving.
-    PublishField();
+    fieldChanged_ = true;
 }
 
 void Gateway::PublishDiscovery() {
@@ -371,9 +497,11 @@ void Gateway::PublishDiscovery() {
     nlohmann::json config{
         {"topic", base_ + "event"},
         {"value_template", "{% if value_json.event == 'enter' %}{{ value_json.uid }}{% endif %}"},
+        {"qos", 1},
         {"device", device}};
-    broker_->Publish(options_.discoveryPrefix + "/tag/qx4-" + options_.name + "/scanner/config",
-                     config.dump(), true);
+    if (broker_->connected())
+        broker_->Publish(options_.discoveryPrefix + "/tag/qx4-" + options_.name + "/scanner/config",
+                         Dump(config), true);
 }
 
 } // namespace qx4mqtt

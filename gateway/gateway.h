@@ -38,16 +38,26 @@ class Gateway {
         Gateway* gateway;
     };
 
+    void Loop(const std::atomic<bool>& stop);
     void OpenReader();
     void ReaderLost();
     void RestoreMode();
+    // Puts back what a command may have changed: the window, time-out, block sizes.
+    void RestoreSettings();
+    // A cheap read that tells whether the reader answers, and puts back the gateway's
+    // operation mode when the reader has another (after a restart).
+    void Probe();
+    void SetAnswering(bool answering);
+    void Answer(const IncomingRequest& incoming, const std::string& command,
+                const nlohmann::json& response);
+    void Refuse(const IncomingRequest& incoming, const std::string& text);
     void OnNotification(const QX4CopyData& record);
     // --read-ndef: the enter events held back until their tag's NDEF is read.
     void ReadEnteredNdef();
     bool HeldBack(const std::string& uid, const nlohmann::json& event);
     void AddEvent(nlohmann::json event);
     void Leaves();
-    void ServeRequests();
+    void ServeRequests(const std::atomic<bool>& stop);
     void Serve(const IncomingRequest& incoming);
     void PumpEvents();
     void PublishRetained();
@@ -68,6 +78,9 @@ class Gateway {
 
     // Reader state: Run's thread only.
     bool opened_ = false, connected_ = false;
+    bool answering_ = true;
+    int blockSize_ = 4, mydBlockSize_ = 8;
+    SteadyTime nextProbe_{}, nextField_{};
     bool modeSaved_ = false;
     unsigned char savedMode_ = 0, savedSecond_ = 0, savedFlags_ = 0;
     std::string readerVersion_, readerModel_;
@@ -94,6 +107,8 @@ class Gateway {
     std::deque<IncomingRequest> requests_;
     bool woken_ = false;
     std::atomic<bool> republish_{false};
+    // When the reader last sent anything (steady clock, ns): set on the receive thread.
+    std::atomic<long long> lastHeard_{0};
 };
 
 } // namespace qx4mqtt

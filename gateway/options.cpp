@@ -78,12 +78,15 @@ std::string Trim(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
-// One topic level: no wildcards, no separators.
+// One topic level that Home Assistant takes in its ids too: letters, digits, _ and -.
+bool NameCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '-';
+}
+
 std::string TopicLevel(std::string text) {
     for (char& c : text)
-        if (c == '/' || c == '+' || c == '#' || c == ':' || c == ' ' ||
-            static_cast<unsigned char>(c) < 0x20)
-            c = '-';
+        if (!NameCharacter(c)) c = '-';
     while (!text.empty() && text.front() == '-')
         text.erase(text.begin());
     return text;
@@ -233,9 +236,15 @@ void Complete(GatewayOptions& options) {
         throw BadOption("allow-locks needs allow-writes");
     if (options.name.empty()) options.name = DefaultName(options);
     if (options.name != TopicLevel(options.name) || options.name.empty())
-        throw BadOption("--name must be one topic level (no / + # : or blanks)");
+        throw BadOption("--name takes letters, digits, _ and - only (one topic level, and an id "
+                        "Home Assistant keeps)");
     if (options.topicBase.empty() || options.topicBase.find_first_of("+#") != std::string::npos)
         throw BadOption("--topic-base must not be empty or hold + or #");
+    const std::string& prefix = options.discoveryPrefix;
+    if (prefix.empty() || prefix.find_first_of("+#") != std::string::npos ||
+        prefix.front() == '/' || prefix.back() == '/')
+        throw BadOption("--discovery-prefix must be topic levels without + or # (such as "
+                        "homeassistant)");
     if (options.port == 0) options.port = options.cafile.empty() ? 1883 : 8883;
     if (options.id.empty()) options.id = "qx4-mqtt-" + options.name;
 }

@@ -11,15 +11,18 @@
 namespace qx4mqtt {
 namespace {
 
-// Commands that work on files or run until interrupted belong to qx4 alone.
-constexpr std::array kNotServed{"dump",    "restore", "diff",       "view",
-                                "convert", "watch",   "completion", "demo"};
-// Change the reader or a tag even without arguments.
+// Commands that work on files or run until interrupted belong to qx4 alone; power-down
+// would leave the gateway a reader that no longer answers it.
+constexpr std::array kNotServed{"dump",  "restore",    "diff", "view",      "convert",
+                                "watch", "completion", "demo", "power-down"};
+// Change the reader or a tag even without arguments. quiet, select and reset change what
+// a tag answers, auto-scan included, until it leaves the field.
 constexpr std::array kWrites{
-    "restart",      "carrier",     "power-down",  "led",       "buzzer",         "io-write",
-    "eeprom-write", "eeprom-init", "param-write", "tag-data",  "write",          "write2",
-    "write-bytes",  "write-afi",   "write-dsfid", "myd-write", "myd-write-byte", "myd-write-reread",
-    "ndef-write",   "ndef-format", "ndef-erase"};
+    "restart",        "carrier",          "led",         "buzzer",      "io-write",
+    "eeprom-write",   "eeprom-init",      "param-write", "tag-data",    "write",
+    "write2",         "write-bytes",      "write-afi",   "write-dsfid", "myd-write",
+    "myd-write-byte", "myd-write-reread", "ndef-write",  "ndef-format", "ndef-erase",
+    "quiet",          "select",           "reset"};
 // Read with no arguments, set with them.
 constexpr std::array kRegisters{"op-mode", "tag-mode", "uid-register", "afi-register"};
 constexpr std::array kLocks{"lock", "lock2", "lock-afi", "lock-dsfid", "raw", "ndef-protect"};
@@ -61,10 +64,11 @@ struct Refused : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Unsigned first: every unsigned number is an integer too, and 2^64-1 read as signed is -1.
 std::string ArgumentText(const std::string& key, const nlohmann::json& value) {
     if (value.is_string()) return value.get<std::string>();
-    if (value.is_number_integer()) return std::to_string(value.get<long long>());
     if (value.is_number_unsigned()) return std::to_string(value.get<unsigned long long>());
+    if (value.is_number_integer()) return std::to_string(value.get<long long>());
     throw Refused("\"" + key + "\" must be a number or a string");
 }
 
@@ -74,7 +78,13 @@ bool Flag(const std::string& key, const nlohmann::json& value) {
 }
 
 int Count(const std::string& key, const nlohmann::json& value, int low, int high) {
-    if (!value.is_number_integer() || value.get<long long>() < low || value.get<long long>() > high)
+    const bool fits =
+        value.is_number_unsigned()
+            ? value.get<unsigned long long>() <= static_cast<unsigned long long>(high) &&
+                  static_cast<long long>(value.get<unsigned long long>()) >= low
+            : value.is_number_integer() && value.get<long long>() >= low &&
+                  value.get<long long>() <= high;
+    if (!fits)
         throw Refused("\"" + key + "\" must be a whole number from " + std::to_string(low) +
                       " to " + std::to_string(high));
     return static_cast<int>(value.get<long long>());
@@ -123,17 +133,17 @@ Decoded DecodeRequest(std::string_view command, std::string_view payload, const 
     };
     if (payload.size() > kMaxRequestBytes)
         return refuse("request larger than " + std::to_string(kMaxRequestBytes) + " bytes");
-    if (!payload.empty()) {
-        if (TooDeep(payload)) return refuse("request nested too deeply");
-        body = nlohmann::json::parse(payload, nullptr, false);
-        if (body.is_discarded()) {
-            body = nlohmann::json::object();
-            return refuse("request is not valid JSON");
-        }
-        if (!body.is_object()) {
-            body = nlohmann::json::object();
-            return refuse("request must be a JSON object");
-        }
+    // What clearing a retained message sends: never a request.
+    if (payload.empty()) return refuse("an empty message is not a request: send {}");
+    if (TooDeep(payload)) return refuse("request nested too deeply");
+    body = nlohmann::json::parse(payload, nullptr, false);
+    if (body.is_discarded()) {
+        body = nlohmann::json::object();
+        return refuse("request is not valid JSON");
+    }
+    if (!body.is_object()) {
+        body = nlohmann::json::object();
+        return refuse("request must be a JSON object");
     }
     const qx4cli::CommandInfo* info = qx4cli::FindCommand(name);
     if (!info) return refuse("no command " + name + "; 'qx4 help' lists them");
@@ -147,6 +157,8 @@ Decoded DecodeRequest(std::string_view command, std::string_view payload, const 
         for (const char* key :
              {"transaction", "uid", "option", "unaddressed", "blockSize", "blocks"})
             known.insert(key);
+        // Locks take their confirmation in the request: the gateway never asks anyone.
+        if (AccessOf(name, true) == Access::Lock) known.insert("confirm");
         if (name == "ndef-write") known.insert("records");
         for (const auto& [key, value] : body.items())
             if (!known.count(key)) throw Refused("unknown key \"" + key + "\" for " + name);
@@ -186,6 +198,11 @@ Decoded DecodeRequest(std::string_view command, std::string_view payload, const 
         if (body.contains("blockSize"))
             options.blockSize = Count("blockSize", body["blockSize"], 1, 32);
         if (body.contains("blocks")) options.blockCount = Count("blocks", body["blocks"], 1, 256);
+        // allow-writes has decided for writes (EEPROM, parameters); a lock needs "confirm".
+        options.confirmed = body.contains("confirm") ? Flag("confirm", body["confirm"])
+                                                     : AccessOf(name, true) == Access::Write;
+        options.mayAsk = false;
+        options.confirmWith = "\"confirm\":true in the request";
         if (body.contains("records")) {
             // As qx4ndef takes them, with "message" (hex) for raw records; never a file.
             const nlohmann::json& records = body["records"];
@@ -199,6 +216,9 @@ Decoded DecodeRequest(std::string_view command, std::string_view payload, const 
             options.ndefRecords = records;
         }
 
+        if (name == "op-mode" && !request.arguments.empty())
+            throw Refused("op-mode with arguments refused: the gateway holds the reader's "
+                          "operation mode (its --mode and --scan-flags)");
         switch (AccessOf(name, !request.arguments.empty())) {
         case Access::NotServed:
         case Access::Read:

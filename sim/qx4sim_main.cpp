@@ -34,6 +34,7 @@ constexpr const char* kUsage = R"(usage: qx4sim [options]
   --field FILE       tags in the field, from a dump (qx4 JSON, Proxmark3 JSON or
                      Flipper .nfc)
   --scan-period MS   auto-scan notification period (default 200)
+  --rom-version TEXT what the reader answers for its ROM version (any bytes)
   --version          print the version
   --listen [HOST:]PORT  also serve the reader as raw TCP (tcp://HOST:PORT; HOST
                      defaults to 127.0.0.1), one client at a time
@@ -135,6 +136,8 @@ int main(int argc, char** argv) {
                 fieldFile = value();
             else if (arg == "--listen")
                 listen = value();
+            else if (arg == "--rom-version")
+                options.romVersion = value();
             else if (arg == "--scan-period")
                 options.autoScanPeriodMs = ParseCount(arg, value());
             else if (arg == "--version") {

@@ -42,6 +42,7 @@ Uid UidAt(const Bytes& data, size_t offset) {
 
 SimulatedReader::SimulatedReader(SimOptions options) : autoScanPeriodMs_(options.autoScanPeriodMs) {
     reader_.eepromFile = options.eepromFile;
+    if (!options.romVersion.empty()) reader_.romVersion = options.romVersion;
     reader_.LoadEeprom();
     field_ = DefaultField();
     peer_.SetBaud(options.baud);

@@ -18,6 +18,7 @@ struct SimOptions {
     std::FILE* log = nullptr; // every frame in hexadecimal
     std::string eepromFile;   // keeps the EEPROM across runs
     unsigned autoScanPeriodMs = 200;
+    std::string romVersion; // empty: the simulator's own
 };
 
 class SimulatedReader {

@@ -234,6 +234,27 @@ class Commands(unittest.TestCase):
             self.assertEqual(code, 2)
             self.assertIn("one whole my-d block: 8 bytes, not 2", result["error"])
 
+    def test_write_beyond_the_tags_end_refused_before_any_frame(self):
+        sim = SimProcess()
+        try:
+            common = ("--device", sim.device, "--uid", TAG_TWO)
+            before = run_json(*common, "read", "0", "32")[1]["blocks"]
+            code, result = run_json(*common, "write", "0", "11" * 8 * 40)
+            self.assertEqual(code, 2, result)
+            self.assertIn("the tag has 32 blocks", result["error"])
+            self.assertEqual(run_json(*common, "read", "0", "32")[1]["blocks"], before)
+            self.assertEqual(qx4(*common, "write", "31", "22" * 8).returncode, 0)
+        finally:
+            sim.close()
+
+    def test_inventory_names_every_tag_that_answered(self):
+        code, result = run_json("--simulate", "inventory")
+        self.assertEqual((code, result["answered"]), (0, 3), result)
+        self.assertEqual(sorted(result["uids"]), sorted([TAG_ONE, TAG_TWO, MYD]))
+        out = qx4("--simulate", "inventory")
+        self.assertIn("3 tags answered", out.stdout)
+        self.assertTrue(all(uid in out.stdout for uid in (TAG_ONE, TAG_TWO, MYD)))
+
     def test_state_file_carries_writes_between_runs(self):
         with tempfile.TemporaryDirectory() as tmp:
             state = os.path.join(tmp, "state.json")
@@ -1018,6 +1039,12 @@ class NothingUnasked(WithSims):
         code, result = run_json("--device", sim.device, "--unaddressed", "write", "1", "0A0B0C0D")
         self.assertEqual((code, result["uid"]), (0, TAG_ONE), result)
         self.assertEqual([bytes(w) for w in sim.writes()], [bytes.fromhex("21010A0B0C0D00")])
+        # Naming a tag and sending unaddressed would write whichever tag hears it.
+        code, result = run_json("--device", sim.device, "--uid", TAG_TWO, "--unaddressed",
+                                "write", "3", "CAFEBABE")
+        self.assertEqual(code, 2, result)
+        self.assertIn("exclude each other", result["error"])
+        self.assertEqual(sim.writes(), [])
 
     def test_the_option_flag_reaches_writes_locks_and_restore(self):
         sim = self.sim()

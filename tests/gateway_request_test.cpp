@@ -29,14 +29,55 @@ TEST(GatewayRequest, ArgumentsByTheNamesOfTheUsageInItsOrder) {
     EXPECT_EQ(read.request->arguments, (std::vector<std::string>{"2", "0x4"}));
     EXPECT_EQ(read.request->transaction, nlohmann::json({{"id", 9}}));
 
-    const Decoded mode = Decode("op-mode", R"({"mode":1,"second":0,"flags":120,"value":10,
-        "eeprom":true})",
-                                {true, false});
+    const Decoded mode = Decode("tag-mode", R"({"value":"0x54","eeprom":true})", {true, false});
     ASSERT_TRUE(mode.request) << mode.refusal;
-    EXPECT_EQ(mode.request->arguments.back(), "eeprom");
-    const Decoded empty = Decode("version", "");
-    ASSERT_TRUE(empty.request);
-    EXPECT_TRUE(empty.request->transaction.is_null());
+    EXPECT_EQ(mode.request->arguments, (std::vector<std::string>{"0x54", "eeprom"}));
+    // 2^64-1 stays itself for the command's range check to quote.
+    const Decoded huge = Decode("read", R"({"block":18446744073709551615})");
+    ASSERT_TRUE(huge.request) << huge.refusal;
+    EXPECT_EQ(huge.request->arguments, (std::vector<std::string>{"18446744073709551615"}));
+    const Decoded bare = Decode("version", "{}");
+    ASSERT_TRUE(bare.request);
+    EXPECT_TRUE(bare.request->transaction.is_null());
+    // Clearing a retained request sends an empty message: not a request.
+    EXPECT_FALSE(Decode("eeprom-init", "", {true, true}).request);
+}
+
+TEST(GatewayRequest, TagStateAndTheGatewaysOwnSettingsAreNotReads) {
+    // quiet, select and reset change what auto-scan sees; the mode is the gateway's.
+    EXPECT_NE(Error(Decode("quiet", R"({"uid":"E004010012345678"})")).find("allow writes"),
+              std::string::npos);
+    EXPECT_FALSE(Decode("reset", "{}").request);
+    EXPECT_TRUE(Decode("select", R"({"uid":"E004010012345678"})", {true, false}).request);
+    EXPECT_NE(Error(Decode("op-mode", R"({"mode":0,"second":0,"flags":0,"value":0})", {true, true}))
+                  .find("holds the reader's operation mode"),
+              std::string::npos);
+    EXPECT_NE(Error(Decode("power-down", "{}", {true, true})).find("not served"),
+              std::string::npos);
+    // Named and unaddressed at once would reach whichever tag hears it.
+    EXPECT_NE(Error(Decode("write",
+                           R"({"block":3,"hexbytes":"CAFEBABE","uid":"E007000187654321",
+                               "unaddressed":true})",
+                           {true, false}))
+                  .find("exclude each other"),
+              std::string::npos);
+}
+
+TEST(GatewayRequest, LocksAreConfirmedInTheRequestAndNeverAsked) {
+    const Decoded plain = Decode("lock", R"({"block":3,"uid":"E004010012345678"})", {true, true});
+    ASSERT_TRUE(plain.request);
+    EXPECT_FALSE(plain.request->options.mayAsk);
+    EXPECT_FALSE(plain.request->options.confirmed);
+    EXPECT_NE(plain.request->options.confirmWith.find("\"confirm\":true"), std::string::npos);
+    const Decoded confirmed =
+        Decode("lock", R"({"block":3,"uid":"E004010012345678","confirm":true})", {true, true});
+    ASSERT_TRUE(confirmed.request);
+    EXPECT_TRUE(confirmed.request->options.confirmed);
+    EXPECT_NE(Error(Decode("write", R"({"block":3,"hexbytes":"00","uid":"E004010012345678",
+                                        "confirm":true})",
+                           {true, true}))
+                  .find("unknown key"),
+              std::string::npos);
 }
 
 TEST(GatewayRequest, PerRequestOptions) {
@@ -97,6 +138,7 @@ TEST(GatewayRequest, FaultyPayloadsAreRefusedWithTheirTransaction) {
         {"watch", "{}", "not served"},
         {"no-such", "{}", "no command"},
         {"version", R"({"extra":1})", "unknown key"},
+        {"read", R"({"block":0,"blocks":18446744073709551615})", "from 1 to 256"},
     };
     for (const Case& c : cases) {
         const Decoded decoded = Decode(c.command, c.payload, {true, true});

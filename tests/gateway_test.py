@@ -5,6 +5,7 @@ paho-mqtt as the peer."""
 import getpass
 import json
 import os
+import pty
 import shutil
 import signal
 import socket
@@ -185,14 +186,20 @@ class Sim:
 
 
 class Gateway:
-    def __init__(self, broker, name, *args, tls=False, password=True):
+    def __init__(self, broker, name, *args, tls=False, password=True, terminal=None):
         port = broker.tls_port if tls else broker.port
         command = [GATEWAY, "-h", "127.0.0.1", "-p", str(port), "--name", name,
                    "--leave-after", "1000", "--heartbeat", "2", *args]
-        if password:
+        if password is True:
             command += ["-u", USER, "--password-file", broker.password_file]
-        self.stderr = open(os.path.join(broker.directory, name + ".log"), "w")
-        self.process = subprocess.Popen(command, stderr=self.stderr)
+        elif password:
+            command += ["-u", USER, "--password-file", password]
+        self.stderr = open(os.path.join(broker.directory, f"{name}-{time.monotonic_ns()}.log"), "w")
+        self.process = subprocess.Popen(command, stderr=self.stderr, stdin=terminal)
+
+    def log(self):
+        with open(self.stderr.name, errors="replace") as log:
+            return log.read()
 
     def stop(self, sig=signal.SIGTERM):
         if self.process.poll() is None:
@@ -204,7 +211,7 @@ class Gateway:
         self.stop(signal.SIGKILL)
         self.stderr.close()
         # Under the sanitizer builds a finding is only on the gateway's standard error.
-        with open(self.stderr.name) as log:
+        with open(self.stderr.name, errors="replace") as log:
             text = log.read()
         if "Sanitizer" in text or "runtime error:" in text:
             raise AssertionError(self.stderr.name + ":\n" + text[-4000:])
@@ -232,8 +239,8 @@ class GatewayTest(unittest.TestCase):
         for cleanup in reversed(self.cleanups):
             cleanup()
 
-    def start(self, name, *args, sim=None, **kwargs):
-        sim = sim or Sim()
+    def start(self, name, *args, sim=None, sim_args=(), **kwargs):
+        sim = sim or Sim(None, *sim_args)
         self.cleanups.append(sim.close)
         gateway = Gateway(self.broker, name, "--device", sim.url, *args, **kwargs)
         self.cleanups.append(gateway.close)
@@ -496,6 +503,209 @@ class GatewayTest(unittest.TestCase):
         time.sleep(4)
         self.assertIsNone(peer.last("qx4/wrongca/state"))
         self.assertIsNone(peer.last("qx4/nopass/state"))
+
+    def test_no_served_command_stops_the_events(self):
+        sim, gateway = self.start("every", "--allow-writes", "--allow-locks", "--heartbeat", "1")
+        peer = self.peer(["qx4/every/#"])
+        self.online(peer, "every")
+        wait_for(lambda: peer.last("qx4/every/field", lambda p: len(p["tags"]) == 3), 10, "field")
+        eight = "0102030405060708"
+        served = [("version", {}), ("model", {}), ("restart", {}), ("carrier", {"value": "on"}),
+                  ("power-state", {}), ("error-status", {}), ("led", {"first": 1, "second": 0,
+                                                                    "third": 0}),
+                  ("buzzer", {"first": 5, "second": 1}), ("io-read", {}),
+                  ("io-write", {"first": 1, "second": 0}), ("simple-read", {}), ("op-mode", {}),
+                  ("tag-mode", {}), ("eeprom-read", {"address": 12, "count": 4}),
+                  ("eeprom-init", {}), ("param-read", {"number": 3}),
+                  ("param-write", {"number": 3, "value": 7}), ("uid-register", {}),
+                  ("uid-list", {}), ("afi-register", {}), ("tag-data", {"text": "hello"}),
+                  ("inventory", {}), ("scan", {}), ("findafi", {}),
+                  ("select", {"uid": TAG_ONE}), ("reset", {"uid": TAG_ONE}),
+                  ("read", {"block": 0, "count": 4, "uid": TAG_ONE}),
+                  ("write", {"block": 3, "hexbytes": "11223344", "uid": TAG_ONE}),
+                  ("read-bytes", {"block": 1, "count": 6, "uid": TAG_ONE}),
+                  ("write-bytes", {"block": 1, "hexbytes": "AABB", "uid": TAG_ONE}),
+                  ("security", {"block": 0, "count": 8, "uid": TAG_ONE}),
+                  ("write-afi", {"value": 0, "uid": TAG_ONE}),
+                  ("write-dsfid", {"value": 0, "uid": TAG_ONE}), ("info", {"uid": TAG_TWO}),
+                  ("read", {"block": 0, "uid": TAG_TWO, "blockSize": 8}),
+                  ("myd-read", {"block": 2, "uid": MYD}),
+                  ("myd-write", {"block": 2, "hexbytes": eight, "uid": MYD}),
+                  ("myd-write-byte", {"block": 2, "byte1": 5, "byte2": 1, "uid": MYD}),
+                  ("myd-write-reread", {"block": 2, "hexbytes": eight, "uid": MYD}),
+                  ("ndef-read", {"uid": TAG_ONE}), ("raw", {"hexbytes": "2B00"}),
+                  ("lock", {"block": 3, "uid": TAG_ONE}), ("quiet", {"uid": MYD})]
+        for command, body in served:
+            with self.subTest(command=command):
+                self.request(peer, "every", command, body, timeout=30)
+                # The gateway's own window still gets every notification: reads go on.
+                reads = {t["uid"]: t["reads"] for t in peer.last("qx4/every/field")["tags"]}
+                wait_for(lambda: peer.last("qx4/every/field", lambda p: any(
+                    t["uid"] == TAG_ONE and t["reads"] > reads.get(TAG_ONE, 0)
+                    for t in p["tags"])), 10, "reads after " + command)
+        time.sleep(1.5)
+        leaves = [e["uid"] for e in events(peer, "every") if e["event"] == "leave"]
+        self.assertEqual(leaves, [MYD])  # quiet: the one tag asked to be silent
+        sim.command("leave " + TAG_TWO)
+        wait_for(lambda: [e for e in events(peer, "every")
+                          if e["event"] == "leave" and e["uid"] == TAG_TWO], 10, "a leave")
+        sim.command("enter " + TAG_TWO)
+        wait_for(lambda: [e for e in events(peer, "every")
+                          if e["event"] == "enter" and e["uid"] == TAG_TWO], 10, "an enter")
+        state = peer.last("qx4/every/state")
+        self.assertEqual(state["reader"], "connected")
+
+    def test_a_named_tag_is_never_written_unaddressed(self):
+        sim, gateway = self.start("named", "--allow-writes")
+        peer = self.peer(["qx4/named/response/#"])
+        self.online(self.peer(["qx4/named/state"]), "named")
+        sim.command("leave " + TAG_TWO)
+        sim.command("leave " + MYD)
+        before = self.request(peer, "named", "read", {"block": 3, "uid": TAG_ONE})["blocks"]
+        got = self.request(peer, "named", "write", {"block": 3, "hexbytes": "CAFEBABE",
+                                                    "uid": TAG_TWO, "unaddressed": True})
+        self.assertFalse(got["ok"])
+        self.assertIn("exclude each other", got["error"])
+        self.assertEqual(self.request(peer, "named", "read", {"block": 3, "uid": TAG_ONE})["blocks"],
+                         before)
+
+    def test_retained_and_empty_messages_never_run(self):
+        writer = self.peer([])
+        writer.client.publish("qx4/stale/request/write", json.dumps(
+            {"block": 3, "hexbytes": "DEADBEEF", "uid": TAG_ONE}), qos=1, retain=True)
+        self.cleanups.append(lambda: writer.client.publish("qx4/stale/request/write", b"",
+                                                           qos=1, retain=True))
+        for version in ("mqttv5", "mqttv311"):
+            with self.subTest(version=version):
+                sim, gateway = self.start("stale", "--allow-writes", "-V", version)
+                peer = self.peer(["qx4/stale/response/#"])
+                self.online(self.peer(["qx4/stale/state"]), "stale")
+                time.sleep(1)
+                got = self.request(peer, "stale", "read", {"block": 3, "uid": TAG_ONE})
+                self.assertNotEqual(got["blocks"][0]["data"], "DEADBEEF")
+                self.assertEqual(peer.payloads("qx4/stale/response/write"), [])
+                # Clearing a retained message the usual way sends an empty one.
+                peer.client.publish("qx4/stale/request/eeprom-init", b"", qos=1, retain=True)
+                time.sleep(2)
+                self.assertEqual(peer.payloads("qx4/stale/response/eeprom-init"), [])
+                gateway.close()
+                sim.close()
+
+    def test_a_wrong_password_is_retried_slowly_said_once_and_ends(self):
+        wrong = os.path.join(self.directory, "wrong.password")
+        with open(wrong, "w") as out:
+            out.write("not the password\n")
+        os.chmod(wrong, 0o644)
+        with open(self.broker.log.name) as log:
+            start = len(log.read())
+        sim, gateway = self.start("badpass", password=wrong)
+        time.sleep(10)
+        with open(self.broker.log.name) as log:
+            connects = log.read()[start:].count("New connection from")
+        self.assertLessEqual(connects, 6)
+        self.assertIsNone(gateway.process.poll())
+        self.assertEqual(gateway.process.wait(timeout=60), 1)
+        text = gateway.log()
+        self.assertEqual(text.count("refused the connection"), 1, text)
+        self.assertIn("others can read the password file", text)
+        self.assertIn("giving up", text)
+
+    def test_two_gateways_with_one_name_do_not_fight(self):
+        peer = self.peer(["qx4/twin/state"])
+        first_sim, first = self.start("twin")
+        self.online(peer, "twin")
+        second_sim, second = self.start("twin")
+        # Each takes the session from the other, less and less often, and says so.
+        time.sleep(15)
+        count = len(peer.payloads("qx4/twin/state"))
+        time.sleep(10)
+        self.assertLessEqual(len(peer.payloads("qx4/twin/state")) - count, 8)
+        text = first.log()
+        self.assertIn("same --name", text)
+        self.assertLessEqual(text.count("same --name"), 6, text)
+
+    def test_locks_never_ask_and_are_confirmed_in_the_request(self):
+        controller, terminal = pty.openpty()
+        self.cleanups.append(lambda: os.close(controller))
+        sim, gateway = self.start("locker", "--allow-writes", "--allow-locks", terminal=terminal)
+        os.close(terminal)
+        peer = self.peer(["qx4/locker/response/#"])
+        self.online(self.peer(["qx4/locker/state"]), "locker")
+        got = self.request(peer, "locker", "lock", {"block": 3, "uid": TAG_ONE})
+        self.assertFalse(got["ok"])
+        self.assertIn('"confirm":true', got["error"])
+        self.assertTrue(self.request(peer, "locker", "version", {})["ok"])
+        got = self.request(peer, "locker", "lock", {"block": 3, "uid": TAG_ONE, "confirm": True})
+        self.assertTrue(got["ok"], got)
+        got = self.request(peer, "locker", "write", {"block": 3, "hexbytes": "00000000",
+                                                     "uid": TAG_ONE})
+        self.assertFalse(got["ok"])  # locked for good
+        self.assertEqual(gateway.stop(), 0)
+
+    def test_a_version_that_is_not_utf8_is_replaced(self):
+        sim, gateway = self.start("odd", "--homeassistant",
+                                  sim_args=("--rom-version", b"QX4 \xff\xfe Ver1"))
+        peer = self.peer(["homeassistant/tag/#", "qx4/odd/info"])
+        config = wait_for(lambda: peer.last("homeassistant/tag/qx4-odd/scanner/config"), 20,
+                          "discovery")
+        self.assertIn("\ufffd", config["device"]["sw_version"])
+        self.assertEqual(config["qos"], 1)
+        self.assertIsNone(gateway.process.poll())
+        self.assertEqual(gateway.stop(), 0)
+
+    def test_a_reader_that_stops_answering_is_said_so(self):
+        sim, gateway = self.start("mute")
+        peer = self.peer(["qx4/mute/state"])
+        self.online(peer, "mute")
+        sim.process.send_signal(signal.SIGSTOP)
+        try:
+            wait_for(lambda: peer.last("qx4/mute/state",
+                                       lambda p: p.get("reader") == "not answering"),
+                     20, "not answering")
+        finally:
+            sim.process.send_signal(signal.SIGCONT)
+        wait_for(lambda: peer.last("qx4/mute/state") == {"state": "online",
+                                                        "reader": "connected"},
+                 20, "answering again")
+
+    def test_sigterm_answers_queued_requests_stopping(self):
+        sim, gateway = self.start("busy")
+        peer = self.peer(["qx4/busy/response/#"])
+        self.online(self.peer(["qx4/busy/state"]), "busy")
+        for number in range(10):
+            peer.client.publish("qx4/busy/request/findafi",
+                                json.dumps({"transaction": number}), qos=1)
+        time.sleep(1)
+        started = time.monotonic()
+        self.assertEqual(gateway.stop(), 0)
+        self.assertLess(time.monotonic() - started, 4)
+        got = wait_for(lambda: len(peer.payloads("qx4/busy/response/findafi")) == 10 and
+                       peer.payloads("qx4/busy/response/findafi"), 10, "ten responses")
+        self.assertTrue(any("stopping" in r.get("error", "") for r in got), got)
+        mode = subprocess.run([QX4, "--device", sim.url, "--json", "op-mode"],
+                              capture_output=True, text=True, timeout=30)
+        self.assertEqual(json.loads(mode.stdout).get("mode"), 0, mode.stdout)
+
+    def test_response_topics_stay_out_of_the_gateways_topics(self):
+        sim, gateway = self.start("rr")
+        watcher = self.peer(["qx4/rr/state", "qx4/rr/response/#"])
+        self.online(watcher, "rr")
+        asker = self.peer([], version=mqtt.MQTTv5)
+        states = len(watcher.payloads("qx4/rr/state"))
+        props = Properties(PacketTypes.PUBLISH)
+        props.ResponseTopic = "qx4/rr/state"
+        asker.client.publish("qx4/rr/request/version", "{}", qos=1, properties=props)
+        got = wait_for(lambda: watcher.payloads("qx4/rr/response/version"), 15, "refusal")[0]
+        self.assertIn("refused", got["error"])
+        self.assertEqual(len(watcher.payloads("qx4/rr/state")), states)
+
+    def test_names_and_prefixes_home_assistant_would_drop_are_refused(self):
+        for args in (["--name", "door.1"], ["--name", "d\x7f"], ["--name", "tür"],
+                     ["--name", "ok", "--discovery-prefix", "home/#"]):
+            with self.subTest(args=args):
+                out = subprocess.run([GATEWAY, "--simulate", *args], capture_output=True,
+                                     timeout=30)
+                self.assertEqual(out.returncode, 2, out.stderr)
 
     def test_home_assistant_discovery(self):
         sim, gateway = self.start("ha", "--homeassistant")

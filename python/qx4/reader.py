@@ -849,6 +849,13 @@ class Reader:
         target = self._writing_target(uid, "write_blocks")
         size = self._block_size(target, block_size)
         blocks = self._check_blocks(first, data, size)
+        known = self._tags.get(target)
+        if known is not None and known.block_count is not None \
+                and first + blocks > known.block_count:
+            # Refused before the first frame: a write that runs off the tag's end would
+            # leave the blocks before the end written and the rest not.
+            raise ValueError(f"blocks {first} to {first + blocks - 1} do not fit: the tag "
+                             f"has {known.block_count} blocks (0 to {known.block_count - 1})")
         self._lib.QX4SetTagBlockSize(size)
         uid_buffer = _uid_buffer(target)
         mode = _ADDRESSED | (_OPTION if option else 0)

@@ -351,3 +351,14 @@ def test_dump_failures_speak_python(reader, tmp_path):
     with pytest.raises(qx4.DumpError) as absent:
         reader.dump("E004010099999999")
     assert "--" not in str(absent.value)
+
+
+def test_write_beyond_the_tags_end_refused_before_any_frame(sim, reader):
+    reader.geometry(TAG_TWO)  # 32 blocks of 8
+    sent = len(settle(sim, reader))
+    with pytest.raises(ValueError, match="the tag has 32 blocks"):
+        reader.write_blocks(0, b"\x11" * 8 * 40, uid=TAG_TWO)
+    with pytest.raises(ValueError, match="blocks 31 to 32 do not fit"):
+        reader.write_blocks(31, b"\x11" * 16, uid=TAG_TWO)
+    assert len(settle(sim, reader)) == sent + 1  # the version request alone
+    assert reader.write_blocks(31, b"\x22" * 8, uid=TAG_TWO) == 1  # the last block fits
