@@ -239,10 +239,11 @@ TEST(DumpFormats, UnknownFactsStayUnknownThroughOurJson) {
     EXPECT_FALSE(back.dsfidLocked.has_value());
     EXPECT_EQ(back.dsfid, 0);
     EXPECT_EQ(back.afiLocked, false);
-    // Other formats have no "unknown": their defaults are written.
+    // Other formats have no "unknown": defaults are written, marked as such, and read
+    // back as unknown.
     const TagDump flipper = ParseDump(WriteDump({tag}, Format::Flipper), "t.nfc").front();
-    EXPECT_EQ(flipper.afi, 0);
-    EXPECT_EQ(flipper.dsfidLocked, false);
+    EXPECT_FALSE(flipper.afi.has_value());
+    EXPECT_FALSE(flipper.dsfidLocked.has_value());
     // Dumps written before "null" existed held 0 for what the tag did not announce.
     const auto old = ParseDump(R"({"tags": [{"uid": "E004010012345678", "dsfid": 0, "afi": 0,
         "infoFlags": 0, "blocks": [{"data": "00000000"}]}]})",
