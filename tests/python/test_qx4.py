@@ -138,8 +138,8 @@ def test_dump_restore_round_trip(reader, tmp_path):
     assert "3 tags" in str(several.value)
     with pytest.raises(qx4.DumpError) as absent:
         reader.dump("E0040100DEADBEEF")
+    # Named as what was tried ("reading the system information failed: no tag answered").
     assert "no tag answered" in str(absent.value)
-    assert "system information" not in str(absent.value)
     dump = reader.dump(TAG_ONE)
     assert dump["format"] == 2 and dump["tags"][0]["uid"] == TAG_ONE
     reader.write_blocks(5, b"\xEE" * 8, uid=TAG_ONE)
