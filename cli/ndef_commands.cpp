@@ -74,22 +74,22 @@ std::string FileBytes(const std::string& path) {
 }
 
 // The records of ndef write, in the order given; files are read here.
-qx4ndef::Message RecordsOf(const nlohmann::json& specs) {
+qx4ndef::Message RecordsOf(const nlohmann::json& described) {
     qx4ndef::Message message;
-    for (nlohmann::json spec : specs) {
-        if (spec.contains("dataFile")) {
-            const std::string data = FileBytes(spec["dataFile"]);
-            spec.erase("dataFile");
-            spec["data"] =
+    for (nlohmann::json entry : described) {
+        if (entry.contains("dataFile")) {
+            const std::string data = FileBytes(entry["dataFile"]);
+            entry.erase("dataFile");
+            entry["data"] =
                 qx4ndef::ToHex({reinterpret_cast<const uint8_t*>(data.data()), data.size()});
         }
-        if (spec.contains("messageFile") || spec.contains("message")) {
+        if (entry.contains("messageFile") || entry.contains("message")) {
             std::string bytes;
-            if (spec.contains("messageFile")) {
-                bytes = FileBytes(spec["messageFile"]);
+            if (entry.contains("messageFile")) {
+                bytes = FileBytes(entry["messageFile"]);
             } else {
-                if (!spec["message"].is_string()) throw Refusal("\"message\" must be hex");
-                const auto raw = qx4ndef::FromHex(spec["message"].get<std::string>(), "message");
+                if (!entry["message"].is_string()) throw Refusal("\"message\" must be hex");
+                const auto raw = qx4ndef::FromHex(entry["message"].get<std::string>(), "message");
                 bytes.assign(raw.begin(), raw.end());
             }
             const auto records = qx4ndef::ParseMessage(
@@ -97,7 +97,7 @@ qx4ndef::Message RecordsOf(const nlohmann::json& specs) {
             message.insert(message.end(), records.begin(), records.end());
             continue;
         }
-        message.push_back(qx4ndef::RecordFromJson(spec));
+        message.push_back(qx4ndef::RecordFromJson(entry));
     }
     return message;
 }
@@ -115,12 +115,12 @@ void RunNdefRead(Session& s) {
 }
 
 void RunNdefWrite(Session& s) {
-    const auto& specs = s.options().ndefRecords;
-    if (specs.empty())
+    const auto& described = s.options().ndefRecords;
+    if (described.empty())
         throw UsageError("ndef write needs records: --uri, --text, --mime or --message");
     qx4ndef::Message message;
     try {
-        message = RecordsOf(specs);
+        message = RecordsOf(described);
     } catch (const qx4ndef::NdefError& error) {
         throw UsageError(error.what());
     }

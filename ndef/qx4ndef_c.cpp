@@ -44,9 +44,9 @@ int qx4ndef_parse_message(const unsigned char* bytes, int length, char** json, c
 
 int qx4ndef_build_message(const char* json, char** hex, char** error) {
     try {
-        const auto specs = nlohmann::json::parse(json ? json : "", nullptr, false);
-        if (specs.is_discarded()) return Fail(error, "the records are not valid JSON");
-        *hex = Copy(ToHex(BuildMessage(MessageFromJson(specs))));
+        const auto described = nlohmann::json::parse(json ? json : "", nullptr, false);
+        if (described.is_discarded()) return Fail(error, "the records are not valid JSON");
+        *hex = Copy(ToHex(BuildMessage(MessageFromJson(described))));
         return 1;
     } catch (const std::exception& e) {
         return Fail(error, e.what());

@@ -27,19 +27,19 @@ std::optional<std::string> Utf8Data(ByteView data) {
     return Printable(text) == text ? std::optional(text) : std::nullopt;
 }
 
-const nlohmann::json& Member(const nlohmann::json& spec, const char* key) {
-    return spec.at(key);
+const nlohmann::json& Member(const nlohmann::json& entry, const char* key) {
+    return entry.at(key);
 }
 
-std::string String(const nlohmann::json& spec, const char* key) {
-    if (!spec.contains(key) || !Member(spec, key).is_string())
+std::string String(const nlohmann::json& entry, const char* key) {
+    if (!entry.contains(key) || !Member(entry, key).is_string())
         throw NdefError(std::string("\"") + key + "\" must be a string");
-    return Member(spec, key).get<std::string>();
+    return Member(entry, key).get<std::string>();
 }
 
-Bytes Data(const nlohmann::json& spec, const char* key) {
-    if (!spec.contains(key)) return {};
-    return FromHex(String(spec, key), key);
+Bytes Data(const nlohmann::json& entry, const char* key) {
+    if (!entry.contains(key)) return {};
+    return FromHex(String(entry, key), key);
 }
 
 } // namespace
@@ -145,50 +145,51 @@ std::string RecordLine(const Record& record, int depth) {
     return line;
 }
 
-Record RecordFromJson(const nlohmann::json& spec, int depth) {
-    if (!spec.is_object()) throw NdefError("a record must be a JSON object");
+Record RecordFromJson(const nlohmann::json& entry, int depth) {
+    if (!entry.is_object()) throw NdefError("a record must be a JSON object");
     if (depth > kDeepestNesting)
         throw NdefError("smart posters nested deeper than " + std::to_string(kDeepestNesting));
     Record record;
-    if (spec.contains("payload")) { // as read: the bytes themselves, whatever else it says
-        const auto& tnf = spec.contains("tnf") ? spec["tnf"] : nlohmann::json();
+    if (entry.contains("payload")) { // as read: the bytes themselves, whatever else it says
+        const auto& tnf = entry.contains("tnf") ? entry["tnf"] : nlohmann::json();
         if (!tnf.is_number_integer() || tnf.get<int>() < 0 || tnf.get<int>() > 5)
             throw NdefError("\"tnf\" must be a number from 0 to 5");
         record.tnf = static_cast<Tnf>(tnf.get<int>());
-        if (spec.contains("type")) record.type = String(spec, "type");
-        record.payload = Data(spec, "payload");
-    } else if (spec.contains("uri")) {
-        record = UriRecord(String(spec, "uri"));
-    } else if (spec.contains("text")) {
-        const std::string encoding = spec.contains("encoding") ? String(spec, "encoding") : "UTF-8";
+        if (entry.contains("type")) record.type = String(entry, "type");
+        record.payload = Data(entry, "payload");
+    } else if (entry.contains("uri")) {
+        record = UriRecord(String(entry, "uri"));
+    } else if (entry.contains("text")) {
+        const std::string encoding =
+            entry.contains("encoding") ? String(entry, "encoding") : "UTF-8";
         if (encoding != "UTF-8" && encoding != "UTF-16")
             throw NdefError("\"encoding\" must be UTF-8 or UTF-16");
-        record = TextRecord(String(spec, "text"),
-                            spec.contains("language") ? String(spec, "language") : "en",
+        record = TextRecord(String(entry, "text"),
+                            entry.contains("language") ? String(entry, "language") : "en",
                             encoding == "UTF-16");
-    } else if (spec.contains("mime")) {
-        record = MimeRecord(String(spec, "mime"), Data(spec, "data"));
-    } else if (spec.contains("external")) {
-        record = ExternalRecord(String(spec, "external"), Data(spec, "data"));
-    } else if (spec.contains("absoluteUri")) {
-        record = AbsoluteUriRecord(String(spec, "absoluteUri"), Data(spec, "data"));
-    } else if (spec.contains("smartPoster")) {
-        record = SmartPosterRecord(MessageFromJson(spec["smartPoster"], depth + 1));
-    } else if (spec.contains("empty")) {
+    } else if (entry.contains("mime")) {
+        record = MimeRecord(String(entry, "mime"), Data(entry, "data"));
+    } else if (entry.contains("external")) {
+        record = ExternalRecord(String(entry, "external"), Data(entry, "data"));
+    } else if (entry.contains("absoluteUri")) {
+        record = AbsoluteUriRecord(String(entry, "absoluteUri"), Data(entry, "data"));
+    } else if (entry.contains("smartPoster")) {
+        record = SmartPosterRecord(MessageFromJson(entry["smartPoster"], depth + 1));
+    } else if (entry.contains("empty")) {
         record = Record{};
     } else {
         throw NdefError("a record needs one of uri, text, mime, external, absoluteUri, "
                         "smartPoster, empty, or tnf with payload");
     }
-    record.id = Data(spec, "id");
+    record.id = Data(entry, "id");
     return record;
 }
 
-Message MessageFromJson(const nlohmann::json& specs, int depth) {
-    if (!specs.is_array()) throw NdefError("records must be a JSON list");
+Message MessageFromJson(const nlohmann::json& described, int depth) {
+    if (!described.is_array()) throw NdefError("records must be a JSON list");
     Message message;
-    for (const auto& spec : specs)
-        message.push_back(RecordFromJson(spec, depth));
+    for (const auto& entry : described)
+        message.push_back(RecordFromJson(entry, depth));
     return message;
 }
 

@@ -22,8 +22,8 @@ std::string RecordLine(const Record& record, int depth = 0);
 // {"smartPoster": [records]}, {"empty": true}, or {"tnf": N, "type": T, "payload": hex} (a
 // record as RecordJson shows it comes back byte for byte), any with "id" (hex). Throws
 // NdefError naming what is wrong.
-Record RecordFromJson(const nlohmann::json& spec, int depth = 0);
-Message MessageFromJson(const nlohmann::json& specs, int depth = 0);
+Record RecordFromJson(const nlohmann::json& entry, int depth = 0);
+Message MessageFromJson(const nlohmann::json& described, int depth = 0);
 
 std::string ToHex(ByteView bytes);
 Bytes FromHex(const std::string& text, const char* what); // throws NdefError

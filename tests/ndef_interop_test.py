@@ -105,7 +105,7 @@ class BothWays(unittest.TestCase):
     def test_its_messages_decode_here_to_the_same_records(self):
         poster = [{"kind": "uri", "uri": "https://example.com/p"},
                   {"kind": "text", "text": "Poster", "language": "fr"}]
-        specs = [
+        described = [
             [{"kind": "uri", "uri": "https://www.example.com/x"}],
             [{"kind": "uri", "uri": u} for u in ("http://a.example", "ftp://ftp.example.org",
                                                  "urn:nfc:ext:x", "sip:a@b", "custom:thing")],
@@ -137,7 +137,7 @@ class BothWays(unittest.TestCase):
             [ndef.UriRecord("https://example.com"), ndef.MimeRecord("text/plain", b"x"),
              ndef.EmptyRecord(), ndef.Record(5, "", b"\x01", id=b"id")],
         ]
-        messages = npm({"encode": specs})["encoded"]
+        messages = npm({"encode": described})["encoded"]
         for message, records in zip(messages, expected):
             with self.subTest(records=records):
                 self.assertEqual(ndef.decode_message(bytes.fromhex(message)), records)

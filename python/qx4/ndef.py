@@ -104,29 +104,29 @@ class NdefContent:
     records: list[NdefRecord] = field(default_factory=list)
 
 
-def _spec(record: NdefRecord) -> dict[str, Any]:
-    spec: dict[str, Any]
+def _described(record: NdefRecord) -> dict[str, Any]:
+    entry: dict[str, Any]
     if isinstance(record, UriRecord):
-        spec = {"uri": record.uri}
+        entry = {"uri": record.uri}
     elif isinstance(record, TextRecord):
-        spec = {"text": record.text, "language": record.language, "encoding": record.encoding}
+        entry = {"text": record.text, "language": record.language, "encoding": record.encoding}
     elif isinstance(record, SmartPosterRecord):
-        spec = {"smartPoster": [_spec(r) for r in record.records]}
+        entry = {"smartPoster": [_described(r) for r in record.records]}
     elif isinstance(record, MimeRecord):
-        spec = {"mime": record.mime_type, "data": record.data.hex()}
+        entry = {"mime": record.mime_type, "data": record.data.hex()}
     elif isinstance(record, ExternalRecord):
-        spec = {"external": record.type, "data": record.data.hex()}
+        entry = {"external": record.type, "data": record.data.hex()}
     elif isinstance(record, AbsoluteUriRecord):
-        spec = {"absoluteUri": record.uri, "data": record.data.hex()}
+        entry = {"absoluteUri": record.uri, "data": record.data.hex()}
     elif isinstance(record, EmptyRecord):
         return {"empty": True}
     elif isinstance(record, Record):
-        spec = {"tnf": record.tnf, "type": record.type, "payload": record.payload.hex()}
+        entry = {"tnf": record.tnf, "type": record.type, "payload": record.payload.hex()}
     else:
         raise TypeError(f"not an NDEF record: {type(record).__name__}")
     if record.id:
-        spec["id"] = record.id.hex()
-    return spec
+        entry["id"] = record.id.hex()
+    return entry
 
 
 def _record(decoded: dict[str, Any]) -> NdefRecord:
@@ -171,9 +171,9 @@ def encode_message(records: Sequence[NdefRecord]) -> bytes:
         raise TypeError("records must be a list of NDEF records")
     import json  # loaded when first used: import qx4 stays quick
 
-    specs = json.dumps([_spec(r) for r in records])
+    described = json.dumps([_described(r) for r in records])
     try:
-        return bytes.fromhex(_call("qx4ndef_build_message", specs.encode("utf-8")))
+        return bytes.fromhex(_call("qx4ndef_build_message", described.encode("utf-8")))
     except NdefError as error:
         raise ValueError(str(error)) from None
 
