@@ -1,5 +1,6 @@
 #include "qx4dump_c.h"
 
+#include "c_text.h"
 #include "content_json.h"
 #include "dump_files.h"
 #include "manufacturers.h"
@@ -13,19 +14,10 @@
 #include <cstring>
 
 using namespace qx4dump;
+using qx4ndef::Copy;
+using qx4ndef::Fail;
 
 namespace {
-
-char* Copy(const std::string& text) {
-    char* out = static_cast<char*>(std::malloc(text.size() + 1));
-    if (out) std::memcpy(out, text.c_str(), text.size() + 1);
-    return out;
-}
-
-int Fail(char** error, const std::string& text) {
-    if (error) *error = Copy(text);
-    return 0;
-}
 
 std::atomic<int> lastRetries{0};
 

@@ -1,5 +1,6 @@
 #include "qx4ndef_c.h"
 
+#include "c_text.h"
 #include "content_json.h"
 #include "record_json.h"
 
@@ -9,17 +10,6 @@
 using namespace qx4ndef;
 
 namespace {
-
-char* Copy(const std::string& text) {
-    char* out = static_cast<char*>(std::malloc(text.size() + 1));
-    if (out) std::memcpy(out, text.c_str(), text.size() + 1);
-    return out;
-}
-
-int Fail(char** error, const std::string& text) {
-    if (error) *error = Copy(text);
-    return 0;
-}
 
 ByteView View(const unsigned char* bytes, int length) {
     return length > 0 && bytes ? ByteView(bytes, size_t(length)) : ByteView();
