@@ -212,6 +212,9 @@ TEST_F(BenchTest, LastErrorTexts) {
         {{0x00}, "??? NACK受信"},
     };
     for (const auto& [nack, text] : cases) {
+        // The link checks its step after the previous case's NACK before the next command:
+        // that check must not meet the scripted NACK.
+        QX4SetTxOnOff(1);
         reader->Peer().Script({{qx4sim::EncodeFrame(0x31, nack)}});
         QX4SetTxOnOff(1);
         view()->ShowLastError();

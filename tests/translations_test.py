@@ -12,6 +12,10 @@ SOURCE = sys.argv[1] if len(sys.argv) > 1 else "."
 BENCH = os.path.join(SOURCE, "bench")
 
 
+LITERAL = r'"((?:[^"\\\n]|\\.)*)"'
+LITERALS = r'"(?:[^"\\\n]|\\.)*"(?:\s*"(?:[^"\\\n]|\\.)*")*'
+
+
 def japanese(text):
     return any(0x3000 <= ord(c) <= 0x9FFF or 0xFF00 <= ord(c) <= 0xFFEF for c in text)
 
@@ -23,8 +27,12 @@ def main():
     wanted = set()
     for path in glob.glob(os.path.join(BENCH, "shell", "*.cpp")) + \
             glob.glob(os.path.join(BENCH, "screens", "*.cpp")):
-        for literal in re.findall(r'"((?:[^"\\\n]|\\.)*)"', open(path, encoding="utf-8").read()):
-            for part in literal.split("/"):  # menu paths are translated level by level
+        # Adjacent literals are one text, as the compiler joins them.
+        for run in re.findall(LITERALS, open(path, encoding="utf-8").read()):
+            literal = "".join(re.findall(LITERAL, run))
+            # Menu paths are translated level by level; a text with a path in it is whole.
+            parts = [literal] if ("QX4Bench", literal) in have else literal.split("/")
+            for part in parts:
                 if japanese(part) and "[" not in part:
                     wanted.add(("QX4Bench", part))
     for path in glob.glob(os.path.join(BENCH, "resources", "*.ui")):

@@ -532,6 +532,10 @@
         <translation>Writes tag mode 0x%1 into the reader's EEPROM</translation>
     </message>
     <message>
+        <source>動作モードの設定</source>
+        <translation>Operation mode</translation>
+    </message>
+    <message>
         <source>リーダーの EEPROM に動作モード 0x%1（フラグ 0x%2）を書き込みます</source>
         <translation>Writes operation mode 0x%1 (flags 0x%2) into the reader's EEPROM</translation>
     </message>
