@@ -40,6 +40,8 @@ struct CallFailure {
     // time-over, tags answering at once): the same frame may well go through next time.
     bool Transient() const { return kind == Kind::Nack && nack >= 1 && nack <= 3; }
     bool Locked() const { return kind == Kind::Nack && nack == 5 && iso == 0x12; }
+    // A lock refused because it is in place already.
+    bool AlreadyLocked() const { return kind == Kind::Nack && nack == 5 && iso == 0x11; }
     bool NoTag() const { return kind == Kind::Nack && nack == 4; }
     // The reader went silent, out of step or away, or the tag left: every further frame
     // would only wait out its own time-out or find no tag, so a run of commands ends here.
