@@ -1,5 +1,6 @@
 #include "pty_peer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -238,6 +239,26 @@ Reply PtyPeer::ApplyFaults(Reply reply) {
     case Fault::Late:
         reply.delayMs += lateDelayMs_;
         break;
+    case Fault::NackThenAnswer:
+        reply.pieces.insert(reply.pieces.begin(), EncodeFrame(kNack, {nackCode}));
+        reply.gapMs = std::max(reply.gapMs, 20u);
+        break;
+    case Fault::Duplicate: {
+        Bytes again = first;
+        reply.pieces.push_back(std::move(again));
+        reply.gapMs = std::max(reply.gapMs, 3u + static_cast<unsigned>(random_() % 300));
+        break;
+    }
+    case Fault::Chunked: {
+        Reply chunked{{}, reply.delayMs, 16};
+        for (const Bytes& piece : reply.pieces)
+            for (size_t at = 0; at < piece.size(); at += 14)
+                chunked.pieces.emplace_back(piece.begin() + static_cast<long>(at),
+                                            piece.begin() +
+                                                static_cast<long>(std::min(piece.size(), at + 14)));
+        reply = std::move(chunked);
+        break;
+    }
     case Fault::Count:
         break;
     }

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <deque>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <random>
 #include <string>
@@ -26,9 +27,25 @@ struct Reply {
 };
 
 // Late: the reply comes after the late delay, beyond what the library waits.
-enum class Fault { Drop, Split, CorruptSum, Garbage, Nack, Late, Count };
-inline constexpr const char* kFaultNames[] = {"drop",    "split", "corrupt-sum",
-                                              "garbage", "nack",  "late"};
+// NackThenAnswer: a NACK, then the real answer 20 ms later. Duplicate: the answer again,
+// a few to some hundred ms later. Chunked: 14-byte pieces 16 ms apart, as a UART FIFO
+// behind a USB adapter's latency timer hands them on.
+enum class Fault {
+    Drop,
+    Split,
+    CorruptSum,
+    Garbage,
+    Nack,
+    Late,
+    NackThenAnswer,
+    Duplicate,
+    Chunked,
+    Count
+};
+inline constexpr const char* kFaultNames[] = {"drop",   "split", "corrupt-sum",      "garbage",
+                                              "nack",   "late",  "nack-then-answer", "duplicate",
+                                              "chunked"};
+static_assert(std::size(kFaultNames) == static_cast<size_t>(Fault::Count));
 
 class PtyPeer {
   public:
