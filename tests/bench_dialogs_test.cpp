@@ -231,6 +231,8 @@ TEST_F(DialogTest, EnglishOnRequest) {
     };
     Command(idm::EnvSettings);
     EXPECT_EQ(title, "Environment settings");
+    EXPECT_EQ(frame->Action(idm::LockAfi)->statusTip(),
+              "0x78 0x28 Lock AFI: permanent, asks first."); // as Help > Commands says it
     // Function names in result lines stay as they are.
     Command(idm::RomVersion);
     EXPECT_EQ(Lines().last(), "QX4SIM Ver1.00");

@@ -379,7 +379,7 @@ TEST_F(FieldTest, RepeatTheFramesViewAndHelp) {
         }
     });
     QTest::keyClick(frame.get(), Qt::Key_F1);
-    EXPECT_TRUE(help.contains("LockAFI = 0x78 0x28")) << help;
+    EXPECT_TRUE(help.contains("LockAFI = 0x78 0x28 AFI のロック")) << help; // the window's language
     EXPECT_EQ(help.count('\n'), 43) << help;
 }
 
