@@ -815,6 +815,14 @@
         <source>何も送りません。</source>
         <translation>Nothing is sent.</translation>
     </message>
+    <message>
+        <source>リーダーの応答がありません</source>
+        <translation>no answer from the reader</translation>
+    </message>
+    <message>
+        <source>ポートを開けません</source>
+        <translation>the port cannot be opened</translation>
+    </message>
 </context>
 <context>
     <name>AboutDialog</name>
