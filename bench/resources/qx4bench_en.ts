@@ -823,6 +823,18 @@
         <source>ポートを開けません</source>
         <translation>the port cannot be opened</translation>
     </message>
+    <message>
+        <source>タグが自分から送った UID（とデータ）と、その回数</source>
+        <translation>UIDs (and data) the tags sent on their own, and how often</translation>
+    </message>
+    <message>
+        <source>各コマンドの結果。行をダブルクリックすると全体を表示します</source>
+        <translation>The outcome of each command; double-click a line to see all of it</translation>
+    </message>
+    <message>
+        <source>リーダーとの間のフレーム（qx4 --trace と同じ解読）</source>
+        <translation>Frames to and from the reader (decoded as qx4 --trace does)</translation>
+    </message>
 </context>
 <context>
     <name>AboutDialog</name>

@@ -435,6 +435,8 @@ void CQX4PanelView::LayOutForm() {
     ui->comResetButton->setToolTip(Tr("ポート、通信速度、応答タイムアウトを設定して開き直します"));
     ui->clearButton->setToolTip(Tr("結果の一覧と UID テーブルを空にします"));
     ui->autoScanBox->setToolTip(Tr("オートスキャンモードとコマンドモードを切り替えます"));
+    ui->uidTable->setToolTip(Tr("タグが自分から送った UID（とデータ）と、その回数"));
+    ui->resultList->setToolTip(Tr("各コマンドの結果。行をダブルクリックすると全体を表示します"));
     ui->testButton->setAccessibleName(ui->testButton->text());
 }
 
