@@ -327,7 +327,7 @@ TEST_F(ScreenTest, ComPortCheckFindsTheReader) {
         Lines(),
         (QStringList{"COM1～COM10までチェックします。", "--- しばらくお待ちください ---",
                      "Not Find COM1 : ポートを開けません",
-                     "Not Find COM2 : リーダーの応答がありません", "Find COM3 : QX4SIM Ver1.00"}));
+                     "Not Find COM2 : リーダーから応答がありません", "Find COM3 : QX4SIM Ver1.00"}));
     EXPECT_EQ(view()->ComPort, 3);
     EXPECT_EQ(QX4GetPortNum(), 3);
     for (const char* name : {"QX4_COM1", "QX4_COM2", "QX4_COM3"})

@@ -816,7 +816,7 @@
         <translation>Nothing is sent.</translation>
     </message>
     <message>
-        <source>リーダーの応答がありません</source>
+        <source>リーダーから応答がありません</source>
         <translation>no answer from the reader</translation>
     </message>
     <message>

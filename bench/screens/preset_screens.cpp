@@ -111,7 +111,7 @@ void CQX4PanelView::OnComPortCheck() {
             break;
         }
         AddResultLine("Not Find " + label +
-                      (opened ? Tr("リーダーの応答がありません") : Tr("ポートを開けません")));
+                      (opened ? Tr("リーダーから応答がありません") : Tr("ポートを開けません")));
         PumpMessages();
     }
     CaptureBoxes(nullptr);
