@@ -1,10 +1,12 @@
 // A scripted session in a loop while the simulated reader injects faults at random
 // (fixed seed): dropped, split, corrupted and garbage-prefixed replies, NACKs, replies
-// 1.5 to 3 times later than the library waits, flipped data bytes, stray STX bytes
+// 1.5 to 3 times later than the library waits, NACKs followed by the answer, answers sent
+// twice, replies in 14-byte pieces 16 ms apart, flipped data bytes, stray STX bytes
 // before replies and on the idle line, commands sent without waiting (buzzer, power
 // down, restart), and the device vanishing and coming back, with the reader in
 // auto-scan all along so notifications land in the middle of every wait. Commands of
-// different kinds share echo values (a block read and parameter 0x20). Nothing is
+// different kinds share echo values (a block read and parameter 0x20); the reader has 20
+// EEPROM words and refuses reads beyond them. Nothing is
 // drained between calls. Checks: no crash, no call beyond the documented longest
 // block, no call that succeeds with data that is not its own, every call without a
 // fault right, every block ending with a value that was written.
@@ -30,6 +32,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kWaitMs = 150;
 constexpr int kBlocks = 8;
+constexpr int kEepromWords = 20;
 
 constexpr int kLateMinMs = kWaitMs * 3 / 2, kLateMaxMs = kWaitMs * 3;
 // The header's longest block: the fence, the command's own wait, a frame still arriving.
@@ -71,6 +74,10 @@ int main(int argc, char** argv) {
     static std::atomic<unsigned> flipped{0}, strayBefore{0};
     reader.Peer().SetResponder(
         [&reader, line = std::mt19937(seed + 1)](const qx4sim::Bytes& request) mutable {
+            // A reader of 20 EEPROM words, refusing reads beyond them.
+            if (request.size() > 6 && request[2] == 0x4F && request[4] == 0x70 &&
+                request[5] + request[6] > kEepromWords)
+                return std::vector<qx4sim::Bytes>{qx4sim::EncodeFrame(0x31, {0x43})};
             std::vector<qx4sim::Bytes> answer = reader.Respond(request);
             if (answer.empty() || answer[0].size() < 8) return answer;
             const unsigned roll = line() % 100;
@@ -88,6 +95,8 @@ int main(int argc, char** argv) {
     std::mt19937 random(seed);
 
     const uint8_t sharedParameter = reader.Registers().parameters[kSharedEcho];
+    unsigned char eeprom19[2];
+    std::memcpy(eeprom19, reader.Registers().eeprom.data() + 2 * 19, 2);
     const auto tag = reader.Field()[0];
     const unsigned char* uid = tag.uid.data();
     std::map<int, std::set<uint32_t>> candidates; // values a block may hold
@@ -225,6 +234,22 @@ int main(int argc, char** argv) {
         call(
             "QX4GetParamData", [&] { return QX4GetParamData(kSharedEcho, &parameter); },
             [&] { return parameter == sharedParameter; });
+        // Word 19, the last the reader has, and a word beyond its end.
+        unsigned char word[2];
+        call(
+            "QX4GetEepromData(19)", [&] { return QX4GetEepromData(19, word); },
+            [&] { return std::memcmp(word, eeprom19, 2) == 0; });
+        // Counted as ok when refused with the reader's own code; an answer is another's.
+        bool answered = false;
+        int nack = 0, detail = 0;
+        call(
+            "QX4GetEepromData(30)",
+            [&] {
+                answered = QX4GetEepromData(30, word);
+                QX4GetErrorCode(&nack, &detail);
+                return answered || (QX4GetFailureCause() == QX4_CAUSE_NACK && nack == 0x43);
+            },
+            [&] { return !answered; });
         switch (random() % 40) { // now and then a command nobody waits for
         case 0:
             ++sentOnly;

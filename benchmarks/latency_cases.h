@@ -45,8 +45,9 @@ class LatencyCases {
              [this] { return QX4ReadSingleBlock(0x01, 0, out_, uid_) == 1; }},
             {"QX4ReadMultiBlock 16 blocks", 11, 7 + 1 + 64,
              [this] { return QX4ReadMultiBlock(0x00, 0, 15, out_, uid_) == 1; }},
-            // What a command pays once after a doubt: one EEPROM word read.
-            {"QX4Resync (the fence)", 10, 7 + 5, [] { return QX4Resync() == 1; }},
+            // What a command pays once after a doubt: an EEPROM read of 1 to 4 words (the
+            // wire column counts one; qx4_link_doubt counts the bytes that went).
+            {"QX4Resync (fence, >= 1 word)", 10, 7 + 5, [] { return QX4Resync() == 1; }},
         };
     }
     LatencyCases(const LatencyCases&) = delete;

@@ -4,12 +4,14 @@
 // doubt back in step. Output buffers are allocated at exactly their documented size, so
 // ASan catches a copy beyond them. Byte 0 picks two commands run one after the other
 // (a time-out or a bad frame in the first makes the second fence first), byte 1 the
-// chunk size, byte 2 the block size and counts; the rest arrives in chunks, one per
-// message pump of the waits. The port is a pseudo-terminal nobody writes to: the pump
-// hook is the line.
+// chunk size and how EEPROM reads are answered once the bytes have run out (at once,
+// twice, after a NACK, or refused beyond 20 words), byte 2 the block size and counts; the
+// rest arrives in chunks, one per message pump of the waits. The port is a pseudo-terminal nobody
+// writes to: the pump hook is the line.
 #include "link/context.h"
 #include "link/serial_link.h"
 #include "qx4drv.h"
+#include "wire.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -17,6 +19,7 @@
 #include <memory>
 #include <pty.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -28,17 +31,51 @@ struct Stream {
 
 int master = -1; // the far end of the port: what the library writes is drained here
 
+// How the reader answers EEPROM reads (the fence's) once the stream has run out: at once,
+// twice, a NACK and then the answer, or as a reader of 20 words that refuses beyond them.
+enum class Eeprom : uint8_t { Answers, Twice, NackFirst, TwentyWords };
+Eeprom eepromReplies = Eeprom::Answers;
+qx4sim::FrameSplitter requests;
+std::vector<qx4sim::Bytes> owed; // EEPROM reads not answered yet
+
 void Drain() {
     uint8_t sink[4096];
-    while (::read(master, sink, sizeof sink) > 0) {
+    for (ssize_t n; (n = ::read(master, sink, sizeof sink)) > 0;)
+        requests.Feed(sink, size_t(n));
+    while (const auto request = requests.Next())
+        if (request->size() > 6 && (*request)[2] == 0x4F && (*request)[4] == 0x70)
+            owed.push_back(*request);
+}
+
+void Put(const qx4sim::Bytes& frame) {
+    qx4::Link().ring.Append(frame.data(), frame.size());
+}
+
+void AnswerEepromRead(const qx4sim::Bytes& request) {
+    const uint8_t address = request[5], count = request[6];
+    if (eepromReplies == Eeprom::TwentyWords && address + count > 20) {
+        Put(qx4sim::EncodeFrame(0x31, {0x43}));
+        return;
     }
+    qx4sim::Bytes values{0x70, address, count};
+    for (int i = 0; i < 2 * count; ++i)
+        values.push_back(uint8_t(address * 2 + i));
+    const qx4sim::Bytes answer = qx4sim::EncodeFrame(0x30, values);
+    if (eepromReplies == Eeprom::NackFirst) Put(qx4sim::EncodeFrame(0x31, {0x04}));
+    Put(answer);
+    if (eepromReplies == Eeprom::Twice) Put(answer);
 }
 
 // Stands in for the receive thread: each pump of the wait delivers the next chunk.
 void Deliver() {
     Drain();
     if (stream.at == stream.end) {
-        QX4SetCmdWaitTime(0); // nothing more will come: let the wait end now
+        if (!owed.empty()) { // a fence (or the caller's read) gets a reader's answer
+            AnswerEepromRead(owed.front());
+            owed.erase(owed.begin());
+        } else {
+            QX4SetCmdWaitTime(0); // nothing more will come: let the wait end now
+        }
     } else {
         const size_t count = std::min(stream.chunk, size_t(stream.end - stream.at));
         qx4::Link().ring.Append(stream.at, count);
@@ -159,6 +196,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 3) return 0;
     // Start each input on a quiet line, in step, with the same fence address.
     Drain();
+    owed.clear();
+    eepromReplies = static_cast<Eeprom>(data[1] >> 6);
     const std::shared_ptr<qx4::ReaderContext> context = qx4::Context();
     context->readIndex = static_cast<int32_t>(qx4::Link().ring.WriteIndex());
     qx4::Link().ring.Consumed(static_cast<uint32_t>(context->readIndex));

@@ -17,6 +17,7 @@ echo; "$b/qx4_scanner_throughput" --benchmark_min_time=1
 echo; "$b/qx4_notification_soak" "$soak"
 echo; "$b/qx4_idle_cost" "$idle"
 echo; "$b/qx4_fault_soak" "$faults"
+[ -x "$b/qx4_link_doubt" ] && { echo; "$b/qx4_link_doubt" 30 "$([ "$quick" = 1 ] && echo 3 || echo 10)"; }
 echo; "$b/qx4_mqtt_gateway" "$([ "$quick" = 1 ] && echo 4 || echo 32)" 200
 if [ -x "$b/qx4_checker_figures" ]; then
   echo; QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$b/qx4_checker_figures" "$idle"

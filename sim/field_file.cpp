@@ -1,8 +1,36 @@
 #include "field_file.h"
 
 #include "dump_files.h"
+#include "tag_behaviour.h"
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
 
 namespace qx4sim {
+namespace {
+
+// Our own JSON may give each tag a "simulation" object; other formats have none.
+void ReadBehaviours(const std::string& text, std::vector<Tag>& tags) {
+    const auto json = nlohmann::json::parse(text, nullptr, false);
+    if (json.is_discarded() || !json.is_object() || !json.contains("tags") ||
+        !json["tags"].is_array())
+        return;
+    const auto& entries = json["tags"];
+    for (size_t i = 0; i < entries.size() && i < tags.size(); ++i) {
+        const auto simulation = entries[i].find("simulation");
+        if (simulation == entries[i].end() || !simulation->is_object()) continue;
+        for (const auto& [key, value] : simulation->items()) {
+            if (key == "systemInfo" || key == "multiBlock") continue; // the dump's own
+            const std::string text = value.is_string() ? value.get<std::string>() : value.dump();
+            const std::string wrong = SetBehaviour(tags[i].behaviour, key, text);
+            if (!wrong.empty())
+                throw qx4dump::FormatError("tag " + std::to_string(i + 1) + ": " + wrong);
+        }
+    }
+}
+
+} // namespace
 
 std::vector<Tag> TagsFromDumps(const std::vector<qx4dump::TagDump>& dumps) {
     std::vector<Tag> tags;
@@ -53,11 +81,18 @@ std::vector<qx4dump::TagDump> DumpsFromTags(const std::vector<Tag>& tags) {
 }
 
 std::vector<Tag> ParseField(const std::string& text) {
-    return TagsFromDumps(qx4dump::ParseDump(text, "the field file"));
+    std::vector<Tag> tags = TagsFromDumps(qx4dump::ParseDump(text, "the field file"));
+    ReadBehaviours(text, tags);
+    return tags;
 }
 
 std::vector<Tag> LoadField(const std::string& path) {
-    return TagsFromDumps(qx4dump::LoadDump(path));
+    std::vector<Tag> tags = TagsFromDumps(qx4dump::LoadDump(path));
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    ReadBehaviours(text.str(), tags);
+    return tags;
 }
 
 std::string FieldToJson(const std::vector<Tag>& tags) {

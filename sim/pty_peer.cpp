@@ -1,5 +1,6 @@
 #include "pty_peer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -15,6 +16,8 @@ namespace {
 
 // How long a reader may leave the line full before what we send is dropped.
 constexpr int kFullLineMs = 200;
+constexpr size_t kUsbPacket = 62; // 64 less the adapter's two status bytes
+constexpr auto kUsbLatency = std::chrono::milliseconds(16);
 
 void SleepMs(unsigned ms) {
     if (ms) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -99,6 +102,20 @@ unsigned PtyPeer::LineBaud() const {
 void PtyPeer::SetResponder(Responder responder) {
     std::lock_guard lock(mutex_);
     responder_ = std::move(responder);
+    timedResponder_ = nullptr; // the one set last answers
+}
+
+void PtyPeer::SetTimedResponder(TimedResponder responder) {
+    std::lock_guard lock(mutex_);
+    timedResponder_ = std::move(responder);
+    responder_ = nullptr;
+}
+
+unsigned PtyPeer::PacingBaud() const {
+    if (const unsigned baud = baud_) return baud;
+    if (!paceAtLineRate_) return 0;
+    const unsigned line = LineBaud();
+    return line == 9600 || line == 19200 ? line : 0;
 }
 
 void PtyPeer::Script(Reply reply) {
@@ -169,13 +186,15 @@ void PtyPeer::Answer(const Bytes& request) {
         if (!script_.empty()) {
             reply = std::move(script_.front());
             script_.pop_front();
+        } else if (timedResponder_) {
+            reply = timedResponder_(request);
         } else if (responder_) {
             reply.pieces = responder_(request);
         }
         reply.delayMs += replyDelayMs_;
         reply = ApplyFaults(std::move(reply));
     }
-    if (const unsigned baud = baud_) // the request itself took this long to arrive
+    if (const unsigned baud = PacingBaud()) // the request itself took this long to arrive
         std::this_thread::sleep_for(
             std::chrono::microseconds(request.size() * 10'000'000ull / baud));
     Write(reply);
@@ -220,6 +239,26 @@ Reply PtyPeer::ApplyFaults(Reply reply) {
     case Fault::Late:
         reply.delayMs += lateDelayMs_;
         break;
+    case Fault::NackThenAnswer:
+        reply.pieces.insert(reply.pieces.begin(), EncodeFrame(kNack, {nackCode}));
+        reply.gapMs = std::max(reply.gapMs, 20u);
+        break;
+    case Fault::Duplicate: {
+        Bytes again = first;
+        reply.pieces.push_back(std::move(again));
+        reply.gapMs = std::max(reply.gapMs, 3u + static_cast<unsigned>(random_() % 300));
+        break;
+    }
+    case Fault::Chunked: {
+        Reply chunked{{}, reply.delayMs, 16};
+        for (const Bytes& piece : reply.pieces)
+            for (size_t at = 0; at < piece.size(); at += 14)
+                chunked.pieces.emplace_back(piece.begin() + static_cast<long>(at),
+                                            piece.begin() +
+                                                static_cast<long>(std::min(piece.size(), at + 14)));
+        reply = std::move(chunked);
+        break;
+    }
     case Fault::Count:
         break;
     }
@@ -232,30 +271,56 @@ void PtyPeer::Send(const Reply& reply) {
 
 void PtyPeer::Write(const Reply& reply) {
     SleepMs(reply.delayMs); // a late reply holds nothing back: auto-scan frames go out meanwhile
+    if (reply.delayUs) std::this_thread::sleep_for(std::chrono::microseconds(reply.delayUs));
     std::lock_guard lock(writeMutex_);
     bool first = true;
     for (const Bytes& piece : reply.pieces) {
         if (!first) SleepMs(reply.gapMs);
         first = false;
-        if (const unsigned baud = baud_) {
-            // b bytes take b x 10 / baud seconds on the wire; they arrive at its end.
-            std::this_thread::sleep_for(
-                std::chrono::microseconds(piece.size() * 10'000'000ull / baud));
-        }
+        const unsigned baud = PacingBaud();
         LogFrame(log_, "->", piece);
-        size_t done = 0;
-        while (done < piece.size()) {
-            const ssize_t n = ::write(master_, piece.data() + done, piece.size() - done);
-            if (n > 0) {
-                done += static_cast<size_t>(n);
-                continue;
-            }
-            if (n < 0 && errno == EINTR) continue;
-            pollfd room{master_, POLLOUT, 0};
-            if (n < 0 && errno == EAGAIN && ::poll(&room, 1, kFullLineMs) > 0) continue;
-            return; // the line stays full or is gone: nobody reads this reply
+        if (!usb_) {
+            // b bytes take b x 10 / baud seconds on the wire; they arrive at its end.
+            if (baud)
+                std::this_thread::sleep_for(
+                    std::chrono::microseconds(piece.size() * 10'000'000ull / baud));
+            if (!WriteAll(piece.data(), piece.size())) return;
+            continue;
         }
+        // Full packets leave the adapter as soon as their last byte is in; the rest waits
+        // for the latency timer, which runs all the time.
+        size_t done = 0;
+        while (piece.size() - done >= kUsbPacket) {
+            if (baud)
+                std::this_thread::sleep_for(
+                    std::chrono::microseconds(kUsbPacket * 10'000'000ull / baud));
+            if (!WriteAll(piece.data() + done, kUsbPacket)) return;
+            done += kUsbPacket;
+        }
+        if (done == piece.size()) continue;
+        if (baud)
+            std::this_thread::sleep_for(
+                std::chrono::microseconds((piece.size() - done) * 10'000'000ull / baud));
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        std::this_thread::sleep_for(kUsbLatency - now % kUsbLatency);
+        if (!WriteAll(piece.data() + done, piece.size() - done)) return;
     }
+}
+
+bool PtyPeer::WriteAll(const uint8_t* bytes, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::write(master_, bytes + done, count - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        pollfd room{master_, POLLOUT, 0};
+        if (n < 0 && errno == EAGAIN && ::poll(&room, 1, kFullLineMs) > 0) continue;
+        return false; // the line stays full or is gone: nobody reads this reply
+    }
+    return true;
 }
 
 } // namespace qx4sim

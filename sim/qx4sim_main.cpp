@@ -1,13 +1,16 @@
 // qx4sim: a simulated reader/writer on a pseudo-terminal.
 #include "dump_files.h"
 #include "field_file.h"
+#include "profile.h"
 #include "simulated_reader.h"
+#include "tag_behaviour.h"
 #include "tcp_listener.h"
 
 #include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <map>
@@ -38,10 +41,32 @@ constexpr const char* kUsage = R"(usage: qx4sim [options]
   --version          print the version
   --listen [HOST:]PORT  also serve the reader as raw TCP (tcp://HOST:PORT; HOST
                      defaults to 127.0.0.1), one client at a time
+a real reader and field (each off by default; docs/simulator.md):
+  --profile NAME     default, or field: all of the below in a plausible measure
+                     (also from the environment variable QX4SIM_PROFILE); the
+                     options after it change single behaviours
+  --eeprom-words N   the EEPROM has N words (20 to 256)
+  --eeprom-refusal CODE|silent  NACK code (such as 0x43) for words beyond them
+  --eeprom-read-ms MS, --eeprom-write-ms MS  per read, per word written
+  --air-time         tag commands take their ISO 15693 time on the air
+  --collisions       tags answering at once garble each other
+  --crc-errors P, --no-answer P, --program-errors P
+                     chance (0 to 1) per request of a garbled reply, of a tag
+                     that did not hear, of a write or lock that fails
+  --seed N           for those chances (default 1)
+  --tag-power        carrier off, power-down and leaving end quiet and selected
+  --boot-ms MS       a restart takes the reader away so long
+  --wake-from-power-down  the first request after power-down only wakes it
+  --strict-values    values out of range are refused (NACK 0x41, 0x43)
+  --usb              deliver as a USB-serial adapter (62-byte packets, 16 ms)
+  --pace-at-line     pace replies at the rate the line is set to
 commands on standard input while it runs:
   list               the tags in the field
   leave UID          the tag leaves the field
   enter UID          a tag that left comes back
+  tag UID KEY VALUE  change how a tag behaves: crcErrors, noAnswer, programErrors
+                     (0 to 1), multiBlockRefusal (none, silent, 0x01, 0x02, 0x0F),
+                     optionFlag (any, required, refused), partialWrites (true, false)
   save FILE          write the field as a dump (Flipper for a .nfc name with one
                      tag, Proxmark3 for .pm3, else qx4 JSON)
 commands are case-insensitive
@@ -54,6 +79,24 @@ unsigned ParseCount(const std::string& option, const std::string& text) {
         throw std::invalid_argument(option + " takes a whole number of 0 or more, not \"" + text +
                                     "\"");
     return static_cast<unsigned>(std::stoul(text));
+}
+
+double ParseChance(const std::string& option, const std::string& text) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end || !(value >= 0 && value <= 1))
+        throw std::invalid_argument(option + " takes a chance from 0 to 1, not \"" + text + "\"");
+    return value;
+}
+
+int ParseRefusal(const std::string& option, const std::string& text) {
+    if (text == "silent") return 0;
+    char* end = nullptr;
+    const long code = std::strtol(text.c_str(), &end, 0);
+    if (text.empty() || *end || code < 1 || code > 0xFF)
+        throw std::invalid_argument(
+            option + " takes a NACK code from 0x01 to 0xFF or silent, not \"" + text + "\"");
+    return static_cast<int>(code);
 }
 
 int Fail(const std::string& message) {
@@ -69,9 +112,33 @@ void HandleCommand(qx4sim::SimulatedReader& reader, std::map<qx4sim::Uid, qx4sim
     for (char& c : verb)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (verb == "list") {
-        for (const auto& tag : reader.Field())
+        for (const auto& tag : reader.Field()) {
+            const std::string behaviour = qx4sim::BehaviourText(tag.behaviour);
             std::cout << tag.UidText() << (tag.type == qx4sim::TagType::Myd ? " my-d" : " iso15693")
-                      << " " << tag.BlockCount() << "x" << tag.blockSize << "\n";
+                      << " " << tag.BlockCount() << "x" << tag.blockSize
+                      << (behaviour.empty() ? "" : " " + behaviour) << "\n";
+        }
+    } else if (verb == "tag") {
+        std::string key, value;
+        words >> key >> value;
+        const auto uid = qx4sim::ParseUidText(argument);
+        std::string outcome;
+        bool found = false;
+        if (!uid) {
+            outcome = "\"" + argument + "\" is not a UID (16 hex digits)";
+        } else {
+            reader.Modify([&](qx4sim::ReaderRegisters&, std::vector<qx4sim::Tag>& field) {
+                for (qx4sim::Tag& tag : field)
+                    if (tag.uid == *uid) {
+                        found = true;
+                        outcome = qx4sim::SetBehaviour(tag.behaviour, key, value);
+                        if (outcome.empty())
+                            outcome = tag.UidText() + ": " + qx4sim::BehaviourText(tag.behaviour);
+                    }
+            });
+            if (!found) outcome = "no tag " + argument + " in the field";
+        }
+        std::cout << outcome << "\n";
     } else if (verb == "leave" || verb == "enter") {
         const auto uid = qx4sim::ParseUidText(argument);
         if (!uid) {
@@ -104,7 +171,8 @@ void HandleCommand(qx4sim::SimulatedReader& reader, std::map<qx4sim::Uid, qx4sim
             std::cout << "not saved: " << error.what() << "\n";
         }
     } else if (!verb.empty()) {
-        std::cout << "unknown command " << verb << " (list, leave UID, enter UID, save FILE)\n";
+        std::cout << "unknown command " << verb
+                  << " (list, leave UID, enter UID, tag UID KEY VALUE, save FILE)\n";
     }
     std::cout.flush();
 }
@@ -115,6 +183,12 @@ int main(int argc, char** argv) {
     qx4sim::SimOptions options;
     std::string fieldFile, listen;
     int port = 3;
+    // The profile first, so that the options given with it change single behaviours.
+    std::string profile = qx4sim::ProfileFromEnvironment();
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::string(argv[i]) == "--profile") profile = argv[i + 1];
+    if (!qx4sim::ApplyProfile(options, profile))
+        return Fail("no profile \"" + profile + "\" (default, field)");
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&]() -> std::string {
@@ -140,6 +214,42 @@ int main(int argc, char** argv) {
                 options.romVersion = value();
             else if (arg == "--scan-period")
                 options.autoScanPeriodMs = ParseCount(arg, value());
+            else if (arg == "--profile")
+                value(); // taken above
+            else if (arg == "--eeprom-words") {
+                options.eepromWords = ParseCount(arg, value());
+                if (options.eepromWords < 20 || options.eepromWords > 256)
+                    throw std::invalid_argument("--eeprom-words takes 20 to 256");
+            } else if (arg == "--eeprom-refusal")
+                options.eepromRefusal = ParseRefusal(arg, value());
+            else if (arg == "--eeprom-read-ms")
+                options.eepromReadMs = ParseCount(arg, value());
+            else if (arg == "--eeprom-write-ms")
+                options.eepromWriteMs = ParseCount(arg, value());
+            else if (arg == "--air-time")
+                options.airTime = true;
+            else if (arg == "--collisions")
+                options.collisions = true;
+            else if (arg == "--crc-errors")
+                options.crcErrors = ParseChance(arg, value());
+            else if (arg == "--no-answer")
+                options.noAnswer = ParseChance(arg, value());
+            else if (arg == "--program-errors")
+                options.programErrors = ParseChance(arg, value());
+            else if (arg == "--seed")
+                options.seed = ParseCount(arg, value());
+            else if (arg == "--tag-power")
+                options.tagPower = true;
+            else if (arg == "--boot-ms")
+                options.bootMs = ParseCount(arg, value());
+            else if (arg == "--wake-from-power-down")
+                options.wakeFromPowerDown = true;
+            else if (arg == "--strict-values")
+                options.strictValues = true;
+            else if (arg == "--usb")
+                options.usb = true;
+            else if (arg == "--pace-at-line")
+                options.paceAtLineRate = true;
             else if (arg == "--version") {
                 std::cout << "qx4sim " << QX4_VERSION << "\n";
                 return 0;

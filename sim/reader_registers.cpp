@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
+#include <optional>
 
 namespace qx4sim {
 namespace {
@@ -38,6 +40,31 @@ bool IsParameter(uint8_t number) {
     return number >= kFirstParameter && number <= kLastParameter;
 }
 
+constexpr uint8_t kKnownModes[] = {0x00, 0x01, 0x02, 0x03, 0x50};
+constexpr size_t kLongestEepromRun = 125; // words in one reply within 255 bytes
+
+// Words the reader does not have, or a count it does not take.
+std::optional<ReaderAnswer> EepromRefusal(const ReaderRegisters& r, const Bytes& d) {
+    if (r.eepromRefusal >= 0 && size_t{d[1]} + d[2] > r.eepromWords)
+        return r.eepromRefusal ? Nack(static_cast<uint8_t>(r.eepromRefusal)) : ReaderAnswer{0, {}};
+    if (r.strictValues && (d[2] == 0 || d[2] > kLongestEepromRun)) return Nack(kNackDataCount);
+    return std::nullopt;
+}
+
+bool OutOfRange(const ReaderRegisters& r, const Bytes& d) {
+    if (!r.strictValues) return false;
+    switch (d[0]) {
+    case 0x00:
+    case 0x10:
+        return std::find(std::begin(kKnownModes), std::end(kKnownModes), d[1]) ==
+               std::end(kKnownModes);
+    case 0x9E:
+        return d[1] > 1;
+    default:
+        return false;
+    }
+}
+
 ReaderAnswer Read(ReaderRegisters& r, const Bytes& d) {
     switch (d[0]) {
     case 0x00:
@@ -53,13 +80,15 @@ ReaderAnswer Read(ReaderRegisters& r, const Bytes& d) {
     case 0x53:
         return Ack(0x53, {static_cast<uint8_t>(r.uidList.size())});
     case 0x54: { // 1-based index
-        if (d[1] == 0 || d[1] > r.uidList.size()) return Nack(kNackIllegal);
+        if (d[1] == 0 || d[1] > r.uidList.size())
+            return Nack(r.strictValues ? kNackIdValue : kNackIllegal);
         Bytes values{d[1], 0x00};
         const Uid& uid = r.uidList[d[1] - 1u];
         values.insert(values.end(), uid.begin(), uid.end());
         return Ack(0x54, values);
     }
     case 0x70: {
+        if (auto refusal = EepromRefusal(r, d)) return *refusal;
         const size_t start = size_t{d[1]} * 2, bytes = size_t{d[2]} * 2;
         if (bytes > 250 || start + bytes > r.eeprom.size()) return Nack(kNackDataCount);
         Bytes values{d[1], d[2]};
@@ -82,6 +111,7 @@ ReaderAnswer Read(ReaderRegisters& r, const Bytes& d) {
 }
 
 ReaderAnswer Write(ReaderRegisters& r, const Bytes& d) {
+    if (OutOfRange(r, d)) return Nack(kNackIdValue);
     switch (d[0]) {
     case 0x00:
     case 0x10:
@@ -110,6 +140,7 @@ ReaderAnswer Write(ReaderRegisters& r, const Bytes& d) {
         std::copy_n(d.begin() + 1, 3, r.led.begin());
         return Ack(0x55);
     case 0x70: {
+        if (auto refusal = EepromRefusal(r, d)) return *refusal;
         const size_t start = size_t{d[1]} * 2, bytes = size_t{d[2]} * 2;
         if (d.size() != 3 + bytes) return Nack(kNackDataCount);
         if (start + bytes > r.eeprom.size()) return Nack(kNackIllegal);

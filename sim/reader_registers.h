@@ -34,7 +34,10 @@ struct ReaderRegisters {
     unsigned restarts = 0;
     std::map<uint8_t, uint8_t> parameters;
     std::array<uint8_t, kEepromBytes> eeprom{};
-    std::string eepromFile; // empty: EEPROM lives only as long as the simulator
+    std::string eepromFile;                // empty: EEPROM lives only as long as the simulator
+    size_t eepromWords = kEepromBytes / 2; // what the reader has, from word 0
+    int eepromRefusal = -1;                // NACK code for words beyond eepromWords; 0: no answer
+    bool strictValues = false;             // NACK values out of range rather than taking them
 
     ReaderRegisters();
     void InitEeprom(); // factory contents
@@ -47,7 +50,7 @@ struct ReaderRegisters {
 };
 
 // Carries out a 0x4F, 0x4E, 0x42 or 0x4A command. The reply frame's data
-// (type and data): ACK with the echo, or NACK.
+// (type and data): ACK with the echo, or NACK; type 0: no answer at all.
 struct ReaderAnswer {
     uint8_t type;
     Bytes data;

@@ -6,8 +6,11 @@
 #include "tag.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
+#include <random>
 #include <thread>
 
 namespace qx4sim {
@@ -19,6 +22,23 @@ struct SimOptions {
     std::string eepromFile;   // keeps the EEPROM across runs
     unsigned autoScanPeriodMs = 200;
     std::string romVersion; // empty: the simulator's own
+
+    // A real reader and field; every one of these off is the immediate, perfect default.
+    std::optional<std::string> profile; // unset: QX4SIM_PROFILE decides (profile.h)
+    size_t eepromWords = ReaderRegisters::kEepromBytes / 2;
+    int eepromRefusal = -1;     // beyond eepromWords: a NACK code, 0 no answer; -1 as before
+    unsigned eepromReadMs = 0;  // per EEPROM read
+    unsigned eepromWriteMs = 0; // per EEPROM word written
+    bool airTime = false;       // tag commands take their time on the air (air_time.h)
+    bool collisions = false;    // tags answering at once garble each other
+    double crcErrors = 0, noAnswer = 0, programErrors = 0; // chances per request, every tag
+    unsigned seed = 1;
+    bool tagPower = false; // carrier off, power-down and leaving the field end quiet/selected
+    unsigned bootMs = 0;   // a restart takes the reader away this long
+    bool wakeFromPowerDown = false; // the first request after power-down only wakes it
+    bool strictValues = false;
+    bool usb = false;            // delivery of a USB-serial adapter
+    bool paceAtLineRate = false; // pace at the line's rate when baud is 0
 };
 
 class SimulatedReader {
@@ -46,15 +66,34 @@ class SimulatedReader {
 
     // The reply frames to one request frame (empty: no answer).
     std::vector<Bytes> Respond(const Bytes& request);
+    // The same with the time the reader takes before it answers.
+    Reply Answer(const Bytes& request);
+    const SimOptions& Options() const { return options_; }
 
   private:
-    Bytes TagCommand(const Bytes& data);
+    struct TagReply {
+        Bytes frame;
+        unsigned airUs = 0;
+    };
+    TagReply TagCommand(const Bytes& data);
+    TagReply Inventory(const Bytes& data);
+    TagReply ReaderInventory();
+    TagReply Serve(Tag& tag, const TagRequest& request, size_t requestBytes,
+                   bool mayNotHear = true);
+    unsigned ReaderCommandMs(uint8_t command, const Bytes& data) const;
+    void PowerLost();
+    bool Roll(double chance);
+    bool Hears(const Tag& tag);
+    bool Garbles(const Tag& tag);
     Bytes SimpleRead();
     Bytes Notification(const Tag& tag) const;
     void AutoScan();
 
+    SimOptions options_;
     PtyPeer peer_;
     mutable std::mutex mutex_;
+    std::mt19937 random_;
+    std::chrono::steady_clock::time_point bootUntil_{};
     ReaderRegisters reader_;
     std::vector<Tag> field_;
     std::atomic<unsigned> autoScanPeriodMs_;

@@ -30,8 +30,13 @@ TagAnswer ReadBlocks(const Tag& tag, size_t first, size_t count, bool withStatus
 
 TagAnswer WriteBlocks(Tag& tag, size_t first, size_t count, const uint8_t* data) {
     if (!BlocksExist(tag, first, count)) return TagAnswer::Error(kIsoNoBlock);
-    for (size_t b = first; b < first + count; ++b)
-        if (tag.locked[b]) return TagAnswer::Error(kIsoLocked);
+    for (size_t b = first; b < first + count; ++b) {
+        if (!tag.locked[b]) continue;
+        if (tag.behaviour.partialWrites)
+            std::copy_n(data, (b - first) * tag.blockSize,
+                        tag.memory.begin() + static_cast<long>(first * tag.blockSize));
+        return TagAnswer::Error(kIsoLocked);
+    }
     std::copy_n(data, count * tag.blockSize,
                 tag.memory.begin() + static_cast<long>(first * tag.blockSize));
     return TagAnswer::Ack();

@@ -16,6 +16,21 @@ using Uid = qx4dump::Uid; // reply order: least significant byte first
 enum class TagState { Ready, Quiet, Selected };
 enum class TagType { Iso15693, Myd };
 
+// How a tag at the edge of a real field behaves; the default is a perfect one.
+struct TagBehaviour {
+    enum class MultiBlock { Answers, Refuses, Silent }; // Read/Write Multiple Blocks
+    enum class OptionFlag { Any, Required, Refused };   // on writes and locks
+    // Chances per request; unset: the reader's setting for every tag.
+    std::optional<double> crcErrors;     // the reply is garbled (the command was carried out)
+    std::optional<double> noAnswer;      // the tag did not hear the request
+    std::optional<double> programErrors; // a write or lock fails (ISO 0x13, 0x14)
+    MultiBlock multiBlock = MultiBlock::Answers;
+    uint8_t multiBlockError = 0x01; // the ISO error code of a refusal
+    // Required: without the flag the tag programs, then waits for an EOF that never comes.
+    OptionFlag optionFlag = OptionFlag::Any;
+    bool partialWrites = false; // a multi-block write stops at a locked block, not before it
+};
+
 struct Tag {
     Uid uid{};
     TagType type = TagType::Iso15693;
@@ -31,6 +46,7 @@ struct Tag {
     TagState state = TagState::Ready;
     bool answersSystemInfo = true; // else: "command not supported"
     bool answersMultiBlock = true; // Read/Write Multiple Blocks; else "command not supported"
+    TagBehaviour behaviour;
 
     static Tag Make(const Uid& uid, TagType type, unsigned blockSize, unsigned blockCount);
     size_t BlockCount() const { return blockSize ? memory.size() / blockSize : 0; }

@@ -162,15 +162,39 @@ TEST_F(DialogTest, NewestResultLineInViewAfter20And101Lines) {
     EXPECT_TRUE(lastInView());
 }
 
-TEST_F(DialogTest, LongResultLinesFitTheDesignedWidthOrScroll) {
+TEST_F(DialogTest, LongResultLinesWrapAndNeverScrollTheListSideways) {
     Start();
     QListWidget* list = view()->resultList();
     view()->AddResultLine("The specified block is already -locked and thus cannot be locked again");
     QApplication::processEvents();
-    EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0); // fits the window as it opens
-    view()->AddResultLine(QString(300, 'X'));
+    const int fitting = list->count() - 1;
+    const int oneRow = list->visualItemRect(list->item(fitting)).height();
+    std::vector<uint8_t> bytes(100, 0xA5);
+    view()->ShowHexLine("data: ", bytes.data(), int(bytes.size())); // 306 characters
+    view()->AddResultLine(QString(150, 'X'));                       // nowhere to break
+    for (int i = 0; i < 30; ++i)
+        view()->AddResultLine("filler");
     QApplication::processEvents();
-    EXPECT_GT(list->horizontalScrollBar()->maximum(), 0); // longer ones scroll
+    const int hex = fitting + 1, unbroken = fitting + 2;
+    ASSERT_EQ(list->item(hex)->text().size(), 306);
+    EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0);
+    auto withinWidth = [&] {
+        for (int row : {fitting, hex, unbroken})
+            EXPECT_LE(list->visualItemRect(list->item(row)).right(), list->viewport()->width())
+                << row;
+    };
+    withinWidth();
+    const int wrapped = list->visualItemRect(list->item(hex)).height();
+    EXPECT_GT(wrapped, 2 * oneRow);
+    // What does not fit one row is whole in the tooltip.
+    EXPECT_TRUE(list->item(unbroken)->toolTip().remove('\n').endsWith(QString(150, 'X')));
+    const QRect last = list->visualItemRect(list->item(list->count() - 1));
+    EXPECT_TRUE(list->viewport()->rect().contains(last)) << last.y();
+    frame->resize(frame->width() + 200, frame->height()); // wider: the lines follow
+    QApplication::processEvents();
+    EXPECT_EQ(list->horizontalScrollBar()->maximum(), 0);
+    withinWidth();
+    EXPECT_LT(list->visualItemRect(list->item(hex)).height(), wrapped); // fewer rows
 }
 
 TEST_F(DialogTest, UidTableRowsStayTogetherAndShowLargeCounts) {
@@ -231,6 +255,8 @@ TEST_F(DialogTest, EnglishOnRequest) {
     };
     Command(idm::EnvSettings);
     EXPECT_EQ(title, "Environment settings");
+    EXPECT_EQ(frame->Action(idm::LockAfi)->statusTip(),
+              "0x78 0x28 Lock AFI: permanent, asks first."); // as Help > Commands says it
     // Function names in result lines stay as they are.
     Command(idm::RomVersion);
     EXPECT_EQ(Lines().last(), "QX4SIM Ver1.00");

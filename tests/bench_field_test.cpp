@@ -5,6 +5,7 @@
 #include "frames_view.h"
 #include "result_log.h"
 #include "status_panel.h"
+#include "texts.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -12,6 +13,7 @@
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QTimer>
+#include <algorithm>
 #include <csignal>
 #include <unistd.h>
 
@@ -379,29 +381,49 @@ TEST_F(FieldTest, RepeatTheFramesViewAndHelp) {
         }
     });
     QTest::keyClick(frame.get(), Qt::Key_F1);
-    EXPECT_TRUE(help.contains("LockAFI = 0x78 0x28")) << help;
+    EXPECT_TRUE(help.contains("LockAFI = 0x78 0x28 AFI のロック")) << help; // the window's language
     EXPECT_EQ(help.count('\n'), 43) << help;
 }
 
-// Every control Tab reaches says what it is, in the window's language.
+// Every control Tab reaches says what it is, in the window's language, and has a tooltip;
+// the frames view, when shown, too.
 TEST_F(FieldTest, EveryTabStopOfTheWindowIsNamed) {
-    Start();
-    QWidget* start = view()->resultList();
-    QWidget* w = start;
-    int stops = 0;
-    do {
-        w = w->nextInFocusChain();
-        const bool tabStop = w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus);
-        if (!tabStop || w->window() != frame.get()) continue;
-        ++stops;
-        QString name = w->accessibleName();
-        if (auto* button = qobject_cast<QAbstractButton*>(w)) name += button->text();
-        EXPECT_FALSE(name.isEmpty())
-            << w->metaObject()->className() << " " << w->objectName().toStdString();
-        EXPECT_NE(name, "UID table");
-        EXPECT_NE(name, "Results");
-    } while (w != start && stops < 50);
-    EXPECT_GE(stops, 7);
+    auto japanese = [](const QString& text) {
+        return std::any_of(text.begin(), text.end(),
+                           [](QChar c) { return c.unicode() >= 0x3000 && c.unicode() <= 0x9FFF; });
+    };
+    for (const char* language : {"ja", "en"}) {
+        ASSERT_TRUE(UseLanguage(language));
+        Start();
+        Command(idm::FramesView);
+        QApplication::processEvents();
+        QWidget* start = view()->resultList();
+        QWidget* w = start;
+        int stops = 0;
+        do {
+            w = w->nextInFocusChain();
+            const bool tabStop =
+                w->isVisible() && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus);
+            if (!tabStop || w->window() != frame.get()) continue;
+            ++stops;
+            QString name = w->accessibleName();
+            if (auto* button = qobject_cast<QAbstractButton*>(w)) name += button->text();
+            const std::string what = std::string(language) + " " + w->metaObject()->className() +
+                                     " " + w->objectName().toStdString();
+            EXPECT_FALSE(name.isEmpty()) << what;
+            EXPECT_FALSE(w->toolTip().isEmpty()) << what;
+            if (std::string(language) == "ja") {
+                EXPECT_NE(name, "UID table");
+                EXPECT_NE(name, "Results");
+            } else {
+                EXPECT_FALSE(japanese(name) || japanese(w->toolTip()))
+                    << what << " " << name.toStdString();
+            }
+        } while (w != start && stops < 50);
+        EXPECT_GE(stops, 9) << language; // six buttons, two lists, the frames
+        frame.reset();
+    }
+    UseLanguage("ja");
 }
 
 // Run at scale 2 by ctest too: nothing scrolls but the lists, the newest line in view.

@@ -323,9 +323,11 @@ TEST_F(ScreenTest, ComPortCheckFindsTheReader) {
     ::setenv("QX4_COM3", reader->DevicePath().c_str(), 1);
     QX4SetCmdWaitTime(300);
     Command(idm::ComPortCheck);
-    EXPECT_EQ(Lines(),
-              (QStringList{"COM1～COM10までチェックします。", "--- しばらくお待ちください ---",
-                           "Not Find COM1 : ", "Not Find COM2 : ", "Find COM3 : "}));
+    EXPECT_EQ(
+        Lines(),
+        (QStringList{"COM1～COM10までチェックします。", "--- しばらくお待ちください ---",
+                     "Not Find COM1 : ポートを開けません",
+                     "Not Find COM2 : リーダーから応答がありません", "Find COM3 : QX4SIM Ver1.00"}));
     EXPECT_EQ(view()->ComPort, 3);
     EXPECT_EQ(QX4GetPortNum(), 3);
     for (const char* name : {"QX4_COM1", "QX4_COM2", "QX4_COM3"})

@@ -643,6 +643,198 @@
         <source>（%1 フレームを省略）</source>
         <translation>(%1 frames left out)</translation>
     </message>
+    <message>
+        <source>ポートを閉じてチェッカーを終了します。</source>
+        <translation>Closes the port and ends the checker.</translation>
+    </message>
+    <message>
+        <source>0x78 0x01 Inventory、フラグ 0x40（1 スロット）。続けて Inventory2 で応答したタグを数えます。</source>
+        <translation>0x78 0x01 Inventory, flags 0x40 (one slot); then Inventory2 to count the tags that answered.</translation>
+    </message>
+    <message>
+        <source>0x78 0xF0 衝突防止インベントリ: リーダーがフィールドのすべての UID を集めます。</source>
+        <translation>0x78 0xF0 anticollision inventory: the reader collects every UID in the field.</translation>
+    </message>
+    <message>
+        <source>0x78 0x02 Stay quiet、常に UID 付き。</source>
+        <translation>0x78 0x02 Stay quiet, always with the UID.</translation>
+    </message>
+    <message>
+        <source>0x78 0x20 1 ブロック読み出し: BlockNo。オプションと UID の指定は Read 関係の設定。</source>
+        <translation>0x78 0x20 Read single block: BlockNo; option and addressing of the read settings.</translation>
+    </message>
+    <message>
+        <source>0x78 0x21 1 ブロック書き込み: BlockNo に WrStr1 の 1 ブロック。Write 関係の設定。</source>
+        <translation>0x78 0x21 Write single block: BlockNo, one block of WrStr1; write settings.</translation>
+    </message>
+    <message>
+        <source>0x78 0x23 複数ブロック読み出し: BlockNo から BlockNum + 1 ブロック。</source>
+        <translation>0x78 0x23 Read multiple blocks: BlockNo, BlockNum + 1 blocks.</translation>
+    </message>
+    <message>
+        <source>0x78 0x24 複数ブロック書き込み: BlockNo から WrStr1 の BlockNum + 1 ブロック。</source>
+        <translation>0x78 0x24 Write multiple blocks: BlockNo, BlockNum + 1 blocks of WrStr1.</translation>
+    </message>
+    <message>
+        <source>0x78 0x25 Select、常に UID 付き。</source>
+        <translation>0x78 0x25 Select, always with the UID.</translation>
+    </message>
+    <message>
+        <source>0x78 0xA2 2 ブロック書き込み: BlockNo と次のブロックに WrStr1。</source>
+        <translation>0x78 0xA2 Write two blocks: BlockNo and the next, from WrStr1.</translation>
+    </message>
+    <message>
+        <source>0x78 0x26 Reset to ready。</source>
+        <translation>0x78 0x26 Reset to ready.</translation>
+    </message>
+    <message>
+        <source>0x78 0x27 AFI 書き込み（入力した値）。</source>
+        <translation>0x78 0x27 Write AFI (the value typed).</translation>
+    </message>
+    <message>
+        <source>0x78 0x29 DSFID 書き込み（入力した値）。</source>
+        <translation>0x78 0x29 Write DSFID (the value typed).</translation>
+    </message>
+    <message>
+        <source>0x78 0x2B システム情報: UID、DSFID、AFI、メモリサイズ。</source>
+        <translation>0x78 0x2B Get system information: UID, DSFID, AFI, memory size.</translation>
+    </message>
+    <message>
+        <source>0x78 0x2C 複数ブロックのセキュリティ状態: BlockNo から BlockNum + 1 ブロック。</source>
+        <translation>0x78 0x2C Get multiple block security status: BlockNo, BlockNum + 1 blocks.</translation>
+    </message>
+    <message>
+        <source>0x78 0x22 ブロック BlockNo のロック: 元に戻せません。先に確認します。</source>
+        <translation>0x78 0x22 Lock block BlockNo: permanent, asks first.</translation>
+    </message>
+    <message>
+        <source>0x78 0x28 AFI のロック: 元に戻せません。先に確認します。</source>
+        <translation>0x78 0x28 Lock AFI: permanent, asks first.</translation>
+    </message>
+    <message>
+        <source>0x78 0x2A DSFID のロック: 元に戻せません。先に確認します。</source>
+        <translation>0x78 0x2A Lock DSFID: permanent, asks first.</translation>
+    </message>
+    <message>
+        <source>0x78 0xA3 BlockNo から 2 ブロックのロック、オプションフラグは常にセット: 元に戻せません。先に確認します。</source>
+        <translation>0x78 0xA3 Lock two blocks from BlockNo, option flag always set: permanent, asks first.</translation>
+    </message>
+    <message>
+        <source>0x4E 0x9D リーダーの再起動。</source>
+        <translation>0x4E 0x9D restart of the reader.</translation>
+    </message>
+    <message>
+        <source>0x4F 0x90 リーダーの ROM バージョン。</source>
+        <translation>0x4F 0x90 ROM version of the reader.</translation>
+    </message>
+    <message>
+        <source>0x4E 0x71 EEPROM 初期化: リーダーに保存された設定はすべて失われます。先に確認します。</source>
+        <translation>0x4E 0x71 EEPROM initialisation: every setting stored in the reader is lost; asks first.</translation>
+    </message>
+    <message>
+        <source>0x4E 0x52 リーダーのパワーダウンモード。</source>
+        <translation>0x4E 0x52 power-down mode of the reader.</translation>
+    </message>
+    <message>
+        <source>0x4F 0x52 電源の状態。</source>
+        <translation>0x4F 0x52 power state.</translation>
+    </message>
+    <message>
+        <source>0x4F 0x80 エラー状態。</source>
+        <translation>0x4F 0x80 error status.</translation>
+    </message>
+    <message>
+        <source>0x4F 0x50 リーダーのカレント UID レジスタ。</source>
+        <translation>0x4F 0x50 the reader's current UID register.</translation>
+    </message>
+    <message>
+        <source>0x4E 0x50 手元の UID をリーダーのカレント UID レジスタに設定します。</source>
+        <translation>0x4E 0x50 sets the reader's current UID register to the UID in hand.</translation>
+    </message>
+    <message>
+        <source>0x4F 0x53 直前の Inventory2 が集めた UID の数。</source>
+        <translation>0x4F 0x53 number of UIDs the last Inventory2 collected.</translation>
+    </message>
+    <message>
+        <source>0x4F 0x54 その一覧の n 番目の UID。</source>
+        <translation>0x4F 0x54 UID number n of that list.</translation>
+    </message>
+    <message>
+        <source>0x4E 0x9E キャリアオン。</source>
+        <translation>0x4E 0x9E carrier on.</translation>
+    </message>
+    <message>
+        <source>0x4E 0x9E キャリアオフ: TxON までどのタグも応答しません。</source>
+        <translation>0x4E 0x9E carrier off: no tag answers until TxON.</translation>
+    </message>
+    <message>
+        <source>0x78 0xA0 ブロック BlockNo から BlockNum バイトの読み出し。</source>
+        <translation>0x78 0xA0 read of BlockNum bytes from block BlockNo.</translation>
+    </message>
+    <message>
+        <source>0x78 0xA1 ブロック BlockNo から WrStr1 のバイトの書き込み。</source>
+        <translation>0x78 0xA1 write of the bytes of WrStr1 from block BlockNo.</translation>
+    </message>
+    <message>
+        <source>何も送りません: チェッカーの UID の指定、オプションフラグ、ブロックサイズ。</source>
+        <translation>Nothing is sent: addressing, option flags and block size of the checker.</translation>
+    </message>
+    <message>
+        <source>0x4E 0x19 タグモード 0xD4 を EEPROM へ、0x4E 0x70 EEPROM ワード 12、16、19（ブロックサイズ 4）: リーダーの設定です。先に確認します。</source>
+        <translation>0x4E 0x19 tag mode 0xD4 into the EEPROM, 0x4E 0x70 EEPROM words 12, 16, 19 (block size 4): the reader's configuration; asks first.</translation>
+    </message>
+    <message>
+        <source>0x4E 0x19 タグモード 0xE4 を EEPROM へ、0x4E 0x70 EEPROM ワード 12、16、19（ブロックサイズ 8）: リーダーの設定です。先に確認します。</source>
+        <translation>0x4E 0x19 tag mode 0xE4 into the EEPROM, 0x4E 0x70 EEPROM words 12, 16, 19 (block size 8): the reader's configuration; asks first.</translation>
+    </message>
+    <message>
+        <source>0x4E 0x51 リーダーの AFI レジスタの設定。</source>
+        <translation>0x4E 0x51 sets the reader's AFI register.</translation>
+    </message>
+    <message>
+        <source>0x4F 0x51 リーダーの AFI レジスタの読み出し。</source>
+        <translation>0x4F 0x51 reads the reader's AFI register.</translation>
+    </message>
+    <message>
+        <source>0x78 0xB0 ブロック BlockNo の my-d 読み出し。</source>
+        <translation>0x78 0xB0 my-d read of block BlockNo.</translation>
+    </message>
+    <message>
+        <source>0x78 0xB1 WrStr1 の 1 ブロックを my-d 書き込み。</source>
+        <translation>0x78 0xB1 my-d write of one block of WrStr1.</translation>
+    </message>
+    <message>
+        <source>0x78 0x01 ダイアログで選んだフラグで Inventory。</source>
+        <translation>0x78 0x01 Inventory with the flags chosen in its dialog.</translation>
+    </message>
+    <message>
+        <source>COM1 から COM10 を順に開き、それぞれに ROM バージョンを問い合わせます。</source>
+        <translation>Opens COM1 to COM10 in turn and asks each for its ROM version.</translation>
+    </message>
+    <message>
+        <source>何も送りません。</source>
+        <translation>Nothing is sent.</translation>
+    </message>
+    <message>
+        <source>リーダーから応答がありません</source>
+        <translation>no answer from the reader</translation>
+    </message>
+    <message>
+        <source>ポートを開けません</source>
+        <translation>the port cannot be opened</translation>
+    </message>
+    <message>
+        <source>タグが自分から送った UID（とデータ）と、その回数</source>
+        <translation>UIDs (and data) the tags sent on their own, and how often</translation>
+    </message>
+    <message>
+        <source>各コマンドの結果。行をダブルクリックすると全体を表示します</source>
+        <translation>The outcome of each command; double-click a line to see all of it</translation>
+    </message>
+    <message>
+        <source>リーダーとの間のフレーム（qx4 --trace と同じ解読）</source>
+        <translation>Frames to and from the reader (decoded as qx4 --trace does)</translation>
+    </message>
 </context>
 <context>
     <name>AboutDialog</name>

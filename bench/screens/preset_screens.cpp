@@ -2,11 +2,13 @@
 #include "panel_view.h"
 #include "texts.h"
 
+#include "code_page.h"
 #include "link_calls.h"
 #include "platform_hooks.h"
 #include "settings_store.h"
 
 #include <bit>
+#include <cstring>
 
 namespace qx4bench {
 namespace {
@@ -95,19 +97,21 @@ void CQX4PanelView::OnComPortCheck() {
         int found = 0;
         RunOffGuiThread([&found, n, this] { found = QX4ComReOpen(n, spped); });
         PumpMessages();
-        if (QX4IsOK() && !QuitRequested()) {
-            char text[256];
-            found = QX4GetROMVersion(text);
-        }
+        const bool opened = QX4IsOK();
+        char text[256] = {};
+        if (opened && !QuitRequested()) found = QX4GetROMVersion(text);
         if (QuitRequested()) break; // the application ends: no further port, no line
+        // After the label, what was found there: the reader's version, or why not.
         const QString label = QString::asprintf("COM%d : ", n);
         if (found) {
             ComPort = n;
             ComDevice.clear(); // in memory only, as the port number
-            AddResultLine("Find " + label);
+            AddResultLine("Find " + label +
+                          FromDeviceText(text, static_cast<int>(std::strlen(text))));
             break;
         }
-        AddResultLine("Not Find " + label);
+        AddResultLine("Not Find " + label +
+                      (opened ? Tr("リーダーから応答がありません") : Tr("ポートを開けません")));
         PumpMessages();
     }
     CaptureBoxes(nullptr);

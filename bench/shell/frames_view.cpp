@@ -19,6 +19,7 @@ FramesView::FramesView(QWidget* parent) : QDockWidget(Tr("通信フレーム"), 
     text_->setLineWrapMode(QPlainTextEdit::NoWrap);
     text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     text_->setAccessibleName(Tr("通信フレーム"));
+    text_->setToolTip(Tr("リーダーとの間のフレーム（qx4 --trace と同じ解読）"));
     setWidget(text_);
     flush_ = new QTimer(this);
     flush_->setInterval(kFlushPeriodMs);

@@ -28,10 +28,8 @@ QString FailureText() {
         return Tr("応答の長さまたは形式が不正です");
     case QX4_CAUSE_OUT_OF_STEP:
         return Tr("送信していません: リーダーとの同期が取れません");
-#ifdef QX4_CAUSE_FENCE_REFUSED
     case QX4_CAUSE_FENCE_REFUSED:
         return Tr("送信していません: リーダーが同期用の EEPROM 読み出しを拒否しました");
-#endif
     case QX4_CAUSE_NONE:
     case QX4_CAUSE_NACK:
         return QString();

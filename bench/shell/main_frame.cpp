@@ -18,6 +18,7 @@
 #include <QSettings>
 #include <QShortcut>
 #include <QStatusBar>
+#include <algorithm>
 
 namespace qx4bench {
 namespace {
@@ -26,11 +27,19 @@ constexpr int kDesignedWidth = 540;
 constexpr int kDesignedHeight = 640;
 constexpr const char* kGeometryKey = "Window/Geometry"; // beside the operator's settings
 
-// Mnemonic letters of the menus: the text's own letter, else "(&X)" after it.
+// Mnemonic letters: a Latin text marks its own letter; a Japanese one, or one without
+// the letter, gets "(&X)" after it (before a trailing "...").
 QString WithMnemonic(const QString& text, QChar letter) {
-    const int at = text.indexOf(letter, 0, Qt::CaseInsensitive);
+    if (letter.isNull()) return text;
+    const bool japanese = std::any_of(text.begin(), text.end(), [](QChar c) {
+        return (c.unicode() >= 0x3000 && c.unicode() <= 0x9FFF) ||
+               (c.unicode() >= 0xFF00 && c.unicode() <= 0xFFEF);
+    });
+    const int at = japanese ? -1 : int(text.indexOf(letter, 0, Qt::CaseInsensitive));
     if (at >= 0) return QString(text).insert(at, '&');
-    return text + "(&" + letter + ")";
+    QString marked = text;
+    const int dots = text.endsWith("...") ? int(text.size()) - 3 : int(text.size());
+    return marked.insert(dots, QString("(&") + letter.toUpper() + ')');
 }
 
 QChar MnemonicOf(const QString& path, int level) {
@@ -143,7 +152,7 @@ void CMainFrame::BuildMenus() {
             menu->addSeparator();
             continue;
         }
-        QAction* action = menu->addAction(Tr(item.text));
+        QAction* action = menu->addAction(WithMnemonic(Tr(item.text), QChar(item.key)));
         action->setProperty(kCommandIdProperty, item.id);
         if (item.sends) action->setStatusTip(Tr(item.sends));
         if (item.id == idm::Exit) action->setText(action->text() + "\tCtrl+Q"); // its accelerator

@@ -11,6 +11,7 @@ struct MenuItem {
     const char* menu;
     const char* text;
     int id;
+    char key = 0;                // its mnemonic letter, unique within its menu
     const char* sends = nullptr; // what it sends, for Help > Commands
 };
 

@@ -26,9 +26,11 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -96,6 +98,31 @@ QString TagDataText(QByteArray bytes) {
     return HexWithAscii(bytes);
 }
 constexpr int kCountColumn = 0, kUidColumn = 1;
+
+// Result lines no wider than the list: they wrap between words, and a run too long for
+// one row is elided (its tooltip and the viewer give it whole).
+class WithinWidthDelegate : public QStyledItemDelegate {
+  public:
+    explicit WithinWidthDelegate(QListView* list) : QStyledItemDelegate(list), list_(list) {}
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setWidth(std::min(size.width(), list_->viewport()->width()));
+        return size;
+    }
+
+  private:
+    QListView* list_;
+};
+
+// Long lines in the tooltip as rows, so the tooltip fits the screen.
+QString ToolTipRows(const QString& time, const QString& text) {
+    constexpr int kRow = 64;
+    if (text.size() <= kRow) return time;
+    QString rows = time;
+    for (int i = 0; i < text.size(); i += kRow)
+        rows += '\n' + text.mid(i, kRow);
+    return rows;
+}
 
 } // namespace
 
@@ -374,6 +401,13 @@ void CQX4PanelView::LayOutForm() {
     // The log: several lines selectable, copied, saved, long data lines viewed whole.
     QListWidget* results = ui->resultList;
     results->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // A long data line wraps within the list: scrolling sideways would move every other
+    // line out of view with it. The viewer shows it in rows of 16 bytes.
+    results->setWordWrap(true);
+    results->setTextElideMode(Qt::ElideRight);
+    results->setResizeMode(QListView::Adjust);
+    results->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    results->setItemDelegate(new WithinWidthDelegate(results));
     results->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(results, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         if (WaitsForReader()) return; // a menu open now would hold the reader's answer
@@ -401,6 +435,8 @@ void CQX4PanelView::LayOutForm() {
     ui->comResetButton->setToolTip(Tr("ポート、通信速度、応答タイムアウトを設定して開き直します"));
     ui->clearButton->setToolTip(Tr("結果の一覧と UID テーブルを空にします"));
     ui->autoScanBox->setToolTip(Tr("オートスキャンモードとコマンドモードを切り替えます"));
+    ui->uidTable->setToolTip(Tr("タグが自分から送った UID（とデータ）と、その回数"));
+    ui->resultList->setToolTip(Tr("各コマンドの結果。行をダブルクリックすると全体を表示します"));
     ui->testButton->setAccessibleName(ui->testButton->text());
 }
 
@@ -428,7 +464,7 @@ void CQX4PanelView::AddLine(const QString& text, bool error, bool own) {
     auto* item = new QListWidgetItem(text);
     const QDateTime now = QDateTime::currentDateTime();
     item->setData(Qt::UserRole, now);
-    item->setToolTip(now.toString("yyyy-MM-dd HH:mm:ss.zzz"));
+    item->setToolTip(ToolTipRows(now.toString("yyyy-MM-dd HH:mm:ss.zzz"), text));
     if (own) item->setData(kOwnLineRole, true);
     if (error)
         item->setForeground(QColor(0xB0, 0x00, 0x20));

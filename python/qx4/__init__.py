@@ -11,32 +11,54 @@ reader for tests without hardware::
             print(block.number, block.data.hex())
 """
 
-from typing import TYPE_CHECKING, Any
-
-from ._library import LibraryNotFound
-from . import ndef
-from .errors import (BadReplyError, BusyError, DumpError, FenceRefusedError, NackError,
-                     NdefError, NoAnswerError, OpenError, OutOfStepError, QX4Error,
-                     ReaderGoneError, SeveralTagsError, TagLeftError)
-from .ndef import (AbsoluteUriRecord, EmptyRecord, ExternalRecord, MimeRecord, Record,
-                   SmartPosterRecord, TextRecord, UriRecord)
-from .reader import Reader, library_version, parse_uid
 from ._version import __version__
-from .types import (Block, Geometry, Notification, RestoreReport, SystemInfo, Tag,
-                    uid_text)
 
-# The simulator starts processes: its modules load when it is first named, so that
-# ``import qx4`` stays quick for programs that drive a real reader.
+# Every name loads its module when first used (ctypes, typing and dataclasses cost tens of
+# milliseconds), so that ``import qx4`` stays quick for a script or a shell completion.
+TYPE_CHECKING = False  # typing costs as much as the rest: type checkers take this name too
 if TYPE_CHECKING:
+    from . import ndef
+    from ._library import LibraryNotFound
+    from .errors import (BadReplyError, BusyError, DumpError, FenceRefusedError, NackError,
+                         NdefError, NoAnswerError, OpenError, OutOfStepError, QX4Error,
+                         ReaderGoneError, SeveralTagsError, TagLeftError)
+    from .ndef import (AbsoluteUriRecord, EmptyRecord, ExternalRecord, MimeRecord, Record,
+                       SmartPosterRecord, TextRecord, UriRecord)
+    from .reader import Reader, library_version, parse_uid
     from .simulator import Simulator, SimulatorError
+    from .types import (Block, Geometry, Notification, RestoreReport, SystemInfo, Tag,
+                        uid_text)
+
+_HOMES = {
+    "LibraryNotFound": "_library",
+    **dict.fromkeys(("BadReplyError", "BusyError", "DumpError", "FenceRefusedError",
+                     "NackError", "NdefError", "NoAnswerError", "OpenError", "OutOfStepError",
+                     "QX4Error", "ReaderGoneError", "SeveralTagsError", "TagLeftError"),
+                    "errors"),
+    **dict.fromkeys(("AbsoluteUriRecord", "EmptyRecord", "ExternalRecord", "MimeRecord",
+                     "Record", "SmartPosterRecord", "TextRecord", "UriRecord"), "ndef"),
+    **dict.fromkeys(("Reader", "library_version", "parse_uid"), "reader"),
+    **dict.fromkeys(("Simulator", "SimulatorError"), "simulator"),
+    **dict.fromkeys(("Block", "Geometry", "Notification", "RestoreReport", "SystemInfo",
+                     "Tag", "uid_text"), "types"),
+}
 
 
-def __getattr__(name: str) -> Any:
-    if name in ("Simulator", "SimulatorError"):
-        from . import simulator
+def __getattr__(name: str) -> object:
+    import importlib
 
-        return getattr(simulator, name)
-    raise AttributeError(f"module 'qx4' has no attribute {name!r}")
+    if name == "ndef":
+        value: object = importlib.import_module(".ndef", __name__)
+    elif name in _HOMES:
+        value = getattr(importlib.import_module("." + _HOMES[name], __name__), name)
+    else:
+        raise AttributeError(f"module 'qx4' has no attribute {name!r}")
+    globals()[name] = value
+    return value
+
+
+def __dir__() -> "list[str]":
+    return sorted(set(globals()) | set(__all__))
 
 
 __all__ = [

@@ -57,7 +57,10 @@ class Simulator:
     field; ``baud`` paces replies as a serial line would (9600 or 19200; None: at
     once); ``delay`` answers that many seconds late; ``log`` records every frame (see
     :attr:`frames`); ``scan_period`` seconds between auto-scan notifications;
-    ``eeprom`` a file that keeps the EEPROM; ``extra`` more qx4sim options;
+    ``eeprom`` a file that keeps the EEPROM; ``profile`` ``"default"`` or ``"field"`` (a
+    plausible real reader and field: air time, collisions, lost replies, a USB-serial
+    adapter; None: ``QX4SIM_PROFILE`` decides); ``seed`` for the field's chances;
+    ``extra`` more qx4sim options;
     ``program`` the qx4sim to run (default: ``QX4SIM``, then ``PATH``).
     ``start_timeout`` seconds for qx4sim to come up; :meth:`stop` waits ``grace``
     seconds for it to end before killing it.
@@ -69,6 +72,7 @@ class Simulator:
     def __init__(self, *, field: str | os.PathLike[str] | None = None, baud: int | None = None,
                  delay: float | None = None, log: bool = False,
                  scan_period: float | None = None, eeprom: str | os.PathLike[str] | None = None,
+                 profile: str | None = None, seed: int | None = None,
                  extra: Sequence[str] = (), program: str | None = None,
                  start_timeout: float = 10.0, grace: float = 5.0) -> None:
         args = [program or _program()]
@@ -84,6 +88,10 @@ class Simulator:
             args += ["--scan-period", str(round(scan_period * 1000))]
         if eeprom is not None:
             args += ["--eeprom", os.fspath(eeprom)]
+        if profile is not None:
+            args += ["--profile", profile]
+        if seed is not None:
+            args += ["--seed", str(seed)]
         args += list(extra)
         self.grace = grace
         self.device = ""

@@ -100,3 +100,18 @@ def test_one_version_everywhere():
     changelog = (SOURCE / "debian" / "changelog").read_text(encoding="utf-8")
     debian = re.match(r"\S+ \(([^)-]+)", changelog).group(1)
     assert qx4.__version__ == qx4.library_version() == debian
+
+
+def test_every_public_name_loads_on_first_use_and_nothing_heavy_before():
+    import subprocess
+    import sys
+
+    probe = ("import sys, qx4; heavy = [m for m in ('ctypes', 'dataclasses', "
+             "'qx4.reader') if m in sys.modules]; print(heavy); "
+             "print([n for n in qx4.__all__ if getattr(qx4, n, None) is None])")
+    out = subprocess.run([sys.executable, "-c", probe], capture_output=True, text=True,
+                         env=os.environ, check=True).stdout.splitlines()
+    assert out == ["[]", "[]"], out
+    assert set(qx4.__all__) <= set(dir(qx4))
+    with pytest.raises(AttributeError, match="no attribute 'Readr'"):
+        qx4.Readr  # noqa: B018

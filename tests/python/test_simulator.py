@@ -66,3 +66,19 @@ def test_a_simulator_never_stopped_ends_with_the_program():
                          check=True)
     with pytest.raises(ProcessLookupError):
         os.kill(int(out.stdout), 0)
+
+
+def test_the_field_profile_and_a_tag_changed_while_it_runs(tmp_path):
+    path = tmp_path / "one.json"
+    path.write_text('{"tags":[{"uid":"%s","blocks":[%s]}]}'
+                    % (TAG_ONE, ",".join('{"data":"%02X%02X%02X%02X"}' % (i, i, i, i)
+                                         for i in range(16))))
+    with qx4.Simulator(field=path, profile="field", seed=5) as sim, \
+            qx4.Reader(sim.device) as reader:
+        assert [b.data for b in reader.read_blocks(0, 16, uid=TAG_ONE)] == [
+            bytes([i]) * 4 for i in range(16)]
+        assert sim.command(f"tag {TAG_ONE} crcErrors 1") == f"{TAG_ONE}: crcErrors 1"
+        with pytest.raises(qx4.NackError):
+            reader.read_blocks(0, 1, uid=TAG_ONE)
+        sim.command(f"tag {TAG_ONE} crcErrors 0")
+        assert reader.read_blocks(3, 1, uid=TAG_ONE)[0].data == b"\x03" * 4
