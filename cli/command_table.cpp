@@ -39,7 +39,7 @@ constexpr std::array kCommands{
     C{"uid-list", RunUidList, "", "the UIDs the reader has collected", "qx4 uid-list"},
     C{"afi-register", RunAfiRegister, "[VALUE]", "read or set the reader's AFI register",
       "qx4 afi-register 0x42", 0, 1},
-    C{"tag-data", RunTagData, "TEXT", "send tag data to the reader (command 0x4A)",
+    C{"tag-data", RunTagData, "TEXT", "the reader writes TEXT into the one tag in the field (0x4A)",
       "qx4 tag-data hello", 1, 1},
     C{"inventory", RunInventory, "", "one answering tag: DSFID and UID", "qx4 inventory"},
     C{"scan", RunScan, "", "reader-side inventory, then every UID it collected", "qx4 scan"},

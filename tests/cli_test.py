@@ -1072,6 +1072,29 @@ class NothingUnasked(WithSims):
         self.assertEqual(writes[0][-9] & 0x01, 0x01)  # addressed, to the named tag
         self.assertEqual(writes[0][-8:], uid_bytes(TAG_TWO))
 
+    def test_tag_data_writes_only_the_one_tag_in_the_field(self):
+        def sent():  # the 0x4A frames so far
+            time.sleep(0.2)  # the log reader catches up
+            frames, sim.frames = sim.frames, []
+            return [f for f in frames if len(f) > 2 and f[2] == 0x4A]
+
+        sim = self.sim()
+        for named in ([], ["--uid", TAG_ONE]):  # its request carries no UID to address
+            code, result = run_json("--device", sim.device, *named, "tag-data", "hello")
+            self.assertEqual(code, 2, result)
+            for uid in (TAG_ONE, TAG_TWO, MYD):
+                self.assertIn(uid, result["error"])
+        self.assertEqual(sent(), [])
+        sim.command("leave " + TAG_TWO)
+        sim.command("leave " + MYD)
+        code, result = run_json("--device", sim.device, "--uid", TAG_TWO, "tag-data", "hello")
+        self.assertEqual(code, 2, result)
+        self.assertIn("tag %s is in the field, not %s" % (TAG_ONE, TAG_TWO), result["error"])
+        self.assertEqual(sent(), [])
+        code, result = run_json("--device", sim.device, "tag-data", "hello")
+        self.assertEqual((code, result["uid"]), (0, TAG_ONE))
+        self.assertEqual(len(sent()), 1)
+
     def test_writes_and_locks_address_one_named_tag(self):
         sim = self.sim()
         eight = "0102030405060708"
