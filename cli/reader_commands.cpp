@@ -120,6 +120,13 @@ void RunOpMode(Session& s) {
     s.Field("mode", mode, Byte(mode));
     s.Field("second", second, Byte(second));
     s.Field("flags", flags, Byte(flags));
+    // The two value bytes come after the three the call gives.
+    if (const Bytes rest = s.link().LastAckData(); rest.size() >= 5) {
+        const int value = rest[3] << 8 | rest[4];
+        char text[8];
+        std::snprintf(text, sizeof text, "0x%04X", value);
+        s.Field("value", value, text);
+    }
 }
 
 void RunTagMode(Session& s) {

@@ -80,6 +80,8 @@ class LinkObserver {
     int LastAckDataCount() const;
     // The echo (first data byte) of that ACK, or -1.
     int LastAckEcho() const;
+    // The data bytes of that ACK after the echo (empty without one).
+    Bytes LastAckData() const;
     unsigned long acksReceived() const { return acks_; } // all along
     // Acknowledgements of reader settings and tag requests (0x4E, 0x4F, 0x78) whose first
     // data byte echoed the request's sub-command or code, and those that did not.

@@ -846,6 +846,39 @@ class Signals(unittest.TestCase):
             sim.close()
 
 
+class WatchModes(unittest.TestCase):
+    def setUp(self):
+        self.sim = SimProcess("--scan-period", "1200")
+
+    def tearDown(self):
+        self.sim.close()
+
+    def test_watch_puts_back_every_byte_of_the_mode_it_changed(self):
+        self.assertEqual(qx4("--device", self.sim.device, "op-mode", "0", "2", "0x78",
+                             "0x1234").returncode, 0)
+        self.assertEqual(qx4("--device", self.sim.device, "watch", "1").returncode, 0)
+        _, mode = run_json("--device", self.sim.device, "op-mode")
+        self.assertEqual([mode[k] for k in ("mode", "second", "flags", "value")],
+                         [0, 2, 0x78, 0x1234])
+
+    def test_a_tag_leaves_after_a_few_scan_periods_or_after_leave_after(self):
+        def events(*args):
+            out = qx4("--device", self.sim.device, "--json", "watch", *args, "--events")
+            self.assertEqual(out.returncode, 0, out.stderr)
+            lines = [json.loads(line) for line in out.stdout.splitlines()]
+            return [l["event"] for l in lines if "event" in l], lines[-1]
+
+        # Notifications 1.2 s apart: a tag that stays neither leaves nor enters again.
+        seen, result = events("5")
+        self.assertEqual(seen, ["enter"] * 3)
+        self.assertIn("scanPeriodMs", result)
+        seen, _ = events("4", "--leave-after", "500")
+        self.assertIn("leave", seen)
+        out = qx4("--device", self.sim.device, "watch", "1", "--leave-after", "500")
+        self.assertEqual(out.returncode, 2)
+        self.assertIn("--events", out.stderr)
+
+
 class Simulator(unittest.TestCase):
     def test_options_and_uids_are_checked(self):
         out = subprocess.run([QX4SIM, "--delay", "-5"], capture_output=True, text=True,
