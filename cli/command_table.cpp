@@ -39,7 +39,7 @@ constexpr std::array kCommands{
     C{"uid-list", RunUidList, "", "the UIDs the reader has collected", "qx4 uid-list"},
     C{"afi-register", RunAfiRegister, "[VALUE]", "read or set the reader's AFI register",
       "qx4 afi-register 0x42", 0, 1},
-    C{"tag-data", RunTagData, "TEXT", "send tag data to the reader (command 0x4A)",
+    C{"tag-data", RunTagData, "TEXT", "the reader writes TEXT into the one tag in the field (0x4A)",
       "qx4 tag-data hello", 1, 1},
     C{"inventory", RunInventory, "", "one answering tag: DSFID and UID", "qx4 inventory"},
     C{"scan", RunScan, "", "reader-side inventory, then every UID it collected", "qx4 scan"},
@@ -105,7 +105,7 @@ constexpr std::array kCommands{
     C{"convert", RunConvert, "IN OUT", "convert a dump between formats (--format, or OUT's name)",
       "qx4 convert tag.json tag.nfc", 2, 2, "--format"},
     C{"watch", RunWatch, "[SECONDS]", "auto-scan: print each notification until interrupted",
-      "qx4 watch 10 --events", 0, 1, "--events"},
+      "qx4 watch 10 --events", 0, 1, "--events --leave-after"},
     C{"probe", RunProbe, "",
       "read-only survey of the reader and the tags in its field, for bring-up and bug reports",
       "qx4 --json probe > probe.json"},
@@ -141,6 +141,9 @@ constexpr std::array kCommandOptions{
     CommandOption{"--message", true, "ndef write: the records of FILE, a raw NDEF message"},
     CommandOption{"--write", false, "demo: write block 2 on a real reader's tag too"},
     CommandOption{"--events", false, "watch: a line when a tag enters or leaves the field"},
+    CommandOption{"--leave-after", true,
+                  "watch --events: MS unseen before a tag counts as gone (default: three of "
+                  "the reader's scan periods, as the notifications show them)"},
 };
 
 constexpr std::array kGlobalOptions{

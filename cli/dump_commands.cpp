@@ -7,6 +7,7 @@
 #include "restore.h"
 #include "restore_report.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -90,6 +91,29 @@ bool ReadWholeTag(Session& s, qx4dump::TagDump& tag) {
             s.Fail(access.failure());
     }
     return ok;
+}
+
+std::string Joined(const std::vector<std::string>& items) {
+    std::string text;
+    for (const auto& item : items)
+        text += (text.empty() ? "" : ", ") + item;
+    return text;
+}
+
+// "3 5-9 12": consecutive blocks as one span.
+std::string Ranges(const std::vector<int>& blocks) {
+    std::vector<int> sorted = blocks;
+    std::sort(sorted.begin(), sorted.end());
+    std::string text;
+    for (size_t i = 0; i < sorted.size();) {
+        size_t j = i;
+        while (j + 1 < sorted.size() && sorted[j + 1] == sorted[j] + 1)
+            ++j;
+        text += (text.empty() ? "" : " ") + std::to_string(sorted[i]) +
+                (j > i ? "-" + std::to_string(sorted[j]) : std::string());
+        i = j + 1;
+    }
+    return text.empty() ? "none" : text;
 }
 
 std::string List(const std::vector<int>& blocks) {
@@ -189,29 +213,65 @@ void RunRestore(Session& s) {
     const nlohmann::json summary = qx4dump::ReportJson(report);
     for (const auto& [key, value] : summary.items())
         s.result()[key] = value;
+    const auto words = [](std::string outcome) { // "not-done" -> "not done"
+        std::replace(outcome.begin(), outcome.end(), '-', ' ');
+        return outcome;
+    };
     s.Line("written: " + std::to_string(report.written.size()) +
            ", same: " + std::to_string(report.same.size()) +
            ", skipped (locked on the tag): " + std::to_string(report.skippedLocked.size()) +
            (report.tagLeft.empty() ? ", failed: " + std::to_string(report.failed.size())
                                    : ", not written: " + std::to_string(report.notWritten)) +
+           (report.notDone.empty() ? "" : ", not done: " + std::to_string(report.notDone.size())) +
            ", verified: " + std::to_string(report.verified.size()));
-    s.Line("afi: " + report.afi + ", dsfid: " + report.dsfid);
+    s.Line("afi: " + words(report.afi) + ", dsfid: " + words(report.dsfid));
     for (const auto& what : report.unknown)
         s.Line("left alone: " + what);
     s.Line("written blocks: " + List(report.written));
     if (!report.skippedLocked.empty())
         s.Line("skipped, locked on the tag: " + List(report.skippedLocked));
-    if (!report.lockedNow.empty()) s.Line("locked now: " + List(report.lockedNow));
+    if (!report.dropped.empty())
+        s.Line("dropped, beyond the tag's " + std::to_string(report.dropped.front()) +
+               " blocks: " + Ranges(report.dropped));
+    if (!report.notInDump.empty())
+        s.Line("not in the dump, left as they are: " + Ranges(report.notInDump));
+    std::vector<std::string> locked, already, lockNotDone;
+    for (int b : report.lockedNow)
+        locked.push_back(std::to_string(b));
+    for (int b : report.alreadyLocked)
+        already.push_back(std::to_string(b));
+    for (const auto& [outcome, name] :
+         {std::pair{report.afiLock, "AFI"}, {report.dsfidLock, "DSFID"}}) {
+        if (outcome == "locked") locked.push_back(name);
+        if (outcome == "already-locked") already.push_back(name);
+        if (outcome == "not-done") lockNotDone.push_back(name);
+    }
+    if (!locked.empty()) s.Line("locked now: " + Joined(locked));
+    if (!already.empty()) s.Line("already locked: " + Joined(already));
     // After the tag left, one line says how far it came instead of one a block.
     if (!report.tagLeft.empty()) s.Line(report.tagLeft);
-    for (const auto& f : report.failed)
-        if (report.tagLeft.empty() || !f.cause.gone)
-            s.Line("failed" + (f.block >= 0 ? " block " + std::to_string(f.block) : std::string()) +
-                   ": " + f.cause.text);
+    for (const auto& f : report.failed) {
+        if (!report.tagLeft.empty() && f.cause.gone) continue;
+        if (f.block < 0)
+            s.Line(qx4dump::FailureText(f.cause));
+        else
+            s.Line((f.what == "lock" ? "failed lock of block " : "failed block ") +
+                   std::to_string(f.block) + ": " + f.cause.text);
+    }
+    // What a stop left is one line, not one a block.
+    const std::string why = report.stopped ? " (" + report.stopped->text + ")" : std::string();
+    if (!report.notDone.empty()) s.Line("not done: blocks " + Ranges(report.notDone) + why);
+    if (!lockNotDone.empty()) s.Line("not done: " + Joined(lockNotDone) + " lock" + why);
+    if (!report.unverified.empty())
+        s.Line("written, not read back: blocks " + Ranges(report.unverified) + why);
     if (report.interrupted)
         s.Fail("interrupted: blocks written so far: " + List(report.written));
     else if (!report.tagLeft.empty())
         s.Fail(report.tagLeft);
+    else if (report.stopped)
+        s.Fail(qx4dump::FailureText(*report.stopped) + ": " +
+               std::to_string(report.notDone.size()) + " block(s) not done, " +
+               std::to_string(report.unverified.size()) + " not read back");
     else if (!report.complete)
         s.Fail("the tag does not hold the whole dump: " + std::to_string(report.failed.size()) +
                " failed, " + std::to_string(report.skippedLocked.size()) + " locked on the tag");

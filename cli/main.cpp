@@ -135,6 +135,7 @@ bool TakeOption(const std::string& arg, int argc, char** argv, int& i, qx4cli::O
         if (arg == "--events") options.events = true;
         if (arg == "--no-probe") options.noProbe = true;
         if (arg == "--format") options.format = value();
+        if (arg == "--leave-after") options.leaveAfterMs = number(1, 3600000);
         auto& records = options.ndefRecords;
         if (arg == "--uri") records.push_back({{"uri", value()}});
         if (arg == "--text") records.push_back({{"text", value()}, {"language", "en"}});

@@ -120,6 +120,13 @@ void RunOpMode(Session& s) {
     s.Field("mode", mode, Byte(mode));
     s.Field("second", second, Byte(second));
     s.Field("flags", flags, Byte(flags));
+    // The two value bytes come after the three the call gives.
+    if (const Bytes rest = s.link().LastAckData(); rest.size() >= 5) {
+        const int value = rest[3] << 8 | rest[4];
+        char text[8];
+        std::snprintf(text, sizeof text, "0x%04X", value);
+        s.Field("value", value, text);
+    }
 }
 
 void RunTagMode(Session& s) {
@@ -222,6 +229,21 @@ void RunTagData(Session& s) {
     const std::string text = s.Arg(0, "TEXT");
     if (text.size() > 251) throw UsageError("TEXT holds at most 251 bytes");
     s.Connect();
+    // The request carries no UID: the reader writes into whichever tag answers, so only
+    // with one tag in the field, and with --uid only when it is that tag.
+    std::string error;
+    bool several = false;
+    qx4dump::CallFailure cause;
+    const auto only =
+        qx4dump::FindTheTag(s.link(), s.options().timeoutMs, true, error, several, &cause);
+    if (several)
+        throw Refusal(error + ": tag-data's request carries no UID, so it writes only with one "
+                              "tag in the field");
+    if (!only) return s.Fail(cause);
+    if (const auto& named = s.options().uid; named && *only != *named)
+        throw Refusal("tag " + UidText(only->data()) + " is in the field, not " +
+                      UidText(named->data()) + ": nothing sent");
+    s.Field("uid", UidText(only->data()));
     if (s.Check(QX4WriteTagData(static_cast<int>(text.size()),
                                 reinterpret_cast<const unsigned char*>(text.data())),
                 "QX4WriteTagData"))

@@ -71,6 +71,7 @@ struct Options {
     std::string confirmWith = "--yes";
     // Options of single commands (checked against the command's list).
     bool all = false, force = false, locks = false, events = false, noProbe = false;
+    int leaveAfterMs = 0; // watch --events: unseen this long, a tag has left (0: from the period)
     std::string format;
     // ndef write: the records in order, as qx4ndef::RecordFromJson takes them, plus
     // "dataFile" (--mime) and "messageFile" (--message) read when the command runs.

@@ -6,19 +6,36 @@
 #include <cstdio>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <thread>
 
 namespace qx4cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto kGone = std::chrono::milliseconds(1000); // unseen this long: left the field
+using Millis = std::chrono::milliseconds;
+// The reader does not tell its scan period: until the notifications show it, a tag is
+// gone after this long unseen; never sooner than kLeastGone (notifications are taken in
+// batches every 200 ms).
+constexpr auto kUntilPeriodKnown = Millis(3000), kLeastGone = Millis(1000);
+constexpr int kPeriods = 3; // scan periods unseen before a tag counts as gone
+
+struct Presence {
+    Clock::time_point first, last;
+    int seen = 0; // notifications since it entered
+    // Its notifications' mean spacing: the reader's scan period for this tag.
+    std::optional<Millis> Period() const {
+        if (seen < 2) return std::nullopt;
+        return std::chrono::duration_cast<Millis>((last - first) / (seen - 1));
+    }
+};
 
 struct Watcher : QX4Window {
     Session* session;
     Clock::time_point start = Clock::now();
     std::map<std::string, int> counts;
-    std::map<std::string, Clock::time_point> lastSeen;
+    std::map<std::string, Presence> present;
+    std::optional<Millis> period; // the longest any tag showed
     int total = 0;
 
     explicit Watcher(Session* s) : session(s) {
@@ -50,8 +67,15 @@ struct Watcher : QX4Window {
             uid = Printable(data, count);
         }
         ++total;
-        if (lastSeen.find(uid) == lastSeen.end() && session->options().events) Event("enter", uid);
-        lastSeen[uid] = Clock::now();
+        const auto now = Clock::now();
+        if (present.find(uid) == present.end()) {
+            if (session->options().events) Event("enter", uid);
+            present[uid].first = now;
+        }
+        Presence& tag = present[uid];
+        tag.last = now;
+        ++tag.seen;
+        if (const auto shown = tag.Period(); shown && (!period || *shown > *period)) period = shown;
         ++counts[uid];
         if (session->options().json) {
             std::cout << nlohmann::json{{"kind", record.kind == 1 ? "uid-data" : "data"},
@@ -67,12 +91,17 @@ struct Watcher : QX4Window {
                       << std::endl;
         }
     }
+    Millis LeaveAfter(const Presence& tag) const {
+        if (session->options().leaveAfterMs) return Millis(session->options().leaveAfterMs);
+        const auto known = tag.Period() ? tag.Period() : period;
+        return known ? std::max(kLeastGone, *known * kPeriods) : kUntilPeriodKnown;
+    }
     void Leaves() {
         if (!session->options().events) return;
-        for (auto it = lastSeen.begin(); it != lastSeen.end();) {
-            if (Clock::now() - it->second > kGone) {
+        for (auto it = present.begin(); it != present.end();) {
+            if (Clock::now() - it->second.last > LeaveAfter(it->second)) {
                 Event("leave", it->first);
-                it = lastSeen.erase(it);
+                it = present.erase(it);
             } else {
                 ++it;
             }
@@ -96,11 +125,16 @@ void RunWatch(Session& s) {
     ::sigemptyset(&stop.sa_mask);
     for (const int signal : {SIGPIPE, SIGHUP, SIGQUIT})
         ::sigaction(signal, &stop, nullptr);
+    if (s.options().leaveAfterMs && !s.options().events)
+        throw UsageError("--leave-after goes with --events");
     unsigned char mode = 0, second = 0, flags = 0;
     s.link().Mark();
     if (!s.Check(QX4GetRWMode(&mode, &second, &flags), "QX4GetRWMode")) return;
+    // The mode write carries the two value bytes too: they go back as they were read.
+    const Bytes read = s.link().LastAckData();
+    const int value = read.size() >= 5 ? read[3] << 8 | read[4] : 0;
     s.link().Mark();
-    if (!s.Check(QX4SetRWMode(1, second, flags, 0, 0), "QX4SetRWMode")) return;
+    if (!s.Check(QX4SetRWMode(1, second, flags, value, 0), "QX4SetRWMode")) return;
     Watcher watcher(&s);
     QX4SetHandle(&watcher);
     const auto end = Clock::now() + std::chrono::seconds(seconds);
@@ -118,7 +152,7 @@ void RunWatch(Session& s) {
     // Back to the mode the reader had, also after Ctrl+C or SIGTERM. Notifications in
     // flight are dispatched during the wait; they no longer end it.
     s.link().Mark();
-    s.Check(QX4SetRWMode(mode, second, flags, 0, 0), "QX4SetRWMode");
+    s.Check(QX4SetRWMode(mode, second, flags, value, 0), "QX4SetRWMode");
     QX4SetHandle(nullptr);
     nlohmann::json counts = nlohmann::json::object();
     for (const auto& [uid, count] : watcher.counts) {
@@ -127,6 +161,7 @@ void RunWatch(Session& s) {
     }
     s.result()["notifications"] = watcher.total;
     s.result()["perTag"] = counts;
+    if (watcher.period) s.result()["scanPeriodMs"] = watcher.period->count();
     s.Line(std::to_string(watcher.total) + " notification(s)");
 }
 

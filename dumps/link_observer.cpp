@@ -155,6 +155,12 @@ int LinkObserver::LastAckEcho() const {
     return checkedAck_.size() > 4 && checkedAck_[3] > 0 ? checkedAck_[4] : -1;
 }
 
+Bytes LinkObserver::LastAckData() const {
+    const int count = LastAckDataCount();
+    if (count < 2 || checkedAck_.size() < size_t(4 + count)) return {};
+    return Bytes(checkedAck_.begin() + 5, checkedAck_.begin() + 4 + count);
+}
+
 int LinkObserver::LastAckDataCount() const {
     return checkedAck_.size() > 3 ? checkedAck_[3] : -1;
 }

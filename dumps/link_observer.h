@@ -40,6 +40,8 @@ struct CallFailure {
     // time-over, tags answering at once): the same frame may well go through next time.
     bool Transient() const { return kind == Kind::Nack && nack >= 1 && nack <= 3; }
     bool Locked() const { return kind == Kind::Nack && nack == 5 && iso == 0x12; }
+    // A lock refused because it is in place already.
+    bool AlreadyLocked() const { return kind == Kind::Nack && nack == 5 && iso == 0x11; }
     bool NoTag() const { return kind == Kind::Nack && nack == 4; }
     // The reader went silent, out of step or away, or the tag left: every further frame
     // would only wait out its own time-out or find no tag, so a run of commands ends here.
@@ -78,6 +80,8 @@ class LinkObserver {
     int LastAckDataCount() const;
     // The echo (first data byte) of that ACK, or -1.
     int LastAckEcho() const;
+    // The data bytes of that ACK after the echo (empty without one).
+    Bytes LastAckData() const;
     unsigned long acksReceived() const { return acks_; } // all along
     // Acknowledgements of reader settings and tag requests (0x4E, 0x4F, 0x78) whose first
     // data byte echoed the request's sub-command or code, and those that did not.

@@ -9,6 +9,28 @@ bool Stops(const CallFailure& failure) {
     return TagAccess::interrupted || failure.EndsRun();
 }
 
+// An interruption stops a call before its frame: that block was never tried.
+bool Tried(const CallFailure& failure) {
+    return !(TagAccess::interrupted && failure.kind == CallFailure::Kind::NotSent);
+}
+
+// The run ends here at block `b` (failed, unless it was never sent); `rest` is not done.
+void Stop(RestoreReport& report, const CallFailure& cause, int b, const std::vector<int>& rest) {
+    report.stopped = cause;
+    if (Tried(cause))
+        report.failed.push_back({b, cause});
+    else
+        report.notDone.push_back(b);
+    report.notDone.insert(report.notDone.end(), rest.begin(), rest.end());
+}
+
+std::vector<int> Range(int first, int end) {
+    std::vector<int> blocks;
+    for (int b = first; b < end; ++b)
+        blocks.push_back(b);
+    return blocks;
+}
+
 // Writes one run; on a failure the rest goes block by block, so each block gets its own
 // outcome (one locked block does not fail its neighbours).
 void WriteRun(TagAccess& tag, const TagDump& dump, const Run& run, RestoreReport& report) {
@@ -20,12 +42,9 @@ void WriteRun(TagAccess& tag, const TagDump& dump, const Run& run, RestoreReport
     for (int i = 0; i < written; ++i)
         report.written.push_back(run.first + i);
     if (ok) return;
-    const int left = run.count - written;
-    for (int b = run.first + written; b < run.first + run.count; ++b) {
-        if (Stops(tag.failure())) {
-            report.failed.push_back({b, tag.failure()});
-            continue;
-        }
+    const int end = run.first + run.count, left = run.count - written;
+    for (int b = run.first + written; b < end; ++b) {
+        if (Stops(tag.failure())) return Stop(report, tag.failure(), b, Range(b + 1, end));
         int one = 0;
         if (left > 1 && tag.WriteBlocks(b, {dump.blocks[size_t(b)].data}, one)) {
             report.written.push_back(b);
@@ -33,16 +52,45 @@ void WriteRun(TagAccess& tag, const TagDump& dump, const Run& run, RestoreReport
         }
         if (tag.failure().Locked())
             report.skippedLocked.push_back(b);
+        else if (Stops(tag.failure()))
+            return Stop(report, tag.failure(), b, Range(b + 1, end));
         else
             report.failed.push_back({b, tag.failure()});
     }
 }
 
-std::string WriteByte(TagAccess& tag, bool wanted, bool lockedOnTag, uint8_t value, bool afi) {
-    if (lockedOnTag) return "skipped-locked";
-    if (!wanted) return "same";
-    if (afi ? tag.WriteAfi(value) : tag.WriteDsfid(value)) return "written";
-    return tag.failure().Locked() ? "skipped-locked" : "failed";
+// The AFI or the DSFID, when the plan wants it written.
+void WriteByte(TagAccess& tag, uint8_t value, bool afi, RestoreReport& report) {
+    std::string& outcome = afi ? report.afi : report.dsfid;
+    if (report.stopped || TagAccess::interrupted) return; // stays "not-done"
+    if (afi ? tag.WriteAfi(value) : tag.WriteDsfid(value)) {
+        outcome = "written";
+    } else if (tag.failure().Locked()) {
+        outcome = "skipped-locked";
+    } else if (!Tried(tag.failure())) {
+        report.stopped = tag.failure();
+    } else {
+        outcome = "failed";
+        report.failed.push_back({-1, tag.failure(), afi ? "AFI" : "DSFID"});
+        if (Stops(tag.failure())) report.stopped = tag.failure();
+    }
+}
+
+// A lock the dump wants: "locked", "already-locked" (as good as one made now), "failed"
+// or "not-done".
+std::string Lock(TagAccess& tag, const std::function<bool()>& send, RestoreReport& report,
+                 BlockFailure what) {
+    if (report.stopped || TagAccess::interrupted) return "not-done";
+    if (send()) return "locked";
+    if (tag.failure().AlreadyLocked()) return "already-locked";
+    if (!Tried(tag.failure())) {
+        report.stopped = tag.failure();
+        return "not-done";
+    }
+    what.cause = tag.failure();
+    report.failed.push_back(what);
+    if (Stops(tag.failure())) report.stopped = tag.failure();
+    return "failed";
 }
 
 } // namespace
@@ -83,23 +131,33 @@ RestoreReport Restore(TagAccess& tag, const TagDump& dump, const RestoreOptions&
     const RestorePlan plan = PlanRestore(dump, current, options.all, options.locks);
     report.same = plan.same;
     report.skippedLocked = plan.lockedOnTag;
+    const int dumpBlocks = int(dump.blocks.size()), tagBlocks = int(current.blocks.size());
+    report.dropped = Range(tagBlocks, dumpBlocks);
+    report.notInDump = Range(dumpBlocks, tagBlocks);
+    const auto planned = [](bool unknown, bool write, bool lockedOnTag) {
+        return unknown ? "unknown" : lockedOnTag ? "skipped-locked" : write ? "not-done" : "same";
+    };
+    report.afi = planned(plan.afiUnknown, plan.writeAfi, plan.afiLockedOnTag);
+    report.dsfid = planned(plan.dsfidUnknown, plan.writeDsfid, plan.dsfidLockedOnTag);
 
-    const auto runs = Runs(plan.write, tag.LongestWrite());
-    for (const Run& run : runs) {
-        if (!report.failed.empty() && Stops(report.failed.back().cause)) {
-            for (int b = run.first; b < run.first + run.count; ++b)
-                report.failed.push_back({b, tag.failure()});
+    for (const Run& run : Runs(plan.write, tag.LongestWrite())) {
+        if (report.stopped) {
+            const auto rest = Range(run.first, run.first + run.count);
+            report.notDone.insert(report.notDone.end(), rest.begin(), rest.end());
+            continue;
+        }
+        if (TagAccess::interrupted) {
+            tag.Interrupted("write");
+            report.stopped = tag.failure();
+            const auto rest = Range(run.first, run.first + run.count);
+            report.notDone.insert(report.notDone.end(), rest.begin(), rest.end());
             continue;
         }
         WriteRun(tag, dump, run, report);
         if (progress) progress("write", int(report.written.size()), int(plan.write.size()));
     }
-    bool stopped = !report.failed.empty() && Stops(report.failed.back().cause);
     report.notWritten = int(plan.write.size() - report.written.size());
-    const auto gone = [&] {
-        return std::any_of(report.failed.begin(), report.failed.end(),
-                           [](const BlockFailure& f) { return f.cause.gone; });
-    };
+    const auto gone = [&] { return report.stopped && report.stopped->gone; };
     if (gone()) {
         const int count = int(report.written.size());
         report.tagLeft = (count ? "tag left after block " + std::to_string(report.written.back())
@@ -107,33 +165,24 @@ RestoreReport Restore(TagAccess& tag, const TagDump& dump, const RestoreOptions&
                          ": " + std::to_string(count) + " written, " +
                          std::to_string(report.notWritten) + " not written";
     }
-    if (stopped) {
-        if (plan.writeAfi) report.afi = "failed";
-        if (plan.writeDsfid) report.dsfid = "failed";
-    }
-    if (!TagAccess::interrupted && !stopped) {
-        report.afi = plan.afiUnknown ? "unknown"
-                                     : WriteByte(tag, plan.writeAfi, plan.afiLockedOnTag,
-                                                 dump.afi.value_or(0), true);
-        stopped = report.afi == "failed" && tag.failure().EndsRun();
-        report.dsfid = stopped             ? "failed"
-                       : plan.dsfidUnknown ? "unknown"
-                                           : WriteByte(tag, plan.writeDsfid, plan.dsfidLockedOnTag,
-                                                       dump.dsfid.value_or(0), false);
-        report.unknown = Unknowns(dump, current);
-    }
+    if (plan.writeAfi && !plan.afiUnknown) WriteByte(tag, dump.afi.value_or(0), true, report);
+    if (plan.writeDsfid && !plan.dsfidUnknown)
+        WriteByte(tag, dump.dsfid.value_or(0), false, report);
+    if (!report.stopped) report.unknown = Unknowns(dump, current);
 
     // Read back what was written, in runs.
     std::vector<int> written = report.written;
     std::sort(written.begin(), written.end());
-    bool silent = stopped;
     for (const Run& run : Runs(written, tag.LongestRead(false))) {
-        if (TagAccess::interrupted) break;
         std::vector<Block> back;
-        if (silent || !tag.ReadBlocks(run.first, run.count, false, back)) {
-            silent = silent || tag.failure().EndsRun();
+        if (report.stopped || TagAccess::interrupted ||
+            !tag.ReadBlocks(run.first, run.count, false, back)) {
+            if (!report.stopped && Stops(tag.failure())) report.stopped = tag.failure();
             for (int b = run.first; b < run.first + run.count; ++b)
-                report.failed.push_back({b, tag.failure()});
+                if (report.stopped)
+                    report.unverified.push_back(b);
+                else
+                    report.failed.push_back({b, tag.failure()});
             continue;
         }
         for (int i = 0; i < run.count; ++i) {
@@ -155,24 +204,33 @@ RestoreReport Restore(TagAccess& tag, const TagDump& dump, const RestoreOptions&
             " written, " + std::to_string(report.verified.size()) + " read back";
     report.interrupted = TagAccess::interrupted;
     const size_t blocks = std::min(dump.blocks.size(), current.blocks.size());
-    report.complete = !report.interrupted && report.failed.empty() &&
-                      dump.blocks.size() == current.blocks.size() &&
+    const auto settled = [](const std::string& outcome) {
+        return outcome != "failed" && outcome != "not-done";
+    };
+    report.complete = !report.interrupted && !report.stopped && report.failed.empty() &&
                       report.same.size() + report.verified.size() == blocks &&
-                      report.afi != "failed" && report.dsfid != "failed";
+                      settled(report.afi) && settled(report.dsfid);
 
     // Locks last, and only once every block is right: a lock cannot be undone.
     if (options.locks && report.complete) {
         for (int b : plan.lockBlocks) {
-            if (!report.failed.empty() && Stops(report.failed.back().cause))
-                report.failed.push_back({b, report.failed.back().cause});
-            else if (tag.LockBlock(b))
-                report.lockedNow.push_back(b);
-            else
-                report.failed.push_back({b, tag.failure()});
+            const std::string outcome =
+                Lock(tag, [&] { return tag.LockBlock(b); }, report, {b, {}, "lock"});
+            if (outcome == "locked") report.lockedNow.push_back(b);
+            if (outcome == "already-locked") report.alreadyLocked.push_back(b);
+            if (outcome == "not-done") report.notDone.push_back(b);
         }
-        if (plan.lockAfi && !tag.LockAfi()) report.failed.push_back({-1, tag.failure()});
-        if (plan.lockDsfid && !tag.LockDsfid()) report.failed.push_back({-1, tag.failure()});
-        report.complete = report.failed.empty();
+        if (plan.lockAfi)
+            report.afiLock = Lock(tag, [&] { return tag.LockAfi(); }, report, {-1, {}, "AFI lock"});
+        if (plan.lockDsfid)
+            report.dsfidLock =
+                Lock(tag, [&] { return tag.LockDsfid(); }, report, {-1, {}, "DSFID lock"});
+        report.complete = report.failed.empty() && !report.stopped;
+        // A lock applied now is no longer left alone for want of the tag's word on it.
+        std::erase_if(report.unknown, [&](const std::string& what) {
+            return (!report.afiLock.empty() && what == "the tag does not tell its AFI lock") ||
+                   (!report.dsfidLock.empty() && what == "the tag does not tell its DSFID lock");
+        });
     }
     report.retries = tag.retries();
     return report;

@@ -5,6 +5,8 @@
 #include "restore_plan.h"
 #include "tag_access.h"
 
+#include <optional>
+
 namespace qx4dump {
 
 struct RestoreOptions {
@@ -15,8 +17,9 @@ struct RestoreOptions {
 };
 
 struct BlockFailure {
-    int block;
+    int block; // -1 for the AFI and the DSFID
     CallFailure cause;
+    std::string what = "block"; // "block", "lock", "AFI", "DSFID", "AFI lock", "DSFID lock"
 };
 
 struct RestoreReport {
@@ -24,12 +27,26 @@ struct RestoreReport {
     bool sizeMismatch = false;        // refused whatever --force says
     std::vector<std::string> unknown; // AFI, DSFID or locks left alone: one side lacks them
     std::string error;                // what stopped it before anything was written
-    std::vector<int> written, same, skippedLocked, verified, lockedNow;
+    std::vector<int> written, same, skippedLocked, verified;
+    std::vector<int> lockedNow;     // blocks this run locked
+    std::vector<int> alreadyLocked; // blocks the dump wants locked that the tag had locked
     std::vector<BlockFailure> failed;
-    // "same", "written", "skipped-locked", "failed" or "unknown" (the dump or the tag lacks it)
+    // Blocks to write that were never tried: interrupted, or the link failed for good.
+    std::vector<int> notDone;
+    std::vector<int> unverified; // written, but the run stopped before they were read back
+    // With force: the dump's blocks beyond the tag's end (dropped), and the tag's blocks
+    // beyond the dump's end (left as they are).
+    std::vector<int> dropped, notInDump;
+    // What ended the run early (interruption, silent reader, port gone, tag gone), if so.
+    std::optional<CallFailure> stopped;
+    // "same", "written", "skipped-locked", "failed", "not-done" or "unknown" (the dump or
+    // the tag lacks it)
     std::string afi = "same", dsfid = "same";
+    // With locks, when the dump wants it locked: "locked", "already-locked", "failed" or
+    // "not-done"; else empty.
+    std::string afiLock, dsfidLock;
     bool interrupted = false;
-    bool complete = false; // every block of the dump ends equal on the tag
+    bool complete = false; // every block both have ends equal on the tag, locks as asked
     int notWritten = 0;    // blocks to write that were not written
     // How far it came before the tag left the field ("tag left after block 160: 161
     // written, 95 not written"); empty when it stayed.

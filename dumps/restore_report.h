@@ -8,10 +8,11 @@
 namespace qx4dump {
 
 // written, same, skippedLocked, failed, verified (counts), afiOutcome, dsfidOutcome,
-// writtenBlocks,
-// skippedLockedBlocks, lockedBlocks, failures [{block, cause, function, nack, iso}],
-// interrupted, complete, refused, notWritten, retries (frames sent again after RF errors),
-// tagLeft (how far it came before the tag left, only then).
+// writtenBlocks, skippedLockedBlocks, notDoneBlocks, failures [{what, block, cause,
+// function, nack, iso}], interrupted, complete, notWritten, retries (frames sent again
+// after RF errors); only when they apply: lockedBlocks, alreadyLockedBlocks,
+// afiLockOutcome, dsfidLockOutcome, unverifiedBlocks, droppedBlocks, notInDumpBlocks,
+// stoppedBy, refused, unknown, tagLeft (how far it came before the tag left).
 nlohmann::json ReportJson(const RestoreReport& report);
 
 } // namespace qx4dump

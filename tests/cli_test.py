@@ -415,13 +415,96 @@ class DumpRestoreDiff(WithSims):
         self.assertGreater(result["written"], 0)
         self.assertGreater(result["failed"], 0)
         self.assertTrue(all(f["nack"] == 4 for f in result["failures"]), result["failures"])
-        # Written ones could not be read back: every block ends failed, the written named.
+        # The block the tag left at failed; the rest was never tried; the written ones
+        # could not be read back. Every block is named once.
         self.assertEqual(len(result["writtenBlocks"]), result["written"])
-        self.assertEqual({f["block"] for f in result["failures"]}, set(range(32)))
+        self.assertEqual(len(result["failures"]), 1, result["failures"])
+        named = [f["block"] for f in result["failures"]] + result["notDoneBlocks"] + \
+            result["unverifiedBlocks"]
+        self.assertEqual(sorted(named), list(range(32)))
+        self.assertEqual(result["unverifiedBlocks"], result["writtenBlocks"])
         self.assertEqual(result["verified"], 0)
         # The other tag was never written.
         code, other = run_json("--device", target.device, "--uid", TAG_ONE, "read", "0", "28")
         self.assertTrue(all(b["data"] == "00000000" for b in other["blocks"]))
+
+    def test_locks_are_reported_by_name_and_a_lock_in_place_is_done(self):
+        sim = self.sim()
+        dump = os.path.join(self.dir, "one.json")
+        common = ("--device", sim.device, "--uid", TAG_ONE)
+        qx4(*common, "dump", dump)
+        with open(dump) as f:
+            doc = json.load(f)
+        tag = doc["tags"][0]
+        tag.update(afi=0x10, dsfid=0x20, afiLocked=True, dsfidLocked=True)
+        tag["blocks"][6]["locked"] = True
+        with open(dump, "w") as f:
+            json.dump(doc, f)
+        out = qx4(*common, "restore", dump, "--locks", "--yes")
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertIn("locked now: 6, AFI, DSFID", out.stdout)
+        self.assertNotIn("left alone", out.stdout)  # the locks it applied are not left alone
+        # Again: the tag has every lock the dump wants, which is what was asked.
+        code, result = run_json(*common, "restore", dump, "--locks", "--yes")
+        self.assertEqual(code, 0, result)
+        self.assertEqual((result["afiLockOutcome"], result["dsfidLockOutcome"]),
+                         ("already-locked", "already-locked"))
+        self.assertEqual(result["failures"], [])
+        out = qx4(*common, "restore", dump, "--locks", "--yes")
+        self.assertIn("already locked: AFI, DSFID", out.stdout)
+        self.assertNotIn("block is already", out.stdout + out.stderr)
+
+    def test_force_onto_another_block_count_names_what_it_left(self):
+        source = self.sim()
+        dump = os.path.join(self.dir, "one.json")
+        qx4("--device", source.device, "--uid", TAG_ONE, "dump", dump)
+        small, large = "E004019999999999", "E004018888888888"
+        field = field_file(self.dir, "counts.json", [(small, 4, 24, {}), (large, 4, 32, {})])
+        target = self.sim("--field", field)
+        for uid, key, blocks, common in ((small, "droppedBlocks", range(24, 28), 24),
+                                         (large, "notInDumpBlocks", range(28, 32), 28)):
+            for _ in range(2):  # the second run finds every common block the same
+                code, result = run_json("--device", target.device, "--uid", uid, "restore",
+                                        dump, "--force")
+                self.assertEqual(code, 0, result)
+                self.assertEqual(result[key], list(blocks))
+            self.assertEqual((result["written"], result["same"]), (0, common))
+        out = qx4("--device", target.device, "--uid", small, "restore", dump, "--force")
+        self.assertIn("dropped, beyond the tag's 24 blocks: 24-27", out.stdout)
+        out = qx4("--device", target.device, "--uid", small, "restore", dump)
+        self.assertEqual(out.returncode, 1)  # without --force: refused, nothing written
+        self.assertIn("the dump has 28 blocks, the tag 24", out.stderr)
+
+    def test_interrupted_restore_names_what_it_did_not_do(self):
+        field = field_file(self.dir, "slow.json", [
+            (TAG_TWO, 8, 32, {"afi": 0, "dsfid": 0, "simulation": {"multiBlock": False}})])
+        dump = os.path.join(self.dir, "dump.json")
+        source = self.sim("--field", field)
+        qx4("--device", source.device, "dump", dump)
+        with open(dump) as f:
+            doc = json.load(f)
+        doc["tags"][0].update(afi=0x10, dsfid=0x20)
+        for block in doc["tags"][0]["blocks"]:
+            block["data"] = "A5" * 8
+        with open(dump, "w") as f:
+            json.dump(doc, f)
+        target = self.sim("--field", field, "--delay", "30", kind=LoggedSim)
+        restore = subprocess.Popen([QX4, "--device", target.device, "--json", "restore", dump],
+                                   stdout=subprocess.PIPE, text=True)
+        while not target.writes():
+            self.assertIsNone(restore.poll())
+        restore.terminate()
+        out, _ = restore.communicate(timeout=30)
+        result = json.loads(out)
+        self.assertEqual(restore.returncode, 128 + signal.SIGTERM)
+        self.assertTrue(result["interrupted"])
+        self.assertEqual((result["afiOutcome"], result["dsfidOutcome"]), ("not-done", "not-done"))
+        self.assertFalse([f for f in result["failures"] if "interrupted" in f["cause"]],
+                         result["failures"])
+        self.assertTrue(result["notDoneBlocks"])
+        named = result["writtenBlocks"] + result["notDoneBlocks"] + \
+            [f["block"] for f in result["failures"]]
+        self.assertEqual(sorted(named), list(range(32)))
 
     def test_fallbacks_for_tags_without_system_information_or_multi_block_commands(self):
         field = field_file(self.dir, "plain.json", [
@@ -763,6 +846,39 @@ class Signals(unittest.TestCase):
             sim.close()
 
 
+class WatchModes(unittest.TestCase):
+    def setUp(self):
+        self.sim = SimProcess("--scan-period", "1200")
+
+    def tearDown(self):
+        self.sim.close()
+
+    def test_watch_puts_back_every_byte_of_the_mode_it_changed(self):
+        self.assertEqual(qx4("--device", self.sim.device, "op-mode", "0", "2", "0x78",
+                             "0x1234").returncode, 0)
+        self.assertEqual(qx4("--device", self.sim.device, "watch", "1").returncode, 0)
+        _, mode = run_json("--device", self.sim.device, "op-mode")
+        self.assertEqual([mode[k] for k in ("mode", "second", "flags", "value")],
+                         [0, 2, 0x78, 0x1234])
+
+    def test_a_tag_leaves_after_a_few_scan_periods_or_after_leave_after(self):
+        def events(*args):
+            out = qx4("--device", self.sim.device, "--json", "watch", *args, "--events")
+            self.assertEqual(out.returncode, 0, out.stderr)
+            lines = [json.loads(line) for line in out.stdout.splitlines()]
+            return [l["event"] for l in lines if "event" in l], lines[-1]
+
+        # Notifications 1.2 s apart: a tag that stays neither leaves nor enters again.
+        seen, result = events("5")
+        self.assertEqual(seen, ["enter"] * 3)
+        self.assertIn("scanPeriodMs", result)
+        seen, _ = events("4", "--leave-after", "500")
+        self.assertIn("leave", seen)
+        out = qx4("--device", self.sim.device, "watch", "1", "--leave-after", "500")
+        self.assertEqual(out.returncode, 2)
+        self.assertIn("--events", out.stderr)
+
+
 class Simulator(unittest.TestCase):
     def test_options_and_uids_are_checked(self):
         out = subprocess.run([QX4SIM, "--delay", "-5"], capture_output=True, text=True,
@@ -989,6 +1105,29 @@ class NothingUnasked(WithSims):
         self.assertEqual(writes[0][-9] & 0x01, 0x01)  # addressed, to the named tag
         self.assertEqual(writes[0][-8:], uid_bytes(TAG_TWO))
 
+    def test_tag_data_writes_only_the_one_tag_in_the_field(self):
+        def sent():  # the 0x4A frames so far
+            time.sleep(0.2)  # the log reader catches up
+            frames, sim.frames = sim.frames, []
+            return [f for f in frames if len(f) > 2 and f[2] == 0x4A]
+
+        sim = self.sim()
+        for named in ([], ["--uid", TAG_ONE]):  # its request carries no UID to address
+            code, result = run_json("--device", sim.device, *named, "tag-data", "hello")
+            self.assertEqual(code, 2, result)
+            for uid in (TAG_ONE, TAG_TWO, MYD):
+                self.assertIn(uid, result["error"])
+        self.assertEqual(sent(), [])
+        sim.command("leave " + TAG_TWO)
+        sim.command("leave " + MYD)
+        code, result = run_json("--device", sim.device, "--uid", TAG_TWO, "tag-data", "hello")
+        self.assertEqual(code, 2, result)
+        self.assertIn("tag %s is in the field, not %s" % (TAG_ONE, TAG_TWO), result["error"])
+        self.assertEqual(sent(), [])
+        code, result = run_json("--device", sim.device, "tag-data", "hello")
+        self.assertEqual((code, result["uid"]), (0, TAG_ONE))
+        self.assertEqual(len(sent()), 1)
+
     def test_writes_and_locks_address_one_named_tag(self):
         sim = self.sim()
         eight = "0102030405060708"
@@ -1151,7 +1290,7 @@ class SilentReader(WithSims):
             json.dump(doc, f)
         target = self.sim("--field", field, "--delay", "20", kind=LoggedSim)
         restore = subprocess.Popen([QX4, "--device", target.device, "--timeout", "300",
-                                    "--trace", "--json", "restore", dump],
+                                    "--trace", "restore", dump],
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         try:
             while not target.writes():
@@ -1160,16 +1299,22 @@ class SilentReader(WithSims):
             out, trace = restore.communicate(timeout=60)
         finally:
             target.process.send_signal(signal.SIGCONT)
-        result = json.loads(out)
         self.assertEqual(restore.returncode, 1)
         self.assertEqual(len(self.unanswered(trace)), 1, self.unanswered(trace))
-        self.assertEqual(result["written"], len(result["writtenBlocks"]))
-        self.assertLess(result["written"], 32)
-        # Every block is named: none could be verified after the silence.
-        self.assertEqual(result["verified"], 0)
-        self.assertEqual({f["block"] for f in result["failures"]}, set(range(32)))
-        self.assertTrue(any("did not answer" in f["cause"] for f in result["failures"]),
-                        result["failures"])
+        lines = out.splitlines()
+        written = next(l for l in lines if l.startswith("written blocks: ")).split()[2:]
+        self.assertLess(len(written), 32)
+        # The block that met the silence failed; the rest is one line each, not one a block.
+        failed = [l for l in lines if l.startswith("failed")]
+        self.assertEqual(len(failed), 1, out)
+        self.assertIn("did not answer", failed[0])
+        first = int(failed[0].split()[2].rstrip(":"))
+        self.assertEqual(first, 0 if written == ["none"] else len(written))
+        self.assertIn("not done: blocks %d-31 (the reader did not answer" % (first + 1), out)
+        if first:
+            self.assertIn("written, not read back: blocks 0" + ("-%d" % (first - 1)
+                                                                 if first > 1 else ""), out)
+        self.assertIn("afi: same", out)
 
     def test_dump_stops_at_the_first_time_out(self):
         sim = self.sim()

@@ -1284,7 +1284,12 @@ def _restore_report(report: dict[str, Any]) -> RestoreReport:
         dsfid=report.get("dsfidOutcome", "same"), unknown=report.get("unknown", []),
         refused=report.get("refused", []), interrupted=bool(report.get("interrupted", False)),
         not_written=report.get("notWritten", 0), tag_left=report.get("tagLeft"),
-        retries=report.get("retries", 0))
+        retries=report.get("retries", 0), not_done=report.get("notDoneBlocks", []),
+        stopped_by=report.get("stoppedBy"), unverified=report.get("unverifiedBlocks", []),
+        locked=report.get("lockedBlocks", []),
+        already_locked=report.get("alreadyLockedBlocks", []),
+        afi_lock=report.get("afiLockOutcome", ""), dsfid_lock=report.get("dsfidLockOutcome", ""),
+        dropped=report.get("droppedBlocks", []), not_in_dump=report.get("notInDumpBlocks", []))
 
 
 def library_version() -> str:

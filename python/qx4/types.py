@@ -116,12 +116,20 @@ class Notification:
 class RestoreReport:
     """What a restore did, as ``qx4 restore --json`` reports it: the blocks written,
     how many were verified or already the same, the locked blocks skipped, each failure
-    (``cause``, ``function``, ``block``, ``nack``, ``iso``), the outcome for the AFI and
-    the DSFID ("same", "written", "skipped-locked", "failed" or "unknown"), what the
+    (``what``: "block", "lock", "AFI", "DSFID", "AFI lock" or "DSFID lock"; ``cause``,
+    ``function``, ``block``, ``nack``, ``iso``), the outcome for the AFI and the DSFID
+    ("same", "written", "skipped-locked", "failed", "not-done" or "unknown"), what the
     dump or the tag did not know (``unknown``), the mismatches that refused it
     (``refused``), whether it was interrupted, the blocks it meant to write but did not
-    (``not_written``), ``tag_left`` when the tag left the field part way ("tag left after
-    block 160: 161 written, 95 not written") and the frames sent again (``retries``)."""
+    (``not_written``), of those the ones never tried because the run stopped
+    (``not_done``, with the cause in ``stopped_by``), the written ones it could not read
+    back (``unverified``), ``tag_left`` when the tag left the field part way ("tag left
+    after block 160: 161 written, 95 not written") and the frames sent again
+    (``retries``). With ``locks``: the blocks locked now (``locked``) or found locked
+    (``already_locked``), and the AFI's and DSFID's lock outcomes ("locked",
+    "already-locked", "failed", "not-done"; "" when the dump wants none). With ``force``
+    and another block count: the dump's blocks beyond the tag's end (``dropped``) and the
+    tag's beyond the dump's (``not_in_dump``)."""
 
     complete: bool
     written: list[int] = field(default_factory=list)
@@ -137,6 +145,15 @@ class RestoreReport:
     not_written: int = 0
     tag_left: str | None = None  # how far it came before the tag left the field
     retries: int = 0  # frames sent again after a reply lost on the air
+    not_done: list[int] = field(default_factory=list)
+    stopped_by: str | None = None
+    unverified: list[int] = field(default_factory=list)
+    locked: list[int] = field(default_factory=list)
+    already_locked: list[int] = field(default_factory=list)
+    afi_lock: str = ""
+    dsfid_lock: str = ""
+    dropped: list[int] = field(default_factory=list)
+    not_in_dump: list[int] = field(default_factory=list)
 
 
 for _kind in (Tag, Block, SystemInfo, Notification):

@@ -151,6 +151,13 @@ def test_dump_restore_round_trip(reader, tmp_path):
     with pytest.raises(qx4.DumpError) as refused:
         reader.restore(path, uid=TAG_TWO)
     assert "the dump is of tag " + TAG_ONE in str(refused.value)
+    # Locks: named as made, and a second run finds them in place, which is done.
+    dump["tags"][0].update(afiLocked=True, dsfidLocked=True)
+    dump["tags"][0]["blocks"][3]["locked"] = True
+    first = reader.restore(dump, uid=TAG_ONE, locks=True)
+    assert (first.locked, first.afi_lock, first.dsfid_lock) == ([3], "locked", "locked")
+    again = reader.restore(dump, uid=TAG_ONE, locks=True)
+    assert again.complete and (again.afi_lock, again.dsfid_lock) == ("already-locked",) * 2
 
 
 def test_blocks_of_another_size_are_an_error_never_data(tmp_path):
