@@ -10,7 +10,11 @@
 // drained between calls. Checks: no crash, no call beyond the documented longest
 // block, no call that succeeds with data that is not its own, every call without a
 // fault right, every block ending with a value that was written.
+// With --field the reader is the simulator's field profile (air time, a USB-serial
+// adapter, lost and garbled tag replies, boot time, power-down that takes a request to
+// wake) under the same faults; its tag's own NACKs 1 to 4 count as faults of the field.
 #include "machine.h"
+#include "profile.h"
 #include "qx4drv.h"
 #include "simulated_reader.h"
 
@@ -51,12 +55,20 @@ struct Outcomes {
 } // namespace
 
 int main(int argc, char** argv) {
-    const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
-    const unsigned seed = argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 15693;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const bool field = std::erase(args, "--field") > 0;
+    const int seconds = args.size() > 0 ? std::atoi(args[0].c_str()) : 60;
+    const unsigned seed =
+        args.size() > 1 ? static_cast<unsigned>(std::atoi(args[1].c_str())) : 15693;
     // As a test under sanitizers the slowest call is reported, not judged.
-    const bool judgeTiming = !(argc > 3 && std::strcmp(argv[3], "--report-timing") == 0);
-    qx4bench_figures::PrintMachine("fault_soak");
-    qx4sim::SimulatedReader reader;
+    const bool judgeTiming = !(args.size() > 2 && args[2] == "--report-timing");
+    qx4bench_figures::PrintMachine(field ? "fault_soak --field" : "fault_soak");
+    qx4sim::SimOptions options;
+    qx4sim::ApplyProfile(options, field ? "field" : "default");
+    options.eepromWords = kEepromWords;
+    options.seed = seed;
+    qx4sim::SimulatedReader reader(options);
+    if (field) reader.SetField({reader.Field()[0]}); // one tag: an inventory must find it
     ::setenv("QX4_COM3", reader.DevicePath().c_str(), 1);
     if (!QX4DllOpen(3, 0)) return 1;
     QX4SetCmdWaitTime(kWaitMs);
@@ -72,14 +84,15 @@ int main(int argc, char** argv) {
     // Faults of the line itself, on top of the reader's: a flipped data byte, a stray STX
     // in front of the reply. Drawn on the reader's thread with their own generator.
     static std::atomic<unsigned> flipped{0}, strayBefore{0};
-    reader.Peer().SetResponder(
+    reader.Peer().SetTimedResponder(
         [&reader, line = std::mt19937(seed + 1)](const qx4sim::Bytes& request) mutable {
             // A reader of 20 EEPROM words, refusing reads beyond them.
             if (request.size() > 6 && request[2] == 0x4F && request[4] == 0x70 &&
                 request[5] + request[6] > kEepromWords)
-                return std::vector<qx4sim::Bytes>{qx4sim::EncodeFrame(0x31, {0x43})};
-            std::vector<qx4sim::Bytes> answer = reader.Respond(request);
-            if (answer.empty() || answer[0].size() < 8) return answer;
+                return qx4sim::Reply{{qx4sim::EncodeFrame(0x31, {0x43})}};
+            qx4sim::Reply reply = reader.Answer(request);
+            std::vector<qx4sim::Bytes>& answer = reply.pieces;
+            if (answer.empty() || answer[0].size() < 8) return reply;
             const unsigned roll = line() % 100;
             if (roll < 2) {
                 answer[0][4 + line() % (answer[0].size() - 7)] ^= 0x10;
@@ -88,7 +101,7 @@ int main(int argc, char** argv) {
                 answer.insert(answer.begin(), qx4sim::Bytes{0x02});
                 ++strayBefore;
             }
-            return answer;
+            return reply;
         });
     reader.SetAutoScanPeriod(25);
     reader.Modify([](qx4sim::ReaderRegisters& registers, auto&) { registers.mode = 0x01; });
@@ -129,6 +142,7 @@ int main(int argc, char** argv) {
         },
         nullptr);
     long vanishes = 0, unsolicited = 0, unexplained = 0, sentOnly = 0, strayIdle = 0;
+    long fieldLosses = 0;
     Clock::time_point lastFault{};
     auto faultsSoFar = [&] {
         unsigned total = flipped + strayBefore;
@@ -158,7 +172,13 @@ int main(int argc, char** argv) {
                      std::chrono::duration<double, std::milli>(Clock::now() - start).count());
         if (noise.joinable()) noise.join();
         if (faultsSoFar() != before) lastFault = Clock::now();
-        const bool faulted = interfered || faultsSoFar() != before;
+        int nack = 0, detail = 0;
+        QX4GetErrorCode(&nack, &detail);
+        // The field's own losses: a garbled, colliding or unheard tag reply.
+        const bool fieldLoss =
+            field && !ok && QX4GetFailureCause() == QX4_CAUSE_NACK && nack >= 1 && nack <= 4;
+        if (fieldLoss) ++fieldLosses;
+        const bool faulted = interfered || fieldLoss || faultsSoFar() != before;
         ++outcomes.calls;
         if (ok) {
             ++outcomes.ok;
@@ -258,10 +278,12 @@ int main(int argc, char** argv) {
         case 1:
             ++sentOnly;
             QX4SetPowerDown();
+            if (field) lastFault = Clock::now(); // the next request only wakes the reader
             break;
         case 2:
             ++sentOnly;
-            QX4ReStartComand(); // back to the stored modes: auto-scan again below
+            QX4ReStartComand();                  // back to the stored modes: auto-scan again below
+            if (field) lastFault = Clock::now(); // it is away for its boot time
             reader.Modify([](qx4sim::ReaderRegisters& registers, auto&) { registers.mode = 0x01; });
             break;
         case 3:
@@ -305,6 +327,7 @@ int main(int argc, char** argv) {
                 unsolicited, vanishes, boxes.load(), notifications);
     std::printf("  calls %ld: ok %ld, failed after a fault %ld, failed without a fault %ld\n",
                 outcomes.calls, outcomes.ok, outcomes.failedWithFault, outcomes.failedWithoutFault);
+    if (field) std::printf("  lost by the field (NACK 1 to 4 of the tag) %ld\n", fieldLosses);
     std::printf("  failures by cause: NACK %ld, time-out %ld, out of step %ld, port lost %ld\n",
                 outcomes.byNack, outcomes.byTimeOut, outcomes.byOutOfStep, outcomes.byLostPort);
     std::printf("  ok but wrong data %ld; blocks not holding a written value %d\n",

@@ -354,8 +354,12 @@ SimulatedReader::TagReply SimulatedReader::TagCommand(const Bytes& data) {
     if (heard.empty()) return {Nack(kNackNoTag), air::NoAnswer(onAir, false)};
     if (heard.size() == 1) return Serve(*heard.front(), request, onAir, false);
     unsigned airUs = 0;
-    for (Tag* tag : heard)
-        airUs = std::max(airUs, Serve(*tag, request, onAir, false).airUs);
+    for (Tag* tag : heard) {
+        const TagReply served = Serve(*tag, request, onAir, false);
+        // A request the reader cannot frame never reaches the air.
+        if (served.frame == Nack(kNackDataCount)) return served;
+        airUs = std::max(airUs, served.airUs);
+    }
     return {Nack(kNackReceive), airUs};
 }
 
