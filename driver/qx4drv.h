@@ -99,8 +99,11 @@
  *   taken, to another request, may be that answer repeated: when it carries data, or
  *   when a first-ACK command would take another command's ACK, a fence after it tells
  *   (so two different requests in a row answered alike, such as reads of two blank
- *   blocks, cost one fence). A repeated bare acknowledgement can pass for the next
- *   acknowledgement of its kind, and a failure could then be reported as a success.
+ *   blocks, cost one fence); once the reader has been seen repeating, a read that the
+ *   fence cannot tell from a repeat (nothing came before the fence's answer: its own
+ *   answer may have been lost) is sent once more. A repeated bare acknowledgement
+ *   can pass for the next acknowledgement of its kind, and a failure could then be
+ *   reported as a success.
  * - Answers of 0x78, 0x4F and 0x4E echo what they answer (ISO 15693 code or
  *   sub-command). The buzzer, the tag data write and the simple read carry no echo:
  *   their success means only that an ACK came (for the simple read, a frame that is

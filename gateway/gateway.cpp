@@ -49,7 +49,7 @@ std::string RunId() {
 
 Gateway::Gateway(GatewayOptions options)
     : options_(std::move(options)), base_(options_.topicBase + "/" + options_.name + "/"),
-      runId_(RunId()), policy_{options_.allowWrites, options_.allowLocks},
+      runId_(RunId()), policy_{options_.allowWrites, options_.allowLocks, options_.mode != 0},
       events_(options_.queueLimit) {
     window_.gateway = this;
     window_.copyData = [](QX4Window* self, const QX4CopyData* record) {
@@ -120,14 +120,16 @@ int Gateway::Run(const std::atomic<bool>& stop) {
         status = 1;
     }
     try {
-        // The reader goes back to its own mode; notifications still arriving are dispatched.
-        RestoreMode();
+        // Requests still queued are answered first: the mode's restore may wait for a
+        // reader that no longer answers.
         {
             std::lock_guard lock(mutex_);
             for (const IncomingRequest& request : requests_)
                 Refuse(request, "stopping: the gateway is shutting down");
             requests_.clear();
         }
+        // The reader goes back to its own mode; notifications still arriving are dispatched.
+        RestoreMode();
         PumpEvents();
         broker_->Close(R"({"state":"offline"})");
     } catch (const std::exception& error) {
@@ -260,6 +262,9 @@ void Gateway::SetAnswering(bool answering) {
 
 void Gateway::RestoreMode() {
     if (!connected_ || !modeSaved_ || !QX4IsOK()) return;
+    // Within the unit's stop time even when the reader is mute: the fence's second and
+    // half a second for the mode write.
+    QX4SetCmdWaitTime(std::min(options_.timeoutMs, 500));
     if (!QX4SetRWMode(savedMode_, savedSecond_, savedFlags_, 0, 0))
         std::fprintf(stderr, "qx4-mqtt: the reader's operation mode could not be restored\n");
 }

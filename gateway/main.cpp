@@ -1,5 +1,6 @@
 // qx4-mqtt: one reader on an MQTT broker. Stops cleanly on SIGTERM and SIGINT.
 #include "gateway.h"
+#include "tag_access.h"
 
 #include <csignal>
 #include <cstdio>
@@ -33,6 +34,8 @@ int main(int argc, char** argv) {
             int signal = 0;
             sigwait(&signals, &signal);
             stopRequested = true;
+            // A request running (findafi, a long read) stops between two frames.
+            qx4dump::TagAccess::interrupted = true;
             gateway.Wake();
         });
         const int status = gateway.Run(stopRequested);

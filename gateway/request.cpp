@@ -26,11 +26,13 @@ constexpr std::array kWrites{
 // Read with no arguments, set with them.
 constexpr std::array kRegisters{"op-mode", "tag-mode", "uid-register", "afi-register"};
 constexpr std::array kLocks{"lock", "lock2", "lock-afi", "lock-dsfid", "raw", "ndef-protect"};
-// Tag writes and locks must name the tag they are meant for.
+// Tag writes and locks must name the tag they are meant for; so must raw frames, which
+// may be either.
 constexpr std::array kTagChanges{"write",       "write2",      "write-bytes",    "write-afi",
                                  "write-dsfid", "myd-write",   "myd-write-byte", "myd-write-reread",
                                  "lock",        "lock2",       "lock-afi",       "lock-dsfid",
-                                 "ndef-write",  "ndef-format", "ndef-erase",     "ndef-protect"};
+                                 "ndef-write",  "ndef-format", "ndef-erase",     "ndef-protect",
+                                 "raw"};
 constexpr int kMaxDepth = 16;
 
 template <size_t N> bool In(const std::array<const char*, N>& names, const std::string& name) {
@@ -149,6 +151,10 @@ Decoded DecodeRequest(std::string_view command, std::string_view payload, const 
     if (!info) return refuse("no command " + name + "; 'qx4 help' lists them");
     if (AccessOf(name, false) == Access::NotServed)
         return refuse(name + " is not served over MQTT: run qx4 " + name + " on the host");
+    // While the reader scans, the first frame after the request is as likely a scan's.
+    if (name == "simple-read" && policy.scanning)
+        return refuse("simple-read is not served while the reader scans (--mode): its "
+                      "answer could not be told from a scan's notification");
     try {
         Request request;
         request.command = name;

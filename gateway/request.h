@@ -18,6 +18,7 @@ constexpr size_t kMaxRequestBytes = 64 * 1024;
 struct Policy {
     bool allowWrites = false;
     bool allowLocks = false;
+    bool scanning = false; // the gateway's operation mode is not command mode
 };
 
 // What a command does to the reader or the tag.

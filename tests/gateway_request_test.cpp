@@ -105,6 +105,17 @@ TEST(GatewayRequest, WritesAndLocksOnlyWhenAllowedAndAddressed) {
     EXPECT_FALSE(Decode("afi-register", R"({"value":"0x42"})").request);
     EXPECT_FALSE(Decode("eeprom-init", "{}").request);
     EXPECT_FALSE(Decode("raw", R"({"hexbytes":"2B00"})", {true, false}).request);
+    // A raw frame may write or lock: only to the tag it names.
+    EXPECT_NE(Error(Decode("raw", R"({"hexbytes":"2106CAFEBABE00","confirm":true})", {true, true}))
+                  .find("uid"),
+              std::string::npos);
+    EXPECT_TRUE(Decode("raw", R"({"hexbytes":"2B00","uid":"E004010012345678","confirm":true})",
+                       {true, true})
+                    .request);
+    // The simple read's answer means nothing while the reader scans.
+    EXPECT_TRUE(Decode("simple-read", "{}").request);
+    EXPECT_NE(Error(Decode("simple-read", "{}", {false, false, true})).find("scans"),
+              std::string::npos);
     // NDEF: read freely; write with writes allowed and a uid; protect is a lock.
     const std::string records = R"({"uid":"E004010012345678","records":[{"uri":"http://a"}]})";
     EXPECT_TRUE(Decode("ndef-read", "{}").request);

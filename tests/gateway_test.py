@@ -533,7 +533,8 @@ class GatewayTest(unittest.TestCase):
                   ("myd-write", {"block": 2, "hexbytes": eight, "uid": MYD}),
                   ("myd-write-byte", {"block": 2, "byte1": 5, "byte2": 1, "uid": MYD}),
                   ("myd-write-reread", {"block": 2, "hexbytes": eight, "uid": MYD}),
-                  ("ndef-read", {"uid": TAG_ONE}), ("raw", {"hexbytes": "2B00"}),
+                  ("ndef-read", {"uid": TAG_ONE}),
+                  ("raw", {"hexbytes": "2B00", "uid": TAG_ONE, "confirm": True}),
                   ("lock", {"block": 3, "uid": TAG_ONE}), ("quiet", {"uid": MYD})]
         for command, body in served:
             with self.subTest(command=command):
@@ -685,6 +686,24 @@ class GatewayTest(unittest.TestCase):
         mode = subprocess.run([QX4, "--device", sim.url, "--json", "op-mode"],
                               capture_output=True, text=True, timeout=30)
         self.assertEqual(json.loads(mode.stdout).get("mode"), 0, mode.stdout)
+
+        # A reader gone mute (SIGSTOP): still within the unit's 5 s stop time.
+        sim, gateway = self.start("mute")
+        peer = self.peer(["qx4/mute/response/#"])
+        self.online(self.peer(["qx4/mute/state"]), "mute")
+        sim.process.send_signal(signal.SIGSTOP)
+        try:
+            for number in range(10):
+                peer.client.publish("qx4/mute/request/findafi",
+                                    json.dumps({"transaction": number}), qos=1)
+            time.sleep(1)
+            started = time.monotonic()
+            gateway.stop()
+            self.assertLess(time.monotonic() - started, 4.5)
+            wait_for(lambda: len(peer.payloads("qx4/mute/response/findafi")) == 10, 10,
+                     "ten responses from the mute reader's gateway")
+        finally:
+            sim.process.send_signal(signal.SIGCONT)
 
     def test_response_topics_stay_out_of_the_gateways_topics(self):
         sim, gateway = self.start("rr")

@@ -147,6 +147,8 @@ TEST_F(ReaderTest, TheCallersOwnLateEepromReadNeverPassesForTheFence) {
     // then every one of the fence words.
     for (int i = 1; i <= 12; ++i) {
         const int a = i <= 2 ? (fence[5] + i) % 256 : 2 * (i - 3);
+        // In step first: the fence the refusal calls for must not be the read made late.
+        ASSERT_EQ(QX4Resync(), 1);
         *late = a;
         EXPECT_EQ(QX4GetEepromData(a, word), 0);
         EXPECT_EQ(i % 2 ? QX4BuzOn(1, 1) : QX4WriteTagData(4, data), 0) << "word " << a;
@@ -197,6 +199,64 @@ TEST_F(ReaderTest, RepeatedAnswersShiftNoLaterAnswer) {
     }
     EXPECT_EQ(wrong, 0);
     EXPECT_GE(right, 30); // some fence may miss its wait behind a late copy
+}
+
+// A reader that repeats one answer without having repeated before, right after a clean
+// start: the copy is never the next read's answer, of the same tag or another, also
+// when that read's own answer is lost.
+TEST_F(ReaderTest, ASingleRepeatIsNeverTheNextReadsAnswer) {
+    for (unsigned later : {1u, 3u, 5u}) {
+        SCOPED_TRACE(later);
+        Open();
+        ASSERT_EQ(QX4Resync(), 1);
+        for (int b = 0; b < 5; ++b)
+            ASSERT_EQ(ReadsBlock(b), 1);
+        auto once = std::make_shared<std::atomic<bool>>(true);
+        reader->SetChange([once, later](const Bytes& r, Answer usual) {
+            if (IsBlockRead(r) && r[5] == 5 && once->exchange(false))
+                usual.push_back({usual[0].frame, later});
+            return usual;
+        });
+        EXPECT_EQ(ReadsBlock(5), 1);
+        EXPECT_EQ(ReadsBlock(6), 1);
+        int wrong = 0;
+        for (int b = 7; b < 20; ++b)
+            wrong += ReadsBlock(b) == -1;
+        EXPECT_EQ(wrong, 0);
+        TearDown();
+    }
+
+    Open(); // tag one's 4-byte block repeated, then tag two's block read as 4 bytes
+    ASSERT_EQ(QX4Resync(), 1);
+    const unsigned char tagOne[8] = {0x78, 0x56, 0x34, 0x12, 0x00, 0x01, 0x04, 0xE0};
+    QX4SetTagBlockSize(4);
+    unsigned char one[4], two[4];
+    ASSERT_EQ(QX4ReadSingleBlock(0x01, 0, one, tagOne), 1);
+    auto once = std::make_shared<std::atomic<bool>>(true);
+    reader->SetChange([once](const Bytes& r, Answer usual) {
+        if (IsBlockRead(r) && once->exchange(false)) usual.push_back({usual[0].frame, 3});
+        return usual;
+    });
+    ASSERT_EQ(QX4ReadSingleBlock(0x01, 0, one, tagOne), 1);
+    // Tag two's own answer carries 8 bytes: refused for its length, never tag one's taken.
+    std::memcpy(two, "none", 4);
+    EXPECT_EQ(QX4ReadSingleBlock(0x01, 0, two, kTagTwo), 0);
+    EXPECT_EQ(std::memcmp(two, "none", 4), 0);
+    TearDown();
+
+    Open(); // a reader that repeated once repeats block 5, and block 6 goes unanswered
+    QX4SetTagBlockSize(8);
+    reader->SetChange([](const Bytes& r, Answer usual) {
+        if (IsBlockRead(r) && (r[5] == 1 || r[5] == 5))
+            usual.push_back({usual[0].frame, r[5] == 1 ? 100u : 2u});
+        if (IsBlockRead(r) && r[5] == 6) return Answer{};
+        return usual;
+    });
+    EXPECT_EQ(ReadsBlock(1), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the copy between commands
+    EXPECT_EQ(ReadsBlock(2), 1);
+    EXPECT_EQ(ReadsBlock(5), 1);
+    EXPECT_EQ(ReadsBlock(6), 0);
 }
 
 TEST_F(ReaderTest, FirstAckCommandsTakeNoStrayAck) {

@@ -83,8 +83,9 @@ class ReaderContext {
     uint32_t lastAnswerLength = 0;
     std::array<uint8_t, 262> lastAnswered{};
     uint32_t lastAnsweredLength = 0;
-    // The reader has been seen to send an answer twice (an ACK nobody waited for, byte for
-    // byte the last one taken): from then on an answer like the last one is checked.
+    // The reader has been seen to send an answer twice (an ACK nobody waited for, or
+    // taken in place of the next answer, byte for byte the last one taken): from then on a
+    // read whose answer the fence could not tell from a repeat is asked again.
     bool repeatsSeen = false;
     // While a fence tells a repeated answer from the command's own: what came before the
     // fence's answer in place of the one held.

@@ -364,11 +364,43 @@ bool MayBeRepeated(const ReaderContext& c) {
         !std::equal(c.frame.begin(), c.frame.begin() + length, c.lastAnswer.begin()))
         return false;
     if (c.expectedEcho < 0) return c.request[2] != c.lastAnswered[2];
-    // Two blank blocks read in a row answer alike: checked only with a reader that repeats.
+    // Asked the same again, the same answer is right even if it is the repeat. Any reader
+    // may repeat without having done so before: two blank blocks read in a row cost a fence.
     const bool sameRequest =
         c.requestLength == c.lastAnsweredLength &&
         std::equal(c.request.begin(), c.request.begin() + c.requestLength, c.lastAnswered.begin());
-    return c.repeatsSeen && !sameRequest && c.frame[3] >= 2;
+    return !sameRequest && c.frame[3] >= 2;
+}
+
+// Requests that change nothing on the reader or a tag: asking again costs only time.
+bool OnlyReads(const ReaderContext& c) {
+    const uint8_t command = c.request[2];
+    if (command == static_cast<uint8_t>(Command::ReadSetting)) return true;
+    if (command != static_cast<uint8_t>(Command::Iso15693) || c.requestLength < 6) return false;
+    switch (c.request[4]) {
+    case iso::Inventory:
+    case iso::ReadSingleBlock:
+    case iso::ReadMultiBlock:
+    case iso::GetSystemInfo:
+    case iso::GetMultiBlockSecurity:
+    case iso::ReadBytes:
+    case iso::MydRead:
+    case iso::ReaderInventory:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The request once more, on a line the fence has just brought in step: its answer can
+// only be its own.
+WaitOutcome AskAgain(ReaderContext& context, bool (*accepts)(uint8_t)) {
+    const uint32_t owner = Generation();
+    context.responseReceived = 0;
+    AnswersBeginNow(context);
+    SendFrame(context, context.request.data(), context.requestLength);
+    if (Generation() != owner) return WaitOutcome::Closed;
+    return Await(context, accepts);
 }
 
 enum class Resolution { Held, Replaced, Refused, OutOfStep };
@@ -403,7 +435,14 @@ WaitOutcome AwaitResponse(ReaderContext& context, bool (*accepts)(uint8_t)) {
     if (outcome == WaitOutcome::Accepted && MayBeRepeated(context)) {
         switch (Resolve(context, accepts)) {
         case Resolution::Held:
+            // Nothing came between the answer and the fence's: it was the command's own,
+            // or, from a reader known to repeat, maybe a repeat whose own answer was lost.
+            // A read asked again tells (a blank tag read from a reader that never repeated
+            // costs only the fence).
+            if (context.repeatsSeen && OnlyReads(context)) outcome = AskAgain(context, accepts);
+            break;
         case Resolution::Replaced:
+            context.repeatsSeen = true; // the one held was a repeat
             break;
         case Resolution::Refused:
             outcome = WaitOutcome::Rejected;

@@ -47,8 +47,8 @@ _HOMES = {
 def __getattr__(name: str) -> object:
     import importlib
 
-    if name == "ndef":
-        value: object = importlib.import_module(".ndef", __name__)
+    if name in ("errors", "ndef", "reader", "simulator", "types"):
+        value: object = importlib.import_module("." + name, __name__)
     elif name in _HOMES:
         value = getattr(importlib.import_module("." + _HOMES[name], __name__), name)
     else:

@@ -108,10 +108,11 @@ def test_every_public_name_loads_on_first_use_and_nothing_heavy_before():
 
     probe = ("import sys, qx4; heavy = [m for m in ('ctypes', 'dataclasses', "
              "'qx4.reader') if m in sys.modules]; print(heavy); "
-             "print([n for n in qx4.__all__ if getattr(qx4, n, None) is None])")
+             "print([n for n in qx4.__all__ if getattr(qx4, n, None) is None]); "
+             "print([qx4.errors.QX4Error.__name__, qx4.types.Tag.__name__])")
     out = subprocess.run([sys.executable, "-c", probe], capture_output=True, text=True,
                          env=os.environ, check=True).stdout.splitlines()
-    assert out == ["[]", "[]"], out
+    assert out == ["[]", "[]", "['QX4Error', 'Tag']"], out
     assert set(qx4.__all__) <= set(dir(qx4))
     with pytest.raises(AttributeError, match="no attribute 'Readr'"):
         qx4.Readr  # noqa: B018
