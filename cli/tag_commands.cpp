@@ -137,15 +137,30 @@ void RunFindAfi(Session& s) {
     for (int afi = 1; afi <= 255 && !qx4dump::TagAccess::interrupted; ++afi) {
         s.link().Mark();
         if (!s.Check(QX4SetAFIData(afi), "QX4SetAFIData")) break;
-        unsigned char dsfid = 0;
-        Uid uid{};
-        s.link().Mark();
-        // With the AFI flag only tags of the reader's AFI answer; "no tag" is no failure here.
-        if (QX4Inventory(0x40 | 0x20, &dsfid, uid.data())) {
+        // One inventory finds one tag of the AFI: each found stays quiet while the next is
+        // looked for, and is made ready again before the next AFI.
+        std::vector<Uid> quiet;
+        for (;;) {
+            unsigned char dsfid = 0;
+            Uid uid{};
+            s.link().Mark();
+            // With the AFI flag only tags of the reader's AFI answer; "no tag" is no failure.
+            if (!QX4Inventory(0x40 | 0x20, &dsfid, uid.data())) break;
+            if (std::find(quiet.begin(), quiet.end(), uid) != quiet.end()) break; // not quiet
             found.push_back({{"afi", afi}, {"uid", UidText(uid.data())}});
             char line[64];
             std::snprintf(line, sizeof line, "AFI 0x%02X: %s", afi, UidText(uid.data()).c_str());
             s.Line(line);
+            s.link().Mark();
+            if (!QX4StayQuiet(0, uid.data())) break;
+            quiet.push_back(uid);
+        }
+        for (const Uid& uid : quiet) {
+            s.link().Mark();
+            if (!QX4ResetToReady(0x01, uid.data()))
+                s.Note("tag " + UidText(uid.data()) +
+                       " did not confirm reset to ready: it may stay quiet until it leaves the "
+                       "field");
         }
     }
     s.link().Mark();
@@ -166,12 +181,25 @@ void RunQuiet(Session& s) {
 void RunSelect(Session& s) {
     const Uid uid = s.UidArg(0, "UID");
     s.Connect();
+    // No other command sends in selected mode: this is for raw requests that do.
     Done(s, QX4SelectTag(0x01 | (s.options().option ? 0x10 : 0), uid.data()), "QX4SelectTag",
-         "tag is selected");
+         "tag is selected: raw requests in selected mode (UID designation 3 in the mode byte, "
+         "e.g. qx4 raw 2B03) reach it alone until it is reset, another is selected or it "
+         "leaves the field");
 }
+
+namespace {
+
+// Reads pick the one an inventory finds when none is named: the result says which.
+void NameTarget(Session& s) {
+    if (const std::optional<Uid> uid = s.Target(false)) s.Field("uid", UidText(uid->data()));
+}
+
+} // namespace
 
 void RunReset(Session& s) {
     s.Connect();
+    NameTarget(s);
     const int mode = s.RequestMode();
     Done(s, QX4ResetToReady(mode, s.TargetUid()), "QX4ResetToReady", "tag is ready");
 }
@@ -181,6 +209,7 @@ void RunRead(Session& s) {
     const int count = s.HasArg(1) ? s.IntArg(1, "COUNT", 1, 256 - first) : 1;
     s.Connect();
     qx4dump::TagAccess& tag = s.Tag(false);
+    NameTarget(s);
     s.UseTagBlockSize();
     std::vector<qx4dump::Block> blocks;
     if (!tag.ReadBlocks(first, count, s.options().option, blocks)) return s.Fail(tag.failure());
@@ -249,6 +278,7 @@ void RunLock2(Session& s) {
 void RunReadBytes(Session& s) {
     const int block = s.IntArg(0, "BLOCK", 0, 255), count = s.IntArg(1, "COUNT", 1, 254);
     s.Connect();
+    NameTarget(s);
     const int mode = s.RequestMode();
     Bytes out(static_cast<size_t>(count));
     if (!s.Check(QX4ReadBytes(mode, block, count - 1, out.data(), s.TargetUid()), "QX4ReadBytes"))
@@ -273,6 +303,7 @@ void RunSecurity(Session& s) {
     const int first = s.IntArg(0, "BLOCK", 0, 255);
     const int count = s.IntArg(1, "COUNT", 1, std::min(254, 256 - first));
     s.Connect();
+    NameTarget(s);
     const int mode = s.RequestMode();
     Bytes out(static_cast<size_t>(count));
     if (s.Check(QX4GetMBlockSecSt(mode, first, count - 1, out.data(), s.TargetUid()),
@@ -340,6 +371,7 @@ void NoteMydMaker(Session& s) {
 void RunMydRead(Session& s) {
     const int block = s.IntArg(0, "BLOCK", 0, 255);
     s.Connect();
+    NameTarget(s);
     NoteMydMaker(s);
     s.UseTagBlockSize();
     const int mode = s.RequestMode();

@@ -156,9 +156,12 @@ void Gateway::Loop(const std::atomic<bool>& stop) {
         ServeRequests(stop);
         if (fieldChanged_ && Clock::now() >= nextField_) PublishField();
         PumpEvents();
-        if (Clock::now() >= nextHeartbeat_) {
+        if (const auto now = Clock::now(); now >= nextHeartbeat_) {
             PublishHeartbeat();
+            // After a long request the beats missed are not made up in a burst.
             nextHeartbeat_ += std::chrono::seconds(options_.heartbeatSeconds);
+            if (nextHeartbeat_ <= now)
+                nextHeartbeat_ = now + std::chrono::seconds(options_.heartbeatSeconds);
         }
         std::unique_lock lock(mutex_);
         wake_.wait_for(lock, kReadPeriod, [this] { return woken_; });
@@ -208,9 +211,12 @@ void Gateway::OpenReader() {
     openDelay_ = 500ms;
     std::fprintf(stderr, "qx4-mqtt: reader %s connected (%s %s)\n", options_.device.c_str(),
                  readerModel_.c_str(), readerVersion_.c_str());
-    PublishState();
-    PublishInfo();
-    if (options_.homeAssistant) PublishDiscovery();
+    // A connection to the broker just made publishes them all the same.
+    if (!republish_) {
+        PublishState();
+        PublishInfo();
+        if (options_.homeAssistant) PublishDiscovery();
+    }
 }
 
 void Gateway::ReaderLost() {

@@ -138,6 +138,9 @@ class Commands(unittest.TestCase):
         self.assertEqual((info["blockCount"], info["blockSize"]), (28, 4))
         code, read = run_json("--simulate", "--option", "read", "0", "2")
         self.assertEqual([b["data"] for b in read["blocks"]], ["51583420", "74616720"])
+        for args in (["read", "0"], ["read-bytes", "0", "2"], ["security", "0", "2"],
+                     ["info"]):  # the tag picked is named
+            self.assertIn("uid: " + TAG_ONE, qx4("--simulate", *args).stdout, args)
         self.assertEqual(read["blocks"][0]["locked"], False)
         code, scan = run_json("--simulate", "scan")
         self.assertEqual(scan["count"], 3)
@@ -216,11 +219,23 @@ class Commands(unittest.TestCase):
         self.assertTrue(result["reply"].startswith("2B0F21436587"), result)
         with tempfile.TemporaryDirectory() as tmp:
             field = field_file(tmp, "afi.json", [(TAG_ONE, 4, 8, {"afi": 0x42}),
-                                                 (TAG_TWO, 8, 8, {"afi": 0x07})])
-            code, result = run_json("--simulate", "--field", field, "findafi")
-            self.assertEqual(code, 0, result)
-            self.assertEqual(result["answered"], [{"afi": 7, "uid": TAG_TWO},
-                                                  {"afi": 0x42, "uid": TAG_ONE}])
+                                                 (TAG_TWO, 8, 8, {"afi": 0x07}),
+                                                 (MYD, 8, 8, {"afi": 0x42})])
+            sim = SimProcess("--field", field)
+            try:
+                code, result = run_json("--device", sim.device, "findafi")
+                self.assertEqual(code, 0, result)
+                self.assertEqual(result["answered"], [{"afi": 7, "uid": TAG_TWO},
+                                                      {"afi": 0x42, "uid": TAG_ONE},
+                                                      {"afi": 0x42, "uid": MYD}])
+                # The tags it kept quiet to find the next answer again afterwards.
+                self.assertEqual(run_json("--device", sim.device, "scan")[1]["count"], 3)
+                # A selected tag alone answers a request in selected mode.
+                self.assertEqual(qx4("--device", sim.device, "select", TAG_TWO).returncode, 0)
+                code, result = run_json("--device", sim.device, "raw", "2B03")
+                self.assertTrue(result["reply"].startswith("2B0F21436587"), result)
+            finally:
+                sim.close()
 
     def test_write_and_myd(self):
         code, result = run_json("--simulate", "--uid", TAG_ONE, "write", "3", "11223344")

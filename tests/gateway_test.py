@@ -705,6 +705,25 @@ class GatewayTest(unittest.TestCase):
         finally:
             sim.process.send_signal(signal.SIGCONT)
 
+    def test_state_and_info_once_at_start_and_heartbeats_without_bursts(self):
+        peer = self.peer(["qx4/once/state", "qx4/once/info", "qx4/once/heartbeat"])
+        sim, gateway = self.start("once", "--heartbeat", "1")
+        self.online(peer, "once")
+        time.sleep(2.5)
+        self.assertEqual(len(peer.payloads("qx4/once/info")), 1)
+        states = peer.payloads("qx4/once/state")
+        self.assertEqual([p.get("reader") for p in states], ["connected"], states)
+        # A request that holds the loop (a mute reader's time-outs) is not made up after.
+        beats = len(peer.payloads("qx4/once/heartbeat"))
+        sim.process.send_signal(signal.SIGSTOP)
+        try:
+            asker = self.peer(["qx4/once/response/#"])
+            self.request(asker, "once", "version", {}, timeout=30)
+        finally:
+            sim.process.send_signal(signal.SIGCONT)
+        time.sleep(0.5)
+        self.assertLessEqual(len(peer.payloads("qx4/once/heartbeat")) - beats, 2)
+
     def test_response_topics_stay_out_of_the_gateways_topics(self):
         sim, gateway = self.start("rr")
         watcher = self.peer(["qx4/rr/state", "qx4/rr/response/#"])
