@@ -93,9 +93,23 @@ void RunInventory(Session& s) {
     s.Connect();
     unsigned char dsfid = 0;
     Uid uid{};
-    if (!s.Check(QX4Inventory(0x40 | (s.options().option ? 0x10 : 0), &dsfid, uid.data()),
-                 "QX4Inventory"))
+    const unsigned char found =
+        QX4Inventory(0x40 | (s.options().option ? 0x10 : 0), &dsfid, uid.data());
+    const auto failure = s.link().Outcome(found, "QX4Inventory", s.options().timeoutMs);
+    if (failure) {
+        // A garbled reply to the one-slot inventory: most often several tags answered at
+        // once. The reader's own inventory tells them apart.
+        unsigned char count = 0;
+        if (failure->Transient() && QX4Inventory2(0, 0, &count) && count > 1) {
+            s.Field("answered", count, std::to_string(count) + " tags answered at once");
+            ShowUidList(s, count);
+            s.Fail(std::to_string(count) + " tags in the field answered the inventory at once",
+                   kExitRefused);
+        } else {
+            s.Fail(*failure);
+        }
         return;
+    }
     s.Field("uid", UidText(uid.data()));
     s.Field("dsfid", dsfid, HexByte(dsfid));
     // One inventory shows one tag: the others in the field are counted, never hidden.
