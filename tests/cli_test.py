@@ -850,6 +850,7 @@ class Signals(unittest.TestCase):
         result = json.loads(out.splitlines()[-1])
         self.assertFalse(result["ok"])
         self.assertIn("port is gone", result["error"])
+        self.assertNotIn("Error Info", err)  # qx4's own line only, not the library's box
 
     def test_sigterm_during_watch_restores_the_mode(self):
         sim = SimProcess("--scan-period", "50")

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import contextlib
 import ctypes
+import logging
 import os
 import sys
 import sysconfig
@@ -80,6 +81,24 @@ class Window(ctypes.Structure):
 CopyDataHook = ctypes.CFUNCTYPE(None, ctypes.POINTER(Window), ctypes.POINTER(CopyData))
 Window._fields_ = [("copyData", CopyDataHook)]
 
+BoxHook = ctypes.CFUNCTYPE(None, ctypes.c_char_p, ctypes.c_char_p)
+
+
+class PlatformHooks(ctypes.Structure):
+    _fields_ = [("messageBox", BoxHook), ("pumpMessages", ctypes.c_void_p),
+                ("playSound", ctypes.c_void_p)]
+
+
+def _box(text: bytes | None, caption: bytes | None) -> None:
+    # The library's own box ("Error Info1: Reading comms port.") says what the exception
+    # raised says already: a debug record, never a line on standard error.
+    logging.getLogger("qx4").debug("library box: %s: %s",
+                                   (caption or b"").decode("utf-8", "replace"),
+                                   (text or b"").decode("utf-8", "replace"))
+
+
+_box_hook = BoxHook(_box)  # kept alive as long as the library may call it
+
 
 # The exports used here that answer in an unsigned char. Only its low byte is defined
 # when it comes back: read as an int, a failure's 0 could pass for success.
@@ -115,6 +134,9 @@ def driver() -> ctypes.CDLL:
         lib.QX4GetOpenError.restype = ctypes.c_int
         for name in _BYTE_RESULTS:
             getattr(lib, name).restype = ctypes.c_ubyte
+        lib.QX4SetPlatformHooks.argtypes = [ctypes.POINTER(PlatformHooks)]
+        lib.QX4SetPlatformHooks.restype = None
+        lib.QX4SetPlatformHooks(ctypes.byref(PlatformHooks(_box_hook, None, None)))
         _driver = lib
     return _driver
 

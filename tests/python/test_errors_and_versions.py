@@ -116,3 +116,19 @@ def test_every_public_name_loads_on_first_use_and_nothing_heavy_before():
     assert set(qx4.__all__) <= set(dir(qx4))
     with pytest.raises(AttributeError, match="no attribute 'Readr'"):
         qx4.Readr  # noqa: B018
+
+
+def test_a_lost_port_is_the_exception_alone_not_a_library_line_too(capfd, caplog):
+    sim = Simulator()
+    sim.__enter__()
+    reader = qx4.Reader(sim.device, timeout=0.5)
+    reader.version()
+    with caplog.at_level("DEBUG", logger="qx4"):
+        sim.__exit__(None, None, None)  # the receive thread sees the hang-up at once
+        with pytest.raises(qx4.ReaderGoneError):
+            for _ in range(20):
+                reader.version()
+                time.sleep(0.1)
+        reader.close()
+    assert "Error Info" not in capfd.readouterr().err
+    assert "Reading comms port" in caplog.text  # kept, as a debug record
