@@ -162,6 +162,8 @@ void RunDiff(Session& s) {
     for (const auto& d : differences) {
         nlohmann::json entry{{"what", d.what}, {"dump", d.dump}, {"tag", d.tag}};
         if (d.block >= 0) entry["block"] = d.block;
+        if (d.dumpValue >= 0) entry["dumpValue"] = d.dumpValue;
+        if (d.tagValue >= 0) entry["tagValue"] = d.tagValue;
         list.push_back(entry);
         s.Line((d.block >= 0 ? d.what + " " + std::to_string(d.block) : d.what) + ": dump " +
                d.dump + ", tag " + d.tag);

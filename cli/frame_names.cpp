@@ -91,9 +91,18 @@ std::string DescribeFrame(int direction, const uint8_t* bytes, unsigned count,
         if (type == 0x31 && n > 0) {
             const int iso = bytes[4] == 5 && n > 1 ? bytes[5] : -1;
             char code[24];
-            std::snprintf(code, sizeof code, iso >= 0 ? " %d/0x%02X " : " %d ", bytes[4], iso);
+            std::snprintf(code, sizeof code, iso >= 0 ? " 0x%02X/0x%02X " : " 0x%02X ", bytes[4],
+                          iso);
             text += code + qx4dump::EnglishNackText(bytes[4], iso);
         }
+    }
+    // The fields: STX, address, type, n, n data bytes, ETX, sum, CR.
+    if (count == n + 7u) {
+        char fields[48];
+        std::snprintf(fields, sizeof fields, " (address 0x%02X, n %u, ", bytes[1], n);
+        text += fields + (n ? "data " + Hex(bytes + 4, n) : std::string("no data"));
+        std::snprintf(fields, sizeof fields, ", sum 0x%02X)", bytes[5 + n]);
+        text += fields;
     }
     return text + " | " + Hex(bytes, count);
 }

@@ -157,22 +157,23 @@ Uid Session::UidArg(size_t index, const char* what) const {
 }
 
 void Session::Connect(Then then) {
-    link_ = std::make_unique<qx4dump::LinkObserver>([this, lastCommand = uint8_t{0}](
-                                                        int direction, const uint8_t* bytes,
-                                                        unsigned count) mutable {
-        if (direction == QX4_TRACE_LOST) {
-            std::fprintf(stderr, "qx4: %u received bytes lost: the receive ring was full\n", count);
-            return;
-        }
-        if (direction == QX4_TRACE_SENT && count > 2) lastCommand = bytes[2];
-        if (!options_.trace) return;
-        using namespace std::chrono;
-        const auto now =
-            duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
-        std::fprintf(stderr, "%lld.%06lld %s\n", static_cast<long long>(now / 1000000),
-                     static_cast<long long>(now % 1000000),
-                     DescribeFrame(direction, bytes, count, lastCommand).c_str());
-    });
+    link_ = std::make_unique<qx4dump::LinkObserver>(
+        [this, lastCommand = uint8_t{0}, started = std::chrono::steady_clock::now()](
+            int direction, const uint8_t* bytes, unsigned count) mutable {
+            if (direction == QX4_TRACE_LOST) {
+                std::fprintf(stderr, "qx4: %u received bytes lost: the receive ring was full\n",
+                             count);
+                return;
+            }
+            if (direction == QX4_TRACE_SENT && count > 2) lastCommand = bytes[2];
+            if (!options_.trace) return;
+            // Seconds since the run began: the gaps between frames are what a trace is read for.
+            using namespace std::chrono;
+            const auto now = duration_cast<microseconds>(steady_clock::now() - started).count();
+            std::fprintf(stderr, "%lld.%06lld %s\n", static_cast<long long>(now / 1000000),
+                         static_cast<long long>(now % 1000000),
+                         DescribeFrame(direction, bytes, count, lastCommand).c_str());
+        });
     if (options_.attached) return;
     if (options_.simulate) {
         simulator_ = std::make_unique<qx4sim::SimulatedReader>();

@@ -13,7 +13,7 @@ void ShowSystemInfo(Session& s, const qx4dump::SystemInfo& info) {
         if (info.flags & flag.bit) named += std::string(named.empty() ? "" : ", ") + flag.text;
     }
     s.Field("infoFlags", info.flags,
-            std::to_string(info.flags) + " (" + (named.empty() ? "none" : named) + ")");
+            HexByte(info.flags) + " (" + (named.empty() ? "none" : named) + ")");
     s.result()["infoFlagFields"] = fields;
     if (const char* maker = qx4dump::ManufacturerOf(info.uid)) s.result()["manufacturer"] = maker;
     s.result()["manufacturerCode"] = qx4dump::Manufacturer(info.uid);

@@ -308,7 +308,7 @@ void RunSecurity(Session& s) {
     Bytes out(static_cast<size_t>(count));
     if (s.Check(QX4GetMBlockSecSt(mode, first, count - 1, out.data(), s.TargetUid()),
                 "QX4GetMBlockSecSt"))
-        s.Field("security", Hex(out, ""), Hex(out));
+        s.Field("security", nlohmann::json(out), Hex(out)); // a status byte a block: numbers
 }
 
 namespace {

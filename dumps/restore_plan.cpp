@@ -62,12 +62,13 @@ std::vector<Run> Runs(const std::vector<int>& blocks, int longest) {
 
 std::vector<Difference> Compare(const TagDump& dump, const TagDump& tag) {
     std::vector<Difference> found;
-    auto byte = [](uint8_t value) { return ToHex(&value, 1); };
+    auto byte = [](uint8_t value) { return "0x" + ToHex(&value, 1); };
     auto flag = [](bool value) { return std::string(value ? "locked" : "unlocked"); };
     if (dump.uid != tag.uid) found.push_back({"uid", -1, UidText(dump.uid), UidText(tag.uid)});
     if (dump.blocks.size() != tag.blocks.size())
         found.push_back({"blockCount", -1, std::to_string(dump.blocks.size()),
-                         std::to_string(tag.blocks.size())});
+                         std::to_string(tag.blocks.size()), long(dump.blocks.size()),
+                         long(tag.blocks.size())});
     const size_t blocks = std::max(dump.blocks.size(), tag.blocks.size());
     for (size_t b = 0; b < blocks; ++b) {
         const Block* d = b < dump.blocks.size() ? &dump.blocks[b] : nullptr;
@@ -81,9 +82,10 @@ std::vector<Difference> Compare(const TagDump& dump, const TagDump& tag) {
     }
     // Only facts both sides know are compared; Unknowns() lists the others.
     if (dump.afi && tag.afi && *dump.afi != *tag.afi)
-        found.push_back({"afi", -1, byte(*dump.afi), byte(*tag.afi)});
+        found.push_back({"afi", -1, byte(*dump.afi), byte(*tag.afi), *dump.afi, *tag.afi});
     if (dump.dsfid && tag.dsfid && *dump.dsfid != *tag.dsfid)
-        found.push_back({"dsfid", -1, byte(*dump.dsfid), byte(*tag.dsfid)});
+        found.push_back(
+            {"dsfid", -1, byte(*dump.dsfid), byte(*tag.dsfid), *dump.dsfid, *tag.dsfid});
     if (dump.afiLocked && tag.afiLocked && *dump.afiLocked != *tag.afiLocked)
         found.push_back({"afiLock", -1, flag(*dump.afiLocked), flag(*tag.afiLocked)});
     if (dump.dsfidLocked && tag.dsfidLocked && *dump.dsfidLocked != *tag.dsfidLocked)

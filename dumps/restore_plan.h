@@ -40,7 +40,8 @@ struct Difference {
     std::string
         what;       // "block", "lock", "afi", "dsfid", "afiLock", "dsfidLock", "blockCount", "uid"
     int block = -1; // for "block" and "lock"
-    std::string dump, tag;
+    std::string dump, tag;              // as text: hex data, "0x10", "locked", a count
+    long dumpValue = -1, tagValue = -1; // the number, for "blockCount", "afi" and "dsfid"
 };
 std::vector<Difference> Compare(const TagDump& dump, const TagDump& tag);
 // The AFI, DSFID and their locks that one side does not know, so neither compared nor written.

@@ -37,11 +37,11 @@ bool TagAccess::Done(unsigned char result, const char* function) {
 
 namespace {
 
-// "NACK 1 (CRC error in the tag's reply)", "NACK 5/0x0F (...)".
+// "NACK 0x01 (CRC error in the tag's reply)", "NACK 0x05/0x0F (...)".
 std::string Cause(const CallFailure& failure) {
     char code[24];
-    std::snprintf(code, sizeof code, failure.iso >= 0 ? "NACK %d/0x%02X" : "NACK %d", failure.nack,
-                  failure.iso);
+    std::snprintf(code, sizeof code, failure.iso >= 0 ? "NACK 0x%02X/0x%02X" : "NACK 0x%02X",
+                  failure.nack, failure.iso);
     return std::string(code) + " (" + EnglishNackText(failure.nack, failure.iso) + ")";
 }
 

@@ -205,11 +205,15 @@ class Commands(unittest.TestCase):
 
     def test_trace_decodes_every_frame(self):
         out = qx4("--simulate", "--trace", "version")
+        times = [float(line.split(" ", 1)[0]) for line in out.stderr.splitlines()]
+        self.assertEqual(times, sorted(times))
+        self.assertLess(times[0], 3600)  # seconds since the run began, not since 1970
         lines = [line.split(" ", 1)[1] for line in out.stderr.splitlines()]
-        self.assertIn("-> ReadSetting RomVersion | 02 00 4F 02 90 00 03 E6 0D", lines)
-        self.assertTrue(any(l.startswith("<- ACK RomVersion | 02 00 30") for l in lines))
+        self.assertIn("-> ReadSetting RomVersion (address 0x00, n 2, data 90 00, sum 0xE6)"
+                      " | 02 00 4F 02 90 00 03 E6 0D", lines)
+        self.assertTrue(any(l.startswith("<- ACK RomVersion (address 0x00, n ") for l in lines))
         out = qx4("--simulate", "--trace", "--uid", TAG_ONE, "read", "200")
-        self.assertIn("<- NACK 5/0x10 The specified block is not available", out.stderr)
+        self.assertIn("<- NACK 0x05/0x10 The specified block is not available", out.stderr)
 
     def test_raw_and_findafi(self):
         code, result = run_json("--simulate", "raw", "2B00")
@@ -383,6 +387,11 @@ class DumpRestoreDiff(WithSims):
         self.assertEqual(code, 1)
         self.assertEqual(sorted(d["what"] for d in diff["differences"]),
                          ["afi", "block", "dsfid", "lock"])
+        afi = next(d for d in diff["differences"] if d["what"] == "afi")
+        self.assertEqual((afi["tag"], afi["tagValue"]), ("0x33", 0x33))  # text and number
+        self.assertIn("afi: dump 0x", qx4(*common, "diff", dump).stdout)
+        _, security = run_json(*common, "security", "4", "2")
+        self.assertEqual(security["security"], [0, 1])
         code, result = run_json(*common, "restore", dump)
         self.assertEqual(code, 1)  # block 5 is locked on the tag with other content
         self.assertEqual(result["skippedLockedBlocks"], [5])

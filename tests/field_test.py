@@ -90,7 +90,7 @@ class LostReplies(Field):
         code, result = run_json("--device", proxy.url, "--uid", UID, "dump", self.path("d.json"))
         self.assertEqual(code, 0, result)
         self.assertEqual(result["retries"], 1)
-        self.assertIn("NACK 1 (CRC error in the tag's reply)", " ".join(result["notes"]))
+        self.assertIn("NACK 0x01 (CRC error in the tag's reply)", " ".join(result["notes"]))
         self.assertEqual(self.blocks(self.path("d.json")), [numbered(32)(i) for i in range(256)])
         # The lost frame went again, asking for the same blocks: 37 runs and one retry.
         self.assertEqual(len(seen), 38)
@@ -107,7 +107,7 @@ class LostReplies(Field):
         out = qx4("--device", proxy.url, "--uid", UID, "--block-size", "4", "write", "5",
                   "A1A2A3A4")
         self.assertEqual(out.returncode, 1)
-        self.assertIn("NACK 3", out.stderr)
+        self.assertIn("NACK 0x03", out.stderr)
         self.assertEqual(len(lost), 4)  # the first try and three retries
         self.assertEqual(len(set(lost)), 1)
         self.assertIn("retried 3 frame(s)", out.stderr)
