@@ -46,7 +46,7 @@ a real reader and field (each off by default; docs/simulator.md):
                      (also from the environment variable QX4SIM_PROFILE); the
                      options after it change single behaviours
   --eeprom-words N   the EEPROM has N words (20 to 256)
-  --eeprom-refusal CODE|silent  NACK code (such as 0x43) for words beyond them
+  --eeprom-refusal CODE|silent  NACK code for words beyond them (default 0x43)
   --eeprom-read-ms MS, --eeprom-write-ms MS  per read, per word written
   --air-time         tag commands take their ISO 15693 time on the air
   --collisions       tags answering at once garble each other

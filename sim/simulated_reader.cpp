@@ -106,7 +106,10 @@ SimulatedReader::SimulatedReader(SimOptions options)
     reader_.eepromFile = options.eepromFile;
     reader_.eepromWords =
         std::clamp<size_t>(options.eepromWords, 20, ReaderRegisters::kEepromBytes / 2);
-    reader_.eepromRefusal = options.eepromRefusal;
+    // A smaller EEPROM refuses what it lacks, by default as a reader does a wrong value.
+    reader_.eepromRefusal = options.eepromRefusal >= 0 || reader_.eepromWords == 256
+                                ? options.eepromRefusal
+                                : kNackIdValue;
     reader_.strictValues = options.strictValues;
     if (!options.romVersion.empty()) reader_.romVersion = options.romVersion;
     reader_.LoadEeprom();

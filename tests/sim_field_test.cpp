@@ -108,6 +108,9 @@ TEST(Eeprom, RefusesBeyondItsWordsAndTakesItsTime) {
     EXPECT_EQ(reader.Answer(qx4sim::EncodeFrame(0x4F, {0x70, 0, 4})).delayMs, 3u);
     EXPECT_EQ(reader.Answer(qx4sim::EncodeFrame(0x4E, {0x70, 20, 2, 1, 2, 3, 4})).delayMs, 14u);
 
+    options.eepromRefusal = -1; // a smaller EEPROM refuses as a wrong value by default
+    qx4sim::SimulatedReader plain(options);
+    EXPECT_EQ(First(plain, qx4sim::EncodeFrame(0x4F, {0x70, 40, 1})), Nack(0x43));
     options.eepromRefusal = 0;
     qx4sim::SimulatedReader silent(options);
     EXPECT_TRUE(silent.Respond(qx4sim::EncodeFrame(0x4F, {0x70, 40, 1})).empty());
