@@ -308,6 +308,21 @@ class WithSims(unittest.TestCase):
         return sim
 
 
+class SmallEeprom(WithSims):
+    def test_every_start_on_a_reader_of_twenty_words_holds(self):
+        # Each run starts with the link's fence, at an address of its own: the reader's
+        # refusal beyond word 19 must never meet it.
+        for refusal in ("0x43", "0x41", "silent"):
+            with self.subTest(refusal=refusal):
+                sim = self.sim("--eeprom-words", "20", "--eeprom-refusal", refusal)
+                failed = [out.stderr for out in (qx4("--device", sim.device, "version")
+                                                 for _ in range(20)) if out.returncode]
+                self.assertEqual(failed, [])
+                self.assertEqual(qx4("--device", sim.device, "eeprom-read", "19").returncode, 0)
+                self.assertNotEqual(qx4("--device", sim.device, "eeprom-read", "20").returncode,
+                                    0)
+
+
 class DumpRestoreDiff(WithSims):
 
     def test_two_tags_need_a_uid_and_dumps_have_the_documented_shape(self):
