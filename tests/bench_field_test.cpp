@@ -361,7 +361,9 @@ TEST_F(FieldTest, RepeatTheFramesViewAndHelp) {
     Command(idm::RomVersion);
     QTest::qWait(3 * FramesView::kFlushPeriodMs);
     const QString shown = frame->framesView()->Text();
-    EXPECT_TRUE(shown.contains("-> ReadSetting RomVersion | 02 00 4F 02 90 00")) << shown;
+    EXPECT_TRUE(shown.contains("-> ReadSetting RomVersion (address 0x00, n 2, data 90 00, sum "
+                               "0xE6) | 02 00 4F 02 90 00"))
+        << shown;
     EXPECT_TRUE(shown.contains("<- ACK RomVersion")) << shown;
     frame->Action(idm::FramesView)->trigger();
     EXPECT_FALSE(frame->framesView()->isVisible());
