@@ -166,8 +166,9 @@ void CMainFrame::BuildMenus() {
     frames->setCheckable(true);
     frames->setShortcut(QKeySequence(Qt::Key_F6));
     connect(frames, &QAction::toggled, framesView_, &QWidget::setVisible);
+    // The dock, not the frame: it is also hidden while the frame is being destroyed.
     connect(framesView_, &QDockWidget::visibilityChanged, frames,
-            [this, frames](bool) { frames->setChecked(framesView_->isVisible()); });
+            [dock = framesView_, frames](bool) { frames->setChecked(dock->isVisible()); });
     QMenu* helpMenu = menuBar()->addMenu(Tr("ヘルプ(&H)"));
     QAction* help = helpMenu->addAction(Tr("コマンド(&C)..."));
     help->setProperty(kCommandIdProperty, idm::HelpCommands);
