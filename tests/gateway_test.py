@@ -599,13 +599,15 @@ class GatewayTest(unittest.TestCase):
         os.chmod(wrong, 0o644)
         with open(self.broker.log.name) as log:
             start = len(log.read())
+        began = time.monotonic()
         sim, gateway = self.start("badpass", password=wrong)
         time.sleep(10)
         with open(self.broker.log.name) as log:
             connects = log.read()[start:].count("New connection from")
         self.assertLessEqual(connects, 6)
-        self.assertIsNone(gateway.process.poll())
         self.assertEqual(gateway.process.wait(timeout=60), 1)
+        # Five tries with pauses of at least 0.5, 1, 2 and 4 s between them.
+        self.assertGreaterEqual(time.monotonic() - began, 7.5)
         text = gateway.log()
         self.assertEqual(text.count("refused the connection"), 1, text)
         self.assertIn("others can read the password file", text)
