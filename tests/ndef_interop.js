@@ -7,15 +7,15 @@ function bytes(hex) {
   return Array.from(Buffer.from(hex || "", "hex"));
 }
 
-function build(spec) {
-  switch (spec.kind) {
-    case "uri": return ndef.uriRecord(spec.uri);
-    case "text": return ndef.textRecord(spec.text, spec.language);
-    case "mime": return ndef.mimeMediaRecord(spec.type, bytes(spec.data));
-    case "absolute": return ndef.absoluteUriRecord(spec.uri, bytes(spec.data));
-    case "poster": return ndef.smartPoster(spec.records.map(build));
+function build(wanted) {
+  switch (wanted.kind) {
+    case "uri": return ndef.uriRecord(wanted.uri);
+    case "text": return ndef.textRecord(wanted.text, wanted.language);
+    case "mime": return ndef.mimeMediaRecord(wanted.type, bytes(wanted.data));
+    case "absolute": return ndef.absoluteUriRecord(wanted.uri, bytes(wanted.data));
+    case "poster": return ndef.smartPoster(wanted.records.map(build));
     case "empty": return ndef.emptyRecord();
-    default: return ndef.record(spec.tnf, spec.type, bytes(spec.id), bytes(spec.payload));
+    default: return ndef.record(wanted.tnf, wanted.type, bytes(wanted.id), bytes(wanted.payload));
   }
 }
 
