@@ -6,6 +6,7 @@
 // that actually went both ways (from the trace hook).
 #include "machine.h"
 #include "qx4drv.h"
+#include "scan_commands.h"
 #include "scripted_reader.h"
 
 #include <algorithm>
@@ -85,26 +86,11 @@ void Notifications(unsigned baud, Delivery delivery, const char* name, int secon
     auto reader = Open(baud, delivery);
     Counter window;
     QX4SetHandle(&window);
-    // A notification every 60 bytes' time: the line is busy about half the time.
-    reader->SetScan(ScriptedReader::kAnswers, 60 * 19200 / baud);
-    reader->Content().Modify([](qx4sim::ReaderRegisters& r, auto&) { r.mode = 0x01; });
-    unsigned char status = 0;
-    int commands = 0, failed = 0;
-    const auto end = Clock::now() + std::chrono::seconds(seconds);
-    for (int i = 0; Clock::now() < end; ++i, ++commands) {
-        failed += QX4GetErrorStatus(&status) != 1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(40 + i * 7 % 23));
-        QX4ReadData();
-    }
-    reader->Content().Modify([](qx4sim::ReaderRegisters& r, auto&) { r.mode = 0x00; });
-    for (int i = 0; i < 10; ++i) { // what is still on the line
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        QX4ReadData();
-    }
+    const qx4test::ScanRun run = qx4test::CommandsDuringScan(*reader, baud, seconds);
     const unsigned sent = reader->NotificationsSent();
     std::printf("  %-28s %6u baud: %5u sent, %5u received, %4u lost; %d commands, %d failed\n",
-                name, baud, sent, window.received.load(), sent - window.received.load(), commands,
-                failed);
+                name, baud, sent, window.received.load(), sent - window.received.load(),
+                run.commands, run.failed);
     QX4SetHandle(nullptr);
 }
 

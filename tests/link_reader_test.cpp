@@ -1,6 +1,7 @@
 // The link on readers that are not our simulator: a small EEPROM, refusals followed by
 // the real answer, repeated and unsolicited answers, bytes handed on by a USB-serial
 // adapter or a UART FIFO, and an auto-scan that takes nothing but the mode write.
+#include "scan_commands.h"
 #include "scripted_reader.h"
 
 #include "qx4drv.h"
@@ -311,28 +312,11 @@ void NotificationsThrough(std::unique_ptr<ScriptedReader>& reader, unsigned baud
             if (direction == QX4_TRACE_BAD) ++bad;
         },
         nullptr);
-    // A notification of 63 bytes takes 33 ms at 19200 baud: the line is busy half the time.
-    // The reader answers commands while it scans.
-    reader->SetScan(ScriptedReader::kAnswers, 60 * 19200 / baud);
-    reader->Content().Modify([](qx4sim::ReaderRegisters& r, auto&) { r.mode = 0x01; });
-    unsigned char status = 0;
-    int failed = 0;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    // About every 50 ms, never in step with the scan.
-    for (int i = 0; std::chrono::steady_clock::now() < end; ++i) {
-        failed += QX4GetErrorStatus(&status) != 1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(40 + i * 7 % 23));
-        QX4ReadData();
-    }
-    reader->Content().Modify([](qx4sim::ReaderRegisters& r, auto&) { r.mode = 0x00; });
-    for (int i = 0; i < 10; ++i) { // what is still on the line
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        QX4ReadData();
-    }
+    const ScanRun run = CommandsDuringScan(*reader, baud, 3);
     const unsigned sent = reader->NotificationsSent();
     EXPECT_GT(sent, 20u);
     EXPECT_EQ(window.received.load(), static_cast<int>(sent)) << baud << " baud";
-    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(run.failed, 0);
     EXPECT_EQ(bad.load(), 0);
     QX4SetTraceHook(nullptr, nullptr);
     QX4SetHandle(nullptr);
